@@ -1,0 +1,25 @@
+#!/bin/bash
+# Creates the project's private Wine prefix on first use (about 10 seconds)
+# and applies the settings the tests rely on. BUILD_DIR comes from the caller
+# or defaults to ../build.
+set -e
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+BUILD_DIR="${BUILD_DIR:-${QUORVEL_BUILD_DIR:-$here/../build}}"
+source "$here/wine-env.sh"
+stamp="$WINEPREFIX/.quorvel-prefix-ready"
+[ -f "$stamp" ] && exit 0
+
+# Serialise first-time creation between concurrent callers.
+mkdir -p "$BUILD_DIR"
+exec 9>"$BUILD_DIR/.wineprefix.lock"
+flock 9
+[ -f "$stamp" ] && exit 0
+
+echo "Creating the Wine prefix in $WINEPREFIX ..." >&2
+rm -rf "$WINEPREFIX"
+wineboot -i >/dev/null 2>&1
+# A crashing test must not open winedbg's dialog and hang the run: print the
+# crash and end the process instead.
+wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+wineserver -w
+touch "$stamp"

@@ -1,0 +1,1 @@
+// Placeholder until the program subsystems land.
