@@ -1,0 +1,74 @@
+// The stand-in's control device: its handles and the life of each request.
+//
+// A request is decided by the handler registered for its code. It either
+// completes at once or stays pending until the driver completes it (from the
+// driver thread, from a test, or by cancellation). A completion fills the
+// caller's OVERLAPPED as the system does (InternalHigh = byte count, then
+// Internal = status) and then signals its event, so that the system's own
+// GetOverlappedResult reads it. Output is buffered: the caller's output buffer
+// is written only when the request completes successfully.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "emulator/scoped_lock.h"
+#include "emulator/test_control.h"
+
+namespace emu {
+
+// One lock for the whole emulated driver: device, requests, ports, log.
+Lock& DriverLock();
+
+// A request as its handler sees it.
+struct Request {
+    uint32_t Id;  // also its sequence number in the request log
+    uint32_t Code;
+    HANDLE Device;
+    DWORD ThreadId;
+    const std::vector<uint8_t>& Input;
+    DWORD OutputSize;
+};
+
+// What a handler decides.
+struct Reply {
+    bool Pending = false;         // the driver keeps the request and completes it later
+    DWORD Error = ERROR_SUCCESS;  // when not pending
+    std::vector<uint8_t> Output;  // when not pending and successful
+};
+
+inline Reply Succeed(std::vector<uint8_t> output = {}) { return Reply{false, ERROR_SUCCESS, std::move(output)}; }
+inline Reply Fail(DWORD error) { return Reply{false, error, {}}; }
+inline Reply KeepPending() { return Reply{true, ERROR_SUCCESS, {}}; }
+
+using RequestHandler = Reply (*)(const Request&);
+
+// Registers the handler of one request code (the control driver does this).
+void SetRequestHandler(uint32_t code, RequestHandler handler);
+
+// Completes a pending request; call with the driver lock held. Returns
+// false when the request is no longer pending (completed or cancelled).
+bool CompleteRequest(uint32_t id, DWORD error, const std::vector<uint8_t>& output = {});
+
+bool IsRequestPending(uint32_t id);
+
+// The seam's device calls.
+HANDLE OpenDevice(DWORD flagsAndAttributes);
+bool IsDeviceHandle(HANDLE handle);
+BOOL IssueRequest(HANDLE device, DWORD code, const void* input, DWORD inputSize, void* output,
+                  DWORD outputSize, DWORD* bytesReturned, OVERLAPPED* overlapped);
+BOOL CancelThreadRequests(HANDLE device);
+BOOL CloseDevice(HANDLE device);
+
+// Test control, behind test_control.h.
+void InjectRequestFault(uint32_t code, const control::RequestFault& fault);
+void ClearRequestFaults();
+std::vector<control::LoggedRequest> CopyRequestLog();
+void ClearRequestLogEntries();
+size_t CountPendingRequests(uint32_t code);
+void CancelAllRequests();
+
+}  // namespace emu

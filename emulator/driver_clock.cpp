@@ -1,0 +1,103 @@
+#include "emulator/driver_clock.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "emulator/device_core.h"
+#include "emulator/scoped_lock.h"
+
+namespace emu {
+namespace {
+
+struct TimedEvent {
+    double DueMs;
+    uint64_t Order;
+    std::function<void()> Action;
+};
+
+struct ClockState {
+    std::vector<TimedEvent> Events;  // guarded by the driver lock
+    uint64_t NextOrder = 0;
+    HANDLE Wake = nullptr;           // signalled when an earlier event arrives
+    HANDLE Thread = nullptr;
+};
+
+ClockState& State() {
+    static auto* state = new ClockState;  // never destroyed: the thread may run at exit
+    return *state;
+}
+
+LARGE_INTEGER Frequency() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    return frequency;
+}
+
+DWORD WINAPI DriverThread(LPVOID) {
+    ClockState& state = State();
+    for (;;) {
+        DWORD waitMs = INFINITE;
+        {
+            ScopedLock guard(DriverLock());
+            double now = DriverClockMilliseconds();
+            for (;;) {
+                // Take the earliest due event, if any, and run it.
+                size_t best = state.Events.size();
+                for (size_t i = 0; i < state.Events.size(); ++i) {
+                    const TimedEvent& e = state.Events[i];
+                    if (best == state.Events.size() || e.DueMs < state.Events[best].DueMs ||
+                        (e.DueMs == state.Events[best].DueMs && e.Order < state.Events[best].Order)) {
+                        best = i;
+                    }
+                }
+                if (best == state.Events.size()) break;
+                if (state.Events[best].DueMs > now) {
+                    double left = state.Events[best].DueMs - now;
+                    waitMs = static_cast<DWORD>(left) + 1;
+                    break;
+                }
+                std::function<void()> action = std::move(state.Events[best].Action);
+                state.Events.erase(state.Events.begin() + static_cast<ptrdiff_t>(best));
+                action();
+                now = DriverClockMilliseconds();
+            }
+        }
+        WaitForSingleObject(state.Wake, waitMs);
+    }
+}
+
+}  // namespace
+
+double DriverClockMilliseconds() {
+    static LARGE_INTEGER start = [] {
+        LARGE_INTEGER s;
+        QueryPerformanceCounter(&s);
+        return s;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 /
+           static_cast<double>(Frequency().QuadPart);
+}
+
+void ScheduleAfter(DWORD delayMs, std::function<void()> action) {
+    ClockState& state = State();
+    ScopedLock guard(DriverLock());
+    if (!state.Thread) {
+        state.Wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        state.Thread = CreateThread(nullptr, 0, DriverThread, nullptr, 0, nullptr);
+    }
+    state.Events.push_back(
+        TimedEvent{DriverClockMilliseconds() + delayMs, state.NextOrder++, std::move(action)});
+    SetEvent(state.Wake);
+}
+
+void CancelScheduledEvents() {
+    ScopedLock guard(DriverLock());
+    State().Events.clear();
+}
+
+}  // namespace emu

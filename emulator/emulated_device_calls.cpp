@@ -1,0 +1,48 @@
+// The stand-in's control device: the device half of the seam.
+//
+// "\\.\Quorvel" opens only while the stand-in's "Quorvel" service runs. Any
+// other name, and any handle that is not a device handle, goes to the system.
+#include <windows.h>
+
+#include "emulator/device_core.h"
+#include "emulator/service_table.h"
+#include "system/system_calls.h"
+
+namespace seam {
+
+HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                   LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile) {
+    if (fileName && lstrcmpiA(fileName, "\\\\.\\Quorvel") == 0) {
+        if (!emu::IsServiceRunning("Quorvel")) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        return emu::OpenDevice(flagsAndAttributes);
+    }
+    return ::CreateFileA(fileName, desiredAccess, shareMode, securityAttributes,
+                         creationDisposition, flagsAndAttributes, templateFile);
+}
+
+BOOL DeviceIoControl(HANDLE device, DWORD controlCode, LPVOID inBuffer, DWORD inBufferSize,
+                     LPVOID outBuffer, DWORD outBufferSize, LPDWORD bytesReturned,
+                     LPOVERLAPPED overlapped) {
+    if (!emu::IsDeviceHandle(device)) {
+        return ::DeviceIoControl(device, controlCode, inBuffer, inBufferSize, outBuffer,
+                                 outBufferSize, bytesReturned, overlapped);
+    }
+    return emu::IssueRequest(device, controlCode, inBuffer, inBufferSize, outBuffer,
+                             outBufferSize, bytesReturned, overlapped);
+}
+
+BOOL CancelIo(HANDLE device) {
+    if (!emu::IsDeviceHandle(device)) return ::CancelIo(device);
+    return emu::CancelThreadRequests(device);
+}
+
+BOOL CloseHandle(HANDLE device) {
+    if (!emu::IsDeviceHandle(device)) return ::CloseHandle(device);
+    return emu::CloseDevice(device);
+}
+
+}  // namespace seam

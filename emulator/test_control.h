@@ -1,0 +1,127 @@
+// The stand-in's control interface for tests: script events, inject faults,
+// read the log of every request. Tests link the stand-in and call these
+// in-process; the program never does.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace emu::control {
+
+// ---- Service manager -------------------------------------------------------
+
+struct ServiceInfo {
+    bool Exists = false;
+    bool MarkedForDeletion = false;
+    std::string DisplayName;
+    std::string BinaryPath;
+    std::string LoadOrderGroup;
+    DWORD ServiceType = 0;
+    DWORD StartType = 0;
+    DWORD ErrorControl = 0;
+    DWORD State = 0;
+    uint32_t OpenHandles = 0;
+    uint32_t StartCount = 0;  // starts accepted
+    uint32_t StopCount = 0;   // stop controls accepted
+};
+
+// Empties the shared service database (for every process that shares it)
+// and clears the service faults.
+void ResetServices();
+ServiceInfo GetService(const char* name);
+// Every open of the service fails with this error; 0 ends the fault.
+void FailServiceOpen(const char* name, DWORD error);
+// Opening the service manager fails with this error; 0 ends the fault.
+void FailManagerOpen(DWORD error);
+// A pending state of the service never settles while hold is true.
+void HoldServicePending(const char* name, bool hold);
+// Someone else stops the service: it is stopped at once.
+void StopServiceFromOutside(const char* name);
+// Puts the service into a given state (for example SERVICE_PAUSED).
+void SetServiceState(const char* name, DWORD state);
+
+// ---- Control device requests ------------------------------------------------
+
+struct RequestFault {
+    enum class Kind {
+        FailAtOnce,        // the call fails with Error, nothing pends
+        FailAfterPending,  // the call pends, then completes with Error after DelayMs
+        CompleteLater,     // a request the driver would complete at once pends for DelayMs
+        ReplySizeDelta,    // the reported byte count is off by SizeDelta
+    };
+    Kind FaultKind = Kind::FailAtOnce;
+    DWORD Error = ERROR_GEN_FAILURE;
+    DWORD DelayMs = 20;
+    int32_t SizeDelta = 0;
+    uint32_t Times = 1;  // how many requests it hits; 0 = every one
+};
+
+void InjectFault(uint32_t code, const RequestFault& fault);
+void ClearFaults();
+
+struct LoggedRequest {
+    enum class Outcome { CompletedAtOnce, FailedAtOnce, Pending, CompletedLater };
+    uint32_t Sequence = 0;
+    uint32_t Code = 0;
+    DWORD ThreadId = 0;
+    HANDLE Device = nullptr;
+    std::vector<uint8_t> Input;
+    DWORD OutputSize = 0;
+    Outcome Result = Outcome::Pending;
+    DWORD Error = 0;          // Win32 error of the outcome; 0 = success
+    DWORD BytesReturned = 0;  // bytes reported at completion
+};
+
+std::vector<LoggedRequest> RequestLog();
+// Only the entries with this request code, in order.
+std::vector<LoggedRequest> RequestLog(uint32_t code);
+void ClearRequestLog();
+// Requests still pending; code 0 counts every code.
+size_t PendingRequests(uint32_t code = 0);
+
+// ---- The emulated control driver -------------------------------------------
+
+// The 19 property blobs of a port, indexed as in the property header.
+struct PortSpec {
+    std::vector<uint8_t> Properties[19];
+};
+
+// Blob helpers: UTF-16LE text with its terminator; a list of texts, each
+// terminated, plus the final terminator; a 32-bit little-endian number; a
+// 16-byte GUID from its text form "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}".
+std::vector<uint8_t> TextBlob(const std::wstring& text);
+std::vector<uint8_t> TextListBlob(const std::vector<std::wstring>& texts);
+std::vector<uint8_t> NumberBlob(uint32_t value);
+std::vector<uint8_t> GuidBlob(const char* text);
+
+// A port arrives: it is reported to the next arrival wait (one port per
+// wait, in arrival order). Returns its PortKey.
+uint32_t AddPort(const PortSpec& port);
+// The port goes away: every wait of that port ends cancelled.
+void RemovePort(uint32_t portKey);
+
+// Runs action on the driver thread after delayMs, with the driver lock held.
+void ScheduleAfter(DWORD delayMs, std::function<void()> action);
+
+// The 20-byte reply of the driver information request (default: a plausible
+// reply with options 5).
+void SetDriverInfoReply(const std::vector<uint8_t>& reply);
+
+struct DriverSnapshot {
+    bool Configured = false;
+    std::vector<uint8_t> ConfigRecord;  // the 520-byte record as received
+    std::string SettingsText;           // its text, up to the first zero
+    int PersistentFlag = -1;            // -1 until the persistent request arrives
+    std::vector<uint8_t> ShutdownValues;  // one byte per shutdown request
+};
+DriverSnapshot Driver();
+
+// Back to a fresh driver: ports, arrivals, faults, log, settings and timed
+// events cleared; pending requests are cancelled.
+void ResetDriver();
+
+}  // namespace emu::control

@@ -1,0 +1,163 @@
+// The stand-in's service manager, seen through the seam as the program sees
+// the system's.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "emulator/test_control.h"
+#include "support/emulated_driver.h"
+#include "system/system_calls.h"
+
+namespace {
+
+using emu::control::GetService;
+
+class EmulatedServiceManager : public testing::Test {
+protected:
+    void SetUp() override {
+        emu::control::ResetServices();
+        manager_ = seam::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        ASSERT_NE(manager_, nullptr);
+    }
+    void TearDown() override {
+        seam::CloseServiceHandle(manager_);
+        emu::control::ResetServices();
+    }
+
+    SC_HANDLE Create(const char* name, const std::string& path, const char* group = nullptr) {
+        return seam::CreateServiceA(manager_, name, "Display of service", SERVICE_ALL_ACCESS,
+                                    SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+                                    SERVICE_ERROR_NORMAL, path.c_str(), group, nullptr, nullptr,
+                                    nullptr, nullptr);
+    }
+
+    DWORD Query(SC_HANDLE service) {
+        SERVICE_STATUS status{};
+        EXPECT_TRUE(seam::QueryServiceStatus(service, &status));
+        return status.dwCurrentState;
+    }
+
+    std::string driverPath_ = testsupport::ProductFolder() + "quorvel.sys";
+    SC_HANDLE manager_ = nullptr;
+};
+
+TEST_F(EmulatedServiceManager, CreateKeepsEveryFieldAndRefusesADuplicate) {
+    SC_HANDLE service = Create("Tolvarik", "C:\\drivers\\tolvarik.sys", "PNP Filter");
+    ASSERT_NE(service, nullptr);
+    auto info = GetService("Tolvarik");
+    EXPECT_TRUE(info.Exists);
+    EXPECT_EQ(info.DisplayName, "Display of service");
+    EXPECT_EQ(info.BinaryPath, "C:\\drivers\\tolvarik.sys");
+    EXPECT_EQ(info.LoadOrderGroup, "PNP Filter");
+    EXPECT_EQ(info.ServiceType, static_cast<DWORD>(SERVICE_KERNEL_DRIVER));
+    EXPECT_EQ(info.StartType, static_cast<DWORD>(SERVICE_DEMAND_START));
+    EXPECT_EQ(info.ErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+    EXPECT_EQ(info.State, static_cast<DWORD>(SERVICE_STOPPED));
+
+    EXPECT_EQ(Create("tolvarik", "x"), nullptr) << "names are case-insensitive";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_EXISTS));
+    seam::CloseServiceHandle(service);
+}
+
+TEST_F(EmulatedServiceManager, OpeningAMissingServiceFailsWith1060) {
+    SetLastError(0);
+    EXPECT_EQ(seam::OpenServiceA(manager_, "Quorvel", SERVICE_ALL_ACCESS), nullptr);
+    EXPECT_EQ(GetLastError(), 1060u);
+}
+
+TEST_F(EmulatedServiceManager, StartPassesThroughPendingAndStopToo) {
+    SC_HANDLE service = Create("Quorvel", driverPath_);
+    ASSERT_NE(service, nullptr);
+    ASSERT_TRUE(seam::StartServiceA(service, 0, nullptr));
+    EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_START_PENDING));
+    EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_START_PENDING));
+    EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_FALSE(seam::StartServiceA(service, 0, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
+
+    SERVICE_STATUS status{};
+    EXPECT_TRUE(seam::ControlService(service, SERVICE_CONTROL_INTERROGATE, &status));
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_TRUE(seam::ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_STOPPED));
+
+    EXPECT_FALSE(seam::ControlService(service, SERVICE_CONTROL_INTERROGATE, &status));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
+    EXPECT_FALSE(seam::ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
+    EXPECT_EQ(GetService("Quorvel").StartCount, 1u);
+    EXPECT_EQ(GetService("Quorvel").StopCount, 1u);
+    seam::CloseServiceHandle(service);
+}
+
+TEST_F(EmulatedServiceManager, StartFailsWhenTheDriverFileIsMissing) {
+    SC_HANDLE service = Create("Quorvel", testsupport::ProductFolder() + "no-such-driver.sys");
+    ASSERT_NE(service, nullptr);
+    EXPECT_FALSE(seam::StartServiceA(service, 0, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_STOPPED));
+    seam::CloseServiceHandle(service);
+}
+
+TEST_F(EmulatedServiceManager, DeletedServiceStaysUntilItsLastHandleCloses) {
+    SC_HANDLE first = Create("Quorvel", driverPath_);
+    SC_HANDLE second = seam::OpenServiceA(manager_, "Quorvel", SERVICE_ALL_ACCESS);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(GetService("Quorvel").OpenHandles, 2u);
+    ASSERT_TRUE(seam::DeleteService(first));
+    EXPECT_FALSE(seam::DeleteService(second));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+    EXPECT_EQ(Create("Quorvel", driverPath_), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+
+    seam::CloseServiceHandle(first);
+    EXPECT_TRUE(GetService("Quorvel").MarkedForDeletion);
+    seam::CloseServiceHandle(second);
+    EXPECT_FALSE(GetService("Quorvel").Exists);
+    EXPECT_EQ(seam::OpenServiceA(manager_, "Quorvel", SERVICE_ALL_ACCESS), nullptr);
+    EXPECT_EQ(GetLastError(), 1060u);
+}
+
+TEST_F(EmulatedServiceManager, InjectedFaults) {
+    SC_HANDLE service = Create("Quorvel", driverPath_);
+    seam::CloseServiceHandle(service);
+
+    emu::control::FailServiceOpen("Quorvel", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(seam::OpenServiceA(manager_, "Quorvel", SERVICE_ALL_ACCESS), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    emu::control::FailServiceOpen("Quorvel", 0);
+
+    emu::control::FailManagerOpen(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(seam::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    emu::control::FailManagerOpen(0);
+
+    service = seam::OpenServiceA(manager_, "Quorvel", SERVICE_ALL_ACCESS);
+    ASSERT_NE(service, nullptr);
+    emu::control::HoldServicePending("Quorvel", true);
+    ASSERT_TRUE(seam::StartServiceA(service, 0, nullptr));
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_START_PENDING));
+    emu::control::HoldServicePending("Quorvel", false);
+    Query(service);
+    Query(service);
+    EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_RUNNING));
+
+    emu::control::StopServiceFromOutside("Quorvel");
+    EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_STOPPED));
+    seam::CloseServiceHandle(service);
+}
+
+TEST_F(EmulatedServiceManager, StaleHandlesAreRefused) {
+    SC_HANDLE service = Create("Quorvel", driverPath_);
+    ASSERT_TRUE(seam::CloseServiceHandle(service));
+    EXPECT_FALSE(seam::CloseServiceHandle(service));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(seam::OpenServiceA(nullptr, "Quorvel", SERVICE_ALL_ACCESS), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+}  // namespace

@@ -1,0 +1,45 @@
+#include "support/emulated_driver.h"
+
+#include <gtest/gtest.h>
+
+#include "emulator/test_control.h"
+#include "system/system_calls.h"
+
+namespace testsupport {
+
+std::string ProductFolder() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path);
+    folder.erase(folder.find_last_of('\\'));       // the tests folder
+    folder.erase(folder.find_last_of('\\') + 1);  // its parent, backslash kept
+    return folder;
+}
+
+void StartCleanEmulatedDriver() {
+    emu::control::ResetServices();
+    emu::control::ResetDriver();
+    SC_HANDLE manager = seam::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager, nullptr);
+    std::string path = ProductFolder() + "quorvel.sys";
+    SC_HANDLE service = seam::CreateServiceA(
+        manager, "Quorvel", "Quorvel", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+        SERVICE_SYSTEM_START, SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, nullptr,
+        nullptr, nullptr);
+    ASSERT_NE(service, nullptr);
+    ASSERT_TRUE(seam::StartServiceA(service, 0, nullptr)) << GetLastError();
+    SERVICE_STATUS status{};
+    for (int i = 0; i < 10 && status.dwCurrentState != SERVICE_RUNNING; ++i) {
+        ASSERT_TRUE(seam::QueryServiceStatus(service, &status));
+    }
+    ASSERT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    seam::CloseServiceHandle(service);
+    seam::CloseServiceHandle(manager);
+}
+
+HANDLE OpenEmulatedDevice() {
+    return seam::CreateFileA("\\\\.\\Quorvel", 0, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+}  // namespace testsupport
