@@ -1,0 +1,24 @@
+// Ready-made ports of the stand-in: realistic modems for the scenarios, and
+// the odd ports that tests need.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "emulator/test_control.h"
+
+namespace emu {
+
+// An external data/fax modem on a serial port: description, several hardware
+// ids, compatible ids, class "Modem" with the modem class GUID, driver key,
+// manufacturer, friendly name, location, PDO name, bus GUID, interface type,
+// bus number, enumerator, address, UI number and its COM name.
+control::PortSpec ModemPort(const std::wstring& comName, uint32_t number);
+
+// A port whose 19 property lengths are all 0.
+control::PortSpec EmptyPort();
+
+// A modem whose friendly name holds a character outside code page 1252.
+control::PortSpec ForeignNamePort();
+
+}  // namespace emu

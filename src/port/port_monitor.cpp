@@ -1,0 +1,128 @@
+#include "port/port_monitor.h"
+
+#include <cstring>
+#include <new>
+
+#include "driver/device_request.h"
+#include "driver/request_codes.h"
+#include "port/capture_ring.h"
+#include "port/property_reply_layout.h"
+#include "port/wide_to_ansi.h"
+
+namespace quorvel {
+namespace {
+
+// Completion event of the property request: main thread only, created at
+// first use and kept for the life of the process.
+HANDLE g_propertyEvent = nullptr;
+
+// A number property: its first 4 bytes, or the absent value when the blob
+// is missing or shorter than a number.
+uint32_t NumberProperty(const PortMonitor& port, uint32_t index, uint32_t absent) {
+    const uint8_t* blob = port.PropertyData[index];
+    if (!blob || port.Header.Lengths[index] < 4) return absent;
+    return ReadUnalignedU32(blob);
+}
+
+void TextProperty(PortMonitor& port, uint32_t index, char*& field) {
+    WideToAnsi(field, port.PropertyData[index], port.Header.Lengths[index]);
+}
+
+void FreeText(char*& text) {
+    delete[] text;
+    text = nullptr;
+}
+
+}  // namespace
+
+PortMonitor::PortMonitor(HANDLE device) : DeviceHandle(device) {}
+
+bool FetchProperties(PortMonitor& port, const PortPropertyHeader& header) {
+    if (port.DeviceHandle == INVALID_HANDLE_VALUE) return false;
+    uint32_t size = 0;
+    if (!ComputePropertyReplySize(header, &size)) return false;
+    auto* reply = new (std::nothrow) uint8_t[size];
+    if (!reply) return false;
+    std::memset(reply, 0, size);
+
+    HANDLE event = LazyAutoResetEvent(g_propertyEvent);
+    DWORD bytes = 0;
+    if (!event || !RunRequest(port.DeviceHandle, IOCTL_LINE_GET_PORT_PROPERTIES, &header,
+                              sizeof(header), reply, size, event, &bytes) ||
+        bytes != size) {
+        delete[] reply;
+        return false;
+    }
+
+    port.Header = header;
+    uint32_t offsets[kPropertyCount];
+    LocatePropertyBlobs(header, offsets);
+    for (uint32_t i = 0; i < kPropertyCount; ++i) {
+        port.PropertyData[i] = offsets[i] ? reply + offsets[i] : nullptr;
+    }
+    DecodeProperties(port);
+    port.PropertyReply = reply;
+    return true;
+}
+
+void DecodeProperties(PortMonitor& port) {
+    TextProperty(port, kPropDescription, port.Description);
+    TextProperty(port, kPropHardwareId, port.HardwareID);
+    TextProperty(port, kPropCompatibleIds, port.CompatibleIds);
+    port.Config = port.PropertyData[kPropConfig];
+    port.ConfigTranslated = port.PropertyData[kPropConfigTranslated];
+    TextProperty(port, kPropClassName, port.ClassName);
+    TextProperty(port, kPropClassGuid, port.ClassGuid);
+    TextProperty(port, kPropDriverKey, port.DriverKey);
+    TextProperty(port, kPropManufacturer, port.Manufacturer);
+    TextProperty(port, kPropFriendlyName, port.FriendlyName);
+    TextProperty(port, kPropLocation, port.Location);
+    TextProperty(port, kPropPdoName, port.PDOName);
+    // A GUID shorter than 16 bytes counts as absent.
+    const uint8_t* guid = port.PropertyData[kPropBusGuid];
+    if (guid && port.Header.Lengths[kPropBusGuid] >= 16) {
+        std::memcpy(port.BusGuid, guid, sizeof(port.BusGuid));
+    } else {
+        std::memset(port.BusGuid, 0, sizeof(port.BusGuid));
+    }
+    port.InterfaceType = static_cast<int32_t>(NumberProperty(port, kPropInterfaceType, 0xFFFFFFFF));
+    port.BusNumber = NumberProperty(port, kPropBusNumber, 0xFFFFFFFF);
+    TextProperty(port, kPropEnumerator, port.Enumerator);
+    port.Address = NumberProperty(port, kPropAddress, 0xFFFFFFFF);
+    port.UINumber = NumberProperty(port, kPropUiNumber, 0xFFFFFFFF);
+    TextProperty(port, kPropComPort, port.ComPort);
+}
+
+void SetPane(PortMonitor& port, HWND listBox, HANDLE captureThread) {
+    port.ListBox = listBox;
+    port.CaptureThreadHandle = captureThread;
+}
+
+void GetPane(const PortMonitor& port, HWND* listBox, HANDLE* captureThread) {
+    if (listBox) *listBox = port.ListBox;
+    if (captureThread) *captureThread = port.CaptureThreadHandle;
+}
+
+const char* GetFriendlyName(const PortMonitor& port) { return port.FriendlyName; }
+
+void ReleaseStorage(PortMonitor& port) {
+    FreeText(port.ClassGuid);
+    FreeText(port.ClassName);
+    FreeText(port.CompatibleIds);
+    FreeText(port.Description);
+    FreeText(port.DriverKey);
+    FreeText(port.Enumerator);
+    FreeText(port.FriendlyName);
+    FreeText(port.HardwareID);
+    FreeText(port.Location);
+    FreeText(port.Manufacturer);
+    FreeText(port.PDOName);
+    FreeText(port.ComPort);
+    FreeCaptureRing(port.CaptureRing);
+    port.CaptureRing = nullptr;
+    delete[] port.PropertyReply;
+    port.PropertyReply = nullptr;
+    port.Header = PortPropertyHeader{};
+}
+
+}  // namespace quorvel
