@@ -1,0 +1,75 @@
+#include "support/process_runner.h"
+
+namespace testsupport {
+namespace {
+
+// Time a terminated process gets to disappear, so that its executable file
+// can be deleted afterwards.
+constexpr DWORD kTerminationWaitMs = 5000;
+
+class ProcessHandles {
+public:
+    explicit ProcessHandles(const PROCESS_INFORMATION& info) : info_(info) {}
+    ~ProcessHandles() {
+        CloseHandle(info_.hThread);
+        CloseHandle(info_.hProcess);
+    }
+    ProcessHandles(const ProcessHandles&) = delete;
+    ProcessHandles& operator=(const ProcessHandles&) = delete;
+
+    HANDLE process() const { return info_.hProcess; }
+
+    void Kill() const {
+        TerminateProcess(info_.hProcess, 1);
+        WaitForSingleObject(info_.hProcess, kTerminationWaitMs);
+    }
+
+private:
+    PROCESS_INFORMATION info_;
+};
+
+DWORD RemainingMs(DWORD startTick, DWORD timeoutMs) {
+    const DWORD elapsed = GetTickCount() - startTick;
+    return elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::string& exePath, const std::string& arguments, DWORD timeoutMs,
+                         const std::function<void(DWORD processId)>& whileRunning) {
+    std::string commandLine = "\"" + exePath + "\"";
+    if (!arguments.empty()) commandLine += " " + arguments;
+
+    ProcessResult result;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    const DWORD startTick = GetTickCount();
+    // No inherited handles: the child must not keep the test's output pipes open.
+    if (!CreateProcessA(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+        return result;
+    }
+    const ProcessHandles handles(info);
+    result.started = true;
+    result.processId = info.dwProcessId;
+
+    if (whileRunning) {
+        try {
+            whileRunning(info.dwProcessId);
+        } catch (...) {
+            handles.Kill();
+            throw;
+        }
+    }
+
+    if (WaitForSingleObject(handles.process(), RemainingMs(startTick, timeoutMs)) == WAIT_OBJECT_0) {
+        result.exited = true;
+        GetExitCodeProcess(handles.process(), &result.exitCode);
+    } else {
+        handles.Kill();
+    }
+    return result;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,29 @@
+// Runs an executable as a child process, the way end-to-end tests start the
+// program: with a callback that runs while the child lives (to read or
+// dismiss its windows), and a time-out after which the child is killed so a
+// hung child cannot hang the test run.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace testsupport {
+
+struct ProcessResult {
+    bool started = false;  // CreateProcess succeeded
+    bool exited = false;   // ended on its own within the time-out (false: killed)
+    DWORD exitCode = 0;    // meaningful only when exited
+    DWORD processId = 0;
+};
+
+// Starts exePath with arguments (appended to the quoted path), calls
+// whileRunning(processId) on the calling thread if given, then waits for the
+// process until timeoutMs after its start has passed. A process still alive
+// by then is terminated, and waited for, before the call returns. If
+// whileRunning throws, the process is terminated and the exception passed on.
+ProcessResult RunProcess(const std::string& exePath, const std::string& arguments, DWORD timeoutMs,
+                         const std::function<void(DWORD processId)>& whileRunning = {});
+
+}  // namespace testsupport
