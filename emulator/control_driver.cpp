@@ -8,6 +8,7 @@
 #include "driver/request_codes.h"
 #include "emulator/device_core.h"
 #include "emulator/driver_clock.h"
+#include "emulator/filter_driver.h"
 #include "port/port_property_records.h"
 
 namespace emu {
@@ -142,6 +143,8 @@ std::vector<uint8_t> BuildPropertyReply(uint32_t portKey, const control::PortSpe
     return reply;
 }
 
+bool PortExists(uint32_t portKey) { return State().Ports.count(portKey) != 0; }
+
 void EnsureControlDriver() {
     static LONG installed = 0;
     if (InterlockedExchange(&installed, 1)) return;
@@ -151,6 +154,7 @@ void EnsureControlDriver() {
     SetRequestHandler(IOCTL_LINE_SHUTDOWN, Shutdown);
     SetRequestHandler(IOCTL_LINE_WAIT_PORT_ARRIVAL, WaitPortArrival);
     SetRequestHandler(IOCTL_LINE_GET_PORT_PROPERTIES, GetPortProperties);
+    InstallFilterDriver();
 }
 
 namespace control {
@@ -169,6 +173,7 @@ uint32_t AddPort(const PortSpec& port) {
 void RemovePort(uint32_t portKey) {
     ScopedLock guard(DriverLock());
     DriverState& state = State();
+    ForgetPortCapture(portKey);
     state.Ports.erase(portKey);
     auto& queue = state.UnreportedArrivals;
     for (auto it = queue.begin(); it != queue.end();) {
@@ -193,6 +198,7 @@ void ResetDriver() {
     CancelAllRequests();
     ClearRequestFaults();
     ClearRequestLogEntries();
+    ResetFilterDriver();
     DriverState& state = State();
     state.InfoReply = DefaultInfoReply();
     state.Snapshot = DriverSnapshot{};

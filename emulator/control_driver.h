@@ -12,6 +12,10 @@ namespace emu {
 // Registers the driver's request handlers once per process.
 void EnsureControlDriver();
 
+// True while the port is present (added and not removed). Call with the
+// driver lock held.
+bool PortExists(uint32_t portKey);
+
 // The 80-byte header and the property reply of a port, built from its blobs.
 std::vector<uint8_t> BuildPropertyHeader(uint32_t portKey, const control::PortSpec& port);
 std::vector<uint8_t> BuildPropertyReply(uint32_t portKey, const control::PortSpec& port);

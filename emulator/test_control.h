@@ -104,6 +104,34 @@ uint32_t AddPort(const PortSpec& port);
 // The port goes away: every wait of that port ends cancelled.
 void RemovePort(uint32_t portKey);
 
+// ---- The emulated filter driver: capture -----------------------------------
+
+// One byte that passes a port, with its direction code (2 received, 3
+// transmitted) and its timestamp in driver ticks (48 bits are kept).
+struct CapturedByte {
+    uint8_t Data;
+    uint8_t Direction;
+    uint64_t Timestamp;
+};
+
+// Writes the bytes into the port's capture ring, one record each, and
+// completes the port's data wait. Without an attached ring nothing is
+// written; records that find the ring full are dropped and counted.
+void PushRecords(uint32_t portKey, const std::vector<CapturedByte>& bytes);
+// The same with the driver clock's current time for every byte.
+void PushBytes(uint32_t portKey, uint8_t direction, const std::string& bytes);
+// Flashes a colour: completes the port's signal wait with the colour index
+// (or keeps it for the next signal wait).
+void Flash(uint32_t portKey, uint32_t colourIndex);
+// Sends a notice: completes the port's notice wait with the text.
+void SendNotice(uint32_t portKey, const std::string& text);
+// Completes the port's data wait without writing a record.
+void WakeDataWait(uint32_t portKey);
+uint64_t DroppedRecords(uint32_t portKey);
+bool IsCaptureAttached(uint32_t portKey);
+// Ticks per second that the next attach puts into the ring (default 10 MHz).
+void SetTickFrequency(uint64_t ticksPerSecond);
+
 // Runs action on the driver thread after delayMs, with the driver lock held.
 void ScheduleAfter(DWORD delayMs, std::function<void()> action);
 

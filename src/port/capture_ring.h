@@ -1,4 +1,4 @@
-// The capture ring: memory of the program lent to the filter driver, which
+// The capture ring and its attach request: memory of the program lent to the filter driver, which
 // writes one record per byte that passes the port. Little-endian layout.
 //
 // The driver writes WriteIndex, the records and TickFrequency; the port's
@@ -37,7 +37,18 @@ struct CaptureRing {
     volatile uint64_t TickFrequency;  // ticks per second, set by the driver; 0 = no timing
 };
 
+// Input of IOCTL_LINE_ATTACH_CAPTURE.
+struct AttachRequest {
+    uint32_t RingAddress;  // the ring's 32-bit address in the program's address space
+    uint32_t RecordForm;   // 1: timed 8-byte records
+    uint32_t Options;      // the capture options AND 7
+};
+
 #pragma pack(pop)
+
+static_assert(sizeof(AttachRequest) == 12);
+static_assert(offsetof(AttachRequest, RecordForm) == 4);
+static_assert(offsetof(AttachRequest, Options) == 8);
 
 static_assert(sizeof(CaptureRecord) == 8);
 static_assert(offsetof(CaptureRecord, Direction) == 1);

@@ -1,0 +1,19 @@
+// Waiting on the main thread without starving the threads that call into
+// its windows.
+//
+// Capture threads add lines to their panes and show or hide them with
+// synchronous calls, which complete only while the main thread serves
+// messages sent to its windows. When the main thread waits for such a thread
+// to end, it must keep serving those calls, or both would wait for ever.
+#pragma once
+
+#include <windows.h>
+
+namespace quorvel {
+
+// Waits without time limit until handle is signalled, meanwhile serving the
+// messages that other threads send to this thread's windows (posted messages
+// stay queued). Returns WAIT_OBJECT_0, or WAIT_FAILED when the wait fails.
+DWORD WaitServingSentMessages(HANDLE handle);
+
+}  // namespace quorvel

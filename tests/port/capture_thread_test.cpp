@@ -1,0 +1,341 @@
+// A port's capture thread against the stand-in's filter driver, writing into
+// a real list box whose main window belongs to the test's thread.
+#include <windows.h>
+#include <process.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/request_codes.h"
+#include "driver/stop_event.h"
+#include "driver/window_commands.h"
+#include "emulator/port_catalog.h"
+#include "emulator/test_control.h"
+#include "port/capture_ring.h"
+#include "port/capture_thread.h"
+#include "port/driver_notice.h"
+#include "port/flash_brushes.h"
+#include "port/port_monitor.h"
+#include "support/emulated_driver.h"
+#include "system/system_calls.h"
+#include "ui/sent_message_wait.h"
+
+namespace {
+
+using namespace quorvel;
+namespace control = emu::control;
+
+// WM_COMMAND messages that reached the main window, in order.
+std::vector<std::pair<WPARAM, LPARAM>> g_commands;
+
+LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND) g_commands.emplace_back(wParam, lParam);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Processes this thread's messages until done() holds or timeoutMs passed.
+template <typename Condition>
+bool PumpUntil(Condition done, DWORD timeoutMs = 5000) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        if (done()) return true;
+        if (GetTickCount() - start > timeoutMs) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
+void PumpFor(DWORD ms) {
+    PumpUntil([] { return false; }, ms);
+}
+
+class CaptureThreadTest : public testing::Test {
+protected:
+    void SetUp() override {
+        g_commands.clear();
+        testsupport::StartCleanEmulatedDriver();
+        control::SetTickFrequency(1000);  // millisecond ticks: readable timing lines
+        device_ = testsupport::OpenEmulatedDevice();
+        ASSERT_NE(device_, INVALID_HANDLE_VALUE);
+        StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
+        background_ = CreateSolidBrush(RGB(1, 2, 3));
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = MainProc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.hbrBackground = background_;
+        windowClass.lpszClassName = "CaptureTestMain";
+        RegisterClassA(&windowClass);
+        main_ = CreateWindowExA(0, "CaptureTestMain", "capture", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
+        listBox_ = CreateWindowExA(WS_EX_CLIENTEDGE, "LISTBOX", nullptr,
+                                   WS_CHILD | WS_VSCROLL | LBS_NOTIFY, 0, 0, 380, 250, main_,
+                                   nullptr, nullptr, nullptr);
+        ASSERT_TRUE(IsWindow(listBox_));
+    }
+
+    void TearDown() override {
+        if (thread_) {
+            SetEvent(StopEvent);
+            WaitServingSentMessages(thread_);
+            CloseHandle(thread_);
+        }
+        if (port_) {
+            ReleaseStorage(*port_);
+            delete port_;
+        }
+        if (IsWindow(main_)) DestroyWindow(main_);
+        UnregisterClassA("CaptureTestMain", GetModuleHandleA(nullptr));
+        DeleteObject(background_);
+        DeleteFlashBrushes();
+        CloseHandle(StopEvent);
+        StopEvent = nullptr;
+        seam::CloseHandle(device_);
+        control::ResetDriver();
+        control::ResetServices();
+    }
+
+    // A modem arrives, gets its record and its capture thread; returns once
+    // the ring is attached and the first waits are issued (when armed).
+    void StartCapture(bool armed = true) {
+        key_ = control::AddPort(emu::ModemPort(L"COM1", 1));
+        PortPropertyHeader header{};
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        ASSERT_TRUE(seam::DeviceIoControl(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0,
+                                          &header, 80, nullptr, &overlapped));
+        CloseHandle(overlapped.hEvent);
+        port_ = new PortMonitor(device_);
+        ASSERT_TRUE(FetchProperties(*port_, header));
+
+        CaptureStartBlock block{listBox_, port_, CreateSemaphoreA(nullptr, 0, 1, nullptr)};
+        thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, CaptureThread, &block, 0, nullptr));
+        ASSERT_NE(thread_, nullptr);
+        WaitForSingleObject(block.Started, INFINITE);
+        CloseHandle(block.Started);
+        if (!armed) return;
+        ASSERT_TRUE(PumpUntil([&] {
+            return control::IsCaptureAttached(key_) &&
+                   control::PendingRequests(IOCTL_LINE_WAIT_DATA) == 1 &&
+                   control::PendingRequests(IOCTL_LINE_WAIT_NOTICE) == 1;
+        }));
+    }
+
+    std::vector<std::string> Lines() {
+        std::vector<std::string> lines;
+        LRESULT count = SendMessageA(listBox_, LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            char text[4096] = {};
+            SendMessageA(listBox_, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+            lines.push_back(text);
+        }
+        return lines;
+    }
+
+    bool WaitForLines(size_t count) {
+        return PumpUntil([&] { return Lines().size() >= count; });
+    }
+
+    bool ThreadEnded(DWORD timeoutMs = 5000) {
+        return PumpUntil([&] { return WaitForSingleObject(thread_, 0) == WAIT_OBJECT_0; }, timeoutMs);
+    }
+
+    HBRUSH ClassBackground() {
+        return reinterpret_cast<HBRUSH>(static_cast<LONG_PTR>(GetClassLongA(main_, GCL_HBRBACKGROUND)));
+    }
+
+    HANDLE device_ = INVALID_HANDLE_VALUE;
+    HBRUSH background_ = nullptr;
+    HWND main_ = nullptr;
+    HWND listBox_ = nullptr;
+    PortMonitor* port_ = nullptr;
+    HANDLE thread_ = nullptr;
+    uint32_t key_ = 0;
+};
+
+TEST_F(CaptureThreadTest, ReceivedAndTransmittedRunsComeInOrderWithTheirTiming) {
+    StartCapture();
+    EXPECT_TRUE(IsWindowVisible(listBox_)) << "the thread shows its pane";
+    control::ClearRequestLog();
+    control::PushRecords(key_, {{'A', 2, 100}, {'T', 2, 250}, {'O', 3, 2000}, {'K', 3, 2257}});
+    ASSERT_TRUE(WaitForLines(4));
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"{250ms}", "\xB7RX: AT", "{2.007s}", "\xB6TX: OK"}));
+    PumpFor(100);
+    // The second run was built without another data wait in between: the
+    // only data wait issued is the one after both runs.
+    EXPECT_EQ(control::RequestLog(IOCTL_LINE_WAIT_DATA).size(), 1u);
+    EXPECT_EQ(port_->CaptureRing->ReadIndex, 4u);
+    EXPECT_EQ(port_->LatestTimestamp, 2257u);
+}
+
+TEST_F(CaptureThreadTest, AttachLendsTheRingWithItsKeyAndOptions) {
+    StartCapture();
+    auto attach = control::RequestLog(IOCTL_LINE_ATTACH_CAPTURE);
+    ASSERT_EQ(attach.size(), 1u);
+    ASSERT_EQ(attach[0].Input.size(), 12u);
+    uint32_t address = 0, form = 0;
+    std::memcpy(&address, attach[0].Input.data(), 4);
+    std::memcpy(&form, attach[0].Input.data() + 4, 4);
+    EXPECT_EQ(address, reinterpret_cast<uintptr_t>(port_->CaptureRing));
+    EXPECT_EQ(form, 1u);
+    EXPECT_EQ(port_->CaptureRing->Capacity, 100000u);
+    EXPECT_EQ(port_->CaptureRing->PortKey, key_);
+    EXPECT_EQ(port_->CaptureRing->TickFrequency, 1000u);
+    auto data = control::RequestLog(IOCTL_LINE_WAIT_DATA);
+    ASSERT_FALSE(data.empty());
+    EXPECT_EQ(data[0].Input, control::NumberBlob(key_));
+}
+
+TEST_F(CaptureThreadTest, AWrappedRingIsReadAcrossItsEnd) {
+    StartCapture();
+    // The thread waits with nothing pending; move both indices near the end.
+    port_->CaptureRing->ReadIndex = 99998;
+    port_->CaptureRing->WriteIndex = 99998;
+    control::PushRecords(key_, {{'A', 2, 1}, {'B', 2, 2}, {'C', 2, 3}, {'D', 2, 4}});
+    ASSERT_TRUE(WaitForLines(2));
+    EXPECT_EQ(Lines()[1], "\xB7RX: ABCD");
+    EXPECT_EQ(port_->CaptureRing->ReadIndex, 2u);
+}
+
+TEST_F(CaptureThreadTest, TimingOnlyForNewerTimestampsAndZeroBytesAreKept) {
+    StartCapture();
+    control::PushRecords(key_, {{'A', 2, 500}});
+    ASSERT_TRUE(WaitForLines(2));
+    control::PushRecords(key_, {{'B', 3, 400}});             // older: no timing line
+    ASSERT_TRUE(WaitForLines(3));
+    control::PushRecords(key_, {{'x', 9, 500}, {'y', 9, 500}});  // other code, not newer
+    ASSERT_TRUE(WaitForLines(4));
+    control::PushRecords(key_, {{'C', 2, 600}, {'\0', 2, 600}, {'D', 2, 600}});
+    ASSERT_TRUE(WaitForLines(6));
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"{500ms}", "\xB7RX: A", "\xB6TX: B", "xy",
+                                                 "{100ms}", "\xB7RX: C"}));
+}
+
+TEST_F(CaptureThreadTest, NoTimingLinesWithoutATickFrequency) {
+    control::SetTickFrequency(0);
+    StartCapture();
+    control::PushRecords(key_, {{'A', 2, 100}, {'B', 3, 200}});
+    ASSERT_TRUE(WaitForLines(2));
+    PumpFor(50);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"\xB7RX: A", "\xB6TX: B"}));
+}
+
+TEST_F(CaptureThreadTest, ColourFlashHidesThePaneUntilHalfASecondIsQuiet) {
+    StartCapture();
+    control::Flash(key_, 5);
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindowVisible(listBox_); }));
+    HBRUSH flash = ClassBackground();
+    LOGBRUSH colour{};
+    GetObjectA(flash, sizeof colour, &colour);
+    EXPECT_EQ(colour.lbColor, RGB(127, 0, 127)) << "colour 5 is purple";
+
+    // Data every 200 ms keeps the flash; it ends 500 ms after the last.
+    for (int i = 0; i < 4; ++i) {
+        PumpFor(200);
+        control::PushBytes(key_, 2, "x");
+        EXPECT_FALSE(IsWindowVisible(listBox_));
+    }
+    DWORD last = GetTickCount();
+    ASSERT_TRUE(PumpUntil([&] { return IsWindowVisible(listBox_) != FALSE; }, 3000));
+    DWORD quiet = GetTickCount() - last;
+    EXPECT_GE(quiet, 450u);
+    EXPECT_LE(quiet, 1500u);
+    EXPECT_EQ(ClassBackground(), background_);
+}
+
+TEST_F(CaptureThreadTest, ColourZeroAndColoursAboveSevenChangeNothing) {
+    StartCapture();
+    control::Flash(key_, 0);
+    control::Flash(key_, 8);
+    control::Flash(key_, 0xFFFFFFFF);
+    ASSERT_TRUE(PumpUntil([&] { return control::RequestLog(IOCTL_LINE_WAIT_SIGNAL).size() >= 4; }));
+    PumpFor(50);
+    EXPECT_TRUE(IsWindowVisible(listBox_));
+    EXPECT_EQ(ClassBackground(), background_);
+}
+
+TEST_F(CaptureThreadTest, ANoticeIsPublishedAndStartsTheBlink) {
+    StartCapture();
+    InterlockedExchange(&NoticeBlink, 40);
+    control::SendNotice(key_, "RING");
+    ASSERT_TRUE(PumpUntil([] { return NoticeBlink == 1; }));
+    char text[kNoticeSize];
+    CopyNoticeText(text);
+    EXPECT_STREQ(text, "RING");
+
+    control::SendNotice(key_, std::string(600, 'n'));
+    ASSERT_TRUE(PumpUntil([] {
+        char copy[kNoticeSize];
+        CopyNoticeText(copy);
+        return copy[0] == 'n';
+    }));
+    CopyNoticeText(text);
+    EXPECT_EQ(std::string(text), std::string(399, 'n')) << "cut to its 400 bytes, terminated";
+}
+
+TEST_F(CaptureThreadTest, TheLossOfThePortPostsRemovalAndClose) {
+    StartCapture();
+    control::RemovePort(key_);
+    ASSERT_TRUE(ThreadEnded());
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindow(listBox_); })) << "WM_CLOSE destroys the pane";
+    ASSERT_EQ(g_commands.size(), 1u);
+    EXPECT_EQ(g_commands[0].first, ID_PORT_REMOVED);
+    EXPECT_EQ(g_commands[0].second, reinterpret_cast<LPARAM>(port_));
+    EXPECT_EQ(control::PendingRequests(), 0u);
+    EXPECT_TRUE(control::RequestLog(IOCTL_LINE_DETACH_CAPTURE).empty()) << "a lost port is not detached";
+}
+
+TEST_F(CaptureThreadTest, StopEventEndsTheThreadQuietly) {
+    StartCapture();
+    SetEvent(StopEvent);
+    ASSERT_TRUE(ThreadEnded());
+    PumpFor(50);
+    EXPECT_TRUE(g_commands.empty());
+    EXPECT_TRUE(IsWindow(listBox_));
+    EXPECT_EQ(control::PendingRequests(), 0u) << "the waits were cancelled and awaited";
+    auto detach = control::RequestLog(IOCTL_LINE_DETACH_CAPTURE);
+    ASSERT_EQ(detach.size(), 1u);
+    EXPECT_EQ(detach[0].Input, control::NumberBlob(key_));
+}
+
+TEST_F(CaptureThreadTest, ABrokenRingIsNotReadAndCaptureGoesOn) {
+    StartCapture();
+    port_->CaptureRing->WriteIndex = 100005;  // beyond the ring
+    control::WakeDataWait(key_);
+    PumpFor(100);
+    EXPECT_TRUE(Lines().empty());
+    EXPECT_EQ(WaitForSingleObject(thread_, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    port_->CaptureRing->WriteIndex = port_->CaptureRing->ReadIndex;  // the driver recovers
+    control::PushRecords(key_, {{'O', 3, 1}, {'K', 3, 2}});
+    ASSERT_TRUE(WaitForLines(2));
+    EXPECT_EQ(Lines()[1], "\xB6TX: OK");
+}
+
+TEST_F(CaptureThreadTest, AFailingWaitEndsTheCaptureAsIfThePortWereLost) {
+    HANDLE realStop = StopEvent;
+    StopEvent = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7FFFFFF0));  // not a handle
+    ASSERT_NO_FATAL_FAILURE(StartCapture(false));
+    ASSERT_TRUE(ThreadEnded());
+    StopEvent = realStop;
+    ASSERT_TRUE(PumpUntil([&] { return !g_commands.empty(); }));
+    EXPECT_EQ(g_commands[0].first, ID_PORT_REMOVED);
+    EXPECT_EQ(control::PendingRequests(), 0u) << "pending waits cancelled and awaited";
+}
+
+TEST_F(CaptureThreadTest, AWaitThatFailsAtOnceDoesNotHoldUpTheStop) {
+    control::RequestFault fault;
+    fault.FaultKind = control::RequestFault::Kind::FailAtOnce;
+    fault.Times = 0;
+    control::InjectFault(IOCTL_LINE_WAIT_SIGNAL, fault);
+    StartCapture();
+    control::PushRecords(key_, {{'A', 2, 1}});
+    ASSERT_TRUE(WaitForLines(2));
+    EXPECT_EQ(control::RequestLog(IOCTL_LINE_WAIT_SIGNAL).size(), 1u) << "not issued again";
+    SetEvent(StopEvent);
+    EXPECT_TRUE(ThreadEnded(3000));
+}
+
+}  // namespace

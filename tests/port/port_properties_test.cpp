@@ -1,0 +1,268 @@
+// A port of the stand-in turned into a PortMonitor: the property request on
+// the wire, decoding, failures, and the "Port properties" box.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/request_codes.h"
+#include "emulator/port_catalog.h"
+#include "emulator/test_control.h"
+#include "port/port_monitor.h"
+#include "port/port_properties_text.h"
+#include "support/emulated_driver.h"
+#include "support/message_box_capture.h"
+#include "system/system_calls.h"
+
+namespace {
+
+using namespace quorvel;
+namespace control = emu::control;
+
+const char kFullText[] =
+    "Address:\t\t00000001\n"
+    "Config:\t\t(Unknown)\n"
+    "ConfigTranslated:\t(Unknown)\n"
+    "BusNumber:\t00000000\n"
+    "BusGuid:\t\t(Unknown)\n"
+    "ClassGuid:\t{4D36E96D-E325-11CE-BFC1-08002BE10318}\n"
+    "ClassName:\tModem\n"
+    "CompatibleIds:\t*PNPC107\n"
+    "Description:\tStandard 56000 bps V90 Modem\n"
+    "DriverKey:\t{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0001\n"
+    "Enumerator:\tSERENUM\n"
+    "FriendlyName:\tStandard 56000 bps V90 Modem #1\n"
+    "HardwareID:\tSERENUM\\QVL5601\n"
+    "InterfaceType:\t1\n"
+    "Location:\t\tSerial port COM1\n"
+    "Manufacturer:\t(Standard Modem Types)\n"
+    "PDOName:\t\\Device\\Serenum-1\n"
+    "UINumber:\t00000001\n"
+    "COM port:\tCOM1\n";
+
+const char kEmptyText[] =
+    "Address:\t\tffffffff\n"
+    "Config:\t\t(Unknown)\n"
+    "ConfigTranslated:\t(Unknown)\n"
+    "BusNumber:\tffffffff\n"
+    "BusGuid:\t\t(Unknown)\n"
+    "ClassGuid:\t(null)\n"
+    "ClassName:\t(null)\n"
+    "CompatibleIds:\t(null)\n"
+    "Description:\t(null)\n"
+    "DriverKey:\t(null)\n"
+    "Enumerator:\t(null)\n"
+    "FriendlyName:\t(null)\n"
+    "HardwareID:\t(null)\n"
+    "InterfaceType:\t-1\n"
+    "Location:\t\t(null)\n"
+    "Manufacturer:\t(null)\n"
+    "PDOName:\t(null)\n"
+    "UINumber:\tffffffff\n"
+    "COM port:\t(null)\n";
+
+class PortPropertiesTest : public testing::Test {
+protected:
+    void SetUp() override {
+        testsupport::StartCleanEmulatedDriver();
+        device_ = testsupport::OpenEmulatedDevice();
+        ASSERT_NE(device_, INVALID_HANDLE_VALUE);
+    }
+    void TearDown() override {
+        for (PortMonitor* port : ports_) {
+            ReleaseStorage(*port);
+            delete port;
+        }
+        seam::CloseHandle(device_);
+        control::ResetDriver();
+        control::ResetServices();
+    }
+
+    // Adds the port to the stand-in and takes its arrival header as the
+    // watcher would.
+    PortPropertyHeader Arrive(const control::PortSpec& spec) {
+        control::AddPort(spec);
+        PortPropertyHeader header{};
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        DWORD bytes = 0;
+        EXPECT_TRUE(seam::DeviceIoControl(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0,
+                                          &header, sizeof header, &bytes, &overlapped));
+        CloseHandle(overlapped.hEvent);
+        control::ClearRequestLog();
+        return header;
+    }
+
+    PortMonitor& NewPort() {
+        ports_.push_back(new PortMonitor(device_));
+        return *ports_.back();
+    }
+
+    // True when every field still has its value at construction.
+    static void ExpectAsConstructed(const PortMonitor& port) {
+        PortPropertyHeader zero{};
+        EXPECT_EQ(std::memcmp(&port.Header, &zero, sizeof zero), 0);
+        for (const uint8_t* data : port.PropertyData) EXPECT_EQ(data, nullptr);
+        EXPECT_EQ(port.PropertyReply, nullptr);
+        EXPECT_EQ(port.FriendlyName, nullptr);
+        EXPECT_EQ(port.Description, nullptr);
+        EXPECT_EQ(port.Address, 0u);
+        EXPECT_EQ(port.InterfaceType, 0);
+        EXPECT_EQ(port.RecordForm, 1u);
+    }
+
+    HANDLE device_ = INVALID_HANDLE_VALUE;
+    std::vector<PortMonitor*> ports_;
+};
+
+TEST_F(PortPropertiesTest, AModemIsDecodedAndTheRequestCarriesItsHeader) {
+    PortPropertyHeader header = Arrive(emu::ModemPort(L"COM1", 1));
+    PortMonitor& port = NewPort();
+    ASSERT_TRUE(FetchProperties(port, header));
+
+    auto log = control::RequestLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].Code, 0x150018u);
+    const auto* headerBytes = reinterpret_cast<const uint8_t*>(&header);
+    EXPECT_EQ(log[0].Input, std::vector<uint8_t>(headerBytes, headerBytes + 80));
+    uint32_t expectedSize = 80;
+    for (uint32_t length : header.Lengths) expectedSize += length + 1;
+    EXPECT_EQ(log[0].OutputSize, expectedSize);
+
+    EXPECT_EQ(port.Header.PortKey, header.PortKey);
+    EXPECT_STREQ(port.HardwareID, "SERENUM\\QVL5601") << "only the first id of the list";
+    EXPECT_STREQ(port.CompatibleIds, "*PNPC107");
+    EXPECT_STREQ(port.ComPort, "COM1");
+    EXPECT_STREQ(GetFriendlyName(port), "Standard 56000 bps V90 Modem #1");
+    EXPECT_EQ(port.InterfaceType, 1);
+    EXPECT_EQ(port.BusGuid[0], 0xB0);
+    EXPECT_EQ(port.BusGuid[3], 0xC8);
+    EXPECT_EQ(port.BusGuid[15], 0x5C);
+    EXPECT_EQ(port.Config, nullptr);
+}
+
+TEST_F(PortPropertiesTest, TheBoxOfAFullyPopulatedPort) {
+    PortMonitor& port = NewPort();
+    ASSERT_TRUE(FetchProperties(port, Arrive(emu::ModemPort(L"COM1", 1))));
+    HWND owner = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                 nullptr, nullptr, nullptr, nullptr);
+    auto box = testsupport::CaptureMessageBox([&] { ShowProperties(port, owner); });
+    DestroyWindow(owner);
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.caption, "Port properties");
+    EXPECT_EQ(box.text, kFullText);
+    EXPECT_EQ(box.icon, testsupport::MessageBoxIcon::Information);
+    EXPECT_EQ(box.owner, owner);
+}
+
+TEST_F(PortPropertiesTest, AnAllZeroHeaderAsksFor99BytesAndShowsAbsentValues) {
+    PortPropertyHeader header = Arrive(emu::EmptyPort());
+    PortMonitor& port = NewPort();
+    ASSERT_TRUE(FetchProperties(port, header));
+    EXPECT_EQ(control::RequestLog()[0].OutputSize, 99u);
+    for (const uint8_t* data : port.PropertyData) EXPECT_EQ(data, nullptr);
+    auto box = testsupport::CaptureMessageBox([&] { ShowProperties(port, nullptr); });
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.text, kEmptyText);
+}
+
+TEST_F(PortPropertiesTest, AReplyOneByteOffFailsAndLeavesTheRecordAsConstructed) {
+    PortPropertyHeader header = Arrive(emu::ModemPort(L"COM1", 1));
+    for (int32_t delta : {-1, +1}) {
+        control::RequestFault fault;
+        fault.FaultKind = control::RequestFault::Kind::ReplySizeDelta;
+        fault.SizeDelta = delta;
+        control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, fault);
+        PortMonitor& port = NewPort();
+        EXPECT_FALSE(FetchProperties(port, header)) << "delta " << delta;
+        ExpectAsConstructed(port);
+    }
+}
+
+TEST_F(PortPropertiesTest, AFailedOrPendingRequestFollowsTheCompletionRule) {
+    PortPropertyHeader header = Arrive(emu::ModemPort(L"COM1", 1));
+    control::RequestFault late;
+    late.FaultKind = control::RequestFault::Kind::CompleteLater;
+    control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, late);
+    PortMonitor& pending = NewPort();
+    EXPECT_TRUE(FetchProperties(pending, header));
+    EXPECT_STREQ(pending.ComPort, "COM1");
+
+    control::RequestFault failLater;
+    failLater.FaultKind = control::RequestFault::Kind::FailAfterPending;
+    control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, failLater);
+    PortMonitor& failed = NewPort();
+    EXPECT_FALSE(FetchProperties(failed, header));
+    ExpectAsConstructed(failed);
+}
+
+TEST_F(PortPropertiesTest, NothingIsSentWithoutADeviceOrForAnOverflowingHeader) {
+    PortPropertyHeader header = Arrive(emu::ModemPort(L"COM1", 1));
+    PortMonitor noDevice(INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(FetchProperties(noDevice, header));
+
+    PortPropertyHeader hostile = header;
+    hostile.Lengths[0] = 0xFFFFFFFFu;  // 32-bit sum wraps to a tiny buffer
+    PortMonitor& port = NewPort();
+    EXPECT_FALSE(FetchProperties(port, hostile));
+    ExpectAsConstructed(port);
+    hostile = header;
+    hostile.Lengths[7] = 2u * 1024 * 1024;
+    EXPECT_FALSE(FetchProperties(port, hostile));
+    EXPECT_TRUE(control::RequestLog().empty());
+}
+
+TEST_F(PortPropertiesTest, AFriendlyNameOutsideTheCodePageStaysNull) {
+    PortMonitor& port = NewPort();
+    ASSERT_TRUE(FetchProperties(port, Arrive(emu::ForeignNamePort())));
+    EXPECT_EQ(GetFriendlyName(port), nullptr);
+    EXPECT_STREQ(port.ComPort, "COM9") << "the other texts are kept";
+}
+
+TEST_F(PortPropertiesTest, PropertiesTooShortForTheirKindCountAsAbsent) {
+    control::PortSpec spec;
+    spec.Properties[kPropAddress] = {0x34, 0x12};         // a number needs 4 bytes
+    spec.Properties[kPropInterfaceType] = {5, 0, 0};
+    spec.Properties[kPropBusNumber] = {7, 0, 0, 0, 0xFF};  // longer is fine: first 4 bytes
+    spec.Properties[kPropBusGuid] = {1, 2, 3, 4, 5, 6, 7, 8};  // a GUID needs 16
+    spec.Properties[kPropDescription] = {'A', 0, 'B', 0};  // no terminator
+    spec.Properties[kPropConfig] = {0xDE, 0xAD};
+    PortMonitor& port = NewPort();
+    ASSERT_TRUE(FetchProperties(port, Arrive(spec)));
+    EXPECT_EQ(port.Address, 0xFFFFFFFFu);
+    EXPECT_EQ(port.InterfaceType, -1);
+    EXPECT_EQ(port.BusNumber, 7u);
+    for (uint8_t byte : port.BusGuid) EXPECT_EQ(byte, 0);
+    EXPECT_STREQ(port.Description, "AB");
+    ASSERT_NE(port.Config, nullptr);
+    EXPECT_EQ(port.Config[0], 0xDE);
+    // Description (4 bytes and its spare byte), then the spare bytes of the
+    // absent properties 1 and 2.
+    EXPECT_EQ(port.Config - port.PropertyReply, 80 + 5 + 1 + 1);
+}
+
+TEST_F(PortPropertiesTest, ReleaseStorageFreesEverythingAndClearsTheHeader) {
+    PortMonitor& port = NewPort();
+    ASSERT_TRUE(FetchProperties(port, Arrive(emu::ModemPort(L"COM3", 3))));
+    ReleaseStorage(port);
+    EXPECT_EQ(port.FriendlyName, nullptr);
+    EXPECT_EQ(port.ComPort, nullptr);
+    EXPECT_EQ(port.PropertyReply, nullptr);
+    EXPECT_EQ(port.Header.PortKey, 0u);
+    EXPECT_EQ(port.Header.Lengths[9], 0u);
+}
+
+TEST(PropertiesText, ALongTextIsCutAndTerminated) {
+    PortMonitor port(INVALID_HANDLE_VALUE);
+    std::string longText(3000, 'x');
+    port.Description = longText.data();
+    char text[kPropertiesTextCapacity];
+    std::memset(text, 'Q', sizeof text);
+    FormatPropertiesText(port, text, sizeof text);
+    EXPECT_EQ(std::strlen(text), kPropertiesTextCapacity - 1);
+    port.Description = nullptr;
+}
+
+}  // namespace
