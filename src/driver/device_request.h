@@ -21,6 +21,8 @@ enum class RequestStart {
 
 // Clears overlapped, gives it event and sends the request through the seam.
 // bytesAtOnce (optional) receives the count of a request completed at once.
+// The thread's last error is still the one the send left, for callers that
+// report it.
 RequestStart StartRequest(HANDLE device, uint32_t code, const void* input, DWORD inputSize,
                           void* output, DWORD outputSize, OVERLAPPED& overlapped, HANDLE event,
                           DWORD* bytesAtOnce = nullptr);

@@ -1,0 +1,116 @@
+#include "driver/port_watcher.h"
+
+#include "driver/control_device.h"
+#include "driver/device_request.h"
+#include "driver/request_codes.h"
+#include "driver/stop_event.h"
+#include "driver/trace_api_result.h"
+#include "driver/window_commands.h"
+#include "system/system_calls.h"
+
+namespace quorvel {
+namespace {
+
+const char kMainWindowClass[] = "QuorvelClass";
+
+// The arrival buffer and the message that points at it live in static
+// storage, not on the watcher's stack: an arrival may still be queued when
+// the watcher ends, and whatever reads it then must find valid memory. At
+// most one watcher runs at a time.
+PortPropertyHeader g_arrivalBuffer;
+ArrivalMessage g_arrivalMessage;
+
+// Cancels the calling thread's requests on the device and, if the cancel
+// was accepted, waits for the request to finish with its buffer.
+void CancelArrivalWait(HANDLE device, HANDLE requestEvent) {
+    bool cancelled = seam::CancelIo(device) != FALSE;
+    TraceApiResult(cancelled ? 1 : 0, kServiceAccessSource, __LINE__, "CancelIo", 0);
+    if (cancelled) WaitForSingleObject(requestEvent, INFINITE);
+}
+
+bool AwaitArrival(HANDLE device, OVERLAPPED& overlapped, HANDLE requestEvent, HANDLE stopEvent) {
+    // When both are signalled the request event counts.
+    HANDLE handles[2] = {requestEvent, stopEvent};
+    DWORD wait = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    if (wait == WAIT_OBJECT_0) {
+        ReadRequestResult(device, overlapped, nullptr);
+        DWORD error = GetLastError();
+        if (error == ERROR_SUCCESS || error == ERROR_IO_PENDING) return true;
+        if (error == ERROR_OPERATION_ABORTED) return false;
+    } else if (wait == WAIT_OBJECT_0 + 1) {
+        SetLastError(ERROR_SUCCESS);
+    }
+    CancelArrivalWait(device, requestEvent);
+    return false;
+}
+
+BOOL CALLBACK FindMainWindow(HWND window, LPARAM found) {
+    char className[sizeof(kMainWindowClass) + 1] = {};
+    if (GetClassNameA(window, className, sizeof(className)) &&
+        lstrcmpiA(className, kMainWindowClass) == 0) {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Hands the arrival to the main thread as WM_COMMAND ID_PORT_ARRIVED.
+//
+// It goes to the main thread's main window as a window message, not as a
+// thread message: a modal loop of the main thread (a message box, a menu
+// being tracked, the window being moved or sized) dispatches window messages
+// to their window procedure but takes thread messages and drops them. Only
+// when the thread has no main window is it posted to the thread, whose
+// message loop gives it the main window.
+void PostArrival(DWORD mainThreadId, ArrivalMessage* message) {
+    WPARAM command = MAKEWPARAM(ID_PORT_ARRIVED, 0);
+    LPARAM address = reinterpret_cast<LPARAM>(message);
+    HWND window = nullptr;
+    EnumThreadWindows(mainThreadId, FindMainWindow, reinterpret_cast<LPARAM>(&window));
+    if (window && PostMessageA(window, WM_COMMAND, command, address)) return;
+    PostThreadMessageA(mainThreadId, WM_COMMAND, command, address);
+}
+
+// Waits until the main thread is done with the arrival. False when
+// StopEvent came first (it ends the watcher at once) or the wait failed.
+bool AwaitTaken(HANDLE taken) {
+    HANDLE handles[2] = {StopEvent, taken};
+    return WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
+}
+
+}  // namespace
+
+bool WaitPortArrival(HANDLE device, PortPropertyHeader& buffer, HANDLE stopEvent) {
+    HANDLE requestEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!requestEvent) return false;
+    bool arrived = false;
+    if (device != INVALID_HANDLE_VALUE) {
+        OVERLAPPED overlapped;
+        if (StartRequest(device, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &buffer,
+                         sizeof(buffer), overlapped, requestEvent) != RequestStart::Failed) {
+            arrived = AwaitArrival(device, overlapped, requestEvent, stopEvent);
+        }
+    }
+    CloseHandle(requestEvent);
+    return arrived;
+}
+
+DWORD WINAPI PortWatcherThread(LPVOID parameter) {
+    const auto* block = static_cast<const WatcherStartBlock*>(parameter);
+    DWORD mainThreadId = block->MainThreadId;
+    ReleaseSemaphore(block->StartSemaphore, 1, nullptr);  // the block may go away now
+
+    HANDLE taken = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    if (!taken) return 0;
+    g_arrivalMessage.TakenSemaphore = taken;
+    while (WaitPortArrival(ControlDevice, g_arrivalBuffer, StopEvent)) {
+        g_arrivalMessage.Header = &g_arrivalBuffer;
+        PostArrival(mainThreadId, &g_arrivalMessage);
+        if (!AwaitTaken(taken)) break;
+    }
+    g_arrivalMessage.TakenSemaphore = nullptr;
+    CloseHandle(taken);
+    return 0;
+}
+
+}  // namespace quorvel
