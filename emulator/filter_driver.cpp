@@ -46,6 +46,14 @@ uint32_t KeyOf(const Request& request) {
     return key;
 }
 
+// A wait for a port that has gone ends as the waits of a port that goes:
+// cancelled, after having been pending.
+Reply EndedWithThePort(const Request& request) {
+    uint32_t id = request.Id;
+    ScheduleAfter(0, [id] { CompleteRequest(id, ERROR_OPERATION_ABORTED); });
+    return KeepPending();
+}
+
 bool RecordsPending(const CaptureRing* ring) {
     return ring && ring->WriteIndex != ring->ReadIndex;
 }
@@ -121,7 +129,7 @@ Reply DetachCapture(const Request& request) {
 
 Reply WaitData(const Request& request) {
     uint32_t key = KeyOf(request);
-    if (!PortExists(key)) return Fail(ERROR_DEV_NOT_EXIST);
+    if (!PortExists(key)) return EndedWithThePort(request);
     PortCapture& port = State().Ports[key];
     if (RecordsPending(port.Ring)) return Succeed();
     port.DataWaits.push_back(request.Id);
@@ -130,7 +138,7 @@ Reply WaitData(const Request& request) {
 
 Reply WaitSignal(const Request& request) {
     uint32_t key = KeyOf(request);
-    if (!PortExists(key)) return Fail(ERROR_DEV_NOT_EXIST);
+    if (!PortExists(key)) return EndedWithThePort(request);
     if (request.OutputSize < 4) return Fail(ERROR_INSUFFICIENT_BUFFER);
     PortCapture& port = State().Ports[key];
     if (!port.Colours.empty()) {
@@ -144,7 +152,7 @@ Reply WaitSignal(const Request& request) {
 
 Reply WaitNotice(const Request& request) {
     uint32_t key = KeyOf(request);
-    if (!PortExists(key)) return Fail(ERROR_DEV_NOT_EXIST);
+    if (!PortExists(key)) return EndedWithThePort(request);
     PortCapture& port = State().Ports[key];
     if (!port.Notices.empty()) {
         std::string text = port.Notices.front();

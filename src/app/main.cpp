@@ -1,36 +1,61 @@
-// Entry point of the monitor. For now it opens the main window and runs the
-// message loop; start-up, options and the exit courses come later.
+// Entry point of the monitor: the operating-system check, the options, then
+// the monitor course with its message loop, or the uninstall course.
 #include <windows.h>
 
+#include "app/application.h"
+#include "app/options.h"
+#include "app/os_check.h"
+#include "ui/main_window.h"
+
+namespace quorvel {
 namespace {
 
-LRESULT CALLBACK MinimalWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_DESTROY) PostQuitMessage(0);
-    return DefWindowProcA(window, message, wParam, lParam);
-}
+enum ExitCode : int {
+    kExitNormal = 0,
+    kExitSystemRefused = 1,
+    kExitKeepRefused = 2,
+    kExitStartFailed = 3,
+};
 
-}  // namespace
-
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
-    WNDCLASSA windowClass = {};
-    windowClass.style = CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = MinimalWindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszClassName = "QuorvelClass";
-    if (!RegisterClassA(&windowClass)) return 3;
-    HWND window = CreateWindowExA(0, "QuorvelClass", "Quorvel",
-                                  WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
-                                  instance, nullptr);
-    if (!window) return 3;
-    ShowWindow(window, showCommand);
-    UpdateWindow(window);
+// Runs until the quit message. A message without a window (a thread message)
+// is given the main window, so that it reaches the main window procedure.
+void RunMessageLoop(HWND mainWindow) {
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (!message.hwnd) message.hwnd = mainWindow;
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-    return 0;
+}
+
+int Run(HINSTANCE instance, const char* commandLine, int showCommand) {
+    AppInstance = instance;
+    WatcherThreadHandle = nullptr;
+    if (!CheckOperatingSystem()) return kExitSystemRefused;
+    Options options = ParseOptions(commandLine);
+    if (options.Uninstall) {
+        UninstallApplication(options.PersistentFlag, options.SettingsText);
+        return kExitNormal;
+    }
+    if (OsClass == 3 && options.KeepRequested) {
+        MessageBoxA(nullptr, "Error: /k option unappropriate for this system.", "Quorvel",
+                    MB_OK | MB_ICONWARNING);
+        return kExitKeepRefused;
+    }
+    HWND mainWindow = nullptr;
+    if (!InitializeApplication(showCommand, options.PersistentFlag, options.SettingsText,
+                               &mainWindow) ||
+        !mainWindow || !WatcherThreadHandle) {
+        return kExitStartFailed;
+    }
+    RunMessageLoop(mainWindow);
+    ShutdownApplication();
+    return kExitNormal;
+}
+
+}  // namespace
+}  // namespace quorvel
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
+    return quorvel::Run(instance, commandLine, showCommand);
 }

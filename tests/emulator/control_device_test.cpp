@@ -340,3 +340,19 @@ TEST_F(EmulatedControlDevice, CompleteLaterTurnsAnImmediateReplyIntoAPendingOne)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EmulatedControlDevice, AWaitForAPortThatHasGoneEndsCancelled) {
+    uint32_t key = control::AddPort(ModemPort(L"COM4"));
+    control::RemovePort(key);
+    OverlappedRequest request;
+    ASSERT_FALSE(Issue(IOCTL_LINE_WAIT_DATA, nullptr, 0, request, &key, 4));
+    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+    ASSERT_TRUE(request.Signalled(2000));
+    DWORD bytes = 0;
+    EXPECT_FALSE(GetOverlappedResult(device_, &request.overlapped, &bytes, FALSE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+}
+
+}  // namespace

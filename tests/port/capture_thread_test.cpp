@@ -19,6 +19,7 @@
 #include "port/flash_brushes.h"
 #include "port/port_monitor.h"
 #include "support/emulated_driver.h"
+#include "support/message_pump.h"
 #include "system/system_calls.h"
 #include "ui/sent_message_wait.h"
 
@@ -35,22 +36,8 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-// Processes this thread's messages until done() holds or timeoutMs passed.
-template <typename Condition>
-bool PumpUntil(Condition done, DWORD timeoutMs = 5000) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-        if (done()) return true;
-        if (GetTickCount() - start > timeoutMs) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
-}
-
-void PumpFor(DWORD ms) {
-    PumpUntil([] { return false; }, ms);
-}
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
 
 class CaptureThreadTest : public testing::Test {
 protected:

@@ -1,0 +1,179 @@
+#include "ui/port_panes.h"
+
+#include <process.h>
+
+#include <new>
+
+#include "driver/control_device.h"
+#include "driver/port_watcher.h"
+#include "driver/stop_event.h"
+#include "driver/window_commands.h"
+#include "port/capture_thread.h"
+#include "port/flash_brushes.h"
+#include "port/port_list.h"
+#include "ui/main_window.h"
+#include "ui/pane_layout.h"
+#include "ui/port_menu.h"
+#include "ui/sent_message_wait.h"
+
+namespace quorvel {
+namespace {
+
+constexpr DWORD kPaneStyle = WS_CHILD | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP |
+                             LBS_DISABLENOSCROLL | LBS_USETABSTOPS | LBS_NOTIFY;
+
+bool IsLinked(const PortMonitor* port) {
+    for (PortMonitor* p = PortList; p; p = p->Next) {
+        if (p == port) return true;
+    }
+    return false;
+}
+
+void FreePort(PortMonitor* port) {
+    ReleaseStorage(*port);
+    delete port;
+}
+
+// The two terminal edits: the main window's first child and the one after it.
+HWND CommandEdit(HWND mainWindow) { return GetWindow(mainWindow, GW_CHILD); }
+HWND ResponseEdit(HWND mainWindow) {
+    HWND command = CommandEdit(mainWindow);
+    return command ? GetWindow(command, GW_HWNDNEXT) : nullptr;
+}
+
+}  // namespace
+
+void OnPortArrived(HWND mainWindow, LPARAM lParam) {
+    if (!lParam) return;
+    auto* arrival = reinterpret_cast<ArrivalMessage*>(lParam);
+    auto* port = new (std::nothrow) PortMonitor(ControlDevice);
+    if (port && !FetchProperties(*port, *arrival->Header)) {
+        delete port;  // it owns nothing yet
+        port = nullptr;
+    }
+    if (port) {
+        LinkPortMonitor(*port);
+        if (CreatePortPane(mainWindow, *port)) {
+            UpdatePortMenu(mainWindow, true, PortCount, port);
+            LayoutPanes(mainWindow);
+        } else {
+            // A port without pane or capture thread could never be shown nor
+            // removed: drop it at once.
+            UnlinkPortMonitor(*port);
+            FreePort(port);
+        }
+    }
+    // The watcher waits for this before it asks the driver for the next port.
+    ReleaseSemaphore(arrival->TakenSemaphore, 1, nullptr);
+}
+
+bool CreatePortPane(HWND mainWindow, PortMonitor& port) {
+    HANDLE started = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    if (!started) return false;
+    HWND pane = CreateWindowExA(WS_EX_CLIENTEDGE, "LISTBOX", nullptr, kPaneStyle, 0, 0, 10, 10,
+                                mainWindow, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDC_PORT_LIST)),
+                                nullptr, nullptr);
+    if (!pane || !IsWindow(pane)) {
+        CloseHandle(started);
+        return false;
+    }
+    SendMessageA(pane, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    CaptureStartBlock block{pane, &port, started};
+    unsigned threadId = 0;
+    HANDLE thread =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, CaptureThread, &block, 0, &threadId));
+    if (!thread || threadId == 0) {
+        if (thread) CloseHandle(thread);
+        DestroyWindow(pane);
+        CloseHandle(started);
+        return false;
+    }
+    SetPane(port, pane, thread);
+    // The thread releases the semaphore as its first act, before it calls
+    // into any window, so this wait needs no message service.
+    WaitForSingleObject(started, INFINITE);
+    CloseHandle(started);
+    SetWindowLongA(pane, GWL_USERDATA, static_cast<LONG>(reinterpret_cast<LONG_PTR>(&port)));
+    return true;
+}
+
+void RemovePort(PortMonitor& port) {
+    HWND pane = nullptr;
+    HANDLE thread = nullptr;
+    GetPane(port, &pane, &thread);
+    if (thread) {
+        WaitServingSentMessages(thread);
+        CloseHandle(thread);
+    }
+    // The pane may outlive the record (a lost port's pane closes later): it
+    // must no longer name it.
+    if (pane && IsWindow(pane)) SetWindowLongA(pane, GWL_USERDATA, 0);
+    UnlinkPortMonitor(port);
+    FreePort(&port);
+}
+
+void OnPortLost(HWND mainWindow, LPARAM lParam) {
+    auto* port = reinterpret_cast<PortMonitor*>(lParam);
+    if (!IsLinked(port)) return;
+    UpdatePortMenu(mainWindow, false, PortCount, port);
+    RemovePort(*port);
+    if (PortList) {
+        LayoutPanes(mainWindow);
+    } else {
+        ShowWindow(CommandEdit(mainWindow), SW_HIDE);
+        ShowWindow(ResponseEdit(mainWindow), SW_HIDE);
+    }
+}
+
+void StopAndRemoveAllPorts(HWND mainWindow) {
+    KillTimer(mainWindow, RefreshTimerId);
+    RefreshTimerId = 0;
+    SetEvent(StopEvent);
+    if (WatcherThreadHandle) WaitServingSentMessages(WatcherThreadHandle);
+    while (PortList) RemovePort(*PortList);
+    // Every capture thread has ended: no class background can name a flash
+    // brush any more.
+    DeleteFlashBrushes();
+    PostQuitMessage(0);
+}
+
+bool LayoutPanes(HWND mainWindow) {
+    if (!PortList) return true;
+    HWND command = CommandEdit(mainWindow);
+    HWND response = ResponseEdit(mainWindow);
+    RECT client, window, edit;
+    if (!GetClientRect(mainWindow, &client) || !GetWindowRect(mainWindow, &window) ||
+        !GetWindowRect(command, &edit)) {
+        return false;
+    }
+    int width = client.right;
+    int height = client.bottom;
+    int editHeight = edit.bottom - edit.top;
+    TerminalEditPlacement edits = PlaceTerminalEdits(width);
+    if (!SetWindowPos(command, nullptr, 0, 0, edits.CommandWidth, editHeight,
+                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS | SWP_SHOWWINDOW) ||
+        !SetWindowPos(response, nullptr, edits.ResponseLeft, 0, edits.ResponseWidth, editHeight,
+                      SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS | SWP_SHOWWINDOW)) {
+        return false;
+    }
+    int y = editHeight;
+    int asked = PaneHeightAsked(height, editHeight, PortCount);
+    for (PortMonitor* port = PortList; port; port = port->Next) {
+        HWND pane = nullptr;
+        GetPane(*port, &pane, nullptr);
+        RECT placed;
+        if (!SetWindowPos(pane, nullptr, 0, y, width, asked,
+                          SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS) ||
+            !GetWindowRect(pane, &placed)) {
+            return false;
+        }
+        y += placed.bottom - placed.top;
+    }
+    // The window is fitted to the panes' actual heights; the WM_SIZE this
+    // sends lays out once more and changes nothing.
+    return SetWindowPos(mainWindow, nullptr, 0, 0, window.right - window.left,
+                        FittedWindowHeight(window.bottom - window.top, height, y),
+                        SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS) != FALSE;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,275 @@
+// The monitor in-process: the start-up builds the main window, the stand-in
+// reports ports, and the main window gives each its pane, lays the panes out,
+// removes lost ports and tears everything down at its destruction.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/application.h"
+#include "driver/request_codes.h"
+#include "driver/window_commands.h"
+#include "emulator/port_catalog.h"
+#include "emulator/test_control.h"
+#include "port/port_list.h"
+#include "support/message_pump.h"
+#include "ui/main_window.h"
+#include "ui/port_panes.h"
+
+namespace {
+
+using namespace quorvel;
+namespace control = emu::control;
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
+
+RECT RectInClient(HWND mainWindow, HWND child) {
+    RECT rect;
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, mainWindow, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+int Height(const RECT& rect) { return rect.bottom - rect.top; }
+int Width(const RECT& rect) { return rect.right - rect.left; }
+
+class MonitorTest : public testing::Test {
+protected:
+    void SetUp() override {
+        control::ResetServices();
+        control::ResetDriver();
+        // Without a configuration the stand-in runs no scenario: the ports
+        // are the test's alone.
+        control::RequestFault noScenario;
+        noScenario.Times = 0;
+        control::InjectFault(IOCTL_LINE_SET_CONFIG, noScenario);
+        AppInstance = GetModuleHandleA(nullptr);
+        ASSERT_TRUE(InitializeApplication(SW_SHOWNORMAL, 0, nullptr, &main_));
+        command_ = GetWindow(main_, GW_CHILD);
+        response_ = GetWindow(command_, GW_HWNDNEXT);
+    }
+
+    void TearDown() override {
+        if (IsWindow(main_)) DestroyWindow(main_);
+        MSG quit;
+        PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+        // Stopped from outside, the driver needs no stop at exit: it spares
+        // each test the second that a stop waits.
+        control::StopServiceFromOutside("Quorvel");
+        ShutdownApplication();
+        CloseHandle(WatcherThreadHandle);
+        WatcherThreadHandle = nullptr;
+        UnregisterClassA("QuorvelClass", AppInstance);
+        control::ResetDriver();
+        control::ResetServices();
+    }
+
+    uint32_t Arrive(const wchar_t* comName) {
+        uint32_t expected = PortCount + 1;
+        uint32_t key = control::AddPort(emu::ModemPort(comName, expected));
+        EXPECT_TRUE(PumpUntil([&] { return PortCount == expected; })) << "arrival of " << key;
+        // A port that vanishes before its capture is attached keeps an empty
+        // pane; the tests that remove ports remove them after the attach.
+        EXPECT_TRUE(PumpUntil([&] { return control::IsCaptureAttached(key); }));
+        return key;
+    }
+
+    void SetClientSize(int width, int height) {
+        RECT window, client;
+        GetWindowRect(main_, &window);
+        GetClientRect(main_, &client);
+        SetWindowPos(main_, nullptr, 0, 0, width + Width(window) - client.right,
+                     height + Height(window) - client.bottom, SWP_NOMOVE | SWP_NOZORDER);
+    }
+
+    RECT Client() {
+        RECT client;
+        GetClientRect(main_, &client);
+        return client;
+    }
+
+    HWND PaneOf(const PortMonitor* port) {
+        HWND pane = nullptr;
+        GetPane(*port, &pane, nullptr);
+        return pane;
+    }
+
+    int EditHeight() { return Height(RectInClient(main_, command_)); }
+
+    HWND main_ = nullptr;
+    HWND command_ = nullptr;
+    HWND response_ = nullptr;
+};
+
+TEST_F(MonitorTest, TheEditsAreCreatedFirstHiddenAndDisabled) {
+    EXPECT_EQ(GetDlgCtrlID(command_), static_cast<int>(IDC_COMMAND_EDIT));
+    EXPECT_EQ(GetDlgCtrlID(response_), static_cast<int>(IDC_RESPONSE_EDIT));
+    EXPECT_FALSE(IsWindowVisible(command_));
+    EXPECT_FALSE(IsWindowEnabled(response_));
+    EXPECT_NE(RefreshTimerId, 0u);
+    EXPECT_EQ(PortCount, 0u);
+}
+
+TEST_F(MonitorTest, TheFirstPortSplitsTheEditsAndFitsTheWindowToItsPane) {
+    SetClientSize(301, 400);
+    Arrive(L"COM1");
+    int edit = EditHeight();
+    RECT command = RectInClient(main_, command_);
+    RECT response = RectInClient(main_, response_);
+    EXPECT_TRUE(IsWindowVisible(command_));
+    EXPECT_TRUE(IsWindowVisible(response_));
+    EXPECT_EQ(command.left, 0);
+    EXPECT_EQ(command.top, 0);
+    EXPECT_EQ(Width(command), 150);
+    EXPECT_EQ(response.left, 150);
+    EXPECT_EQ(Width(response), 151);
+
+    HWND pane = PaneOf(PortList);
+    RECT placed = RectInClient(main_, pane);
+    EXPECT_EQ(placed.left, 0);
+    EXPECT_EQ(placed.top, edit);
+    EXPECT_EQ(Width(placed), 301);
+    EXPECT_LE(Height(placed), 400 - edit);
+    EXPECT_EQ(Client().bottom, edit + Height(placed)) << "the window fits the pane's actual height";
+    EXPECT_EQ(GetDlgCtrlID(pane), static_cast<int>(IDC_PORT_LIST));
+    EXPECT_EQ(GetWindowLongA(pane, GWL_USERDATA), reinterpret_cast<LONG>(PortList));
+    EXPECT_TRUE(IsWindowVisible(pane));
+}
+
+TEST_F(MonitorTest, ThreePortsShareTheHeightNewestFirst) {
+    Arrive(L"COM1");
+    Arrive(L"COM2");
+    Arrive(L"COM3");
+    int edit = EditHeight();
+    SetClientSize(300, edit + 100);  // each pane is asked for 33 pixels
+    std::vector<int> tops, heights;
+    for (PortMonitor* port = PortList; port; port = port->Next) {
+        RECT placed = RectInClient(main_, PaneOf(port));
+        tops.push_back(placed.top);
+        heights.push_back(Height(placed));
+        EXPECT_LE(Height(placed), 33);
+        EXPECT_GE(Height(placed), 33 - static_cast<int>(SendMessageA(PaneOf(port), LB_GETITEMHEIGHT, 0, 0)));
+    }
+    ASSERT_EQ(tops.size(), 3u);
+    EXPECT_STREQ(PortList->ComPort, "COM3");
+    EXPECT_EQ(tops[0], edit) << "the newest pane directly under the edits";
+    EXPECT_EQ(tops[1], tops[0] + heights[0]);
+    EXPECT_EQ(tops[2], tops[1] + heights[1]);
+    EXPECT_EQ(Client().bottom, tops[2] + heights[2]) << "the leftover pixels are taken off the window";
+}
+
+TEST_F(MonitorTest, ALowClientAreaGivesPanesNoHeightNeverANegativeOne) {
+    Arrive(L"COM1");
+    int edit = EditHeight();
+    SetClientSize(300, edit / 2);
+    RECT placed = RectInClient(main_, PaneOf(PortList));
+    EXPECT_GE(Height(placed), 0);
+    EXPECT_LE(Height(placed), 4) << "asked for 0: at most its borders";
+    EXPECT_EQ(Client().bottom, edit + Height(placed));
+    EXPECT_TRUE(LayoutPanes(main_));
+}
+
+TEST_F(MonitorTest, TheLossOfTheOnlyPortHidesTheEditsAndKeepsTheSize) {
+    uint32_t key = Arrive(L"COM1");
+    RECT before;
+    GetWindowRect(main_, &before);
+    HWND pane = PaneOf(PortList);
+    control::RemovePort(key);
+
+    // The removal comes before the pane's close: when it has run, the pane
+    // still exists but no longer names the freed record.
+    bool checked = false;
+    ASSERT_TRUE(PumpUntil([&] {
+        if (!checked && PortCount == 0) {
+            checked = true;
+            if (IsWindow(pane)) EXPECT_EQ(GetWindowLongA(pane, GWL_USERDATA), 0);
+        }
+        return PortCount == 0 && !IsWindow(pane);
+    }));
+    EXPECT_FALSE(IsWindowVisible(command_));
+    EXPECT_FALSE(IsWindowVisible(response_));
+    RECT after;
+    GetWindowRect(main_, &after);
+    EXPECT_EQ(Height(after), Height(before));
+
+    Arrive(L"COM2");
+    EXPECT_TRUE(IsWindowVisible(command_));
+    EXPECT_TRUE(IsWindowVisible(response_));
+}
+
+TEST_F(MonitorTest, ALostPortInTheMiddleLeavesTheOthersInOrder) {
+    Arrive(L"COM1");
+    uint32_t middle = Arrive(L"COM2");
+    Arrive(L"COM3");
+    control::RemovePort(middle);
+    ASSERT_TRUE(PumpUntil([] { return PortCount == 2; }));
+    EXPECT_STREQ(PortList->ComPort, "COM3");
+    EXPECT_STREQ(PortList->Next->ComPort, "COM1");
+    RECT newest = RectInClient(main_, PaneOf(PortList));
+    RECT oldest = RectInClient(main_, PaneOf(PortList->Next));
+    EXPECT_EQ(oldest.top, newest.bottom);
+}
+
+TEST_F(MonitorTest, DestructionEndsEveryCaptureThreadAndRemovesEveryPort) {
+    Arrive(L"COM1");
+    Arrive(L"COM2");
+    Arrive(L"COM3");
+    std::vector<HANDLE> threads;
+    for (PortMonitor* port = PortList; port; port = port->Next) {
+        HANDLE thread = nullptr, copy = nullptr;
+        GetPane(*port, nullptr, &thread);
+        DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
+        threads.push_back(copy);
+    }
+    // Lines keep coming while the window goes: the capture threads' calls
+    // into their panes must be served during the waits.
+    for (uint32_t key = 0x00010001; key < 0x00010004; ++key) control::PushBytes(key, 2, "RING\r\n");
+    DestroyWindow(main_);
+    EXPECT_EQ(PortCount, 0u);
+    EXPECT_EQ(PortList, nullptr);
+    for (HANDLE thread : threads) {
+        EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
+        CloseHandle(thread);
+    }
+    EXPECT_EQ(WaitForSingleObject(WatcherThreadHandle, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(control::RequestLog(IOCTL_LINE_DETACH_CAPTURE).size(), 3u);
+    EXPECT_EQ(RefreshTimerId, 0u);
+    MSG quit;
+    EXPECT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(quit.wParam, 0u);
+}
+
+TEST_F(MonitorTest, AnArrivalWithoutMessageChangesNothing) {
+    Arrive(L"COM1");
+    SendMessageA(main_, WM_COMMAND, ID_PORT_ARRIVED, 0);
+    PumpFor(20);
+    EXPECT_EQ(PortCount, 1u);
+}
+
+TEST_F(MonitorTest, AFailedPropertyFetchDropsThePortAndTheWatcherGoesOn) {
+    control::RequestFault fault;
+    fault.FaultKind = control::RequestFault::Kind::FailAtOnce;
+    control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, fault);
+    control::AddPort(emu::ModemPort(L"COM1", 1));
+    ASSERT_TRUE(PumpUntil([] {
+        return control::RequestLog(IOCTL_LINE_GET_PORT_PROPERTIES).size() == 1 &&
+               control::PendingRequests(IOCTL_LINE_WAIT_PORT_ARRIVAL) == 1;
+    }));
+    EXPECT_EQ(PortCount, 0u);
+    EXPECT_EQ(GetWindow(response_, GW_HWNDNEXT), nullptr) << "no pane";
+    EXPECT_FALSE(IsWindowVisible(command_));
+    Arrive(L"COM2");
+    EXPECT_STREQ(PortList->ComPort, "COM2");
+}
+
+TEST_F(MonitorTest, EveryMessageEndsInTheDefaultProcedure) {
+    // WM_NCHITTEST has no handling of its own: its answer is the default one.
+    LRESULT hit = SendMessageA(main_, WM_NCHITTEST, 0, MAKELPARAM(5, 5));
+    EXPECT_EQ(hit, DefWindowProcA(main_, WM_NCHITTEST, 0, MAKELPARAM(5, 5)));
+    SetLastError(1234);
+    SendMessageA(main_, WM_USER + 7, 0, 0);
+    EXPECT_EQ(GetLastError(), 0u) << "the procedure clears the last error on entry";
+}
+
+}  // namespace
