@@ -3,18 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "emulator/test_control.h"
+#include "support/test_paths.h"
 #include "system/system_calls.h"
 
 namespace testsupport {
 
-std::string ProductFolder() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path);
-    folder.erase(folder.find_last_of('\\'));       // the tests folder
-    folder.erase(folder.find_last_of('\\') + 1);  // its parent, backslash kept
-    return folder;
-}
+std::string ProductFolder() { return BuildFolder() + "\\"; }
 
 void StartCleanEmulatedDriver() {
     emu::control::ResetServices();
