@@ -1,0 +1,65 @@
+// Building the configuration record in the buffer of the information reply:
+// only the configuration's own fields are written, and a long settings text
+// never reaches beyond the record.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "driver/driver_config_record.h"
+
+namespace {
+
+using namespace quorvel;
+
+#pragma pack(push, 1)
+struct GuardedRecord {
+    DriverConfigRecord Record;
+    uint8_t Guard[16];
+};
+#pragma pack(pop)
+
+class DriverConfigRecordTest : public testing::Test {
+protected:
+    void SetUp() override { std::memset(&buffer_, 0xEE, sizeof(buffer_)); }
+
+    const uint8_t* Bytes() const { return reinterpret_cast<const uint8_t*>(&buffer_); }
+
+    GuardedRecord buffer_;
+};
+
+TEST_F(DriverConfigRecordTest, OnlyTheConfigurationFieldsAreWritten) {
+    WriteDriverConfig(buffer_.Record, "abc");
+    const uint8_t* bytes = Bytes();
+    EXPECT_EQ(std::memcmp(bytes, "\x08\x02\x00\x00\x14\x00\x00\x00", 8), 0);
+    EXPECT_EQ(bytes[8], 0xEE);
+    EXPECT_EQ(bytes[9], 0xEE);
+    EXPECT_EQ(bytes[10], 1);
+    for (int i = 11; i < 16; ++i) EXPECT_EQ(bytes[i], 0xEE) << "byte " << i;
+    EXPECT_EQ(std::memcmp(bytes + 16, "abc", 4), 0);
+    for (int i = 20; i < 536; ++i) ASSERT_EQ(bytes[i], 0xEE) << "byte " << i;
+
+    std::memset(&buffer_, 0xEE, sizeof(buffer_));
+    WriteDriverConfig(buffer_.Record, nullptr);
+    EXPECT_EQ(std::memcmp(bytes + 4, "\x04\x00\x00\x00", 4), 0);
+    for (int i = 16; i < 536; ++i) ASSERT_EQ(bytes[i], 0xEE) << "byte " << i;
+}
+
+TEST_F(DriverConfigRecordTest, TheTextStopsAtTheRecordsEnd) {
+    for (size_t length : {502u, 503u, 504u, 2000u}) {
+        SCOPED_TRACE(length);
+        std::memset(&buffer_, 0xEE, sizeof(buffer_));
+        std::string text(length, 'q');
+        WriteDriverConfig(buffer_.Record, text.c_str());
+        size_t kept = length < 503 ? length : 503;
+        EXPECT_EQ(strnlen(buffer_.Record.SettingsText, 504), kept);
+        for (uint8_t guard : buffer_.Guard) ASSERT_EQ(guard, 0xEE);
+    }
+}
+
+TEST_F(DriverConfigRecordTest, OptionsAreReadFromOffset12LittleEndian) {
+    std::memcpy(reinterpret_cast<uint8_t*>(&buffer_) + 12, "\x05\x01\x00\x80", 4);
+    EXPECT_EQ(ReplyOptions(buffer_.Record), 0x80000105u);
+}
+
+}  // namespace

@@ -1,0 +1,149 @@
+// The service lifecycle with quorvel.exe's real seam, against Wine's own
+// service control manager. Wine cannot load the kernel drivers, so the
+// control driver's start fails there; what is created, counted and deleted
+// is what these tests check.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "driver/driver_services.h"
+#include "traced_calls.h"
+
+namespace {
+
+using namespace quorvel;
+
+// A folder without driver files: the start must fail, whatever Wine makes
+// of a kernel driver.
+const char kModuleDirectory[] = "C:\\quorvel-scm-test\\";
+
+struct ServiceConfig {
+    bool Exists = false;
+    DWORD ServiceType = 0;
+    DWORD StartType = 0;
+    DWORD ErrorControl = 0;
+    std::string BinaryPath;
+    std::string LoadOrderGroup;
+    std::string Dependencies;
+    std::string StartName;
+    std::string DisplayName;
+    DWORD TagId = 0;
+};
+
+ServiceConfig ReadConfig(const char* name) {
+    ServiceConfig config;
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager) return config;
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_QUERY_CONFIG);
+    if (service) {
+        std::vector<BYTE> buffer(8192);
+        DWORD needed = 0;
+        auto* query = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+        if (QueryServiceConfigA(service, query, static_cast<DWORD>(buffer.size()), &needed)) {
+            auto text = [](const char* value) { return std::string(value ? value : ""); };
+            config.Exists = true;
+            config.ServiceType = query->dwServiceType;
+            config.StartType = query->dwStartType;
+            config.ErrorControl = query->dwErrorControl;
+            config.BinaryPath = text(query->lpBinaryPathName);
+            config.LoadOrderGroup = text(query->lpLoadOrderGroup);
+            config.Dependencies = text(query->lpDependencies);
+            config.StartName = text(query->lpServiceStartName);
+            config.DisplayName = text(query->lpDisplayName);
+            config.TagId = query->dwTagId;
+        }
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return config;
+}
+
+DWORD OpenError(const char* name) {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
+    DWORD error = service ? 0 : GetLastError();
+    if (service) CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return error;
+}
+
+// Removes a service left behind, also by an earlier run that failed, with
+// the system's calls alone.
+void RemoveService(const char* name) {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager) return;
+    if (SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS)) {
+        DeleteService(service);
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+}
+
+class RealServiceManagerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        RemoveService("Quorvel");
+        RemoveService("Tolvarik");
+        ClearTraceRecords();
+    }
+    void TearDown() override {
+        RemoveService("Quorvel");
+        RemoveService("Tolvarik");
+    }
+};
+
+TEST_F(RealServiceManagerTest, BothServicesAreCreatedAsTheTableSaysAndDeletedAgain) {
+    EXPECT_FALSE(InstallAndStartDrivers(kModuleDirectory)) << "Wine cannot run the driver";
+
+    ServiceConfig filter = ReadConfig("Tolvarik");
+    ASSERT_TRUE(filter.Exists);
+    EXPECT_EQ(filter.DisplayName, "Quorvel Upper Filter Driver");
+    EXPECT_EQ(filter.ServiceType, static_cast<DWORD>(SERVICE_KERNEL_DRIVER));
+    EXPECT_EQ(filter.StartType, static_cast<DWORD>(SERVICE_DEMAND_START));
+    EXPECT_EQ(filter.ErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+    EXPECT_EQ(filter.BinaryPath, std::string(kModuleDirectory) + "tolvarik.sys");
+    EXPECT_EQ(filter.LoadOrderGroup, "PNP Filter");
+    EXPECT_EQ(filter.Dependencies, "");
+    EXPECT_EQ(filter.TagId, 0u);
+
+    ServiceConfig controlService = ReadConfig("Quorvel");
+    ASSERT_TRUE(controlService.Exists);
+    EXPECT_EQ(controlService.DisplayName, "Quorvel");
+    EXPECT_EQ(controlService.ServiceType, static_cast<DWORD>(SERVICE_KERNEL_DRIVER));
+    EXPECT_EQ(controlService.StartType, static_cast<DWORD>(SERVICE_SYSTEM_START));
+    EXPECT_EQ(controlService.ErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+    EXPECT_EQ(controlService.BinaryPath, std::string(kModuleDirectory) + "quorvel.sys");
+    EXPECT_EQ(controlService.LoadOrderGroup, "");
+    EXPECT_EQ(controlService.Dependencies, "");
+
+    // The start was tried, failed, and this instance is counted regardless.
+    auto names = testsupport::TracedNames();
+    EXPECT_EQ(std::count(names.begin(), names.end(), "StartService"), 1);
+    for (const auto& call : testsupport::TracedCalls()) {
+        if (call.Name == "StartService") EXPECT_FALSE(call.Success);
+    }
+    ASSERT_NE(InstanceCounter, nullptr);
+
+    // A driver that does not run is not stopped, and the services go.
+    StopDriverIfLastInstance();
+    DeleteDriverServices();
+    EXPECT_EQ(OpenError("Quorvel"), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+    EXPECT_EQ(OpenError("Tolvarik"), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+TEST_F(RealServiceManagerTest, ASecondRunFindsTheControlServiceAndCreatesNothing) {
+    InstallAndStartDrivers(kModuleDirectory);
+    ClearTraceRecords();
+    InstallAndStartDrivers(kModuleDirectory);
+    auto names = testsupport::TracedNames();
+    EXPECT_EQ(std::count(names.begin(), names.end(), "CreateService"), 0);
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(names[0], "ReleaseSemaphore");
+    DeleteDriverServices();
+    EXPECT_EQ(OpenError("Quorvel"), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+}  // namespace
