@@ -17,8 +17,11 @@ const char kMainWindowClass[] = "QuorvelClass";
 // storage, not on the watcher's stack: an arrival may still be queued when
 // the watcher ends, and whatever reads it then must find valid memory. At
 // most one watcher runs at a time.
+// The buffer is written by the driver while the watcher's arrival wait is
+// outstanding, and read by the main thread from the post until it releases
+// TakenSemaphore; the watcher issues no wait in between.
 PortPropertyHeader g_arrivalBuffer;
-ArrivalMessage g_arrivalMessage;
+ArrivalMessage g_arrivalMessage;  // fields: see ArrivalMessage
 
 // Cancels the calling thread's requests on the device and, if the cancel
 // was accepted, waits for the request to finish with its buffer.

@@ -57,9 +57,4 @@ TEST_F(DriverConfigRecordTest, TheTextStopsAtTheRecordsEnd) {
     }
 }
 
-TEST_F(DriverConfigRecordTest, OptionsAreReadFromOffset12LittleEndian) {
-    std::memcpy(reinterpret_cast<uint8_t*>(&buffer_) + 12, "\x05\x01\x00\x80", 4);
-    EXPECT_EQ(ReplyOptions(buffer_.Record), 0x80000105u);
-}
-
 }  // namespace
