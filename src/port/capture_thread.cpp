@@ -101,6 +101,14 @@ void EndFlash(CaptureLoop& loop) {
     for (bool& marked : loop.Marked) marked = false;
 }
 
+// StopEvent: the program ends; the pending waits are cancelled and awaited
+// and the driver lets go of the ring.
+void StopCapture(CaptureLoop& loop, bool* done) {
+    *done = true;
+    CancelWaits(loop.Port, loop.Waits, loop.Outstanding);
+    DetachCapture(loop.Port);
+}
+
 // The loop proper, once its events and brushes exist.
 void Loop(CaptureLoop& loop, bool* done, volatile LONG* noticeBlink, uint32_t noticeSize,
           char* noticeText) {
@@ -110,6 +118,12 @@ void Loop(CaptureLoop& loop, bool* done, volatile LONG* noticeBlink, uint32_t no
                                          loop.Events[kSignalWait], loop.Events[kNoticeWait]};
     for (;;) {
         if (!loop.Drained) {
+            // Draining makes no wait, but a long drain must not hold up the
+            // program's exit: look at StopEvent between the runs.
+            if (WaitForSingleObject(StopEvent, 0) == WAIT_OBJECT_0) {
+                StopCapture(loop, done);
+                return;
+            }
             DataStep(loop);
             continue;
         }
@@ -129,9 +143,7 @@ void Loop(CaptureLoop& loop, bool* done, volatile LONG* noticeBlink, uint32_t no
                 EndFlash(loop);
                 continue;
             case WAIT_OBJECT_0:
-                *done = true;
-                CancelWaits(loop.Port, loop.Waits, loop.Outstanding);
-                DetachCapture(loop.Port);
+                StopCapture(loop, done);
                 return;
             case WAIT_OBJECT_0 + 1 + kDataWait:
                 if (WaitWasAborted(loop, kDataWait)) return;

@@ -288,6 +288,20 @@ TEST_F(CaptureThreadTest, StopEventEndsTheThreadQuietly) {
     EXPECT_EQ(detach[0].Input, control::NumberBlob(key_));
 }
 
+TEST_F(CaptureThreadTest, StopEventEndsALongDrainBetweenItsRuns) {
+    StartCapture();
+    std::vector<control::CapturedByte> bytes;
+    for (uint64_t i = 0; i < 20000; ++i) bytes.push_back({'x', static_cast<uint8_t>(2 + i % 2), i});
+    control::PushRecords(key_, bytes);  // 20000 runs of one byte each
+    ASSERT_TRUE(WaitForLines(10));
+    DWORD start = GetTickCount();
+    SetEvent(StopEvent);
+    ASSERT_TRUE(ThreadEnded(2000));
+    EXPECT_LT(GetTickCount() - start, 1000u);
+    EXPECT_LT(Lines().size(), 40000u) << "it stopped before draining the ring";
+    EXPECT_EQ(control::RequestLog(IOCTL_LINE_DETACH_CAPTURE).size(), 1u);
+}
+
 TEST_F(CaptureThreadTest, ABrokenRingIsNotReadAndCaptureGoesOn) {
     StartCapture();
     port_->CaptureRing->WriteIndex = 100005;  // beyond the ring
