@@ -8,6 +8,7 @@
 namespace quorvel {
 
 HANDLE InstanceCounter = nullptr;
+bool InstanceCounted = false;
 
 namespace {
 
@@ -152,7 +153,9 @@ bool InstallAndStartDrivers(const char* moduleDirectory) {
     }
 
     // From here this instance stays counted, whatever the start gives.
-    Trace(ReleaseSemaphore(InstanceCounter, 1, nullptr) != FALSE, __LINE__, "ReleaseSemaphore");
+    bool counted = ReleaseSemaphore(InstanceCounter, 1, nullptr) != FALSE;
+    Trace(counted, __LINE__, "ReleaseSemaphore");
+    if (counted) InstanceCounted = true;
 
     bool running = false;
     DWORD state = 0;
@@ -177,7 +180,7 @@ bool InstallAndStartDrivers(const char* moduleDirectory) {
 void WaitUntilRunning(SC_HANDLE service) { PollUntilState(service, SERVICE_RUNNING); }
 
 void StopDriverIfLastInstance() {
-    if (!InstanceCounter) return;
+    if (!InstanceCounter || !InstanceCounted) return;
     SC_HANDLE manager = OpenManager();
     if (!manager) return;
     SC_HANDLE service = seam::OpenServiceA(manager, kControlServiceName, SERVICE_ALL_ACCESS);
@@ -208,6 +211,7 @@ void StopDriverIfLastInstance() {
         }
         // This instance's own count.
         WaitForSingleObject(InstanceCounter, INFINITE);
+        InstanceCounted = false;
     }
 
     CloseTraced(service, __LINE__);

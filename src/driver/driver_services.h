@@ -17,6 +17,12 @@ namespace quorvel {
 // count go away with the last instance. Null when it could not be had.
 // Main thread only.
 extern HANDLE InstanceCounter;
+// True while this instance holds a count in InstanceCounter: from the count
+// in InstallAndStartDrivers to the count taken back by
+// StopDriverIfLastInstance. An instance that never counted itself must
+// neither stop a driver that other instances use nor take one of their
+// counts (nor wait for a count that is not there). Main thread only.
+extern bool InstanceCounted;
 
 // How long a service-state polling loop waits for a pending state to settle,
 // or for the awaited state to come, before it gives up as a failed status

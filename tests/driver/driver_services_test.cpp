@@ -37,6 +37,7 @@ LONG InstanceCount() {
 }
 
 void ResetInstanceCount() {
+    InstanceCounted = false;
     HANDLE counter = OpenSemaphoreA(SEMAPHORE_ALL_ACCESS, FALSE, kCounterName);
     if (!counter) return;
     while (WaitForSingleObject(counter, 0) == WAIT_OBJECT_0) {
@@ -164,6 +165,22 @@ TEST_F(DriverServicesTest, RefusalsBeforeTheCountCreateNothingAndCountNothing) {
     EXPECT_EQ(control::GetService("Tolvarik").BinaryPath, justFits + "tolvarik.sys");
     EXPECT_EQ(control::GetService("Quorvel").BinaryPath, justFits + "quorvel.sys");
     EXPECT_EQ(InstanceCount(), 1) << "counted once the control service is there, started or not";
+}
+
+TEST_F(DriverServicesTest, AnInstanceThatNeverCountedLeavesTheDriverAndTheCountsAlone) {
+    // Another instance runs the driver and is counted.
+    CreateService("Quorvel", "Quorvel", SERVICE_SYSTEM_START, folder_ + "quorvel.sys", true);
+    ASSERT_FALSE(InstallAndStartDrivers(("C:\\" + std::string(490, 'd') + "\\").c_str()));
+    HANDLE other = OpenSemaphoreA(SEMAPHORE_ALL_ACCESS, FALSE, kCounterName);
+    ASSERT_NE(other, nullptr);
+    ReleaseSemaphore(other, 1, nullptr);
+    control::SetServiceState("Quorvel", SERVICE_RUNNING);
+    // This instance, which never counted itself, leaves: it must not stop
+    // the other's driver nor take its count.
+    StopDriverIfLastInstance();
+    EXPECT_EQ(control::GetService("Quorvel").StopCount, 0u);
+    EXPECT_EQ(InstanceCount(), 1);
+    CloseHandle(other);
 }
 
 TEST_F(DriverServicesTest, AServiceStoppedFromOutsideIsNotStoppedAgainAndTheCountStays) {
