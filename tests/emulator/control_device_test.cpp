@@ -35,19 +35,8 @@ control::PortSpec ModemPort(const wchar_t* name) {
     return port;
 }
 
-class EmulatedControlDevice : public testing::Test {
+class EmulatedControlDevice : public testsupport::EmulatedDeviceTest {
 protected:
-    void SetUp() override {
-        testsupport::StartCleanEmulatedDriver();
-        device_ = testsupport::OpenEmulatedDevice();
-        ASSERT_NE(device_, INVALID_HANDLE_VALUE);
-    }
-    void TearDown() override {
-        if (device_ != INVALID_HANDLE_VALUE) seam::CloseHandle(device_);
-        control::ResetDriver();
-        control::ResetServices();
-    }
-
     // Issues a request with no input; returns the call's result.
     BOOL Issue(uint32_t code, void* output, DWORD outputSize, OverlappedRequest& request,
                const void* input = nullptr, DWORD inputSize = 0) {
@@ -55,8 +44,6 @@ protected:
         return seam::DeviceIoControl(device_, code, const_cast<void*>(input), inputSize, output,
                                      outputSize, &bytes, &request.overlapped);
     }
-
-    HANDLE device_ = INVALID_HANDLE_VALUE;
 };
 
 TEST(EmulatedDeviceOpen, OpensOnlyWhileTheServiceRuns) {

@@ -39,14 +39,12 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 using testsupport::PumpFor;
 using testsupport::PumpUntil;
 
-class CaptureThreadTest : public testing::Test {
+class CaptureThreadTest : public testsupport::EmulatedDeviceTest {
 protected:
     void SetUp() override {
         g_commands.clear();
-        testsupport::StartCleanEmulatedDriver();
+        EmulatedDeviceTest::SetUp();
         control::SetTickFrequency(1000);  // millisecond ticks: readable timing lines
-        device_ = testsupport::OpenEmulatedDevice();
-        ASSERT_NE(device_, INVALID_HANDLE_VALUE);
         StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
         background_ = CreateSolidBrush(RGB(1, 2, 3));
@@ -80,21 +78,15 @@ protected:
         DeleteFlashBrushes();
         CloseHandle(StopEvent);
         StopEvent = nullptr;
-        seam::CloseHandle(device_);
-        control::ResetDriver();
-        control::ResetServices();
+        EmulatedDeviceTest::TearDown();
     }
 
     // A modem arrives, gets its record and its capture thread; returns once
     // the ring is attached and the first waits are issued (when armed).
     void StartCapture(bool armed = true) {
-        key_ = control::AddPort(emu::ModemPort(L"COM1", 1));
-        PortPropertyHeader header{};
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        ASSERT_TRUE(seam::DeviceIoControl(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0,
-                                          &header, 80, nullptr, &overlapped));
-        CloseHandle(overlapped.hEvent);
+        control::PortSpec modem = emu::ModemPort(L"COM1", 1);
+        PortPropertyHeader header = testsupport::ArriveAndTakeHeader(device_, modem);
+        key_ = header.PortKey;
         port_ = new PortMonitor(device_);
         ASSERT_TRUE(FetchProperties(*port_, header));
 
@@ -134,7 +126,6 @@ protected:
         return reinterpret_cast<HBRUSH>(static_cast<LONG_PTR>(GetClassLongA(main_, GCL_HBRBACKGROUND)));
     }
 
-    HANDLE device_ = INVALID_HANDLE_VALUE;
     HBRUSH background_ = nullptr;
     HWND main_ = nullptr;
     HWND listBox_ = nullptr;

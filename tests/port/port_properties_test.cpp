@@ -63,34 +63,19 @@ const char kEmptyText[] =
     "UINumber:\tffffffff\n"
     "COM port:\t(null)\n";
 
-class PortPropertiesTest : public testing::Test {
+class PortPropertiesTest : public testsupport::EmulatedDeviceTest {
 protected:
-    void SetUp() override {
-        testsupport::StartCleanEmulatedDriver();
-        device_ = testsupport::OpenEmulatedDevice();
-        ASSERT_NE(device_, INVALID_HANDLE_VALUE);
-    }
     void TearDown() override {
         for (PortMonitor* port : ports_) {
             ReleaseStorage(*port);
             delete port;
         }
-        seam::CloseHandle(device_);
-        control::ResetDriver();
-        control::ResetServices();
+        EmulatedDeviceTest::TearDown();
     }
 
-    // Adds the port to the stand-in and takes its arrival header as the
-    // watcher would.
+    // The arrival header of a new port; the request log starts after it.
     PortPropertyHeader Arrive(const control::PortSpec& spec) {
-        control::AddPort(spec);
-        PortPropertyHeader header{};
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        DWORD bytes = 0;
-        EXPECT_TRUE(seam::DeviceIoControl(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0,
-                                          &header, sizeof header, &bytes, &overlapped));
-        CloseHandle(overlapped.hEvent);
+        PortPropertyHeader header = testsupport::ArriveAndTakeHeader(device_, spec);
         control::ClearRequestLog();
         return header;
     }
@@ -113,7 +98,6 @@ protected:
         EXPECT_EQ(port.RecordForm, 1u);
     }
 
-    HANDLE device_ = INVALID_HANDLE_VALUE;
     std::vector<PortMonitor*> ports_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "driver/request_codes.h"
 #include "emulator/test_control.h"
 #include "support/test_paths.h"
 #include "system/system_calls.h"
@@ -34,6 +35,29 @@ void StartCleanEmulatedDriver() {
 HANDLE OpenEmulatedDevice() {
     return seam::CreateFileA("\\\\.\\Quorvel", 0, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+quorvel::PortPropertyHeader ArriveAndTakeHeader(HANDLE device, const emu::control::PortSpec& port) {
+    emu::control::AddPort(port);
+    quorvel::PortPropertyHeader header{};
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_TRUE(seam::DeviceIoControl(device, quorvel::IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0,
+                                      &header, sizeof header, nullptr, &overlapped));
+    CloseHandle(overlapped.hEvent);
+    return header;
+}
+
+void EmulatedDeviceTest::SetUp() {
+    StartCleanEmulatedDriver();
+    device_ = OpenEmulatedDevice();
+    ASSERT_NE(device_, INVALID_HANDLE_VALUE);
+}
+
+void EmulatedDeviceTest::TearDown() {
+    if (device_ != INVALID_HANDLE_VALUE) seam::CloseHandle(device_);
+    emu::control::ResetDriver();
+    emu::control::ResetServices();
 }
 
 }  // namespace testsupport

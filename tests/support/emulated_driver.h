@@ -3,8 +3,12 @@
 #pragma once
 
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
+
+#include "emulator/test_control.h"
+#include "port/port_property_records.h"
 
 namespace testsupport {
 
@@ -18,5 +22,17 @@ void StartCleanEmulatedDriver();
 
 // Opens "\\.\Quorvel" through the seam as the program does (overlapped).
 HANDLE OpenEmulatedDevice();
+
+// Adds the port to the stand-in and takes its arrival header from the
+// device as the port watcher would.
+quorvel::PortPropertyHeader ArriveAndTakeHeader(HANDLE device, const emu::control::PortSpec& port);
+
+// A test with a clean stand-in whose control device is open in device_.
+class EmulatedDeviceTest : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    HANDLE device_ = INVALID_HANDLE_VALUE;
+};
 
 }  // namespace testsupport
