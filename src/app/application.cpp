@@ -121,12 +121,12 @@ bool InitializeApplication(int showCommand, uint8_t persistentFlag, const char* 
         windowClass.hInstance = AppInstance;
         windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = "QuorvelClass";
+        windowClass.lpszClassName = kMainWindowClass;
         classRegistered = RegisterClassA(&windowClass) != 0;
         ok = classRegistered;
     }
     if (ok) {
-        window = CreateWindowExA(0, "QuorvelClass", "Quorvel", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+        window = CreateWindowExA(0, kMainWindowClass, "Quorvel", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
                                  nullptr, AppInstance, nullptr);
         ok = window && IsWindow(window);
@@ -165,7 +165,7 @@ bool InitializeApplication(int showCommand, uint8_t persistentFlag, const char* 
     if (response) DestroyWindow(response);
     if (command) DestroyWindow(command);
     if (window) DestroyWindow(window);
-    if (classRegistered) UnregisterClassA("QuorvelClass", AppInstance);
+    if (classRegistered) UnregisterClassA(kMainWindowClass, AppInstance);
     if (started) CloseHandle(started);
     CloseHandle(StopEvent);
     StopEvent = nullptr;

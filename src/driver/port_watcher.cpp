@@ -11,8 +11,6 @@
 namespace quorvel {
 namespace {
 
-const char kMainWindowClass[] = "QuorvelClass";
-
 // The arrival buffer and the message that points at it live in static
 // storage, not on the watcher's stack: an arrival may still be queued when
 // the watcher ends, and whatever reads it then must find valid memory. At

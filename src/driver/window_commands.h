@@ -1,10 +1,13 @@
-// Identifiers of the main window's commands and child controls, shared by
-// the threads that post to the main window and by the window itself.
+// The main window's class name and the identifiers of its commands and child
+// controls, shared by the threads that post to it and by the window itself.
 #pragma once
 
 #include <cstdint>
 
 namespace quorvel {
+
+// The main window's class: the watcher finds the main window by it.
+constexpr char kMainWindowClass[] = "QuorvelClass";
 
 // Command identifiers of WM_COMMAND.
 constexpr uint32_t ID_PORT_ARRIVED = 1000;      // lParam: the watcher's ArrivalMessage
