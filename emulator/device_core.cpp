@@ -288,6 +288,11 @@ size_t CountPendingRequests(uint32_t code) {
     return count;
 }
 
+size_t CountOpenHandles() {
+    ScopedLock guard(DriverLock());
+    return State().Handles.size();
+}
+
 void CancelAllRequests() {
     ScopedLock guard(DriverLock());
     std::vector<uint32_t> ids;

@@ -69,6 +69,7 @@ void ClearRequestFaults();
 std::vector<control::LoggedRequest> CopyRequestLog();
 void ClearRequestLogEntries();
 size_t CountPendingRequests(uint32_t code);
+size_t CountOpenHandles();
 void CancelAllRequests();
 
 }  // namespace emu

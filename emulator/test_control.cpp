@@ -86,6 +86,7 @@ std::vector<LoggedRequest> RequestLog(uint32_t code) {
 
 void ClearRequestLog() { ClearRequestLogEntries(); }
 size_t PendingRequests(uint32_t code) { return CountPendingRequests(code); }
+size_t OpenDeviceHandles() { return CountOpenHandles(); }
 
 void ScheduleAfter(DWORD delayMs, std::function<void()> action) {
     emu::ScheduleAfter(delayMs, std::move(action));

@@ -82,6 +82,8 @@ std::vector<LoggedRequest> RequestLog(uint32_t code);
 void ClearRequestLog();
 // Requests still pending; code 0 counts every code.
 size_t PendingRequests(uint32_t code = 0);
+// Handles of the control device open in this process.
+size_t OpenDeviceHandles();
 
 // ---- The emulated control driver -------------------------------------------
 

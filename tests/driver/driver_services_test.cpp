@@ -9,6 +9,7 @@
 #include "driver/driver_services.h"
 #include "emulator/test_control.h"
 #include "support/emulated_driver.h"
+#include "support/instance_count.h"
 #include "support/named_event.h"
 #include "support/process_runner.h"
 #include "support/test_paths.h"
@@ -21,29 +22,10 @@ using namespace quorvel;
 namespace control = emu::control;
 using testsupport::TracedCalls;
 using testsupport::TracedNames;
+using testsupport::InstanceCount;
+using testsupport::ResetInstanceCount;
 
 const char kCounterName[] = "QuorvelAccessCount";
-
-// The instance count as another instance would read it; 0 while the
-// counter does not exist.
-LONG InstanceCount() {
-    HANDLE counter = OpenSemaphoreA(SEMAPHORE_ALL_ACCESS, FALSE, kCounterName);
-    if (!counter) return 0;
-    LONG previous = 0;
-    ReleaseSemaphore(counter, 1, &previous);
-    WaitForSingleObject(counter, 0);
-    CloseHandle(counter);
-    return previous;
-}
-
-void ResetInstanceCount() {
-    InstanceCounted = false;
-    HANDLE counter = OpenSemaphoreA(SEMAPHORE_ALL_ACCESS, FALSE, kCounterName);
-    if (!counter) return;
-    while (WaitForSingleObject(counter, 0) == WAIT_OBJECT_0) {
-    }
-    CloseHandle(counter);
-}
 
 DWORD MillisecondsSince(DWORD startTick) { return GetTickCount() - startTick; }
 

@@ -12,6 +12,7 @@
 #include "emulator/port_catalog.h"
 #include "emulator/test_control.h"
 #include "port/port_list.h"
+#include "support/instance_count.h"
 #include "support/message_pump.h"
 #include "ui/main_window.h"
 #include "ui/port_panes.h"
@@ -60,6 +61,7 @@ protected:
         CloseHandle(WatcherThreadHandle);
         WatcherThreadHandle = nullptr;
         UnregisterClassA("QuorvelClass", AppInstance);
+        testsupport::ResetInstanceCount();
         control::ResetDriver();
         control::ResetServices();
     }
