@@ -1,0 +1,117 @@
+#include "bench/bench_windows.h"
+
+#include "bench/bench_clock.h"
+
+namespace bench {
+namespace {
+
+constexpr char kMainClass[] = "QuorvelBenchMain";
+constexpr UINT kRunAction = WM_APP + 1;
+constexpr UINT kTracer = WM_APP + 2;
+
+double g_tracerPosted = 0;
+double g_tracerDelay = -1;
+
+LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kTracer) {
+        g_tracerDelay = Now() - g_tracerPosted;
+        return 0;
+    }
+    if (message == kRunAction) {
+        (*reinterpret_cast<const std::function<void()>*>(lParam))();
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HBRUSH Background() {
+    static HBRUSH brush = CreateSolidBrush(RGB(240, 240, 240));
+    return brush;
+}
+
+void DispatchPending() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+}  // namespace
+
+HWND CreateMainWindow() {
+    static bool registered = [] {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = MainProc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.hbrBackground = Background();
+        windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+        windowClass.lpszClassName = kMainClass;
+        return RegisterClassA(&windowClass) != 0;
+    }();
+    if (!registered) return nullptr;
+    RECT frame = {0, 0, kClientWidth, kClientHeight};
+    DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+    AdjustWindowRect(&frame, style, FALSE);
+    HWND main = CreateWindowExA(0, kMainClass, "Quorvel benchmark", style, 0, 0,
+                                frame.right - frame.left, frame.bottom - frame.top, nullptr,
+                                nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (!main) return nullptr;
+    ShowWindow(main, SW_SHOWNORMAL);
+    UpdateWindow(main);
+    PumpFor(50);
+    return main;
+}
+
+void DestroyMainWindow(HWND main) {
+    if (IsWindow(main)) DestroyWindow(main);
+    PumpFor(20);
+}
+
+HWND CreatePane(HWND main, int x, int y, int width, int height, bool visible) {
+    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP |
+                  LBS_DISABLENOSCROLL | LBS_USETABSTOPS | LBS_NOTIFY;
+    if (visible) style |= WS_VISIBLE;
+    HWND pane = CreateWindowExA(WS_EX_CLIENTEDGE, "LISTBOX", nullptr, style, x, y, width, height,
+                                main, reinterpret_cast<HMENU>(0x2000), nullptr, nullptr);
+    if (pane) SendMessageA(pane, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    return pane;
+}
+
+HWND CreateStackedPane(HWND main, int index, int count, bool visible) {
+    int height = (kClientHeight - kEditStrip) / count;
+    return CreatePane(main, 0, kEditStrip + index * height, kClientWidth, height, visible);
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        DispatchPending();
+        if (done()) return true;
+        if (GetTickCount() - start >= timeoutMs) return false;
+        // Wakes at once for a message sent by another thread.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
+    }
+}
+
+void PumpFor(DWORD ms) {
+    PumpUntil([] { return false; }, ms);
+}
+
+bool WaitPumping(HANDLE handle, DWORD timeoutMs) {
+    return PumpUntil([&] { return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0; }, timeoutMs);
+}
+
+void PostTracer(HWND main) {
+    g_tracerDelay = -1;
+    g_tracerPosted = Now();
+    PostMessageA(main, kTracer, 0, 0);
+}
+
+double TracerDelay() { return g_tracerDelay; }
+
+void RunOnWindowThread(HWND main, const std::function<void()>& action) {
+    SendMessageA(main, kRunAction, 0, reinterpret_cast<LPARAM>(&action));
+}
+
+}  // namespace bench

@@ -1,0 +1,447 @@
+#include "bench/capture_rig.h"
+
+#include <process.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "bench/bench_clock.h"
+#include "bench/bench_windows.h"
+#include "bench/suspended_redraw_capture.h"
+#include "driver/request_codes.h"
+#include "driver/stop_event.h"
+#include "emulator/port_catalog.h"
+#include "emulator/test_control.h"
+#include "port/capture_ring.h"
+#include "port/capture_runs.h"
+#include "port/capture_thread.h"
+#include "port/port_monitor.h"
+#include "system/system_calls.h"
+
+namespace bench {
+namespace {
+
+namespace control = emu::control;
+using quorvel::PortMonitor;
+
+// ---- The stand-in ----------------------------------------------------------
+
+// The folder of the program and its driver files: the parent of this
+// executable's folder, with its trailing backslash.
+std::string ProductFolder() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path);
+    folder.erase(folder.find_last_of('\\'));
+    folder.erase(folder.find_last_of('\\') + 1);
+    return folder;
+}
+
+// A clean stand-in whose control driver runs.
+bool StartCleanDriver() {
+    control::ResetServices();
+    control::ResetDriver();
+    SC_HANDLE manager = seam::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager) return false;
+    std::string path = ProductFolder() + "quorvel.sys";
+    SC_HANDLE service = seam::CreateServiceA(
+        manager, "Quorvel", "Quorvel", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+        SERVICE_SYSTEM_START, SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, nullptr,
+        nullptr, nullptr);
+    bool running = false;
+    if (service && seam::StartServiceA(service, 0, nullptr)) {
+        SERVICE_STATUS status{};
+        for (int i = 0; i < 20 && !running; ++i) {
+            running = seam::QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
+        }
+    }
+    if (service) seam::CloseServiceHandle(service);
+    seam::CloseServiceHandle(manager);
+    if (!running) std::fprintf(stderr, "bench: the stand-in's control driver did not start (%s)\n", path.c_str());
+    return running;
+}
+
+// The next port arrival's header, or false.
+bool NextArrival(HANDLE device, quorvel::PortPropertyHeader& header) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    bool arrived = seam::DeviceIoControl(device, quorvel::IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0,
+                                         &header, sizeof(header), nullptr, &overlapped) ||
+                   (GetLastError() == ERROR_IO_PENDING &&
+                    WaitForSingleObject(overlapped.hEvent, 5000) == WAIT_OBJECT_0);
+    CloseHandle(overlapped.hEvent);
+    return arrived;
+}
+
+// ---- Paint counting --------------------------------------------------------
+
+// Kept in the pane's user data: the list box's own procedure and what the
+// pane saw. Main thread only.
+struct PaneWatch {
+    WNDPROC Original = nullptr;
+    bool RedrawOn = true;
+    uint32_t Paints = 0;
+};
+
+PaneWatch* WatchOf(HWND pane) {
+    return IsWindow(pane) ? reinterpret_cast<PaneWatch*>(GetWindowLongPtrA(pane, GWLP_USERDATA)) : nullptr;
+}
+
+LRESULT CALLBACK WatchProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* watch = reinterpret_cast<PaneWatch*>(GetWindowLongPtrA(pane, GWLP_USERDATA));
+    if (message == WM_SETREDRAW) watch->RedrawOn = wParam != 0;
+    if (message == WM_PAINT && watch->RedrawOn) ++watch->Paints;
+    WNDPROC original = watch->Original;
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrA(pane, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+        SetWindowLongPtrA(pane, GWLP_USERDATA, 0);
+        delete watch;
+    }
+    return CallWindowProcA(original, pane, message, wParam, lParam);
+}
+
+void WatchPane(HWND pane) {
+    auto* watch = new PaneWatch;
+    SetWindowLongPtrA(pane, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(watch));
+    watch->Original = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(pane, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchProc)));
+}
+
+// ---- Capture threads -------------------------------------------------------
+
+HANDLE StartCaptureThread(HWND pane, PortMonitor* port, CaptureKind kind) {
+    HANDLE started = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    HANDLE thread = nullptr;
+    if (kind == CaptureKind::Program) {
+        quorvel::CaptureStartBlock block{pane, port, started};
+        thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, quorvel::CaptureThread, &block, 0, nullptr));
+        if (thread) WaitForSingleObject(started, INFINITE);
+    } else {
+        RedrawPolicy policy = kind == CaptureKind::WholeBurst ? RedrawPolicy::WholeBurst : RedrawPolicy::Paced;
+        ExperimentStartBlock block{pane, port, started, policy};
+        thread = reinterpret_cast<HANDLE>(
+            _beginthreadex(nullptr, 0, SuspendedRedrawCaptureThread, &block, 0, nullptr));
+        if (thread) WaitForSingleObject(started, INFINITE);
+    }
+    CloseHandle(started);
+    return thread;
+}
+
+// Every pane has its lines and shows them: its redraw is on and nothing of
+// it waits to be painted.
+bool AllPanesShow(CaptureRig& rig, uint32_t lines) {
+    for (const BenchPort& port : rig.Ports()) {
+        if (rig.Lines(port) < lines) return false;
+        PaneWatch* watch = WatchOf(port.Pane);
+        if (!watch || !watch->RedrawOn || GetUpdateRect(port.Pane, nullptr, FALSE)) return false;
+    }
+    return true;
+}
+
+// Once the figures are taken: the records pending beyond the next 8192 get
+// one direction, so that what is left is a few thousand runs and one long
+// one, not up to 99999 runs to replay. The run being cut (at most 4097
+// records from the read index) is never touched.
+void CollapseTails(CaptureRig& rig) {
+    constexpr uint32_t kUntouched = 8192;
+    for (const BenchPort& port : rig.Ports()) {
+        quorvel::CaptureRing* ring = port.Monitor ? port.Monitor->CaptureRing : nullptr;
+        uint32_t pending = rig.Pending(port);
+        if (!ring || pending <= kUntouched + 1) continue;
+        quorvel::CaptureRecord* records = quorvel::RingRecords(ring);
+        uint32_t capacity = ring->Capacity;
+        uint32_t slot = (ring->ReadIndex + kUntouched) % capacity;
+        uint8_t direction = records[slot].Direction;
+        for (uint32_t i = kUntouched; i < pending; ++i) {
+            records[slot].Direction = direction;
+            slot = slot + 1 == capacity ? 0 : slot + 1;
+        }
+    }
+}
+
+void DestroyPanes(CaptureRig& rig) {
+    CollapseTails(rig);
+    for (BenchPort& port : rig.Ports()) {
+        if (IsWindow(port.Pane)) DestroyWindow(port.Pane);
+    }
+}
+
+// Runs an action on the window thread when a time has passed, unless it is
+// cancelled first (by its destruction, which waits for its thread).
+class Deadline {
+public:
+    Deadline(HWND main, double seconds, std::function<void()> action)
+        : main_(main), ms_(static_cast<DWORD>(seconds * 1000)), action_(std::move(action)),
+          cancel_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+        thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, this, 0, nullptr));
+    }
+    ~Deadline() {
+        SetEvent(cancel_);
+        if (thread_) {
+            WaitPumping(thread_, INFINITE);
+            CloseHandle(thread_);
+        }
+        CloseHandle(cancel_);
+    }
+    Deadline(const Deadline&) = delete;
+    Deadline& operator=(const Deadline&) = delete;
+
+private:
+    static unsigned __stdcall Run(void* argument) {
+        auto* deadline = static_cast<Deadline*>(argument);
+        if (WaitForSingleObject(deadline->cancel_, deadline->ms_) == WAIT_TIMEOUT) {
+            RunOnWindowThread(deadline->main_, deadline->action_);
+        }
+        return 0;
+    }
+
+    HWND main_;
+    DWORD ms_;
+    std::function<void()> action_;
+    HANDLE cancel_;
+    HANDLE thread_ = nullptr;
+};
+
+// ---- The feeder ------------------------------------------------------------
+
+struct Feeder {
+    std::vector<uint32_t> Keys;
+    const TrafficShape* Shape = nullptr;
+    double Seconds = 0;
+    uint64_t Offered = 0;  // the same stream goes to every port
+    HWND Main = nullptr;
+    std::function<void()> AtEnd;  // run on the window thread after the last push
+};
+
+// Every 10 ms gives each port the bytes that the line rate has made due
+// since the start, so the rate holds however late a tick comes.
+unsigned __stdcall FeedLoop(void* argument) {
+    auto* feeder = static_cast<Feeder*>(argument);
+    double start = Now();
+    for (;;) {
+        double elapsed = Now() - start;
+        bool last = elapsed >= feeder->Seconds;
+        if (last) elapsed = feeder->Seconds;
+        auto due = static_cast<uint64_t>(elapsed * static_cast<double>(kLineBytesPerSecond));
+        if (due > feeder->Offered) {
+            auto bytes = ShapeBytes(*feeder->Shape, feeder->Offered, static_cast<uint32_t>(due - feeder->Offered));
+            for (uint32_t key : feeder->Keys) control::PushRecords(key, bytes);
+            feeder->Offered = due;
+        }
+        if (last) {
+            RunOnWindowThread(feeder->Main, feeder->AtEnd);
+            return 0;
+        }
+        Sleep(10);
+    }
+}
+
+}  // namespace
+
+const char* CaptureKindName(CaptureKind kind) {
+    switch (kind) {
+        case CaptureKind::Program: return "program";
+        case CaptureKind::WholeBurst: return "EXP burst";
+        case CaptureKind::Paced: return "EXP paced";
+    }
+    return "?";
+}
+
+bool CaptureRig::Start(HWND main, int count, CaptureKind kind) {
+    Stop();
+    ResetEvent(quorvel::StopEvent);
+    started_ = true;
+    if (!StartCleanDriver()) return false;
+    device_ = seam::CreateFileA("\\\\.\\Quorvel", 0, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    if (device_ == INVALID_HANDLE_VALUE) return false;
+    for (int i = 0; i < count; ++i) {
+        control::AddPort(emu::ModemPort(L"COM" + std::to_wstring(i + 1), static_cast<uint32_t>(i + 1)));
+    }
+    for (int i = 0; i < count; ++i) {
+        quorvel::PortPropertyHeader header{};
+        if (!NextArrival(device_, header)) return false;
+        BenchPort port;
+        port.Key = header.PortKey;
+        port.Monitor = new PortMonitor(device_);
+        if (!quorvel::FetchProperties(*port.Monitor, header)) {
+            delete port.Monitor;
+            return false;
+        }
+        // Made hidden, as the program makes its panes; the thread shows it.
+        port.Pane = CreateStackedPane(main, i, count, false);
+        WatchPane(port.Pane);
+        port.Thread = StartCaptureThread(port.Pane, port.Monitor, kind);
+        ports_.push_back(port);
+        if (!port.Thread) return false;
+    }
+    return PumpUntil(
+        [&] {
+            for (const BenchPort& port : ports_) {
+                if (!control::IsCaptureAttached(port.Key)) return false;
+            }
+            return control::PendingRequests(quorvel::IOCTL_LINE_WAIT_DATA) == ports_.size();
+        },
+        5000);
+}
+
+void CaptureRig::Stop() {
+    if (!started_) return;
+    started_ = false;
+    double begun = Now();
+    // Without its pane a capture thread drains what is left in moments (each
+    // add fails at once), and only a drained thread looks at StopEvent.
+    DestroyPanes(*this);
+    PumpUntil(
+        [&] {
+            for (const BenchPort& port : ports_) {
+                if (Pending(port) != 0) return false;
+            }
+            return true;
+        },
+        120000);
+    double drained = Now();
+    SetEvent(quorvel::StopEvent);
+    for (BenchPort& port : ports_) {
+        if (!port.Thread) {
+            quorvel::ReleaseStorage(*port.Monitor);
+            delete port.Monitor;
+            continue;
+        }
+        if (WaitPumping(port.Thread, 30000)) {
+            quorvel::ReleaseStorage(*port.Monitor);
+            delete port.Monitor;
+        } else {
+            // Its ring may still be in use: leave it rather than free it.
+            std::fprintf(stderr, "bench: a capture thread did not end; its port is left as it is\n");
+        }
+        CloseHandle(port.Thread);
+    }
+    ports_.clear();
+    ResetEvent(quorvel::StopEvent);
+    if (device_ != INVALID_HANDLE_VALUE) seam::CloseHandle(device_);
+    device_ = INVALID_HANDLE_VALUE;
+    control::ResetDriver();
+    control::ResetServices();
+    if (Now() - begun > 5) {
+        std::fprintf(stderr, "bench: teardown took %.1f s (%.1f s to drain without panes)\n", Now() - begun,
+                     drained - begun);
+    }
+}
+
+uint32_t CaptureRig::Pending(const BenchPort& port) const {
+    quorvel::CaptureRing* ring = port.Monitor ? port.Monitor->CaptureRing : nullptr;
+    uint32_t pending = 0;
+    if (!ring || !quorvel::PendingRecordCount(ring->WriteIndex, ring->ReadIndex, ring->Capacity, &pending)) return 0;
+    return pending;
+}
+
+uint32_t CaptureRig::Lines(const BenchPort& port) const {
+    if (!IsWindow(port.Pane)) return 0;
+    return static_cast<uint32_t>(SendMessageA(port.Pane, LB_GETCOUNT, 0, 0));
+}
+
+uint32_t CaptureRig::Paints(const BenchPort& port) const {
+    PaneWatch* watch = WatchOf(port.Pane);
+    return watch ? watch->Paints : 0;
+}
+
+DrainFigures MeasureDrain(HWND main, int ports, CaptureKind kind, const TrafficShape& shape,
+                          double capSeconds) {
+    DrainFigures figures;
+    figures.Ports = ports;
+    CaptureRig rig;
+    if (!rig.Start(main, ports, kind)) {
+        std::fprintf(stderr, "bench: the capture rig did not start\n");
+        return figures;
+    }
+    // The ring keeps one slot free: 99999 records fill it.
+    const uint32_t records = quorvel::kCaptureCapacity - 1;
+    auto bytes = ShapeBytes(shape, 0, records);
+    figures.ExpectedLines = LinesForBytes(shape, records);
+    PumpFor(100);  // let the panes' first paint pass
+    uint64_t paintsBefore = 0;
+    for (const BenchPort& port : rig.Ports()) paintsBefore += rig.Paints(port);
+
+    double start = 0;
+    bool capped = false;
+    auto takeFigures = [&] {
+        figures.Seconds = Now() - start;
+        for (const BenchPort& port : rig.Ports()) {
+            figures.Lines += rig.Lines(port);
+            figures.Records += records - rig.Pending(port);
+            figures.Paints += rig.Paints(port);
+        }
+        figures.Paints -= paintsBefore;
+        figures.PostWait = TracerDelay();
+    };
+    {
+        // At the cap the figures are taken where they stand; without their
+        // panes the threads then drain the rest in moments.
+        Deadline cap(main, capSeconds, [&] {
+            if (figures.Complete) return;
+            capped = true;
+            takeFigures();
+            DestroyPanes(rig);
+        });
+        start = Now();
+        for (const BenchPort& port : rig.Ports()) control::PushRecords(port.Key, bytes);
+        PostTracer(main);
+        PumpUntil(
+            [&] {
+                if (capped) return true;
+                if (!AllPanesShow(rig, figures.ExpectedLines)) return false;
+                figures.Complete = true;
+                takeFigures();
+                return true;
+            },
+            INFINITE);
+    }
+    rig.Stop();
+    return figures;
+}
+
+uint64_t FeedFigures::Drained() const {
+    uint64_t drained = 0;
+    for (size_t i = 0; i < Offered.size(); ++i) drained += Offered[i] - Dropped[i] - Pending[i];
+    return drained;
+}
+
+FeedFigures MeasureFeed(HWND main, int ports, CaptureKind kind, const TrafficShape& shape,
+                        double seconds) {
+    FeedFigures figures;
+    figures.Ports = ports;
+    CaptureRig rig;
+    if (!rig.Start(main, ports, kind)) {
+        std::fprintf(stderr, "bench: the capture rig did not start\n");
+        return figures;
+    }
+    PumpFor(100);
+    Feeder feeder;
+    for (const BenchPort& port : rig.Ports()) feeder.Keys.push_back(port.Key);
+    feeder.Shape = &shape;
+    feeder.Seconds = seconds;
+    feeder.Main = main;
+    double start = 0;
+    feeder.AtEnd = [&] {
+        figures.Seconds = Now() - start;
+        for (const BenchPort& port : rig.Ports()) {
+            figures.Offered.push_back(feeder.Offered);
+            figures.Dropped.push_back(control::DroppedRecords(port.Key));
+            figures.Pending.push_back(rig.Pending(port));
+            figures.Lines += rig.Lines(port);
+            figures.Paints += rig.Paints(port);
+        }
+        DestroyPanes(rig);
+    };
+    start = Now();
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, FeedLoop, &feeder, 0, nullptr));
+    if (!thread) return figures;
+    WaitPumping(thread, INFINITE);
+    CloseHandle(thread);
+    rig.Stop();
+    return figures;
+}
+
+}  // namespace bench

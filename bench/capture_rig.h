@@ -1,0 +1,97 @@
+// Ports of the driver stand-in, each with a pane in the benchmark's main
+// window and a capture thread (the program's own, or the redraw experiment),
+// and the two measurements made on them: draining a full ring, and feeding
+// the ports at line rate.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "bench/traffic_shapes.h"
+
+namespace quorvel {
+struct PortMonitor;
+}
+
+namespace bench {
+
+enum class CaptureKind {
+    Program,     // quorvel::CaptureThread, as the program runs it
+    WholeBurst,  // experiment: redraw suspended for each whole burst
+    Paced,       // experiment: redraw suspended, repainted at a pace during a burst
+};
+
+const char* CaptureKindName(CaptureKind kind);
+
+struct BenchPort {
+    uint32_t Key = 0;
+    quorvel::PortMonitor* Monitor = nullptr;
+    HWND Pane = nullptr;
+    HANDLE Thread = nullptr;
+};
+
+// A running stand-in with `ports` ports under capture.
+class CaptureRig {
+public:
+    CaptureRig() = default;
+    CaptureRig(const CaptureRig&) = delete;
+    CaptureRig& operator=(const CaptureRig&) = delete;
+    ~CaptureRig() { Stop(); }
+
+    // Starts a clean stand-in, opens the device, makes the ports arrive and
+    // starts a capture thread per port on a visible pane; returns once every
+    // ring is attached and every data wait is pending.
+    bool Start(HWND main, int ports, CaptureKind kind);
+    // Ends the capture threads (the panes go first, so that a ring still
+    // full drains in moments), frees the ports and resets the stand-in.
+    void Stop();
+
+    std::vector<BenchPort>& Ports() { return ports_; }
+    uint32_t Pending(const BenchPort& port) const;
+    uint32_t Lines(const BenchPort& port) const;
+    // WM_PAINT messages that reached the pane while its redraw was on.
+    uint32_t Paints(const BenchPort& port) const;
+
+private:
+    HANDLE device_ = INVALID_HANDLE_VALUE;
+    std::vector<BenchPort> ports_;
+    bool started_ = false;
+};
+
+struct DrainFigures {
+    int Ports = 0;
+    uint32_t ExpectedLines = 0;  // per port
+    uint64_t Lines = 0;          // all ports
+    uint64_t Records = 0;        // records drained, all ports
+    double Seconds = 0;          // from the data-wait completion to the last line, or the cap
+    bool Complete = false;       // every line arrived within the cap
+    uint64_t Paints = 0;
+    double PostWait = -1;        // seconds a message posted at the start waited; < 0: still waiting
+    double RecordsPerSecond() const { return Seconds > 0 ? Records / Seconds : 0; }
+};
+
+// Puts 99999 records of the shape into every port's ring at once (the data
+// wait completes with them) and serves the panes until all their lines are
+// there, or for at most capSeconds.
+DrainFigures MeasureDrain(HWND main, int ports, CaptureKind kind, const TrafficShape& shape,
+                          double capSeconds);
+
+struct FeedFigures {
+    int Ports = 0;
+    double Seconds = 0;
+    std::vector<uint64_t> Offered;  // per port: records the feeder gave the driver
+    std::vector<uint64_t> Dropped;  // per port: records that found the ring full
+    std::vector<uint32_t> Pending;  // per port: records still in the ring at the end
+    uint64_t Lines = 0;
+    uint64_t Paints = 0;
+    uint64_t Drained() const;       // records the capture threads took, all ports
+};
+
+// Feeds every port at 184320 bytes a second (92160 each way) in the shape's
+// runs, every 10 ms, for `seconds`, while the panes are served.
+FeedFigures MeasureFeed(HWND main, int ports, CaptureKind kind, const TrafficShape& shape,
+                        double seconds);
+
+}  // namespace bench
