@@ -9,6 +9,7 @@
 #include "port/capture_runs.h"
 #include "port/driver_notice.h"
 #include "port/flash_brushes.h"
+#include "port/pane_call_gate.h"
 #include "driver/window_commands.h"
 #include "port/timing_line.h"
 
@@ -16,6 +17,10 @@ namespace quorvel {
 namespace {
 
 constexpr DWORD kFlashMs = 500;
+// While a burst of runs is drained, the pane is repainted at most this often:
+// every add to a visible list box repaints it, which costs far more than the
+// add itself.
+constexpr DWORD kRepaintPaceMs = 200;
 
 // What one loop keeps between its steps; the thread's own.
 struct CaptureLoop {
@@ -32,6 +37,8 @@ struct CaptureLoop {
     char Notice[kNoticeSize] = {};         // output of the notice wait
     DWORD WaitLimit = INFINITE;
     bool Drained = true;
+    bool RedrawSuspended = false;  // the pane's redraw is off during a burst
+    DWORD SuspendedAt = 0;         // tick when it was turned off
 };
 
 void SetBackground(HWND mainWindow, HBRUSH brush) {
@@ -51,8 +58,20 @@ void MarkOnly(CaptureLoop& loop, uint32_t wait) {
     loop.Marked[wait] = true;
 }
 
+// Turns the pane's redraw back on and repaints it at once (a repaint merely
+// asked for would be lost if the redraw went off again before it came).
+void ResumeRedraw(CaptureLoop& loop) {
+    if (!loop.RedrawSuspended) return;
+    SendMessageA(loop.ListBox, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(loop.ListBox, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+    loop.RedrawSuspended = false;
+}
+
 // One run: reads the pending records, cuts the next run and adds its timing
-// line and its run line to the pane.
+// line and its run line to the pane. A burst of runs (one that leaves
+// records pending) is added with the pane's redraw off, repainted every
+// kRepaintPaceMs and once more when the burst is drained; the lines and
+// their order are the same either way.
 void DataStep(CaptureLoop& loop) {
     CaptureRing* ring = loop.Port.CaptureRing;
     if (!ring) return;
@@ -61,9 +80,11 @@ void DataStep(CaptureLoop& loop) {
     uint32_t capacity = ring->Capacity;
     MemoryBarrier();  // the records are read only after the write index that covers them
     uint32_t pending = 0;
+    PaneCalls calls;
     if (capacity != kCaptureCapacity || !PendingRecordCount(writeIndex, readIndex, capacity, &pending)) {
         // A broken ring: read nothing, and wait for the driver again.
         loop.Drained = true;
+        ResumeRedraw(loop);
         return;
     }
     if (pending == 0) return;
@@ -73,6 +94,11 @@ void DataStep(CaptureLoop& loop) {
     RunCut cut = CutRun(RingRecords(ring), capacity, readIndex, pending, before, line);
     loop.Port.LatestTimestamp = cut.LatestTimestamp;
     loop.Drained = cut.Drained;
+    if (!cut.Drained && !loop.RedrawSuspended) {
+        SendMessageA(loop.ListBox, WM_SETREDRAW, FALSE, 0);
+        loop.RedrawSuspended = true;
+        loop.SuspendedAt = GetTickCount();
+    }
     uint64_t frequency = ring->TickFrequency;
     if (cut.LatestTimestamp > before && frequency != 0) {
         char timing[kTimingLineCapacity];
@@ -83,6 +109,7 @@ void DataStep(CaptureLoop& loop) {
     ring->ReadIndex = cut.NextReadIndex;
     SendMessageA(loop.ListBox, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
     delete[] line;
+    if (cut.Drained || GetTickCount() - loop.SuspendedAt >= kRepaintPaceMs) ResumeRedraw(loop);
 }
 
 void StartFlash(CaptureLoop& loop) {
@@ -90,13 +117,17 @@ void StartFlash(CaptureLoop& loop) {
     // seven colours.
     if (loop.ColourIndex == 0 || loop.ColourIndex > kFlashColours) return;
     SetBackground(loop.MainWindow, FlashBrush(loop.ColourIndex));
+    PaneCalls calls;
     ShowWindow(loop.ListBox, SW_HIDE);
     loop.WaitLimit = kFlashMs;
 }
 
 void EndFlash(CaptureLoop& loop) {
     SetBackground(loop.MainWindow, loop.SavedBackground);
-    ShowWindow(loop.ListBox, SW_SHOWNORMAL);
+    {
+        PaneCalls calls;
+        ShowWindow(loop.ListBox, SW_SHOWNORMAL);
+    }
     loop.WaitLimit = INFINITE;
     for (bool& marked : loop.Marked) marked = false;
 }
@@ -183,8 +214,13 @@ void RunCapture(PortMonitor& port, HWND listBox, bool* done, volatile LONG* noti
     }
     if (created && EnsureFlashBrushes()) {
         Loop(loop, done, noticeBlink, noticeSize, noticeText);
-        // Whatever ended the loop, no wait may still write into its memory.
+        // Whatever ended the loop, no wait may still write into its memory,
+        // and the pane is not left without redraw.
         CancelWaits(port, loop.Waits, loop.Outstanding);
+        if (loop.RedrawSuspended) {
+            PaneCalls calls;
+            ResumeRedraw(loop);
+        }
         if (loop.WaitLimit != INFINITE) SetBackground(loop.MainWindow, loop.SavedBackground);
     }
     for (HANDLE event : loop.Events) {
@@ -199,7 +235,10 @@ unsigned __stdcall CaptureThread(void* startBlock) {
     PortMonitor* port = block->Port;
     ReleaseSemaphore(block->Started, 1, nullptr);  // the block may go away from here on
 
-    ShowWindow(listBox, SW_SHOWNORMAL);
+    {
+        PaneCalls calls;
+        ShowWindow(listBox, SW_SHOWNORMAL);
+    }
     bool done = false;
     RunCapture(*port, listBox, &done, &NoticeBlink, kNoticeSize, NoticeText);
     if (!done) {

@@ -36,6 +36,18 @@ LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// What the pane was told about its redraw, in order ('-' off, '+' on), and
+// the lines added while it was off.
+std::string g_redraw;
+int g_addsWhileOff = 0;
+WNDPROC g_listBoxProc = nullptr;
+
+LRESULT CALLBACK RecordingListBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SETREDRAW) g_redraw += wParam ? '+' : '-';
+    if (message == LB_ADDSTRING && !g_redraw.empty() && g_redraw.back() == '-') ++g_addsWhileOff;
+    return CallWindowProcA(g_listBoxProc, window, message, wParam, lParam);
+}
+
 using testsupport::PumpFor;
 using testsupport::PumpUntil;
 
@@ -165,6 +177,24 @@ TEST_F(CaptureThreadTest, AttachLendsTheRingWithItsKeyAndOptions) {
     auto data = control::RequestLog(IOCTL_LINE_WAIT_DATA);
     ASSERT_FALSE(data.empty());
     EXPECT_EQ(data[0].Input, control::NumberBlob(key_));
+}
+
+TEST_F(CaptureThreadTest, ABurstOfRunsIsAddedWithRedrawOffAndRepaintedAtItsEnd) {
+    g_redraw.clear();
+    g_addsWhileOff = 0;
+    g_listBoxProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongA(listBox_, GWL_WNDPROC, reinterpret_cast<LONG>(RecordingListBoxProc)));
+    StartCapture();
+    control::PushRecords(key_, {{'A', 2, 1}});  // a run alone: no burst
+    ASSERT_TRUE(WaitForLines(2));
+    PumpFor(20);
+    EXPECT_EQ(g_redraw, "");
+    control::PushRecords(key_, {{'B', 3, 2}, {'C', 2, 3}, {'D', 3, 4}, {'E', 2, 5}});
+    ASSERT_TRUE(WaitForLines(10));
+    PumpFor(20);
+    EXPECT_EQ(g_redraw, "-+") << "off before the burst, on once it is drained";
+    EXPECT_EQ(g_addsWhileOff, 8) << "every line of the burst, the repaint after the last";
+    EXPECT_EQ(Lines().back(), "\xB7RX: E");
 }
 
 TEST_F(CaptureThreadTest, AWrappedRingIsReadAcrossItsEnd) {
