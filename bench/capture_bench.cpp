@@ -2,24 +2,20 @@
 // capture ring into pane lines, how many records the stand-in drops when it
 // feeds ports at the line rate of a 921600-baud port, and the limits of the
 // list box and of cross-thread calls that bound both, measured in the same
-// run. An experiment (a copy of the capture loop that suspends the pane's
-// redraw around bursts) shows what that change would gain.
+// run.
 //
-//   capture_bench [--cap=SECONDS] [--feed=SECONDS] [--pace=MS] [--quick] [--no-experiment]
-//                 [--no-feed]
+//   capture_bench [--cap=SECONDS] [--feed=SECONDS] [--quick] [--no-feed]
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "bench/bench_clock.h"
 #include "bench/bench_windows.h"
 #include "bench/capture_rig.h"
 #include "bench/list_box_probes.h"
-#include "bench/suspended_redraw_capture.h"
 #include "bench/traffic_shapes.h"
 #include "driver/stop_event.h"
 #include "port/flash_brushes.h"
@@ -32,7 +28,6 @@ struct Options {
     double DrainCapSeconds = 5;   // longest a drain is followed
     double FeedSeconds = 10;      // how long the feeder runs
     double ProbeSeconds = 2;
-    bool Experiment = true;
     bool Feed = true;
 };
 
@@ -46,9 +41,7 @@ Options ParseOptions(int argc, char** argv) {
             options.DrainCapSeconds = 3;
             options.FeedSeconds = 3;
             options.ProbeSeconds = 1;
-        } else if (std::strcmp(argument, "--no-experiment") == 0) options.Experiment = false;
-        else if (std::strcmp(argument, "--no-feed") == 0) options.Feed = false;
-        else if (std::strncmp(argument, "--pace=", 7) == 0) RepaintMs = static_cast<DWORD>(std::atoi(argument + 7));
+        } else if (std::strcmp(argument, "--no-feed") == 0) options.Feed = false;
         else std::fprintf(stderr, "capture_bench: unknown option %s\n", argument);
     }
     return options;
@@ -104,22 +97,21 @@ Limits MeasureLimits(HWND main, const Options& options) {
     return limits;
 }
 
-// ---- Draining a full ring --------------------------------------------------
+// ---- The measured cases ----------------------------------------------------
 
-struct DrainRow {
-    CaptureKind Kind;
-    const TrafficShape* Shape;
-    DrainFigures Figures;
-};
+constexpr int kPortCounts[] = {1, 4};
 
-void PrintDrainHeader() {
-    std::printf("  %-10s %-15s %5s %15s %9s %6s %10s %9s %7s %12s %6s %9s\n", "capture", "shape", "ports",
-                "lines/expected", "records", "s", "records/s", "per port", "x line", "full drain s",
-                "paints", "post wait");
+// Every shape with every port count, in the order of the tables' rows.
+template <typename Measure>
+void ForEachCase(Measure measure) {
+    for (const TrafficShape& shape : kShapes) {
+        for (int ports : kPortCounts) measure(shape, ports);
+    }
 }
 
-void PrintDrainRow(const DrainRow& row) {
-    const DrainFigures& f = row.Figures;
+// ---- Draining a full ring --------------------------------------------------
+
+void PrintDrainRow(const TrafficShape& shape, const DrainFigures& f) {
     double rate = f.RecordsPerSecond();
     double perPort = f.Ports ? rate / f.Ports : 0;
     double fullDrain = rate > 0 ? (99999.0 * f.Ports) / rate : 0;
@@ -132,30 +124,37 @@ void PrintDrainRow(const DrainRow& row) {
     char postWait[32];
     if (f.PostWait >= 0) std::snprintf(postWait, sizeof postWait, "%.3f", f.PostWait);
     else std::snprintf(postWait, sizeof postWait, ">%.2f", f.Seconds);
-    std::printf("  %-10s %-15s %5d %15s %9llu %6.2f %10.0f %9.0f %7.4f %12s %6llu %9s\n",
-                CaptureKindName(row.Kind), row.Shape->Name, f.Ports, lines,
-                static_cast<unsigned long long>(f.Records), f.Seconds, rate, perPort,
+    std::printf("  %-15s %5d %15s %9llu %6.2f %10.0f %9.0f %7.4f %12s %6llu %9s\n", shape.Name, f.Ports,
+                lines, static_cast<unsigned long long>(f.Records), f.Seconds, rate, perPort,
                 perPort / static_cast<double>(kLineBytesPerSecond), drain,
                 static_cast<unsigned long long>(f.Paints), postWait);
     std::fflush(stdout);
 }
 
-// ---- Feeding at line rate ----------------------------------------------------
-
-struct FeedRow {
-    CaptureKind Kind;
-    const TrafficShape* Shape;
-    FeedFigures Figures;
-};
-
-void PrintFeedHeader() {
-    std::printf("  %-10s %-15s %5s %9s %-31s %9s %6s %7s %10s %7s %6s %6s\n", "capture", "shape", "ports",
-                "offered", "dropped per port", "dropped %", "behind", "s late", "drained/s", "x line",
-                "lines", "paints");
+void MeasureDrains(HWND main, const Options& options, const Limits& limits) {
+    std::printf("\n2. Draining a full ring (99999 records per port, all pending when the data wait completes) "
+                "into visible panes;\n   timed from the completion to the last line, followed for at most "
+                "%.0f s (then the full drain is estimated from the rate)\n", options.DrainCapSeconds);
+    Rule();
+    std::printf("  %-15s %5s %15s %9s %6s %10s %9s %7s %12s %6s %9s\n", "shape", "ports", "lines/expected",
+                "records", "s", "records/s", "per port", "x line", "full drain s", "paints", "post wait");
+    ForEachCase([&](const TrafficShape& shape, int ports) {
+        PrintDrainRow(shape, MeasureDrain(main, ports, shape, options.DrainCapSeconds));
+    });
+    Rule();
+    std::printf("  Every run gives 2 lines (its timing line and its run line). records/s: records taken from the "
+                "rings, all ports;\n  x line: per port, as a share of 184320 bytes/s; full drain: measured, or "
+                "estimated from the rate when the cap\n  ended the measurement; paints: WM_PAINT the panes got "
+                "with redraw on; post wait: how long a message\n  posted to the main window at the start waited "
+                "for the main thread ('>' = still waiting at the end).\n  Lines/s of the probes above, for "
+                "reference: visible cross-thread %.0f, bare SendMessage %.0f,\n  redraw off (bursts of 1000) "
+                "%.0f, hidden own thread %.0f.\n", limits.VisibleCross, limits.NullCross,
+                limits.SuspendedCross, limits.HiddenOwn);
 }
 
-void PrintFeedRow(const FeedRow& row) {
-    const FeedFigures& f = row.Figures;
+// ---- Feeding at line rate ----------------------------------------------------
+
+void PrintFeedRow(const TrafficShape& shape, const FeedFigures& f) {
     if (f.Offered.empty()) return;
     std::string dropped;
     uint32_t behind = 0;
@@ -168,8 +167,7 @@ void PrintFeedRow(const FeedRow& row) {
         offeredAll += f.Offered[i];
     }
     double perPort = f.Seconds > 0 ? f.Drained() / f.Seconds / f.Ports : 0;
-    std::printf("  %-10s %-15s %5d %9llu %-31s %9.1f %6u %7.2f %10.0f %7.4f %6llu %6llu\n",
-                CaptureKindName(row.Kind), row.Shape->Name, f.Ports,
+    std::printf("  %-15s %5d %9llu %-31s %9.1f %6u %7.2f %10.0f %7.4f %6llu %6llu\n", shape.Name, f.Ports,
                 static_cast<unsigned long long>(f.Offered[0]), dropped.c_str(),
                 offeredAll ? 100.0 * droppedAll / offeredAll : 0.0, behind,
                 behind / static_cast<double>(kLineBytesPerSecond), perPort,
@@ -178,35 +176,19 @@ void PrintFeedRow(const FeedRow& row) {
     std::fflush(stdout);
 }
 
-// ---- Feeding at line rate, all shapes ---------------------------------------
-
 void MeasureFeeds(HWND main, const Options& options) {
-    std::vector<CaptureKind> kinds = {CaptureKind::Program};
-    if (options.Experiment) kinds.push_back(CaptureKind::Paced);
-    const int portCounts[] = {1, 4};
     std::printf("\n3. Feeding every port at %llu bytes/s for %.0f s (every 10 ms; the shape's runs, alternating "
                 "direction);\n   dropped = the stand-in's count of records that found the ring full; behind = "
                 "most records still pending\n   in a ring at the end, and the traffic time they stand for; "
                 "drained/s and x line: per port\n",
                 static_cast<unsigned long long>(kLineBytesPerSecond), options.FeedSeconds);
     Rule();
-    PrintFeedHeader();
-    for (const TrafficShape& shape : kShapes) {
-        for (int ports : portCounts) {
-            for (CaptureKind kind : kinds) {
-                FeedRow row{kind, &shape, MeasureFeed(main, ports, kind, shape, options.FeedSeconds)};
-                PrintFeedRow(row);
-            }
-        }
-    }
+    std::printf("  %-15s %5s %9s %-31s %9s %6s %7s %10s %7s %6s %6s\n", "shape", "ports", "offered",
+                "dropped per port", "dropped %", "behind", "s late", "drained/s", "x line", "lines", "paints");
+    ForEachCase([&](const TrafficShape& shape, int ports) {
+        PrintFeedRow(shape, MeasureFeed(main, ports, shape, options.FeedSeconds));
+    });
     Rule();
-}
-
-double FindRate(const std::vector<DrainRow>& rows, CaptureKind kind, const TrafficShape* shape, int ports) {
-    for (const DrainRow& row : rows) {
-        if (row.Kind == kind && row.Shape == shape && row.Figures.Ports == ports) return row.Figures.RecordsPerSecond();
-    }
-    return 0;
 }
 
 }  // namespace
@@ -229,62 +211,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     Limits limits = MeasureLimits(main, options);
-
-    std::vector<CaptureKind> kinds = {CaptureKind::Program};
-    if (options.Experiment) {
-        kinds.push_back(CaptureKind::WholeBurst);
-        kinds.push_back(CaptureKind::Paced);
-    }
-    const int portCounts[] = {1, 4};
-
-    std::printf("\n2. Draining a full ring (99999 records per port, all pending when the data wait completes) "
-                "into visible panes;\n   timed from the completion to the last line, followed for at most "
-                "%.0f s (then the full drain is estimated from the rate)\n", options.DrainCapSeconds);
-    Rule();
-    PrintDrainHeader();
-    std::vector<DrainRow> drains;
-    for (const TrafficShape& shape : kShapes) {
-        for (int ports : portCounts) {
-            for (CaptureKind kind : kinds) {
-                DrainRow row{kind, &shape, MeasureDrain(main, ports, kind, shape, options.DrainCapSeconds)};
-                PrintDrainRow(row);
-                drains.push_back(row);
-            }
-        }
-    }
-    Rule();
-    std::printf("  Every run gives 2 lines (its timing line and its run line). records/s: records taken from the "
-                "rings, all ports;\n  x line: per port, as a share of 184320 bytes/s; full drain: measured, or "
-                "estimated from the rate when the cap\n  ended the measurement; paints: WM_PAINT the panes got "
-                "with redraw on; post wait: how long a message\n  posted to the main window at the start waited "
-                "for the main thread ('>' = still waiting at the end).\n  Lines/s of the probes above, for "
-                "reference: visible cross-thread %.0f, bare SendMessage %.0f,\n  redraw off (bursts of 1000) "
-                "%.0f, hidden own thread %.0f.\n", limits.VisibleCross, limits.NullCross,
-                limits.SuspendedCross, limits.HiddenOwn);
-
+    MeasureDrains(main, options, limits);
     if (options.Feed) MeasureFeeds(main, options);
-
-    if (options.Experiment) {
-        std::printf("\n4. Redraw experiment (EXP rows above; a copy of the capture loop in bench/, not the "
-                    "program): drain rate relative to the program\n");
-        Rule();
-        std::printf("  %-15s %5s %14s %14s %14s %10s %10s\n", "shape", "ports", "program rec/s",
-                    "EXP burst", "EXP paced", "burst x", "paced x");
-        for (const TrafficShape& shape : kShapes) {
-            for (int ports : portCounts) {
-                double program = FindRate(drains, CaptureKind::Program, &shape, ports);
-                double burst = FindRate(drains, CaptureKind::WholeBurst, &shape, ports);
-                double paced = FindRate(drains, CaptureKind::Paced, &shape, ports);
-                std::printf("  %-15s %5d %14.0f %14.0f %14.0f %10.2f %10.2f\n", shape.Name, ports, program,
-                            burst, paced, program > 0 ? burst / program : 0, program > 0 ? paced / program : 0);
-            }
-        }
-        Rule();
-        std::printf("  EXP burst: WM_SETREDRAW FALSE before the lines of a run that leaves records pending, TRUE "
-                    "and a repaint after the run that drains.\n  EXP paced: the same, plus TRUE and a repaint "
-                    "whenever the pane has been dark for %lu ms of a burst.\n",
-                    static_cast<unsigned long>(RepaintMs));
-    }
 
     DestroyMainWindow(main);
     quorvel::DeleteFlashBrushes();

@@ -8,7 +8,6 @@
 
 #include "bench/bench_clock.h"
 #include "bench/bench_windows.h"
-#include "bench/suspended_redraw_capture.h"
 #include "driver/request_codes.h"
 #include "driver/stop_event.h"
 #include "emulator/port_catalog.h"
@@ -110,20 +109,11 @@ void WatchPane(HWND pane) {
 
 // ---- Capture threads -------------------------------------------------------
 
-HANDLE StartCaptureThread(HWND pane, PortMonitor* port, CaptureKind kind) {
+HANDLE StartCaptureThread(HWND pane, PortMonitor* port) {
     HANDLE started = CreateSemaphoreA(nullptr, 0, 1, nullptr);
-    HANDLE thread = nullptr;
-    if (kind == CaptureKind::Program) {
-        quorvel::CaptureStartBlock block{pane, port, started};
-        thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, quorvel::CaptureThread, &block, 0, nullptr));
-        if (thread) WaitForSingleObject(started, INFINITE);
-    } else {
-        RedrawPolicy policy = kind == CaptureKind::WholeBurst ? RedrawPolicy::WholeBurst : RedrawPolicy::Paced;
-        ExperimentStartBlock block{pane, port, started, policy};
-        thread = reinterpret_cast<HANDLE>(
-            _beginthreadex(nullptr, 0, SuspendedRedrawCaptureThread, &block, 0, nullptr));
-        if (thread) WaitForSingleObject(started, INFINITE);
-    }
+    quorvel::CaptureStartBlock block{pane, port, started};
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, quorvel::CaptureThread, &block, 0, nullptr));
+    if (thread) WaitForSingleObject(started, INFINITE);
     CloseHandle(started);
     return thread;
 }
@@ -239,16 +229,13 @@ unsigned __stdcall FeedLoop(void* argument) {
 
 }  // namespace
 
-const char* CaptureKindName(CaptureKind kind) {
-    switch (kind) {
-        case CaptureKind::Program: return "program";
-        case CaptureKind::WholeBurst: return "EXP burst";
-        case CaptureKind::Paced: return "EXP paced";
-    }
-    return "?";
+bool CaptureRig::Start(HWND main, int count) {
+    if (StartPorts(main, count)) return true;
+    std::fprintf(stderr, "bench: the capture rig did not start\n");
+    return false;
 }
 
-bool CaptureRig::Start(HWND main, int count, CaptureKind kind) {
+bool CaptureRig::StartPorts(HWND main, int count) {
     Stop();
     ResetEvent(quorvel::StopEvent);
     started_ = true;
@@ -272,7 +259,7 @@ bool CaptureRig::Start(HWND main, int count, CaptureKind kind) {
         // Made hidden, as the program makes its panes; the thread shows it.
         port.Pane = CreateStackedPane(main, i, count, false);
         WatchPane(port.Pane);
-        port.Thread = StartCaptureThread(port.Pane, port.Monitor, kind);
+        port.Thread = StartCaptureThread(port.Pane, port.Monitor);
         ports_.push_back(port);
         if (!port.Thread) return false;
     }
@@ -347,15 +334,11 @@ uint32_t CaptureRig::Paints(const BenchPort& port) const {
     return watch ? watch->Paints : 0;
 }
 
-DrainFigures MeasureDrain(HWND main, int ports, CaptureKind kind, const TrafficShape& shape,
-                          double capSeconds) {
+DrainFigures MeasureDrain(HWND main, int ports, const TrafficShape& shape, double capSeconds) {
     DrainFigures figures;
     figures.Ports = ports;
     CaptureRig rig;
-    if (!rig.Start(main, ports, kind)) {
-        std::fprintf(stderr, "bench: the capture rig did not start\n");
-        return figures;
-    }
+    if (!rig.Start(main, ports)) return figures;
     // The ring keeps one slot free: 99999 records fill it.
     const uint32_t records = quorvel::kCaptureCapacity - 1;
     auto bytes = ShapeBytes(shape, 0, records);
@@ -408,15 +391,11 @@ uint64_t FeedFigures::Drained() const {
     return drained;
 }
 
-FeedFigures MeasureFeed(HWND main, int ports, CaptureKind kind, const TrafficShape& shape,
-                        double seconds) {
+FeedFigures MeasureFeed(HWND main, int ports, const TrafficShape& shape, double seconds) {
     FeedFigures figures;
     figures.Ports = ports;
     CaptureRig rig;
-    if (!rig.Start(main, ports, kind)) {
-        std::fprintf(stderr, "bench: the capture rig did not start\n");
-        return figures;
-    }
+    if (!rig.Start(main, ports)) return figures;
     PumpFor(100);
     Feeder feeder;
     for (const BenchPort& port : rig.Ports()) feeder.Keys.push_back(port.Key);

@@ -1,7 +1,6 @@
 // Ports of the driver stand-in, each with a pane in the benchmark's main
-// window and a capture thread (the program's own, or the redraw experiment),
-// and the two measurements made on them: draining a full ring, and feeding
-// the ports at line rate.
+// window and the program's capture thread, and the two measurements made on
+// them: draining a full ring, and feeding the ports at line rate.
 #pragma once
 
 #include <windows.h>
@@ -16,14 +15,6 @@ struct PortMonitor;
 }
 
 namespace bench {
-
-enum class CaptureKind {
-    Program,     // quorvel::CaptureThread, as the program runs it
-    WholeBurst,  // experiment: redraw suspended for each whole burst
-    Paced,       // experiment: redraw suspended, repainted at a pace during a burst
-};
-
-const char* CaptureKindName(CaptureKind kind);
 
 struct BenchPort {
     uint32_t Key = 0;
@@ -41,9 +32,10 @@ public:
     ~CaptureRig() { Stop(); }
 
     // Starts a clean stand-in, opens the device, makes the ports arrive and
-    // starts a capture thread per port on a visible pane; returns once every
-    // ring is attached and every data wait is pending.
-    bool Start(HWND main, int ports, CaptureKind kind);
+    // starts quorvel::CaptureThread per port on its pane, as the program
+    // does; returns once every ring is attached and every data wait is
+    // pending. A start that fails says so on stderr.
+    bool Start(HWND main, int ports);
     // Ends the capture threads (the panes go first, so that a ring still
     // full drains in moments), frees the ports and resets the stand-in.
     void Stop();
@@ -55,6 +47,8 @@ public:
     uint32_t Paints(const BenchPort& port) const;
 
 private:
+    bool StartPorts(HWND main, int ports);
+
     HANDLE device_ = INVALID_HANDLE_VALUE;
     std::vector<BenchPort> ports_;
     bool started_ = false;
@@ -75,8 +69,7 @@ struct DrainFigures {
 // Puts 99999 records of the shape into every port's ring at once (the data
 // wait completes with them) and serves the panes until all their lines are
 // there, or for at most capSeconds.
-DrainFigures MeasureDrain(HWND main, int ports, CaptureKind kind, const TrafficShape& shape,
-                          double capSeconds);
+DrainFigures MeasureDrain(HWND main, int ports, const TrafficShape& shape, double capSeconds);
 
 struct FeedFigures {
     int Ports = 0;
@@ -91,7 +84,6 @@ struct FeedFigures {
 
 // Feeds every port at 184320 bytes a second (92160 each way) in the shape's
 // runs, every 10 ms, for `seconds`, while the panes are served.
-FeedFigures MeasureFeed(HWND main, int ports, CaptureKind kind, const TrafficShape& shape,
-                        double seconds);
+FeedFigures MeasureFeed(HWND main, int ports, const TrafficShape& shape, double seconds);
 
 }  // namespace bench

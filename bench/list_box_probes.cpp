@@ -98,13 +98,7 @@ ProbeResult VisibleOwnThreadAdds(HWND main, double seconds) {
 }
 
 ProbeResult VisibleCrossThreadAdds(HWND main, double seconds) {
-    HWND pane = FullPane(main, true);
-    Sender sender;
-    sender.Target = pane;
-    sender.Seconds = seconds;
-    ProbeResult result = RunSender(sender);
-    Discard(pane);
-    return result;
+    return VisibleCrossThreadSuspendedAdds(main, seconds, 0);
 }
 
 ProbeResult CrossThreadNullSends(HWND main, double seconds) {
@@ -115,6 +109,7 @@ ProbeResult CrossThreadNullSends(HWND main, double seconds) {
     return RunSender(sender);
 }
 
+// Burst 0: the adds go one by one, with the pane's redraw left on.
 ProbeResult VisibleCrossThreadSuspendedAdds(HWND main, double seconds, uint32_t burst) {
     HWND pane = FullPane(main, true);
     Sender sender;
