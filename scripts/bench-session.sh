@@ -1,7 +1,7 @@
 #!/bin/bash
 # Runs the capture benchmark in a session of its own: one virtual X display
 # and one wineserver, as for the tests. Extra arguments go to the benchmark
-# (for example --quick, --cap=SECONDS, --feed=SECONDS, --no-experiment).
+# (for example --quick, --cap=SECONDS, --feed=SECONDS).
 #   usage: bench-session.sh BUILD_DIR [benchmark arguments...]
 set -u
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
