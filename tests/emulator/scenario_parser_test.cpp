@@ -1,0 +1,522 @@
+// The stand-in's settings text: escapes, statements, times, limits, files,
+// the configuration record's text field and the generator's arithmetic, on
+// good and bad input. No window, no device.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "driver/request_codes.h"
+#include "emulator/default_scenario.h"
+#include "emulator/scenario_escapes.h"
+#include "emulator/scenario_parser.h"
+#include "emulator/scenario_timing.h"
+
+namespace {
+
+using namespace emu::scenario;
+
+Scenario Parse(const std::string& text) { return ParseScenario(text); }
+
+std::string Messages(const Scenario& scenario) {
+    std::string all;
+    for (const Problem& problem : scenario.Problems) all += problem.Where + ": " + problem.Message + "\n";
+    return all;
+}
+
+// The single problem of a text that should have exactly one.
+std::string OnlyProblem(const std::string& text) {
+    Scenario scenario = Parse(text);
+    EXPECT_EQ(scenario.ProblemCount, 1u) << text << "\n" << Messages(scenario);
+    return scenario.Problems.empty() ? std::string() : scenario.Problems[0].Message;
+}
+
+TEST(ScenarioEscapes, DecodeEveryEscapeAndKeepOtherBytes) {
+    std::string bytes, error;
+    ASSERT_TRUE(DecodeEscapes("A\\r\\n\\t\\0\\e\\s\\\\\\;\\\"\\x7f\\xA0z\xE9", &bytes, &error)) << error;
+    EXPECT_EQ(bytes, std::string("A\r\n\t\0\x1B \\;\"\x7F\xA0z\xE9", 14));
+}
+
+TEST(ScenarioEscapes, RefuseWhatWouldTurnIntoOtherBytes) {
+    std::string bytes, error;
+    for (const char* bad : {"AT\\", "\\q", "\\x4", "\\x4G", "\\xZZ", "ok\\x", "\\ "}) {
+        error.clear();
+        EXPECT_FALSE(DecodeEscapes(bad, &bytes, &error)) << bad;
+        EXPECT_FALSE(error.empty()) << bad;
+    }
+    EXPECT_EQ(Quoted(std::string("a\x01\xFF", 3)), "\"a??\"");
+    EXPECT_EQ(Quoted(std::string(40, 'x'), 4), "\"xxxx...\"");
+}
+
+TEST(ScenarioText, StatementsSplitAtSemicolonsAndLinesWithCommentsAndQuotesDropped) {
+    Scenario scenario = Parse(
+        "  # a comment; it runs to the end of the line\n"
+        "port COM1 ;  tx  AT\\;Z\\s  \r\n"
+        "\"rx OK\"\n"
+        "\n;;\n"
+        "notice #1 on \\\"COM1\\\"\n");
+    ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
+    ASSERT_EQ(scenario.Ports.size(), 1u);
+    const auto& events = scenario.Ports[0].Events;
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].Data, "AT;Z ") << "blanks around a statement go, escaped ones stay";
+    EXPECT_EQ(events[0].Direction, kTransmitted);
+    EXPECT_EQ(events[1].Data, "OK") << "the quotes of a command line are dropped";
+    EXPECT_EQ(events[1].Direction, kReceived);
+    EXPECT_EQ(events[2].Kind, EventKind::Notice);
+    EXPECT_EQ(events[2].Data, "#1 on \"COM1\"") << "'#' only starts a comment where a statement begins";
+}
+
+TEST(ScenarioText, EmptyBlankAndCommentOnlyTextsAreEmptyScenarios) {
+    for (const char* text : {"", "   ", ";;;", "\"", "\"\"", "# nothing; at all", "\r\n\t\n"}) {
+        Scenario scenario = Parse(text);
+        EXPECT_TRUE(scenario.Ports.empty()) << text;
+        EXPECT_TRUE(scenario.Faults.empty()) << text;
+        EXPECT_EQ(scenario.ProblemCount, 0u) << text;
+    }
+}
+
+TEST(ScenarioText, PortsTakeTheirNameTimesKindAndFriendlyName) {
+    Scenario scenario = Parse(
+        "port COM1;port COM12@250-3000 =Fax \\x80 modem;port modem_b - 40 noprops;"
+        "port COM9 @ 5 foreign;port COM0 empty noprops =");
+    ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
+    ASSERT_EQ(scenario.Ports.size(), 5u);
+    const auto& ports = scenario.Ports;
+    EXPECT_EQ(ports[0].Name, "COM1");
+    EXPECT_EQ(ports[0].Number, 1u);
+    EXPECT_EQ(ports[0].Kind, PortKind::Modem);
+    EXPECT_EQ(ports[0].ArriveMs, 0u);
+    EXPECT_FALSE(ports[0].Leaves);
+    EXPECT_FALSE(ports[0].HasFriendlyName);
+
+    EXPECT_EQ(ports[1].Number, 12u);
+    EXPECT_EQ(ports[1].ArriveMs, 250u);
+    EXPECT_TRUE(ports[1].Leaves);
+    EXPECT_EQ(ports[1].LeaveMs, 3000u);
+    EXPECT_EQ(ports[1].FriendlyName, "Fax \x80 modem");
+
+    EXPECT_EQ(ports[2].Number, 3u) << "no trailing digits: its place in the scenario";
+    EXPECT_EQ(ports[2].LeaveMs, 40u);
+    EXPECT_TRUE(ports[2].PropertiesFail);
+
+    EXPECT_EQ(ports[3].Kind, PortKind::Foreign);
+    EXPECT_EQ(ports[3].ArriveMs, 5u);
+
+    EXPECT_EQ(ports[4].Kind, PortKind::Empty);
+    EXPECT_EQ(ports[4].Number, 5u) << "COM0 has no usable number";
+    EXPECT_TRUE(ports[4].PropertiesFail);
+    EXPECT_TRUE(ports[4].HasFriendlyName);
+    EXPECT_TRUE(ports[4].FriendlyName.empty());
+}
+
+TEST(ScenarioText, BadPortStatementsAreSkippedWithTheirPortsStatements) {
+    EXPECT_NE(OnlyProblem("port").find("name is missing"), std::string::npos);
+    EXPECT_NE(OnlyProblem("port COM1234567890123456").find("longer"), std::string::npos);
+    EXPECT_NE(OnlyProblem("port COM1@500-400").find("leave before it arrives"), std::string::npos);
+    EXPECT_NE(OnlyProblem("port COM1 fancy").find("unknown port property"), std::string::npos);
+    EXPECT_NE(OnlyProblem("port COM9 foreign =Mine").find("own friendly name"), std::string::npos);
+    EXPECT_NE(OnlyProblem("port COM9 empty foreign").find("either"), std::string::npos);
+    EXPECT_NE(OnlyProblem("port COM1 =\\q").find("escape"), std::string::npos);
+    EXPECT_NE(OnlyProblem("@5 port COM1").find("takes no time"), std::string::npos);
+
+    // The statements after a bad port statement do not slip onto the port
+    // before it.
+    Scenario scenario = Parse("port COM1;tx A;port COM2@x;tx B;flash 1;port COM3;tx C");
+    EXPECT_EQ(scenario.ProblemCount, 3u) << Messages(scenario);
+    ASSERT_EQ(scenario.Ports.size(), 2u);
+    EXPECT_EQ(scenario.Ports[0].Events.size(), 1u);
+    EXPECT_EQ(scenario.Ports[1].Name, "COM3");
+    EXPECT_EQ(scenario.Ports[1].Events.size(), 1u);
+    EXPECT_EQ(scenario.Problems[1].Where, "statement 4");
+    EXPECT_NE(scenario.Problems[1].Message.find("no port statement"), std::string::npos);
+}
+
+TEST(ScenarioText, TimesAreAbsoluteOrAfterThePreviousStatementsEnd) {
+    Scenario scenario = Parse(
+        "port COM1;tx ATZ\\r;+20 rx OK;gap 5;+100 tx ABCD;flash 3;@50 notice early;"
+        "gen rate=100 for=300;+7 leave");
+    ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
+    const auto& events = scenario.Ports[0].Events;
+    ASSERT_EQ(events.size(), 7u);
+    EXPECT_EQ(events[0].AtMs, 0u);
+    EXPECT_EQ(events[0].GapMs, 0u);
+    EXPECT_EQ(events[1].AtMs, 20u) << "bytes without a gap end where they start";
+    EXPECT_EQ(events[2].AtMs, 120u);
+    EXPECT_EQ(events[2].GapMs, 5u);
+    EXPECT_EQ(events[3].AtMs, 135u) << "after the fourth byte, 3 gaps of 5 ms later";
+    EXPECT_EQ(events[3].Colour, 3u);
+    EXPECT_EQ(events[4].AtMs, 50u);
+    EXPECT_EQ(events[5].AtMs, 50u) << "'+0' after the notice at 50";
+    EXPECT_EQ(events[5].Kind, EventKind::Generate);
+    EXPECT_EQ(events[5].Traffic.Rate, 100u);
+    EXPECT_EQ(events[5].Traffic.RunLength, 16u);
+    EXPECT_EQ(events[5].Traffic.Direction, GeneratorDirection::Alternate);
+    EXPECT_EQ(events[5].Traffic.DurationMs, 300u);
+    EXPECT_EQ(events[6].Kind, EventKind::Leave);
+    EXPECT_EQ(events[6].AtMs, 357u) << "7 ms after the generator's 300 ms";
+}
+
+TEST(ScenarioText, LeaveComesAfterAFiniteGeneratorButNotAfterAnEndlessOne) {
+    Scenario finite = Parse("port COM1;@10 gen rate=100 for=300;+7 leave");
+    ASSERT_EQ(finite.ProblemCount, 0u) << Messages(finite);
+    EXPECT_EQ(finite.Ports[0].Events[1].Kind, EventKind::Leave);
+    EXPECT_EQ(finite.Ports[0].Events[1].AtMs, 317u);
+
+    EXPECT_NE(OnlyProblem("port COM1;gen rate=100;tx A").find("without end"), std::string::npos);
+    Scenario absolute = Parse("port COM1;gen rate=100 dir=tx run=4;@900 leave");
+    EXPECT_EQ(absolute.ProblemCount, 0u) << Messages(absolute);
+    EXPECT_TRUE(absolute.Ports[0].Events[0].Traffic.Endless);
+    EXPECT_EQ(absolute.Ports[0].Events[0].Traffic.Direction, GeneratorDirection::Transmitted);
+}
+
+TEST(ScenarioText, NumbersOutOfRangeAndOverlongValuesAreRefused) {
+    const std::map<std::string, std::string> cases = {
+        {"port COM1@86400001", "out of range"},
+        {"port COM1;@99999999999999999999999999 tx A", "out of range"},
+        {"port COM1;flash 256", "out of range"},
+        {"port COM1;flash -1", "number is expected"},
+        {"port COM1;flash", "number is expected"},
+        {"port COM1;flash 3 4", "unexpected"},
+        {"port COM1;gap 60001", "out of range"},
+        {"port COM1;gen rate=0", "at least 1 byte per second"},
+        {"port COM1;gen rate=1000001", "out of range"},
+        {"port COM1;gen rate=10 run=65537", "out of range"},
+        {"port COM1;gen rate=10 for=0", "at least 1 ms"},
+        {"port COM1;notice " + std::string(400, 'n'), "longer than 399"},
+        {"port COM1;tx " + std::string(5000, 'x'), "longer than 4096 characters"},
+        {"port COM1 =" + std::string(257, 'f'), "longer than 256"},
+        {"port COM1;+86400000 tx A;+1 tx B", "later than a day"},
+        {"port COM1;gap 60000;@86300000 tx ABC", "later than a day"},
+        {"port COM1;tx", "missing"},
+        {"port COM1;leave now", "unexpected"},
+    };
+    for (const auto& [text, expected] : cases) {
+        std::string problem = OnlyProblem(text);
+        EXPECT_NE(problem.find(expected), std::string::npos) << text.substr(0, 60) << " -> " << problem;
+    }
+}
+
+TEST(ScenarioText, UnknownStatementsAndMisplacedOnesAreSkippedAndTheRestRuns) {
+    Scenario scenario = Parse("hello;port COM1;rx:OK;tx A;@10 gap 3;bogus 1 2 3;42;@;+ tx B;tx C");
+    EXPECT_EQ(scenario.ProblemCount, 7u) << Messages(scenario);
+    ASSERT_EQ(scenario.Ports.size(), 1u);
+    ASSERT_EQ(scenario.Ports[0].Events.size(), 2u);
+    EXPECT_EQ(scenario.Ports[0].Events[1].Data, "C");
+    EXPECT_EQ(scenario.Problems[0].Where, "statement 1");
+    EXPECT_NE(scenario.Problems[0].Message.find("unknown statement \"hello\""), std::string::npos);
+    EXPECT_NE(scenario.Problems[2].Message.find("takes no time"), std::string::npos);
+    EXPECT_EQ(OnlyProblem("tx A").find("\"tx\" belongs to a port"), 0u);
+}
+
+TEST(ScenarioText, ALoopClosesItsPortAndItsEventsFitTheRound) {
+    Scenario scenario = Parse("port COM1;tx AT;+30 rx OK;+1000 loop;port COM2;gap 2;tx ABC;@20 loop 3");
+    ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
+    EXPECT_EQ(scenario.Ports[0].RoundMs, 1030u);
+    EXPECT_EQ(scenario.Ports[0].Rounds, 0u) << "for ever";
+    EXPECT_EQ(scenario.Ports[1].RoundMs, 20u);
+    EXPECT_EQ(scenario.Ports[1].Rounds, 3u);
+
+    EXPECT_NE(OnlyProblem("port COM1;tx A;+5 loop").find("at least 10 ms"), std::string::npos);
+    EXPECT_NE(OnlyProblem("port COM1;loop").find("at least 10 ms"), std::string::npos);
+    EXPECT_NE(OnlyProblem("port COM1;@500 tx A;@100 loop").find("within its round"), std::string::npos);
+    EXPECT_NE(OnlyProblem("port COM1;gap 10;tx ABC;@15 loop").find("within its round"), std::string::npos);
+    EXPECT_NE(OnlyProblem("port COM1;gen rate=5;@100 loop").find("within its round"), std::string::npos);
+    EXPECT_NE(OnlyProblem("port COM1;tx A;+50 loop 0").find("at least 1 round"), std::string::npos);
+    EXPECT_NE(OnlyProblem("port COM1;tx A;+50 loop;tx B").find("follows its port's loop"), std::string::npos);
+    Scenario fine = Parse("port COM1;gen rate=100 run=1 for=40;+10 loop 2");
+    EXPECT_EQ(fine.ProblemCount, 0u) << Messages(fine);
+    EXPECT_EQ(fine.Ports[0].RoundMs, 50u);
+}
+
+TEST(ScenarioText, GeneratorKeysAreCheckedOneByOne) {
+    Scenario scenario = Parse("port COM1;gen dir=rx for=2000 run=3 rate=960");
+    ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
+    const Generator& generator = scenario.Ports[0].Events[0].Traffic;
+    EXPECT_EQ(generator.Rate, 960u);
+    EXPECT_EQ(generator.RunLength, 3u);
+    EXPECT_EQ(generator.Direction, GeneratorDirection::Received);
+    EXPECT_FALSE(generator.Endless);
+
+    EXPECT_NE(OnlyProblem("port COM1;gen run=3").find("needs rate="), std::string::npos);
+    EXPECT_NE(OnlyProblem("port COM1;gen rate=3 rate=4").find("twice"), std::string::npos);
+    EXPECT_NE(OnlyProblem("port COM1;gen rate=3 speed=4").find("no key"), std::string::npos);
+    EXPECT_NE(OnlyProblem("port COM1;gen rate=3 dir=up").find("alt, rx or tx"), std::string::npos);
+    EXPECT_NE(OnlyProblem("port COM1;gen rate=3x").find("unexpected"), std::string::npos);
+    EXPECT_NE(OnlyProblem("port COM1;gen 300").find("rate="), std::string::npos);
+}
+
+TEST(ScenarioText, FaultsNameARequestWithAnErrorAndACount) {
+    Scenario scenario = Parse("fault restart;fault props;FAULT attach 5 0;fault data 1 3");
+    ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
+    ASSERT_EQ(scenario.Faults.size(), 4u);
+    EXPECT_EQ(scenario.Faults[0].Code, quorvel::IOCTL_LINE_SET_PERSISTENT);
+    EXPECT_EQ(scenario.Faults[0].Error, 1110u) << "ERROR_MEDIA_CHANGED: the restart request";
+    EXPECT_EQ(scenario.Faults[0].Times, 1u);
+    EXPECT_EQ(scenario.Faults[1].Code, quorvel::IOCTL_LINE_GET_PORT_PROPERTIES);
+    EXPECT_EQ(scenario.Faults[1].Error, 31u);
+    EXPECT_EQ(scenario.Faults[2].Code, quorvel::IOCTL_LINE_ATTACH_CAPTURE);
+    EXPECT_EQ(scenario.Faults[2].Error, 5u);
+    EXPECT_EQ(scenario.Faults[2].Times, 0u) << "every time";
+    EXPECT_EQ(scenario.Faults[3].Times, 3u);
+
+    EXPECT_NE(OnlyProblem("fault config").find("names no request"), std::string::npos);
+    EXPECT_NE(OnlyProblem("fault").find("names no request"), std::string::npos);
+    EXPECT_NE(OnlyProblem("fault data 0").find("not 0"), std::string::npos);
+    EXPECT_NE(OnlyProblem("fault data 65536").find("out of range"), std::string::npos);
+    EXPECT_NE(OnlyProblem("fault data 5 1001").find("out of range"), std::string::npos);
+    EXPECT_NE(OnlyProblem("fault restart 2").find("unexpected"), std::string::npos);
+}
+
+TEST(ScenarioText, ProblemsAreKeptUpToALimitAndAllCounted) {
+    std::string text;
+    for (int i = 0; i < 80; ++i) text += "x;";
+    Scenario scenario = Parse(text);
+    EXPECT_EQ(scenario.ProblemCount, 80u);
+    EXPECT_EQ(scenario.Problems.size(), kMaxProblems);
+    EXPECT_EQ(scenario.Problems.back().Where, "statement 50");
+}
+
+TEST(ScenarioText, PortsAndEventsHaveAnUpperBound) {
+    std::string ports;
+    for (size_t i = 0; i < kMaxPorts + 3; ++i) ports += "port P" + std::to_string(i) + ";";
+    Scenario many = Parse(ports);
+    EXPECT_EQ(many.Ports.size(), kMaxPorts);
+    EXPECT_EQ(many.ProblemCount, 3u);
+
+    std::string events = "port COM1\n";
+    for (size_t i = 0; i < kMaxEvents + 2; ++i) events += "@1 flash 1\n";
+    Scenario crowded = Parse(events);
+    EXPECT_EQ(crowded.Ports[0].Events.size(), kMaxEvents);
+    EXPECT_EQ(crowded.ProblemCount, 2u);
+}
+
+// A reader of files that exist only in the test.
+FileReader FakeFiles(std::map<std::string, std::string> files, std::vector<std::string>* asked) {
+    return [files, asked](const std::string& path, std::string* contents, std::string* error) {
+        asked->push_back(path);
+        auto found = files.find(path);
+        if (found == files.end()) {
+            *error = "cannot open the file";
+            return false;
+        }
+        *contents = found->second;
+        return true;
+    };
+}
+
+TEST(ScenarioFile, AFilesStatementsStandInItsPlaceNumberedByLine) {
+    std::vector<std::string> asked;
+    ParseOptions options;
+    const char* contents = "# modem\nport COM7\r\ntx AT\\r\n\nbogus\nfile b.txt\n";
+    options.ReadFile = FakeFiles({{"C:\\scen\\a.txt", contents}}, &asked);
+    Scenario scenario = ParseScenario("port COM1;file  C:\\scen\\a.txt ;rx after;file missing.txt", options);
+    EXPECT_EQ(asked, (std::vector<std::string>{"C:\\scen\\a.txt", "missing.txt"}))
+        << "the path is taken as written: its backslashes are no escapes";
+    ASSERT_EQ(scenario.Ports.size(), 2u);
+    EXPECT_EQ(scenario.Ports[1].Name, "COM7");
+    EXPECT_EQ(scenario.Ports[1].Events[0].Data, "AT\r");
+    EXPECT_EQ(scenario.Ports[0].Events[0].Data, "after") << "the text's own port continues after the file";
+    ASSERT_EQ(scenario.ProblemCount, 3u) << Messages(scenario);
+    EXPECT_EQ(scenario.Problems[0].Where, "file line 5");
+    EXPECT_EQ(scenario.Problems[1].Where, "file line 6");
+    EXPECT_NE(scenario.Problems[1].Message.find("no further file"), std::string::npos);
+    EXPECT_EQ(scenario.Problems[2].Where, "statement 4");
+    EXPECT_NE(scenario.Problems[2].Message.find("cannot open"), std::string::npos);
+
+    EXPECT_NE(OnlyProblem("file x.txt").find("no scenario files"), std::string::npos);
+    EXPECT_NE(OnlyProblem("file").find("path is missing"), std::string::npos);
+    EXPECT_NE(OnlyProblem("+3 file x").find("takes no time"), std::string::npos);
+    std::vector<std::string> none;
+    options.ReadFile = FakeFiles({}, &none);
+    EXPECT_EQ(ParseScenario("file " + std::string(300, 'p'), options).Problems.at(0).Message,
+              "the file's path is too long");
+    EXPECT_TRUE(none.empty());
+}
+
+TEST(ScenarioSettings, TheRecordCarriesTextOnlyWithTwentyAtOffsetFour) {
+    std::vector<uint8_t> record(520, 0);
+    record[0] = 0x08;
+    record[1] = 0x02;
+    record[4] = 4;
+    std::memcpy(record.data() + 16, "port COM1", 9);
+    EXPECT_FALSE(ReadSettingsText(record.data(), record.size()).Present) << "4: no settings text";
+
+    record[4] = 20;
+    SettingsText text = ReadSettingsText(record.data(), record.size());
+    EXPECT_TRUE(text.Present);
+    EXPECT_EQ(text.Text, "port COM1");
+    EXPECT_FALSE(text.FillsField);
+
+    record[16] = 0;
+    text = ReadSettingsText(record.data(), record.size());
+    EXPECT_TRUE(text.Present) << "an empty text is a text";
+    EXPECT_TRUE(text.Text.empty());
+
+    std::memset(record.data() + 16, 'a', 503);
+    text = ReadSettingsText(record.data(), record.size());
+    EXPECT_EQ(text.Text.size(), 503u);
+    EXPECT_TRUE(text.FillsField);
+    record[519] = 'b';  // no terminator at all
+    text = ReadSettingsText(record.data(), record.size());
+    EXPECT_EQ(text.Text, std::string(503, 'a')) << "never beyond the 503 characters";
+    EXPECT_TRUE(text.FillsField);
+
+    EXPECT_FALSE(ReadSettingsText(record.data(), 10).Present);
+    EXPECT_FALSE(ReadSettingsText(nullptr, 520).Present);
+    SettingsText shortRecord = ReadSettingsText(record.data(), 30);
+    EXPECT_EQ(shortRecord.Text.size(), 14u) << "a shorter record is read no further than its end";
+}
+
+TEST(ScenarioSettings, AFullTextLosesOnlyALastStatementThatMayBeCut) {
+    ParseOptions cut;
+    cut.MayBeCut = true;
+    std::string filler = "port COM1;" + std::string(480, ' ') + ";";
+    std::string text = filler + "@1500 tx A";
+    text.resize(503, ' ');
+    text.back() = '5';  // "@1500 tx A   ...5": where the program cut a longer text
+    Scenario scenario = ParseScenario(text, cut);
+    EXPECT_TRUE(scenario.Ports[0].Events.empty());
+    ASSERT_EQ(scenario.ProblemCount, 1u);
+    EXPECT_NE(scenario.Problems[0].Message.find("cut off"), std::string::npos);
+
+    std::string closed = text.substr(0, 502) + ";";
+    EXPECT_EQ(ParseScenario(closed, cut).Ports[0].Events.size(), 1u) << "ended by ';': complete";
+    EXPECT_EQ(ParseScenario(text).ProblemCount, 0u) << "a text with room to spare is never cut";
+    std::string comment = filler + "# a comment up to the very end";
+    comment.resize(503, '!');
+    EXPECT_EQ(ParseScenario(comment, cut).ProblemCount, 0u) << "a cut comment costs nothing";
+}
+
+// Texts built from the syntax's own pieces and random bytes: whatever comes,
+// the parser ends, stays within its limits and explains every skip.
+TEST(ScenarioText, RandomTextsNeverBreakTheParser) {
+    const std::vector<std::string> pieces = {
+        "port ", "COM1", "@", "-", "+", "tx ", "rx ", "gap ", "flash ", "notice ", "leave", "gen ",
+        "rate=", "run=", "dir=alt", "for=", "loop ", "fault ", "restart", "file ", ";", "\n", "#",
+        "\\", "\\x", "\\r", "\"", "=", " ", "0", "7", "99999", "86400000", "4294967296", "empty",
+        "foreign", "noprops", "\xFF", std::string(1, '\0'), "AT"};
+    std::mt19937 random(20240601);
+    for (int round = 0; round < 10000; ++round) {
+        std::string text;
+        size_t count = random() % 40;
+        for (size_t i = 0; i < count; ++i) {
+            if (random() % 5 == 0) {
+                text.push_back(static_cast<char>(random() % 256));
+            } else {
+                text += pieces[random() % pieces.size()];
+            }
+        }
+        ParseOptions options;
+        options.MayBeCut = random() % 2 == 0;
+        Scenario scenario = ParseScenario(text, options);
+        ASSERT_LE(scenario.Ports.size(), kMaxPorts);
+        ASSERT_LE(scenario.Problems.size(), kMaxProblems);
+        ASSERT_GE(scenario.ProblemCount, scenario.Problems.size());
+        for (const Problem& problem : scenario.Problems) {
+            ASSERT_FALSE(problem.Where.empty());
+            ASSERT_FALSE(problem.Message.empty());
+        }
+        for (const Port& port : scenario.Ports) {
+            ASSERT_LE(port.ArriveMs, kMaxTimeMs);
+            if (port.RoundMs) {
+                ASSERT_GE(port.RoundMs, kMinRoundMs);
+            }
+            for (const Event& event : port.Events) {
+                ASSERT_LE(event.AtMs, kMaxTimeMs);
+                if (event.Kind == EventKind::Bytes) {
+                    ASSERT_FALSE(event.Data.empty());
+                }
+                if (event.Kind == EventKind::Generate) {
+                    ASSERT_GT(event.Traffic.Rate, 0u);
+                }
+            }
+        }
+    }
+}
+
+TEST(DefaultScenario, ThreeModemsThatLoopForEverWithARingOnCom2) {
+    Scenario scenario = Parse(emu::DefaultScenarioText());
+    ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
+    ASSERT_EQ(scenario.Ports.size(), 3u);
+    const char* names[] = {"COM1", "COM2", "COM3"};
+    for (size_t i = 0; i < 3; ++i) {
+        const Port& port = scenario.Ports[i];
+        EXPECT_EQ(port.Name, names[i]);
+        EXPECT_EQ(port.Kind, PortKind::Modem);
+        EXPECT_FALSE(port.Leaves);
+        EXPECT_EQ(port.Rounds, 0u) << names[i] << " repeats for ever";
+        EXPECT_GE(port.RoundMs, 5000u);
+        EXPECT_LE(port.RoundMs, 60000u);
+        ASSERT_FALSE(port.Events.empty());
+        EXPECT_EQ(port.Events[0].Kind, EventKind::Bytes);
+        EXPECT_EQ(port.Events[0].Direction, kTransmitted) << "the computer speaks first";
+        EXPECT_LE(port.Events[0].AtMs, 1000u) << "traffic soon after the monitor attaches";
+    }
+    const auto& ring = scenario.Ports[1].Events;
+    size_t rings = 0, flashes = 0, notices = 0;
+    for (size_t i = 0; i < ring.size(); ++i) {
+        if (ring[i].Kind == EventKind::Bytes && ring[i].Data == "\r\nRING\r\n") {
+            ++rings;
+            ASSERT_LT(i + 2, ring.size());
+            EXPECT_EQ(ring[i + 1].Kind, EventKind::Flash);
+            EXPECT_EQ(ring[i + 1].AtMs, ring[i].AtMs) << "the flash comes with the ring";
+            EXPECT_EQ(ring[i + 2].Kind, EventKind::Notice);
+            EXPECT_EQ(ring[i + 2].Data, "RING on COM2");
+        }
+        flashes += ring[i].Kind == EventKind::Flash;
+        notices += ring[i].Kind == EventKind::Notice;
+    }
+    EXPECT_EQ(rings, 2u);
+    EXPECT_EQ(flashes, 2u);
+    EXPECT_EQ(notices, 2u);
+}
+
+TEST(ScenarioTiming, DelaysRoundUpAndNeverGoBack) {
+    EXPECT_EQ(DelayUntil(100.0, 100.0), 0u);
+    EXPECT_EQ(DelayUntil(100.0, 250.0), 0u) << "late: at once";
+    EXPECT_EQ(DelayUntil(100.2, 100.0), 1u);
+    EXPECT_EQ(DelayUntil(1100.0, 100.0), 1000u);
+    EXPECT_EQ(DelayUntil(1e12, 0.0), 4294967295u);
+    EXPECT_EQ(DelayUntil(std::nan(""), 0.0), 0u);
+}
+
+TEST(ScenarioTiming, GeneratorRunsFollowTheRateAndEndWithTheDuration) {
+    Generator generator;
+    generator.Rate = 1000;
+    generator.RunLength = 10;  // a run every 10 ms
+    generator.Endless = false;
+    generator.DurationMs = 95;
+    EXPECT_EQ(TotalRuns(generator), 10u) << "runs start at 0, 10, ..., 90";
+    EXPECT_EQ(RunsStartedBy(generator, -1), 0u);
+    EXPECT_EQ(RunsStartedBy(generator, 0), 1u);
+    EXPECT_EQ(RunsStartedBy(generator, 9.9), 1u);
+    EXPECT_EQ(RunsStartedBy(generator, 10), 2u);
+    EXPECT_EQ(RunsStartedBy(generator, 5000), 10u);
+    EXPECT_DOUBLE_EQ(RunStartMs(generator, 7), 70.0);
+    generator.DurationMs = 100;
+    EXPECT_EQ(TotalRuns(generator), 10u) << "a run at 100 would start at the end";
+
+    // The largest values stay exact: a day at a million bytes a second.
+    generator.Rate = kMaxRate;
+    generator.RunLength = 1;
+    generator.DurationMs = kMaxTimeMs;
+    EXPECT_EQ(TotalRuns(generator), uint64_t{kMaxTimeMs} * 1000);
+    generator.Endless = true;
+    EXPECT_EQ(RunsStartedBy(generator, 2.5), 2501u);
+
+    generator.Direction = GeneratorDirection::Alternate;
+    EXPECT_EQ(RunDirection(generator, 0), kReceived);
+    EXPECT_EQ(RunDirection(generator, 1), kTransmitted);
+    generator.Direction = GeneratorDirection::Transmitted;
+    EXPECT_EQ(RunDirection(generator, 0), kTransmitted);
+    EXPECT_EQ(GeneratedByte(kReceived, 0), 'A');
+    EXPECT_EQ(GeneratedByte(kReceived, 27), 'B');
+    EXPECT_EQ(GeneratedByte(kTransmitted, 25), 'z');
+}
+
+}  // namespace
