@@ -9,6 +9,7 @@
 #include "emulator/device_core.h"
 #include "emulator/driver_clock.h"
 #include "emulator/filter_driver.h"
+#include "emulator/scenario_runner.h"
 #include "port/port_property_records.h"
 
 namespace emu {
@@ -80,6 +81,7 @@ Reply SetConfig(const Request& request) {
     snapshot.ConfigRecord = request.Input;
     const char* text = reinterpret_cast<const char*>(request.Input.data()) + 16;
     snapshot.SettingsText.assign(text, strnlen(text, kSettingsTextCapacity));
+    StartConfiguredScenario(request.Input);
     return Succeed();
 }
 
@@ -117,6 +119,7 @@ Reply GetPortProperties(const Request& request) {
     uint32_t key = ReadU32(request.Input, 0);
     auto port = State().Ports.find(key);
     if (port == State().Ports.end()) return Fail(ERROR_DEV_NOT_EXIST);
+    if (ScenarioRefusesProperties(key)) return Fail(ERROR_GEN_FAILURE);
     std::vector<uint8_t> reply = BuildPropertyReply(key, port->second.Spec);
     if (request.OutputSize < reply.size()) return Fail(ERROR_INSUFFICIENT_BUFFER);
     return Succeed(std::move(reply));
@@ -195,6 +198,7 @@ void ResetDriver() {
     EnsureControlDriver();
     ScopedLock guard(DriverLock());
     CancelScheduledEvents();
+    ResetScenarios();
     CancelAllRequests();
     ClearRequestFaults();
     ClearRequestLogEntries();

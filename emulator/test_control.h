@@ -151,7 +151,16 @@ struct DriverSnapshot {
 DriverSnapshot Driver();
 
 // Back to a fresh driver: ports, arrivals, faults, log, settings and timed
-// events cleared; pending requests are cancelled.
+// events cleared; pending requests are cancelled. The running scenario ends,
+// and the configuration request starts none until RunScenarios(true): a
+// test sees only the ports it adds.
 void ResetDriver();
+
+// ---- Scenarios ----------------------------------------------------------------
+
+// Whether the configuration request starts the scenario of its settings text
+// (or the default one without a text). On in a fresh process, as the
+// program needs it; off after ResetDriver.
+void RunScenarios(bool run);
 
 }  // namespace emu::control

@@ -1,0 +1,313 @@
+#include "emulator/scenario_runner.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <string>
+
+#include "emulator/control_driver.h"
+#include "emulator/default_scenario.h"
+#include "emulator/device_core.h"
+#include "emulator/driver_clock.h"
+#include "emulator/port_catalog.h"
+#include "emulator/scenario_file.h"
+#include "emulator/scenario_parser.h"
+#include "emulator/scenario_timing.h"
+#include "emulator/test_control.h"
+#include "port/port_property_records.h"
+
+namespace emu {
+namespace {
+
+using scenario::Event;
+using scenario::EventKind;
+
+constexpr double kAttachPollMs = 10;
+// A generator step writes at most this many bytes; a step that falls behind
+// catches up in the steps right after it.
+constexpr uint64_t kMaxBytesPerStep = 200000;
+
+struct LivePort {
+    scenario::Port Spec;
+    std::vector<size_t> Order;  // its events by time; equal times in the order written
+    uint32_t Key = 0;
+    bool Arrived = false;
+};
+
+struct RunnerState {
+    bool Enabled = true;  // a fresh process plays scenarios; a reset driver does not
+    uint64_t Generation = 0;
+    double StartMs = 0;
+    std::vector<LivePort> Ports;
+    std::vector<scenario::Problem> Problems;
+    size_t ProblemCount = 0;
+    bool ProblemsShown = false;
+    std::set<uint32_t> RefusingKeys;
+    size_t Pending = 0;  // steps of this generation scheduled and not yet run
+};
+
+RunnerState& State() {
+    static auto* state = new RunnerState;  // never destroyed: the driver thread may run at exit
+    return *state;
+}
+
+// Runs step at dueMs on the driver's clock, unless a newer scenario or a
+// reset has come in between.
+void At(double dueMs, std::function<void()> step) {
+    RunnerState& state = State();
+    uint64_t generation = state.Generation;
+    ++state.Pending;
+    ScheduleAfter(scenario::DelayUntil(dueMs, DriverClockMilliseconds()),
+                  [generation, step = std::move(step)] {
+                      RunnerState& now = State();
+                      if (now.Generation != generation) return;
+                      --now.Pending;
+                      step();
+                  });
+}
+
+bool Alive(size_t port) {
+    const LivePort& live = State().Ports[port];
+    return live.Arrived && PortExists(live.Key);
+}
+
+std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+// Friendly names are written in code page 1252, whatever the system's.
+std::wstring FromCodePage1252(const std::string& bytes) {
+    if (bytes.empty()) return std::wstring();
+    int length = MultiByteToWideChar(1252, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    if (length <= 0) return Widen(bytes);
+    std::wstring text(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(1252, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length);
+    return text;
+}
+
+control::PortSpec BuildPortSpec(const scenario::Port& port) {
+    using namespace quorvel;
+    std::wstring name = Widen(port.Name);
+    control::PortSpec spec =
+        port.Kind == scenario::PortKind::Empty ? EmptyPort() : ModemPort(name, port.Number);
+    if (port.Kind == scenario::PortKind::Foreign) {
+        // Cyrillic "Modem": none of its letters exists in code page 1252.
+        spec.Properties[kPropFriendlyName] = control::TextBlob(L"\x041C\x043E\x0434\x0435\x043C " + name);
+    }
+    if (port.HasFriendlyName) {
+        spec.Properties[kPropFriendlyName] = control::TextBlob(FromCodePage1252(port.FriendlyName));
+    }
+    return spec;
+}
+
+// The scenario's problems, once, as a notice on the first port that the
+// monitor attaches to: the user's only window onto the driver.
+void ShowProblems(uint32_t key) {
+    RunnerState& state = State();
+    if (state.ProblemsShown || state.ProblemCount == 0) return;
+    state.ProblemsShown = true;
+    const scenario::Problem& first = state.Problems.front();
+    std::string text = "Scenario: " + std::to_string(state.ProblemCount) +
+                       (state.ProblemCount == 1 ? " statement" : " statements") + " skipped; " +
+                       first.Where + ": " + first.Message;
+    if (text.size() > scenario::kMaxNoticeLength) text.resize(scenario::kMaxNoticeLength);
+    control::SendNotice(key, text);
+}
+
+void SendByte(size_t port, size_t event, size_t index, double firstMs) {
+    if (!Alive(port)) return;
+    const LivePort& live = State().Ports[port];
+    const Event& e = live.Spec.Events[event];
+    control::PushBytes(live.Key, e.Direction, e.Data.substr(index, 1));
+    if (index + 1 < e.Data.size()) {
+        At(firstMs + static_cast<double>(index + 1) * e.GapMs,
+           [=] { SendByte(port, event, index + 1, firstMs); });
+    }
+}
+
+// Writes every run of the generator that has started by now, then waits for
+// the next one.
+struct GeneratorProgress {
+    uint64_t Runs = 0;
+    uint64_t Received = 0;     // bytes so far in each direction, for their pattern
+    uint64_t Transmitted = 0;
+};
+
+void GenerateStep(size_t port, size_t event, double startMs, GeneratorProgress progress) {
+    if (!Alive(port)) return;
+    const LivePort& live = State().Ports[port];
+    const scenario::Generator& generator = live.Spec.Events[event].Traffic;
+    uint64_t due = scenario::RunsStartedBy(generator, DriverClockMilliseconds() - startMs);
+    uint64_t written = 0;
+    while (progress.Runs < due && written < kMaxBytesPerStep) {
+        uint8_t direction = scenario::RunDirection(generator, progress.Runs);
+        uint64_t& count = direction == scenario::kTransmitted ? progress.Transmitted : progress.Received;
+        std::string bytes(generator.RunLength, '\0');
+        for (char& byte : bytes) byte = scenario::GeneratedByte(direction, count++);
+        control::PushBytes(live.Key, direction, bytes);
+        written += bytes.size();
+        ++progress.Runs;
+    }
+    if (progress.Runs >= scenario::TotalRuns(generator)) return;
+    double nextMs = progress.Runs < due ? DriverClockMilliseconds()
+                                        : startMs + scenario::RunStartMs(generator, progress.Runs);
+    At(nextMs, [=] { GenerateStep(port, event, startMs, progress); });
+}
+
+void Perform(size_t port, size_t event, double dueMs) {
+    const LivePort& live = State().Ports[port];
+    const Event& e = live.Spec.Events[event];
+    switch (e.Kind) {
+        case EventKind::Bytes:
+            if (e.GapMs == 0) {
+                control::PushBytes(live.Key, e.Direction, e.Data);
+            } else {
+                SendByte(port, event, 0, dueMs);
+            }
+            break;
+        case EventKind::Flash: control::Flash(live.Key, e.Colour); break;
+        case EventKind::Notice: control::SendNotice(live.Key, e.Data); break;
+        case EventKind::Leave: control::RemovePort(live.Key); break;
+        case EventKind::Generate: GenerateStep(port, event, dueMs, GeneratorProgress{}); break;
+    }
+}
+
+// Event k (in time order) of the round that started at roundMs; each event
+// schedules the next, so a port has one step of its round waiting at a time.
+void RunEvent(size_t port, double roundMs, size_t k) {
+    if (!Alive(port)) return;
+    const LivePort& live = State().Ports[port];
+    size_t event = live.Order[k];
+    double dueMs = roundMs + static_cast<double>(live.Spec.Events[event].AtMs);
+    Perform(port, event, dueMs);
+    if (k + 1 < live.Order.size() && Alive(port)) {
+        At(roundMs + static_cast<double>(live.Spec.Events[live.Order[k + 1]].AtMs),
+           [=] { RunEvent(port, roundMs, k + 1); });
+    }
+}
+
+void StartRound(size_t port, uint32_t round, double roundMs) {
+    if (!Alive(port)) return;
+    const LivePort& live = State().Ports[port];
+    const scenario::Port& spec = live.Spec;
+    bool another = spec.RoundMs > 0 && (spec.Rounds == 0 || round + 1 < spec.Rounds);
+    if (another) {
+        double nextMs = roundMs + static_cast<double>(spec.RoundMs);
+        At(nextMs, [=] { StartRound(port, round + 1, nextMs); });
+    }
+    if (!live.Order.empty()) {
+        double firstMs = roundMs + static_cast<double>(spec.Events[live.Order[0]].AtMs);
+        At(firstMs, [=] { RunEvent(port, roundMs, 0); });
+    }
+}
+
+// The port's timeline begins once the monitor has lent it a capture ring.
+void WaitForAttach(size_t port) {
+    if (!Alive(port)) return;
+    uint32_t key = State().Ports[port].Key;
+    if (control::IsCaptureAttached(key)) {
+        ShowProblems(key);
+        StartRound(port, 0, DriverClockMilliseconds());
+        return;
+    }
+    At(DriverClockMilliseconds() + kAttachPollMs, [=] { WaitForAttach(port); });
+}
+
+void Arrive(size_t port) {
+    RunnerState& state = State();
+    LivePort& live = state.Ports[port];
+    live.Key = control::AddPort(BuildPortSpec(live.Spec));
+    live.Arrived = true;
+    if (live.Spec.PropertiesFail) state.RefusingKeys.insert(live.Key);
+    if (live.Spec.Leaves) {
+        At(state.StartMs + static_cast<double>(live.Spec.LeaveMs), [=] {
+            if (Alive(port)) control::RemovePort(State().Ports[port].Key);
+        });
+    }
+    WaitForAttach(port);
+}
+
+}  // namespace
+
+void StartScenario(const scenario::Scenario& played) {
+    ScopedLock guard(DriverLock());
+    RunnerState& state = State();
+    ++state.Generation;  // the steps of the previous scenario do nothing from now on
+    state.Pending = 0;
+    state.StartMs = DriverClockMilliseconds();
+    state.Ports.clear();
+    state.RefusingKeys.clear();
+    state.Problems = played.Problems;
+    state.ProblemCount = played.ProblemCount;
+    state.ProblemsShown = false;
+
+    for (const scenario::Problem& problem : played.Problems) {
+        std::string line = "Quorvel stand-in scenario: " + problem.Where + ": " + problem.Message + "\n";
+        OutputDebugStringA(line.c_str());
+    }
+    for (const scenario::Fault& fault : played.Faults) {
+        control::RequestFault request;
+        request.FaultKind = control::RequestFault::Kind::FailAtOnce;
+        request.Error = fault.Error;
+        request.Times = fault.Times;
+        InjectRequestFault(fault.Code, request);
+    }
+    for (const scenario::Port& port : played.Ports) {
+        LivePort live;
+        live.Spec = port;
+        for (size_t i = 0; i < port.Events.size(); ++i) live.Order.push_back(i);
+        std::stable_sort(live.Order.begin(), live.Order.end(), [&](size_t a, size_t b) {
+            return port.Events[a].AtMs < port.Events[b].AtMs;
+        });
+        state.Ports.push_back(std::move(live));
+    }
+    for (size_t i = 0; i < state.Ports.size(); ++i) {
+        At(state.StartMs + static_cast<double>(state.Ports[i].Spec.ArriveMs), [=] { Arrive(i); });
+    }
+}
+
+void StartConfiguredScenario(const std::vector<uint8_t>& configRecord) {
+    ScopedLock guard(DriverLock());
+    if (!State().Enabled) return;
+    scenario::SettingsText settings = scenario::ReadSettingsText(configRecord.data(), configRecord.size());
+    if (!settings.Present) {
+        StartScenario(scenario::ParseScenario(DefaultScenarioText()));
+        return;
+    }
+    scenario::ParseOptions options;
+    options.MayBeCut = settings.FillsField;
+    options.ReadFile = scenario::ReadScenarioFile;
+    StartScenario(scenario::ParseScenario(settings.Text, options));
+}
+
+void ResetScenarios() {
+    ScopedLock guard(DriverLock());
+    RunnerState& state = State();
+    ++state.Generation;
+    state.Enabled = false;
+    state.Pending = 0;
+    state.Ports.clear();
+    state.RefusingKeys.clear();
+    state.Problems.clear();
+    state.ProblemCount = 0;
+}
+
+bool ScenarioRefusesProperties(uint32_t portKey) {
+    ScopedLock guard(DriverLock());
+    return State().RefusingKeys.count(portKey) != 0;
+}
+
+size_t PendingScenarioSteps() {
+    ScopedLock guard(DriverLock());
+    return State().Pending;
+}
+
+namespace control {
+
+void RunScenarios(bool run) {
+    ScopedLock guard(DriverLock());
+    State().Enabled = run;
+}
+
+}  // namespace control
+}  // namespace emu
