@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "emulator/test_control.h"
 #include "support/message_box_capture.h"
@@ -18,6 +19,18 @@ namespace control = emu::control;
 constexpr DWORD kRunTimeoutMs = 30000;
 
 std::string Monitor() { return PathIn(BuildFolder(), "quorvel-emu.exe"); }
+
+// Posts WM_CLOSE to the program's main window and returns the milliseconds
+// until the process has ended (or timeoutMs when it did not).
+DWORD CloseAndTimeExit(HWND main, DWORD processId, DWORD timeoutMs) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    DWORD start = GetTickCount();
+    PostMessageA(main, WM_CLOSE, 0, 0);
+    DWORD result = WaitForSingleObject(process, timeoutMs);
+    DWORD elapsed = GetTickCount() - start;
+    CloseHandle(process);
+    return result == WAIT_OBJECT_0 ? elapsed : timeoutMs;
+}
 
 // The test holds the stand-in's shared service table open, so that it lives
 // across the child's run and can be read afterwards.
@@ -54,6 +67,64 @@ TEST_F(MonitorProcess, WithoutAControlDriverTheWindowComesUpWithoutPortsAndClose
     auto service = control::GetService("Quorvel");
     EXPECT_TRUE(service.Exists);
     EXPECT_EQ(service.State, static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+TEST_F(MonitorProcess, ARestartRequestEndsTheStartWithItsMessageAndExitCodeThree) {
+    CapturedMessageBox box;
+    ProcessResult run = RunProcess(Monitor(), "/s=fault restart", kRunTimeoutMs,
+                                   [&](DWORD process) { box = WaitForProcessMessageBox(process); });
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitCode, 3u);
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.caption, "Quorvel");
+    EXPECT_EQ(box.text, "You must restart Windows to run this application.\n");
+    EXPECT_EQ(box.icon, MessageBoxIcon::Error);
+    // The device was closed and the driver, which no other instance used,
+    // stopped before the message.
+    auto service = control::GetService("Quorvel");
+    EXPECT_EQ(service.StopCount, 1u);
+    EXPECT_EQ(service.State, static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+TEST_F(MonitorProcess, ClosingTheWindowWhileFourPortsStreamAtFullRateExitsPromptly) {
+    // How long the program takes to end without ports, measured in this run.
+    DWORD idleExitMs = 0;
+    ProcessResult idle = RunProcess(Monitor(), "/s=# no ports", kRunTimeoutMs, [&](DWORD process) {
+        HWND main = WaitForProcessWindow(process, "QuorvelClass");
+        ASSERT_NE(main, nullptr);
+        idleExitMs = CloseAndTimeExit(main, process, kRunTimeoutMs);
+    });
+    ASSERT_TRUE(idle.exited);
+
+    // 921600 baud full duplex on each of four ports, in 64-byte runs.
+    std::string scenario = "/s=";
+    for (int n = 1; n <= 4; ++n) {
+        scenario += "port COM" + std::to_string(n) + ";gen rate=184320 run=64 dir=alt;";
+    }
+    DWORD busyExitMs = 0;
+    size_t panesWithLines = 0;
+    ProcessResult busy = RunProcess(Monitor(), scenario, kRunTimeoutMs, [&](DWORD process) {
+        HWND main = WaitForProcessWindow(process, "QuorvelClass");
+        ASSERT_NE(main, nullptr);
+        DWORD start = GetTickCount();
+        while (GetTickCount() - start < 10000) {
+            std::vector<HWND> children = ChildWindows(main);
+            panesWithLines = 0;
+            for (size_t i = 2; i < children.size(); ++i) {
+                if (!ListBoxLines(children[i]).empty()) ++panesWithLines;
+            }
+            if (panesWithLines == 4) break;
+            Sleep(50);
+        }
+        Sleep(1000);  // a second of full traffic: the rings fill up
+        busyExitMs = CloseAndTimeExit(main, process, kRunTimeoutMs);
+    });
+    ASSERT_TRUE(busy.exited);
+    EXPECT_EQ(busy.exitCode, 0u);
+    EXPECT_EQ(panesWithLines, 4u);
+    EXPECT_LT(busyExitMs, idleExitMs + 2000) << "idle exit " << idleExitMs << " ms";
+    RecordProperty("IdleExitMs", static_cast<int>(idleExitMs));
+    RecordProperty("BusyExitMs", static_cast<int>(busyExitMs));
 }
 
 TEST_F(MonitorProcess, TheUninstallCourseRemovesBothServices) {
