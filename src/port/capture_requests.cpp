@@ -70,12 +70,12 @@ void ArmWaits(PortMonitor& port, OVERLAPPED* waits[kCaptureWaits], uint32_t* col
     }
 }
 
-void CancelWaits(PortMonitor& port, OVERLAPPED* waits[kCaptureWaits],
+void CancelWaits(PortMonitor& port, OVERLAPPED waits[kCaptureWaits],
                  bool outstanding[kCaptureWaits]) {
     if (port.DeviceHandle == INVALID_HANDLE_VALUE) return;
     for (uint32_t i = 0; i < kCaptureWaits; ++i) {
         if (!outstanding[i]) continue;
-        if (seam::CancelIo(port.DeviceHandle)) AwaitRequestEvent(waits[i]->hEvent);
+        if (seam::CancelIo(port.DeviceHandle)) AwaitRequestEvent(waits[i].hEvent);
         outstanding[i] = false;
     }
 }

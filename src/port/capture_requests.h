@@ -27,7 +27,7 @@ void ArmWaits(PortMonitor& port, OVERLAPPED* waits[kCaptureWaits], uint32_t* col
 
 // Cancels the outstanding waits and waits for each to end, so that none
 // writes into the loop's memory afterwards. Clears outstanding.
-void CancelWaits(PortMonitor& port, OVERLAPPED* waits[kCaptureWaits],
+void CancelWaits(PortMonitor& port, OVERLAPPED waits[kCaptureWaits],
                  bool outstanding[kCaptureWaits]);
 
 // Tells the driver to let go of the ring; the ring stays allocated.

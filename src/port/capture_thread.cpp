@@ -30,7 +30,6 @@ struct CaptureLoop {
     HBRUSH SavedBackground = nullptr;  // the class background when the loop started
     HANDLE Events[kCaptureWaits] = {};
     OVERLAPPED Overlapped[kCaptureWaits] = {};
-    OVERLAPPED* Waits[kCaptureWaits] = {};
     bool Outstanding[kCaptureWaits] = {};  // issued and not yet taken back
     bool Marked[kCaptureWaits] = {};       // to be issued at the next arming
     uint32_t ColourIndex = 0;              // output of the signal wait
@@ -136,7 +135,7 @@ void EndFlash(CaptureLoop& loop) {
 // and the driver lets go of the ring.
 void StopCapture(CaptureLoop& loop, bool* done) {
     *done = true;
-    CancelWaits(loop.Port, loop.Waits, loop.Outstanding);
+    CancelWaits(loop.Port, loop.Overlapped, loop.Outstanding);
     DetachCapture(loop.Port);
 }
 
@@ -210,13 +209,12 @@ void RunCapture(PortMonitor& port, HWND listBox, bool* done, volatile LONG* noti
     for (uint32_t i = 0; i < kCaptureWaits && created; ++i) {
         loop.Events[i] = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         created = loop.Events[i] != nullptr;
-        loop.Waits[i] = &loop.Overlapped[i];
     }
     if (created && EnsureFlashBrushes()) {
         Loop(loop, done, noticeBlink, noticeSize, noticeText);
         // Whatever ended the loop, no wait may still write into its memory,
         // and the pane is not left without redraw.
-        CancelWaits(port, loop.Waits, loop.Outstanding);
+        CancelWaits(port, loop.Overlapped, loop.Outstanding);
         if (loop.RedrawSuspended) {
             PaneCalls calls;
             ResumeRedraw(loop);
