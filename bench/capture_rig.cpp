@@ -16,6 +16,7 @@
 #include "port/capture_runs.h"
 #include "port/capture_thread.h"
 #include "port/port_monitor.h"
+#include "support/emulated_driver.h"
 #include "system/system_calls.h"
 
 namespace bench {
@@ -26,39 +27,12 @@ using quorvel::PortMonitor;
 
 // ---- The stand-in ----------------------------------------------------------
 
-// The folder of the program and its driver files: the parent of this
-// executable's folder, with its trailing backslash.
-std::string ProductFolder() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path);
-    folder.erase(folder.find_last_of('\\'));
-    folder.erase(folder.find_last_of('\\') + 1);
-    return folder;
-}
-
 // A clean stand-in whose control driver runs.
 bool StartCleanDriver() {
-    control::ResetServices();
-    control::ResetDriver();
-    SC_HANDLE manager = seam::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (!manager) return false;
-    std::string path = ProductFolder() + "quorvel.sys";
-    SC_HANDLE service = seam::CreateServiceA(
-        manager, "Quorvel", "Quorvel", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-        SERVICE_SYSTEM_START, SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, nullptr,
-        nullptr, nullptr);
-    bool running = false;
-    if (service && seam::StartServiceA(service, 0, nullptr)) {
-        SERVICE_STATUS status{};
-        for (int i = 0; i < 20 && !running; ++i) {
-            running = seam::QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
-        }
-    }
-    if (service) seam::CloseServiceHandle(service);
-    seam::CloseServiceHandle(manager);
-    if (!running) std::fprintf(stderr, "bench: the stand-in's control driver did not start (%s)\n", path.c_str());
-    return running;
+    if (testsupport::TryStartCleanEmulatedDriver()) return true;
+    std::fprintf(stderr, "bench: the stand-in's control driver did not start (%squorvel.sys)\n",
+                 testsupport::ProductFolder().c_str());
+    return false;
 }
 
 // The next port arrival's header, or false.

@@ -20,31 +20,13 @@
 
 #include "driver/driver_services.h"
 #include "emulator/test_control.h"
+#include "support/emulated_driver.h"
+#include "support/instance_count.h"
 
 namespace {
 
 constexpr int kUnknownStep = 100;
 constexpr DWORD kWaitLimitMs = 20000;
-
-// The folder of the program and the driver files: the parent of this
-// executable's folder, with its trailing backslash.
-std::string BuildFolder() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path);
-    folder.erase(folder.find_last_of('\\'));
-    folder.erase(folder.find_last_of('\\') + 1);
-    return folder;
-}
-
-LONG InstanceCount() {
-    HANDLE counter = OpenSemaphoreA(SEMAPHORE_ALL_ACCESS, FALSE, "QuorvelAccessCount");
-    if (!counter) return -1;
-    LONG previous = -1;
-    if (ReleaseSemaphore(counter, 1, &previous)) WaitForSingleObject(counter, 0);
-    CloseHandle(counter);
-    return previous;
-}
 
 bool RunStep(const std::string& step, bool* known) {
     *known = true;
@@ -52,12 +34,12 @@ bool RunStep(const std::string& step, bool* known) {
         size_t length = std::strlen(prefix);
         return step.compare(0, length, prefix) == 0 ? step.c_str() + length : nullptr;
     };
-    if (step == "install") return quorvel::InstallAndStartDrivers(BuildFolder().c_str());
+    if (step == "install") return quorvel::InstallAndStartDrivers(testsupport::ProductFolder().c_str());
     if (step == "stop") {
         quorvel::StopDriverIfLastInstance();
         return true;
     }
-    if (const char* value = valueOf("count=")) return InstanceCount() == std::atol(value);
+    if (const char* value = valueOf("count=")) return testsupport::InstanceCount() == std::atol(value);
     if (const char* value = valueOf("running=")) {
         bool running = emu::control::GetService("Quorvel").State == SERVICE_RUNNING;
         return running == (std::atoi(value) != 0);

@@ -17,6 +17,12 @@ namespace testsupport {
 std::string ProductFolder();
 
 // Empties the stand-in's services and driver state, creates the "Quorvel"
+// service for the driver file beside the program and starts it. False when
+// the control driver does not run at the end (for programs without test
+// assertions, such as the benchmark).
+bool TryStartCleanEmulatedDriver();
+
+// Empties the stand-in's services and driver state, creates the "Quorvel"
 // service for the driver file beside the program and starts it.
 void StartCleanEmulatedDriver();
 
@@ -25,7 +31,7 @@ HANDLE OpenEmulatedDevice();
 
 // Adds the port to the stand-in and takes its arrival header from the
 // device as the port watcher would.
-quorvel::PortPropertyHeader ArriveAndTakeHeader(HANDLE device, const emu::control::PortSpec& port);
+quorvel::PortPropertyHeader ArriveAndTakeHeader(HANDLE device, const emu::control::PortBlobs& port);
 
 // A test with a clean stand-in whose control device is open in device_.
 class EmulatedDeviceTest : public testing::Test {
