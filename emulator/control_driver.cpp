@@ -18,7 +18,7 @@ namespace {
 using namespace quorvel;
 
 struct EmulatedPort {
-    control::PortSpec Spec;
+    control::PortBlobs Blobs;
 };
 
 struct DriverState {
@@ -65,7 +65,7 @@ void DeliverArrivals() {
         if (!IsRequestPending(wait)) continue;  // cancelled meanwhile
         uint32_t key = state.UnreportedArrivals.front();
         state.UnreportedArrivals.pop_front();
-        CompleteRequest(wait, ERROR_SUCCESS, BuildPropertyHeader(key, state.Ports[key].Spec));
+        CompleteRequest(wait, ERROR_SUCCESS, BuildPropertyHeader(key, state.Ports[key].Blobs));
     }
 }
 
@@ -108,7 +108,7 @@ Reply WaitPortArrival(const Request& request) {
     if (!state.UnreportedArrivals.empty() && waits.empty()) {
         uint32_t key = state.UnreportedArrivals.front();
         state.UnreportedArrivals.pop_front();
-        return Succeed(BuildPropertyHeader(key, state.Ports[key].Spec));
+        return Succeed(BuildPropertyHeader(key, state.Ports[key].Blobs));
     }
     waits.push_back(request.Id);
     return KeepPending();
@@ -120,14 +120,14 @@ Reply GetPortProperties(const Request& request) {
     auto port = State().Ports.find(key);
     if (port == State().Ports.end()) return Fail(ERROR_DEV_NOT_EXIST);
     if (ScenarioRefusesProperties(key)) return Fail(ERROR_GEN_FAILURE);
-    std::vector<uint8_t> reply = BuildPropertyReply(key, port->second.Spec);
+    std::vector<uint8_t> reply = BuildPropertyReply(key, port->second.Blobs);
     if (request.OutputSize < reply.size()) return Fail(ERROR_INSUFFICIENT_BUFFER);
     return Succeed(std::move(reply));
 }
 
 }  // namespace
 
-std::vector<uint8_t> BuildPropertyHeader(uint32_t portKey, const control::PortSpec& port) {
+std::vector<uint8_t> BuildPropertyHeader(uint32_t portKey, const control::PortBlobs& port) {
     PortPropertyHeader header{};
     header.PortKey = portKey;
     for (uint32_t i = 0; i < kPropertyCount; ++i) {
@@ -137,7 +137,7 @@ std::vector<uint8_t> BuildPropertyHeader(uint32_t portKey, const control::PortSp
     return std::vector<uint8_t>(bytes, bytes + sizeof(header));
 }
 
-std::vector<uint8_t> BuildPropertyReply(uint32_t portKey, const control::PortSpec& port) {
+std::vector<uint8_t> BuildPropertyReply(uint32_t portKey, const control::PortBlobs& port) {
     std::vector<uint8_t> reply = BuildPropertyHeader(portKey, port);
     for (const std::vector<uint8_t>& blob : port.Properties) {
         reply.insert(reply.end(), blob.begin(), blob.end());
@@ -162,7 +162,7 @@ void EnsureControlDriver() {
 
 namespace control {
 
-uint32_t AddPort(const PortSpec& port) {
+uint32_t AddPort(const PortBlobs& port) {
     EnsureControlDriver();
     ScopedLock guard(DriverLock());
     DriverState& state = State();

@@ -17,7 +17,7 @@ void EnsureControlDriver();
 bool PortExists(uint32_t portKey);
 
 // The 80-byte header and the property reply of a port, built from its blobs.
-std::vector<uint8_t> BuildPropertyHeader(uint32_t portKey, const control::PortSpec& port);
-std::vector<uint8_t> BuildPropertyReply(uint32_t portKey, const control::PortSpec& port);
+std::vector<uint8_t> BuildPropertyHeader(uint32_t portKey, const control::PortBlobs& port);
+std::vector<uint8_t> BuildPropertyReply(uint32_t portKey, const control::PortBlobs& port);
 
 }  // namespace emu

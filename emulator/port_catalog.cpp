@@ -10,9 +10,9 @@ using control::NumberBlob;
 using control::TextBlob;
 using control::TextListBlob;
 
-control::PortSpec ModemPort(const std::wstring& comName, uint32_t number) {
+control::PortBlobs ModemPort(const std::wstring& comName, uint32_t number) {
     std::wstring index = std::to_wstring(number);
-    control::PortSpec port;
+    control::PortBlobs port;
     port.Properties[kPropDescription] = TextBlob(L"Standard 56000 bps V90 Modem");
     port.Properties[kPropHardwareId] = TextListBlob(
         {L"SERENUM\\QVL5601", L"SERENUM\\QVL5601_V90", L"QVL5601", L"*PNPC107"});
@@ -35,12 +35,16 @@ control::PortSpec ModemPort(const std::wstring& comName, uint32_t number) {
     return port;
 }
 
-control::PortSpec EmptyPort() { return control::PortSpec{}; }
+control::PortBlobs EmptyPort() { return control::PortBlobs{}; }
 
-control::PortSpec ForeignNamePort() {
-    control::PortSpec port = ModemPort(L"COM9", 9);
-    // Cyrillic "Modem": none of its letters exists in code page 1252.
-    port.Properties[kPropFriendlyName] = TextBlob(L"\x041C\x043E\x0434\x0435\x043C COM9");
+std::wstring ForeignFriendlyName(const std::wstring& comName) {
+    // Cyrillic "Modem".
+    return L"\x041C\x043E\x0434\x0435\x043C " + comName;
+}
+
+control::PortBlobs ForeignNamePort() {
+    control::PortBlobs port = ModemPort(L"COM9", 9);
+    port.Properties[kPropFriendlyName] = TextBlob(ForeignFriendlyName(L"COM9"));
     return port;
 }
 

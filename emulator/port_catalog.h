@@ -13,12 +13,15 @@ namespace emu {
 // ids, compatible ids, class "Modem" with the modem class GUID, driver key,
 // manufacturer, friendly name, location, PDO name, bus GUID, interface type,
 // bus number, enumerator, address, UI number and its COM name.
-control::PortSpec ModemPort(const std::wstring& comName, uint32_t number);
+control::PortBlobs ModemPort(const std::wstring& comName, uint32_t number);
 
 // A port whose 19 property lengths are all 0.
-control::PortSpec EmptyPort();
+control::PortBlobs EmptyPort();
+
+// A friendly name none of whose letters exists in code page 1252.
+std::wstring ForeignFriendlyName(const std::wstring& comName);
 
 // A modem whose friendly name holds a character outside code page 1252.
-control::PortSpec ForeignNamePort();
+control::PortBlobs ForeignNamePort();
 
 }  // namespace emu

@@ -16,7 +16,7 @@
 namespace emu::scenario {
 
 // Decodes text into bytes. On a bad escape returns false, leaves bytes
-// unspecified and says what is wrong in error.
+// undefined and says what is wrong in error.
 bool DecodeEscapes(std::string_view text, std::string* bytes, std::string* error);
 
 // A short printable rendering of user text for messages: at most maxLength

@@ -30,7 +30,7 @@ constexpr double kAttachPollMs = 10;
 constexpr uint64_t kMaxBytesPerStep = 200000;
 
 struct LivePort {
-    scenario::Port Spec;
+    scenario::Port Plan;
     std::vector<size_t> Order;  // its events by time; equal times in the order written
     uint32_t Key = 0;
     bool Arrived = false;
@@ -85,19 +85,18 @@ std::wstring FromCodePage1252(const std::string& bytes) {
     return text;
 }
 
-control::PortSpec BuildPortSpec(const scenario::Port& port) {
+control::PortBlobs BuildPortBlobs(const scenario::Port& port) {
     using namespace quorvel;
     std::wstring name = Widen(port.Name);
-    control::PortSpec spec =
+    control::PortBlobs blobs =
         port.Kind == scenario::PortKind::Empty ? EmptyPort() : ModemPort(name, port.Number);
     if (port.Kind == scenario::PortKind::Foreign) {
-        // Cyrillic "Modem": none of its letters exists in code page 1252.
-        spec.Properties[kPropFriendlyName] = control::TextBlob(L"\x041C\x043E\x0434\x0435\x043C " + name);
+        blobs.Properties[kPropFriendlyName] = control::TextBlob(ForeignFriendlyName(name));
     }
     if (port.HasFriendlyName) {
-        spec.Properties[kPropFriendlyName] = control::TextBlob(FromCodePage1252(port.FriendlyName));
+        blobs.Properties[kPropFriendlyName] = control::TextBlob(FromCodePage1252(port.FriendlyName));
     }
-    return spec;
+    return blobs;
 }
 
 // The scenario's problems, once, as a notice on the first port that the
@@ -117,7 +116,7 @@ void ShowProblems(uint32_t key) {
 void SendByte(size_t port, size_t event, size_t index, double firstMs) {
     if (!Alive(port)) return;
     const LivePort& live = State().Ports[port];
-    const Event& e = live.Spec.Events[event];
+    const Event& e = live.Plan.Events[event];
     control::PushBytes(live.Key, e.Direction, e.Data.substr(index, 1));
     if (index + 1 < e.Data.size()) {
         At(firstMs + static_cast<double>(index + 1) * e.GapMs,
@@ -136,7 +135,7 @@ struct GeneratorProgress {
 void GenerateStep(size_t port, size_t event, double startMs, GeneratorProgress progress) {
     if (!Alive(port)) return;
     const LivePort& live = State().Ports[port];
-    const scenario::Generator& generator = live.Spec.Events[event].Traffic;
+    const scenario::Generator& generator = live.Plan.Events[event].Traffic;
     uint64_t due = scenario::RunsStartedBy(generator, DriverClockMilliseconds() - startMs);
     uint64_t written = 0;
     while (progress.Runs < due && written < kMaxBytesPerStep) {
@@ -156,7 +155,7 @@ void GenerateStep(size_t port, size_t event, double startMs, GeneratorProgress p
 
 void Perform(size_t port, size_t event, double dueMs) {
     const LivePort& live = State().Ports[port];
-    const Event& e = live.Spec.Events[event];
+    const Event& e = live.Plan.Events[event];
     switch (e.Kind) {
         case EventKind::Bytes:
             if (e.GapMs == 0) {
@@ -178,10 +177,10 @@ void RunEvent(size_t port, double roundMs, size_t k) {
     if (!Alive(port)) return;
     const LivePort& live = State().Ports[port];
     size_t event = live.Order[k];
-    double dueMs = roundMs + static_cast<double>(live.Spec.Events[event].AtMs);
+    double dueMs = roundMs + static_cast<double>(live.Plan.Events[event].AtMs);
     Perform(port, event, dueMs);
     if (k + 1 < live.Order.size() && Alive(port)) {
-        At(roundMs + static_cast<double>(live.Spec.Events[live.Order[k + 1]].AtMs),
+        At(roundMs + static_cast<double>(live.Plan.Events[live.Order[k + 1]].AtMs),
            [=] { RunEvent(port, roundMs, k + 1); });
     }
 }
@@ -189,14 +188,14 @@ void RunEvent(size_t port, double roundMs, size_t k) {
 void StartRound(size_t port, uint32_t round, double roundMs) {
     if (!Alive(port)) return;
     const LivePort& live = State().Ports[port];
-    const scenario::Port& spec = live.Spec;
-    bool another = spec.RoundMs > 0 && (spec.Rounds == 0 || round + 1 < spec.Rounds);
+    const scenario::Port& plan = live.Plan;
+    bool another = plan.RoundMs > 0 && (plan.Rounds == 0 || round + 1 < plan.Rounds);
     if (another) {
-        double nextMs = roundMs + static_cast<double>(spec.RoundMs);
+        double nextMs = roundMs + static_cast<double>(plan.RoundMs);
         At(nextMs, [=] { StartRound(port, round + 1, nextMs); });
     }
     if (!live.Order.empty()) {
-        double firstMs = roundMs + static_cast<double>(spec.Events[live.Order[0]].AtMs);
+        double firstMs = roundMs + static_cast<double>(plan.Events[live.Order[0]].AtMs);
         At(firstMs, [=] { RunEvent(port, roundMs, 0); });
     }
 }
@@ -216,11 +215,11 @@ void WaitForAttach(size_t port) {
 void Arrive(size_t port) {
     RunnerState& state = State();
     LivePort& live = state.Ports[port];
-    live.Key = control::AddPort(BuildPortSpec(live.Spec));
+    live.Key = control::AddPort(BuildPortBlobs(live.Plan));
     live.Arrived = true;
-    if (live.Spec.PropertiesFail) state.RefusingKeys.insert(live.Key);
-    if (live.Spec.Leaves) {
-        At(state.StartMs + static_cast<double>(live.Spec.LeaveMs), [=] {
+    if (live.Plan.PropertiesFail) state.RefusingKeys.insert(live.Key);
+    if (live.Plan.Leaves) {
+        At(state.StartMs + static_cast<double>(live.Plan.LeaveMs), [=] {
             if (Alive(port)) control::RemovePort(State().Ports[port].Key);
         });
     }
@@ -254,7 +253,7 @@ void StartScenario(const scenario::Scenario& played) {
     }
     for (const scenario::Port& port : played.Ports) {
         LivePort live;
-        live.Spec = port;
+        live.Plan = port;
         for (size_t i = 0; i < port.Events.size(); ++i) live.Order.push_back(i);
         std::stable_sort(live.Order.begin(), live.Order.end(), [&](size_t a, size_t b) {
             return port.Events[a].AtMs < port.Events[b].AtMs;
@@ -262,7 +261,7 @@ void StartScenario(const scenario::Scenario& played) {
         state.Ports.push_back(std::move(live));
     }
     for (size_t i = 0; i < state.Ports.size(); ++i) {
-        At(state.StartMs + static_cast<double>(state.Ports[i].Spec.ArriveMs), [=] { Arrive(i); });
+        At(state.StartMs + static_cast<double>(state.Ports[i].Plan.ArriveMs), [=] { Arrive(i); });
     }
 }
 

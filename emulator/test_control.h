@@ -88,7 +88,7 @@ size_t OpenDeviceHandles();
 // ---- The emulated control driver -------------------------------------------
 
 // The 19 property blobs of a port, indexed as in the property header.
-struct PortSpec {
+struct PortBlobs {
     std::vector<uint8_t> Properties[19];
 };
 
@@ -102,7 +102,7 @@ std::vector<uint8_t> GuidBlob(const char* text);
 
 // A port arrives: it is reported to the next arrival wait (one port per
 // wait, in arrival order). Returns its PortKey.
-uint32_t AddPort(const PortSpec& port);
+uint32_t AddPort(const PortBlobs& port);
 // The port goes away: every wait of that port ends cancelled.
 void RemovePort(uint32_t portKey);
 

@@ -28,8 +28,8 @@ struct OverlappedRequest {
     OVERLAPPED overlapped{};
 };
 
-control::PortSpec ModemPort(const wchar_t* name) {
-    control::PortSpec port;
+control::PortBlobs ModemPort(const wchar_t* name) {
+    control::PortBlobs port;
     port.Properties[kPropFriendlyName] = control::TextBlob(name);
     port.Properties[kPropAddress] = control::NumberBlob(7);
     return port;
@@ -269,7 +269,7 @@ TEST_F(EmulatedControlDevice, ConfigurationAndShutdownAreKept) {
 // The property reply is exactly 80 + the sum of (length + 1), with each blob
 // followed by a spare byte.
 TEST_F(EmulatedControlDevice, PropertyReplyHasExactlyTheComputedSize) {
-    control::PortSpec port;
+    control::PortBlobs port;
     port.Properties[0] = {1, 2, 3, 4};
     port.Properties[2] = {9, 9, 9, 9, 9, 9};
     port.Properties[18] = control::TextBlob(L"COM7");

@@ -96,7 +96,7 @@ protected:
     // A modem arrives, gets its record and its capture thread; returns once
     // the ring is attached and the first waits are issued (when armed).
     void StartCapture(bool armed = true) {
-        control::PortSpec modem = emu::ModemPort(L"COM1", 1);
+        control::PortBlobs modem = emu::ModemPort(L"COM1", 1);
         PortPropertyHeader header = testsupport::ArriveAndTakeHeader(device_, modem);
         key_ = header.PortKey;
         port_ = new PortMonitor(device_);

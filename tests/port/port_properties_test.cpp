@@ -74,8 +74,8 @@ protected:
     }
 
     // The arrival header of a new port; the request log starts after it.
-    PortPropertyHeader Arrive(const control::PortSpec& spec) {
-        PortPropertyHeader header = testsupport::ArriveAndTakeHeader(device_, spec);
+    PortPropertyHeader Arrive(const control::PortBlobs& blobs) {
+        PortPropertyHeader header = testsupport::ArriveAndTakeHeader(device_, blobs);
         control::ClearRequestLog();
         return header;
     }
@@ -206,15 +206,15 @@ TEST_F(PortPropertiesTest, AFriendlyNameOutsideTheCodePageStaysNull) {
 }
 
 TEST_F(PortPropertiesTest, PropertiesTooShortForTheirKindCountAsAbsent) {
-    control::PortSpec spec;
-    spec.Properties[kPropAddress] = {0x34, 0x12};         // a number needs 4 bytes
-    spec.Properties[kPropInterfaceType] = {5, 0, 0};
-    spec.Properties[kPropBusNumber] = {7, 0, 0, 0, 0xFF};  // longer is fine: first 4 bytes
-    spec.Properties[kPropBusGuid] = {1, 2, 3, 4, 5, 6, 7, 8};  // a GUID needs 16
-    spec.Properties[kPropDescription] = {'A', 0, 'B', 0};  // no terminator
-    spec.Properties[kPropConfig] = {0xDE, 0xAD};
+    control::PortBlobs blobs;
+    blobs.Properties[kPropAddress] = {0x34, 0x12};         // a number needs 4 bytes
+    blobs.Properties[kPropInterfaceType] = {5, 0, 0};
+    blobs.Properties[kPropBusNumber] = {7, 0, 0, 0, 0xFF};  // longer is fine: first 4 bytes
+    blobs.Properties[kPropBusGuid] = {1, 2, 3, 4, 5, 6, 7, 8};  // a GUID needs 16
+    blobs.Properties[kPropDescription] = {'A', 0, 'B', 0};  // no terminator
+    blobs.Properties[kPropConfig] = {0xDE, 0xAD};
     PortMonitor& port = NewPort();
-    ASSERT_TRUE(FetchProperties(port, Arrive(spec)));
+    ASSERT_TRUE(FetchProperties(port, Arrive(blobs)));
     EXPECT_EQ(port.Address, 0xFFFFFFFFu);
     EXPECT_EQ(port.InterfaceType, -1);
     EXPECT_EQ(port.BusNumber, 7u);
