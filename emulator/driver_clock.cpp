@@ -83,16 +83,20 @@ double DriverClockMilliseconds() {
            static_cast<double>(Frequency().QuadPart);
 }
 
-void ScheduleAfter(DWORD delayMs, std::function<void()> action) {
+void ScheduleAt(double dueMs, std::function<void()> action) {
     ClockState& state = State();
     ScopedLock guard(DriverLock());
     if (!state.Thread) {
         state.Wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         state.Thread = CreateThread(nullptr, 0, DriverThread, nullptr, 0, nullptr);
     }
-    state.Events.push_back(
-        TimedEvent{DriverClockMilliseconds() + delayMs, state.NextOrder++, std::move(action)});
+    if (!(dueMs == dueMs)) dueMs = 0;  // not a number: due at once
+    state.Events.push_back(TimedEvent{dueMs, state.NextOrder++, std::move(action)});
     SetEvent(state.Wake);
+}
+
+void ScheduleAfter(DWORD delayMs, std::function<void()> action) {
+    ScheduleAt(DriverClockMilliseconds() + delayMs, std::move(action));
 }
 
 void CancelScheduledEvents() {

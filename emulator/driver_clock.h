@@ -12,6 +12,11 @@ namespace emu {
 // milliseconds. Events due at the same time run in the order scheduled.
 void ScheduleAfter(DWORD delayMs, std::function<void()> action);
 
+// Runs action on the driver thread, with the driver lock held, once the
+// driver clock reaches dueMs (at once when it has already). Events given the
+// same due time run in the order scheduled, whenever they were scheduled.
+void ScheduleAt(double dueMs, std::function<void()> action);
+
 // Drops every event not yet run.
 void CancelScheduledEvents();
 

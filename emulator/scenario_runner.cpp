@@ -59,13 +59,14 @@ void At(double dueMs, std::function<void()> step) {
     RunnerState& state = State();
     uint64_t generation = state.Generation;
     ++state.Pending;
-    ScheduleAfter(scenario::DelayUntil(dueMs, DriverClockMilliseconds()),
-                  [generation, step = std::move(step)] {
-                      RunnerState& now = State();
-                      if (now.Generation != generation) return;
-                      --now.Pending;
-                      step();
-                  });
+    // At the absolute time: steps due together keep the script's order even
+    // when scheduled at different moments.
+    ScheduleAt(dueMs, [generation, step = std::move(step)] {
+        RunnerState& now = State();
+        if (now.Generation != generation) return;
+        --now.Pending;
+        step();
+    });
 }
 
 bool Alive(size_t port) {

@@ -5,13 +5,6 @@
 
 namespace emu::scenario {
 
-uint32_t DelayUntil(double dueMs, double nowMs) {
-    double left = dueMs - nowMs;
-    if (!(left > 0)) return 0;  // also when either is not a number
-    if (left >= 4294967295.0) return 4294967295u;
-    return static_cast<uint32_t>(std::ceil(left));
-}
-
 double RunStartMs(const Generator& generator, uint64_t run) {
     if (generator.Rate == 0) return std::numeric_limits<double>::infinity();
     return static_cast<double>(run) * generator.RunLength * 1000.0 / generator.Rate;

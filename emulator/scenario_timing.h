@@ -8,10 +8,6 @@
 
 namespace emu::scenario {
 
-// The delay, in whole milliseconds rounded up, from nowMs until dueMs; 0
-// when it is due already.
-uint32_t DelayUntil(double dueMs, double nowMs);
-
 // Run k of a generator starts at k * RunLength * 1000 / Rate ms after the
 // generator's start.
 double RunStartMs(const Generator& generator, uint64_t run);

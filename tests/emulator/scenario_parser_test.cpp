@@ -476,15 +476,6 @@ TEST(DefaultScenario, ThreeModemsThatLoopForEverWithARingOnCom2) {
     EXPECT_EQ(notices, 2u);
 }
 
-TEST(ScenarioTiming, DelaysRoundUpAndNeverGoBack) {
-    EXPECT_EQ(DelayUntil(100.0, 100.0), 0u);
-    EXPECT_EQ(DelayUntil(100.0, 250.0), 0u) << "late: at once";
-    EXPECT_EQ(DelayUntil(100.2, 100.0), 1u);
-    EXPECT_EQ(DelayUntil(1100.0, 100.0), 1000u);
-    EXPECT_EQ(DelayUntil(1e12, 0.0), 4294967295u);
-    EXPECT_EQ(DelayUntil(std::nan(""), 0.0), 0u);
-}
-
 TEST(ScenarioTiming, GeneratorRunsFollowTheRateAndEndWithTheDuration) {
     Generator generator;
     generator.Rate = 1000;

@@ -451,6 +451,24 @@ TEST_F(ScenarioRunTest, TheTextMayNameAScenarioFile) {
     EXPECT_EQ(Bytes(Take(ring)), "\r\nRING\r\n");
 }
 
+// Script steps due together run in the script's order even when scheduled at
+// different moments; rounding each to a delay from "now" once swapped them.
+TEST(DriverClock, EventsDueTogetherRunInTheOrderScheduled) {
+    std::vector<int> order;  // written by the driver thread, read after done
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    double due = Now() + 40;
+    for (int i = 0; i < 6; ++i) {
+        emu::ScheduleAt(due, [&order, i] { order.push_back(i); });
+        Sleep(1);  // a new moment, a new fraction of a millisecond left
+    }
+    emu::ScheduleAt(due - 1000, [&order] { order.push_back(-1); });  // long due: at once
+    emu::ScheduleAt(due, [done] { SetEvent(done); });
+    ASSERT_EQ(WaitForSingleObject(done, 2000), WAIT_OBJECT_0);
+    EXPECT_GE(Now(), due);
+    CloseHandle(done);
+    EXPECT_EQ(order, (std::vector<int>{-1, 0, 1, 2, 3, 4, 5}));
+}
+
 TEST(ScenarioFile, OnlyTextFilesOnDiskWithinTheSizeLimit) {
     std::string contents, error;
     TemporaryFile good("port COM1\ntx AT\n");
