@@ -9,6 +9,8 @@
 namespace emu {
 namespace {
 
+constexpr DWORD kLongestWaitMs = 60 * 60 * 1000;
+
 struct TimedEvent {
     double DueMs;
     uint64_t Order;
@@ -55,8 +57,10 @@ DWORD WINAPI DriverThread(LPVOID) {
                 }
                 if (best == state.Events.size()) break;
                 if (state.Events[best].DueMs > now) {
+                    // Capped, so that a far or infinite due time never
+                    // overflows the wait: the thread just looks again.
                     double left = state.Events[best].DueMs - now;
-                    waitMs = static_cast<DWORD>(left) + 1;
+                    waitMs = left < kLongestWaitMs ? static_cast<DWORD>(left) + 1 : kLongestWaitMs;
                     break;
                 }
                 std::function<void()> action = std::move(state.Events[best].Action);

@@ -482,11 +482,13 @@ TEST(DriverClock, EventsDueTogetherRunInTheOrderScheduled) {
         Sleep(1);  // a new moment, a new fraction of a millisecond left
     }
     emu::ScheduleAt(due - 1000, [&order] { order.push_back(-1); });  // long due: at once
+    emu::ScheduleAt(1e300, [] {});  // far off: the driver thread waits capped, never overflowed
     emu::ScheduleAt(due, [done] { SetEvent(done); });
     ASSERT_EQ(WaitForSingleObject(done, 2000), WAIT_OBJECT_0);
     EXPECT_GE(Now(), due);
     CloseHandle(done);
     EXPECT_EQ(order, (std::vector<int>{-1, 0, 1, 2, 3, 4, 5}));
+    emu::CancelScheduledEvents();
 }
 
 TEST(ScenarioFile, OnlyTextFilesOnDiskWithinTheSizeLimit) {
