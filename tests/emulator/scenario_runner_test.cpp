@@ -207,6 +207,12 @@ protected:
 constexpr double kEarly = 1.5;
 constexpr double kLate = 400;
 
+// Byte `index` passed at its due time: never early, at most kLate late.
+void ExpectOnTime(const Record& record, double dueMs, size_t index) {
+    EXPECT_GE(static_cast<double>(record.Ms), dueMs - kEarly) << "byte " << index;
+    EXPECT_LT(static_cast<double>(record.Ms), dueMs + kLate) << "byte " << index;
+}
+
 TEST_F(ScenarioRunTest, PortsArriveAndLeaveAtTheirTimesWithTheirProperties) {
     Configure("port COM1@0-250;port COM2@150 =Lab \\x80 modem;port COM3@100 empty;port COM9@100 foreign");
     Arrival first = WaitArrival(), second = WaitArrival(), third = WaitArrival(), fourth = WaitArrival();
@@ -272,10 +278,7 @@ TEST_F(ScenarioRunTest, TrafficCountsFromTheAttachWithHonestTimestamps) {
     // Each byte passes at its time in the script, counted from the attach,
     // never before it; "gap 20" spaces ABC 20 ms apart.
     const double plannedMs[] = {100, 100, 100, 100, 150, 150, 180, 200, 220};
-    for (size_t i = 0; i < records.size(); ++i) {
-        EXPECT_GE(static_cast<double>(records[i].Ms), attachMs + plannedMs[i] - kEarly) << "byte " << i;
-        EXPECT_LT(static_cast<double>(records[i].Ms), attachMs + plannedMs[i] + kLate) << "byte " << i;
-    }
+    for (size_t i = 0; i < records.size(); ++i) ExpectOnTime(records[i], attachMs + plannedMs[i], i);
     EXPECT_EQ(records[3].Ms, records[0].Ms) << "bytes without a gap pass together";
 
     // At 360 the port leaves; nothing of the scenario waits any more.
@@ -326,8 +329,7 @@ TEST_F(ScenarioRunTest, ALoopRunsItsRoundsAndStops) {
     ASSERT_EQ(Bytes(records), "XYXYXY");
     for (size_t i = 0; i < records.size(); ++i) {
         double plannedMs = 45.0 * static_cast<double>(i / 2) + (i % 2 ? 30 : 0);  // a round lasts 45 ms
-        EXPECT_GE(static_cast<double>(records[i].Ms), attachMs + plannedMs - kEarly) << "byte " << i;
-        EXPECT_LT(static_cast<double>(records[i].Ms), attachMs + plannedMs + kLate) << "byte " << i;
+        ExpectOnTime(records[i], attachMs + plannedMs, i);
     }
     EXPECT_TRUE(StepsRunOut());
     EXPECT_TRUE(Take(ring).empty()) << "three rounds and no more";
