@@ -1,5 +1,6 @@
 #include "emulator/driver_clock.h"
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -94,7 +95,7 @@ void ScheduleAt(double dueMs, std::function<void()> action) {
         state.Wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         state.Thread = CreateThread(nullptr, 0, DriverThread, nullptr, 0, nullptr);
     }
-    if (!(dueMs == dueMs)) dueMs = 0;  // not a number: due at once
+    if (std::isnan(dueMs)) dueMs = 0;  // not a number: due at once
     state.Events.push_back(TimedEvent{dueMs, state.NextOrder++, std::move(action)});
     SetEvent(state.Wake);
 }
