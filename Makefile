@@ -1,33 +1,73 @@
-# make test: install what is missing, build, run every test.
-# make run:  install what is missing, build, run quorvel-emu.exe.
+# make build: the 32-bit product (i686), with its import and PE checks.
+# make test:  install what is missing, build, run every test.
+# make run:   install what is missing, build, run quorvel-emu.exe.
 # make bench: build and run the capture benchmark (not part of make test).
+#
+# Tests, run and bench use the build for the architecture that this machine
+# can execute: i686 under 32-bit Wine where the kernel runs 32-bit programs,
+# otherwise x86_64 under 64-bit Wine (in $(BUILD_DIR)/x86_64). QUORVEL_ARCH=
+# i686 or x86_64 forces one.
 BUILD_DIR ?= build
 JOBS ?= 2
 
-.PHONY: all build test run clean
+ifeq ($(origin QUORVEL_ARCH), undefined)
+QUORVEL_ARCH := $(shell scripts/machine-arch.sh $(BUILD_DIR))
+endif
+ifeq ($(QUORVEL_ARCH),i686)
+RUN_DIR := $(BUILD_DIR)
+else ifeq ($(QUORVEL_ARCH),x86_64)
+RUN_DIR := $(BUILD_DIR)/x86_64
+else
+$(error QUORVEL_ARCH must be i686 or x86_64, not '$(QUORVEL_ARCH)')
+endif
+
+# The toolchain is given when a build folder is first configured; later runs
+# keep the one in its cache.
+configure = cmake -S . -B $(1) $(if $(wildcard $(1)/CMakeCache.txt),,-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$(2)-mingw32.cmake) >/dev/null
+check_product = python3 scripts/check-pe.py --machine i386 $(BUILD_DIR)/quorvel.exe $(BUILD_DIR)/quorvel-emu.exe
+
+.PHONY: all build product test run bench soak clean
 
 all: build
 
+# Everything of the 32-bit build: the product, the stand-in, the tests.
 build:
-	@scripts/setup.sh test
-	@cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw32.cmake >/dev/null
+	@scripts/setup.sh build
+	@$(call configure,$(BUILD_DIR),i686)
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
+	@$(check_product)
 
-test: build
-	@scripts/test-session.sh $(BUILD_DIR)
+# Only the two 32-bit executables, where the tests run another build.
+product:
+	@scripts/setup.sh build
+	@$(call configure,$(BUILD_DIR),i686)
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target quorvel quorvel-emu driver_files
+	@$(check_product)
+
+# The build that runs here, in RUN_DIR: $(1) its targets (all when empty),
+# $(2) what setup.sh installs for.
+define run_build
+	@scripts/setup.sh $(2) $(QUORVEL_ARCH)
+	@$(call configure,$(RUN_DIR),$(QUORVEL_ARCH))
+	@cmake --build $(RUN_DIR) -j $(JOBS) $(1)
+endef
+
+# Where the tests run the 32-bit build, it is the whole build; elsewhere the
+# 32-bit product is still built and checked, and the tests run the other one.
+test:
+	@echo "make test: testing the $(QUORVEL_ARCH) build in $(RUN_DIR) under $(if $(filter x86_64,$(QUORVEL_ARCH)),64,32)-bit Wine"
+	@scripts/setup.sh test $(QUORVEL_ARCH)
+	@$(MAKE) --no-print-directory $(if $(filter i686,$(QUORVEL_ARCH)),build,product)
+	$(if $(filter x86_64,$(QUORVEL_ARCH)),$(call run_build,,test))
+	@scripts/test-session.sh $(RUN_DIR)
 
 run:
-	@scripts/setup.sh run
-	@cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw32.cmake >/dev/null
-	@cmake --build $(BUILD_DIR) -j $(JOBS) --target quorvel-emu driver_files
-	@scripts/run.sh $(BUILD_DIR)
+	$(call run_build,--target quorvel-emu driver_files,run)
+	@scripts/run.sh $(RUN_DIR)
+
+bench:
+	$(call run_build,--target capture_bench,test)
+	@scripts/bench-session.sh $(RUN_DIR) $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD_DIR)
-
-.PHONY: bench
-bench:
-	@scripts/setup.sh test
-	@cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw32.cmake >/dev/null
-	@cmake --build $(BUILD_DIR) -j $(JOBS) --target capture_bench
-	@scripts/bench-session.sh $(BUILD_DIR) $(BENCH_ARGS)

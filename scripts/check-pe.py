@@ -1,12 +1,17 @@
 #!/usr/bin/env python3
-"""Build check: each product executable is a 32-bit (i386) PE GUI executable
-whose imports come only from the system DLLs the product may use."""
+"""Build check: each product executable is a PE GUI executable of the given
+machine (i386, the product, by default; amd64 for the 64-bit test build of
+the same sources) whose imports come only from the system DLLs the product
+may use.   usage: check-pe.py [--machine i386|amd64] EXE..."""
 import struct
 import sys
 
 ALLOWED_DLLS = {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "ADVAPI32.DLL", "MSVCRT.DLL"}
-MACHINE_I386 = 0x14C
-PE32_MAGIC = 0x10B
+# machine: (machine field, optional header magic, offset of the data directories)
+MACHINES = {
+    "i386": (0x14C, 0x10B, 96),    # PE32
+    "amd64": (0x8664, 0x20B, 112),  # PE32+
+}
 SUBSYSTEM_WINDOWS_GUI = 2
 
 
@@ -15,8 +20,9 @@ def read_c_string(data, offset):
     return data[offset:end].decode("ascii")
 
 
-def check(path):
+def check(path, machine_name):
     """Returns a list of problems; empty when the file passes."""
+    expected_machine, expected_magic, directories = MACHINES[machine_name]
     with open(path, "rb") as f:
         data = f.read()
     if data[:2] != b"MZ":
@@ -28,10 +34,10 @@ def check(path):
     optional = pe + 24
     magic = struct.unpack_from("<H", data, optional)[0]
     problems = []
-    if machine != MACHINE_I386:
-        problems.append("machine 0x%x, not i386" % machine)
-    if magic != PE32_MAGIC:
-        return problems + ["optional header magic 0x%x, not PE32" % magic]
+    if machine != expected_machine:
+        problems.append("machine 0x%x, not %s" % (machine, machine_name))
+    if magic != expected_magic:
+        return problems + ["optional header magic 0x%x, not 0x%x" % (magic, expected_magic)]
     subsystem = struct.unpack_from("<H", data, optional + 68)[0]
     if subsystem != SUBSYSTEM_WINDOWS_GUI:
         problems.append("subsystem %d, not GUI" % subsystem)
@@ -45,7 +51,7 @@ def check(path):
                 return rva - vaddr + rawptr
         raise ValueError("RVA 0x%x outside every section" % rva)
 
-    import_rva = struct.unpack_from("<I", data, optional + 96 + 8)[0]
+    import_rva = struct.unpack_from("<I", data, optional + directories + 8)[0]
     dlls = []
     if import_rva:
         entry = file_offset(import_rva)
@@ -61,15 +67,21 @@ def check(path):
     return problems
 
 
-def main(paths):
+def main(arguments):
+    machine_name = "i386"
+    if arguments[:1] == ["--machine"] and len(arguments) >= 2:
+        machine_name, arguments = arguments[1], arguments[2:]
+    if machine_name not in MACHINES or not arguments:
+        print(__doc__)
+        return 2
     failed = False
-    for path in paths:
-        problems = check(path)
+    for path in arguments:
+        problems = check(path, machine_name)
         if problems:
             failed = True
             print("FAIL %s: %s" % (path, "; ".join(problems)))
         else:
-            print("ok   %s" % path)
+            print("ok   %s (%s)" % (path, machine_name))
     return 1 if failed else 0
 
 

@@ -9,7 +9,7 @@ source "$here/wine-env.sh"
 "$here/ensure-prefix.sh" || exit 1
 
 if [ -n "${DISPLAY:-}" ]; then
-    exec wine "$BUILD_DIR/quorvel-emu.exe" "$@"
+    exec "$WINELOADER" "$BUILD_DIR/quorvel-emu.exe" "$@"
 fi
 
 source "$here/xvfb.sh"

@@ -1,9 +1,17 @@
 #!/bin/bash
 # Installs what the build and the tests need and is missing. As root it uses
 # the system's package manager; otherwise it names the missing packages and
-# stops.   usage: setup.sh [test|run]
+# stops.
+#   usage: setup.sh build|test|run [i686|x86_64]
+# build: what the 32-bit product needs (always built). test and run: that,
+# and Wine with a display for the architecture that runs here: 32-bit Wine
+# for i686, 64-bit Wine and the 64-bit cross-compiler for x86_64. The i386
+# packages are installed only for i686, which runs only where the kernel runs
+# 32-bit programs.
 set -e
 purpose="${1:-test}"
+arch="${2:-i686}"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 missing=()
 need() {  # need PACKAGE TEST-COMMAND...
     local package="$1"; shift
@@ -14,10 +22,27 @@ need make command -v make
 need python3 command -v python3
 need g++-mingw-w64-i686-posix command -v i686-w64-mingw32-g++-posix
 need googletest test -f /usr/src/googletest/CMakeLists.txt
-need wine command -v wine
-need wine32:i386 dpkg -s wine32:i386
-need xvfb command -v Xvfb
-need xdotool command -v xdotool
+if [ "$purpose" != build ]; then
+    case "$arch" in
+        i686)
+            if [ "$("$here/machine-arch.sh")" != i686 ]; then
+                echo "This machine cannot run 32-bit programs: the i686 build cannot run here (use QUORVEL_ARCH=x86_64)." >&2
+                exit 1
+            fi
+            need wine32:i386 test -x /usr/lib/wine/wine -a -x /usr/lib/wine/wineserver32
+            ;;
+        x86_64)
+            need g++-mingw-w64-x86-64-posix command -v x86_64-w64-mingw32-g++-posix
+            need wine64 test -x /usr/lib/wine/wine64 -a -x /usr/lib/wine/wineserver64
+            ;;
+        *)
+            echo "Unknown architecture '$arch': i686 or x86_64." >&2
+            exit 1
+            ;;
+    esac
+    need xvfb command -v Xvfb
+    need xdotool command -v xdotool
+fi
 if [ "$purpose" = run ]; then
     need imagemagick command -v import
 fi
@@ -26,14 +51,21 @@ fi
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "Missing packages: ${missing[*]}" >&2
-    echo "Install them as root (wine32 needs: dpkg --add-architecture i386; apt-get update)." >&2
+    [ "$arch" = i686 ] && [ "$purpose" != build ] &&
+        echo "Install them as root (wine32 needs: dpkg --add-architecture i386; apt-get update)." >&2
     exit 1
 fi
 
 echo "Installing: ${missing[*]}" >&2
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-fi
 export DEBIAN_FRONTEND=noninteractive
+exclude=()
+if [ "$arch" = i686 ] && [ "$purpose" != build ]; then
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+    fi
+elif dpkg --print-foreign-architectures | grep -qx i386 && ! dpkg -s wine32:i386 >/dev/null 2>&1; then
+    # wine64 recommends wine32, which a 64-bit run never uses.
+    exclude=(wine32:i386-)
+fi
 apt-get update -qq
-apt-get install -y -qq "${missing[@]}" >/dev/null
+apt-get install -y -qq "${missing[@]}" "${exclude[@]}" >/dev/null

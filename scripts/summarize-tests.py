@@ -4,7 +4,8 @@
 A test executable that failed without a failing case in its report (a crash,
 a time-out, no report at all) counts as one more failed case; a CTest test
 that is no GoogleTest executable counts as one case. The last line printed is
-'tests: N passed, N failed'."""
+'tests: N passed, N failed', followed by the architecture tested when given.
+   usage: summarize-tests.py RESULTS-FOLDER [ARCHITECTURE]"""
 import glob
 import os
 import re
@@ -33,7 +34,7 @@ def read_reports(results):
     return reports
 
 
-def main(results):
+def main(results, architecture=None):
     reports = read_reports(results)
     log = open(os.path.join(results, "ctest.log"), errors="replace").read()
     outcomes = re.findall(r"Test\s+#\d+:\s+(\S+)\s+\.*\s*(?:\*+)?(\w+)", log)
@@ -53,9 +54,10 @@ def main(results):
         failed += 1
         print("no test ran")
     suffix = ", %d skipped" % skipped if skipped else ""
-    print("tests: %d passed, %d failed%s" % (passed, failed, suffix))
+    tested = " (%s)" % architecture if architecture else ""
+    print("tests: %d passed, %d failed%s%s" % (passed, failed, suffix, tested))
     return 1 if failed else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+    sys.exit(main(*sys.argv[1:3]))

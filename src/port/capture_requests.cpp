@@ -4,6 +4,7 @@
 #include "driver/device_request.h"
 #include "driver/request_codes.h"
 #include "port/capture_ring.h"
+#include "port/ring_memory.h"
 #include "system/system_calls.h"
 
 namespace quorvel {
@@ -29,10 +30,14 @@ bool AttachCapture(PortMonitor& port) {
     if (port.DeviceHandle == INVALID_HANDLE_VALUE) return false;
     CaptureRing* ring = AllocateCaptureRing(kCaptureCapacity, port.Header.PortKey);
     if (!ring) return false;
-    port.CaptureRing = ring;
-
     AttachRequest request{};
-    request.RingAddress = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ring));
+    if (!RingAddressField(ring, &request.RingAddress)) {
+        // Never reached with a ring from AllocateCaptureRing; an address is
+        // never cut to fit.
+        FreeCaptureRing(ring);
+        return false;
+    }
+    port.CaptureRing = ring;
     request.RecordForm = port.RecordForm;
     request.Options = CaptureOptions & 7;
     CallEvent event;

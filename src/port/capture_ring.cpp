@@ -1,13 +1,15 @@
 #include "port/capture_ring.h"
 
 #include <cstring>
-#include <new>
+
+#include "port/ring_memory.h"
 
 namespace quorvel {
 
 CaptureRing* AllocateCaptureRing(uint32_t capacity, uint32_t portKey) {
     size_t bytes = CaptureRingBytes(capacity);
-    auto* memory = new (std::nothrow) uint8_t[bytes];
+    // Placed where the attach record's 32-bit address reaches it.
+    auto* memory = static_cast<uint8_t*>(AllocateRingMemory(bytes));
     if (!memory) return nullptr;
     std::memset(memory, 0, bytes);
     auto* ring = reinterpret_cast<CaptureRing*>(memory);
@@ -18,6 +20,6 @@ CaptureRing* AllocateCaptureRing(uint32_t capacity, uint32_t portKey) {
     return ring;
 }
 
-void FreeCaptureRing(CaptureRing* ring) { delete[] reinterpret_cast<uint8_t*>(ring); }
+void FreeCaptureRing(CaptureRing* ring) { FreeRingMemory(ring); }
 
 }  // namespace quorvel

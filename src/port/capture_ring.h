@@ -74,7 +74,9 @@ inline uint64_t RecordTimestamp(const CaptureRecord& record) {
     return static_cast<uint64_t>(record.TimeHigh) * 65536u + record.TimeLow;
 }
 
-// A zero-filled ring with the given capacity and key, or null.
+// A zero-filled ring with the given capacity and key, placed below 4 GiB so
+// that the attach record's 32-bit address reaches it; null when it cannot be
+// had.
 CaptureRing* AllocateCaptureRing(uint32_t capacity, uint32_t portKey);
 void FreeCaptureRing(CaptureRing* ring);
 

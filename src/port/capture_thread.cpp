@@ -41,7 +41,7 @@ struct CaptureLoop {
 };
 
 void SetBackground(HWND mainWindow, HBRUSH brush) {
-    SetClassLongA(mainWindow, GCL_HBRBACKGROUND, static_cast<LONG>(reinterpret_cast<LONG_PTR>(brush)));
+    SetClassLongPtrA(mainWindow, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(brush));
 }
 
 // Reads a finished wait; true when the driver aborted it (the port is lost).
@@ -204,7 +204,7 @@ void RunCapture(PortMonitor& port, HWND listBox, bool* done, volatile LONG* noti
                 uint32_t noticeSize, char* noticeText) {
     CaptureLoop loop{port, listBox, GetParent(listBox)};
     loop.SavedBackground =
-        reinterpret_cast<HBRUSH>(static_cast<LONG_PTR>(GetClassLongA(loop.MainWindow, GCL_HBRBACKGROUND)));
+        reinterpret_cast<HBRUSH>(GetClassLongPtrA(loop.MainWindow, GCLP_HBRBACKGROUND));
     bool created = true;
     for (uint32_t i = 0; i < kCaptureWaits && created; ++i) {
         loop.Events[i] = CreateEventA(nullptr, TRUE, FALSE, nullptr);

@@ -93,7 +93,7 @@ bool CreatePortPane(HWND mainWindow, PortMonitor& port) {
     // into any window, so this wait needs no message service.
     WaitForSingleObject(started, INFINITE);
     CloseHandle(started);
-    SetWindowLongA(pane, GWL_USERDATA, static_cast<LONG>(reinterpret_cast<LONG_PTR>(&port)));
+    SetWindowLongPtrA(pane, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&port));
     return true;
 }
 
@@ -107,7 +107,7 @@ void RemovePort(PortMonitor& port) {
     }
     // The pane may outlive the record (a lost port's pane closes later): it
     // must no longer name it.
-    if (pane && IsWindow(pane)) SetWindowLongA(pane, GWL_USERDATA, 0);
+    if (pane && IsWindow(pane)) SetWindowLongPtrA(pane, GWLP_USERDATA, 0);
     UnlinkPortMonitor(port);
     FreePort(&port);
 }

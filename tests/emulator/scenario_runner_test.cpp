@@ -18,6 +18,7 @@
 #include "emulator/test_control.h"
 #include "port/capture_ring.h"
 #include "port/port_property_records.h"
+#include "port/ring_memory.h"
 #include "support/emulated_driver.h"
 #include "system/system_calls.h"
 
@@ -144,11 +145,11 @@ protected:
     // Lends the driver a ring for the port, as the capture thread does.
     CaptureRing* Attach(uint32_t key) {
         constexpr uint32_t kCapacity = 20000;
-        rings_.push_back(std::make_unique<std::vector<uint64_t>>(CaptureRingBytes(kCapacity) / 8 + 1, 0));
-        auto* ring = reinterpret_cast<CaptureRing*>(rings_.back()->data());
-        ring->Capacity = kCapacity;
-        ring->PortKey = key;
-        AttachRequest attach{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ring)), 1, 0};
+        CaptureRing* ring = AllocateCaptureRing(kCapacity, key);
+        rings_.emplace_back(ring, FreeCaptureRing);
+        AttachRequest attach{};
+        EXPECT_TRUE(RingAddressField(ring, &attach.RingAddress));
+        attach.RecordForm = 1;
         Overlapped request;
         EXPECT_TRUE(seam::DeviceIoControl(device_, IOCTL_LINE_ATTACH_CAPTURE, &attach, sizeof attach, nullptr,
                                           0, nullptr, &request.overlapped));
@@ -198,7 +199,7 @@ protected:
 
     HANDLE device_ = INVALID_HANDLE_VALUE;
     double configuredMs_ = 0;
-    std::vector<std::unique_ptr<std::vector<uint64_t>>> rings_;
+    std::vector<std::unique_ptr<CaptureRing, void (*)(CaptureRing*)>> rings_;
 };
 
 // Timing tolerances: the driver thread never acts early; late by a few

@@ -13,11 +13,13 @@
 #include "driver/window_commands.h"
 #include "emulator/port_catalog.h"
 #include "emulator/test_control.h"
+#include "port/capture_requests.h"
 #include "port/capture_ring.h"
 #include "port/capture_thread.h"
 #include "port/driver_notice.h"
 #include "port/flash_brushes.h"
 #include "port/port_monitor.h"
+#include "port/ring_memory.h"
 #include "support/emulated_driver.h"
 #include "support/message_pump.h"
 #include "system/system_calls.h"
@@ -50,6 +52,39 @@ LRESULT CALLBACK RecordingListBoxProc(HWND window, UINT message, WPARAM wParam, 
 
 using testsupport::PumpFor;
 using testsupport::PumpUntil;
+
+// Reserves every free region below limit that could hold bytes, so that
+// nothing of that size can be placed there until the regions are released.
+// Wine refuses a reservation across some of its own boundaries within a free
+// region: such a region is taken in smaller blocks.
+std::vector<void*> ReserveRoomBelow(uint64_t limit, size_t bytes) {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const uint64_t granularity = system.dwAllocationGranularity;
+    auto at = [](uint64_t address) { return reinterpret_cast<void*>(static_cast<uintptr_t>(address)); };
+    std::vector<void*> reserved;
+    uint64_t address = granularity;
+    MEMORY_BASIC_INFORMATION region;
+    while (address < limit && VirtualQuery(at(address), &region, sizeof(region))) {
+        uint64_t end = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
+        uint64_t start = (address + granularity - 1) / granularity * granularity;
+        uint64_t top = end < limit ? end : limit;
+        uint64_t block = top > start ? top - start : 0;
+        while (region.State == MEM_FREE && start + bytes <= top) {
+            if (block > top - start) block = top - start;
+            if (void* taken = VirtualAlloc(at(start), static_cast<size_t>(block), MEM_RESERVE, PAGE_NOACCESS)) {
+                reserved.push_back(taken);
+                start += block;
+            } else if (block > granularity) {
+                block = (block / 2 + granularity - 1) / granularity * granularity;
+            } else {
+                start += granularity;
+            }
+        }
+        address = end;
+    }
+    return reserved;
+}
 
 class CaptureThreadTest : public testsupport::EmulatedDeviceTest {
 protected:
@@ -135,7 +170,7 @@ protected:
     }
 
     HBRUSH ClassBackground() {
-        return reinterpret_cast<HBRUSH>(static_cast<LONG_PTR>(GetClassLongA(main_, GCL_HBRBACKGROUND)));
+        return reinterpret_cast<HBRUSH>(GetClassLongPtrA(main_, GCLP_HBRBACKGROUND));
     }
 
     HBRUSH background_ = nullptr;
@@ -179,11 +214,48 @@ TEST_F(CaptureThreadTest, AttachLendsTheRingWithItsKeyAndOptions) {
     EXPECT_EQ(data[0].Input, control::NumberBlob(key_));
 }
 
+// The attach record carries the ring's address in 32 bits: the ring is placed
+// where such an address reaches it, and where no room is left the attach is
+// not sent at all rather than with a cut address.
+TEST_F(CaptureThreadTest, TheRingIsPlacedWhereItsThirtyTwoBitAddressReachesIt) {
+    PortPropertyHeader header = testsupport::ArriveAndTakeHeader(device_, emu::ModemPort(L"COM1", 1));
+    port_ = new PortMonitor(device_);
+    ASSERT_TRUE(FetchProperties(*port_, header));
+    control::ClearRequestLog();
+
+    const size_t bytes = CaptureRingBytes(kCaptureCapacity);
+    EXPECT_EQ(AllocateRingMemory(bytes, bytes), nullptr) << "below its own size it can never fit";
+    if (sizeof(void*) == 8) {
+        // Every address of a 32-bit process fits; a 64-bit one can run out
+        // of room below 4 GiB.
+        std::vector<void*> reserved = ReserveRoomBelow(kRingAddressLimit, bytes);
+        ASSERT_FALSE(reserved.empty());
+        bool attached = AttachCapture(*port_);
+        for (void* region : reserved) VirtualFree(region, 0, MEM_RELEASE);
+        EXPECT_FALSE(attached);
+        EXPECT_EQ(port_->CaptureRing, nullptr);
+        EXPECT_TRUE(control::RequestLog(IOCTL_LINE_ATTACH_CAPTURE).empty());
+    }
+
+    ASSERT_TRUE(AttachCapture(*port_));
+    ASSERT_NE(port_->CaptureRing, nullptr);
+    uintptr_t ring = reinterpret_cast<uintptr_t>(port_->CaptureRing);
+    EXPECT_LE(uint64_t{ring} + bytes, kRingAddressLimit);
+    auto attach = control::RequestLog(IOCTL_LINE_ATTACH_CAPTURE);
+    ASSERT_EQ(attach.size(), 1u);
+    uint32_t address = 0;
+    std::memcpy(&address, attach[0].Input.data(), 4);
+    EXPECT_EQ(uintptr_t{address}, ring);
+    control::PushRecords(header.PortKey, {{'Z', 2, 1}});
+    EXPECT_EQ(port_->CaptureRing->WriteIndex, 1u) << "the stand-in writes into the very ring";
+    EXPECT_EQ(RingRecords(port_->CaptureRing)[0].Data, 'Z');
+}
+
 TEST_F(CaptureThreadTest, ABurstOfRunsIsAddedWithRedrawOffAndRepaintedAtItsEnd) {
     g_redraw.clear();
     g_addsWhileOff = 0;
     g_listBoxProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongA(listBox_, GWL_WNDPROC, reinterpret_cast<LONG>(RecordingListBoxProc)));
+        SetWindowLongPtrA(listBox_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordingListBoxProc)));
     StartCapture();
     control::PushRecords(key_, {{'A', 2, 1}});  // a run alone: no burst
     ASSERT_TRUE(WaitForLines(2));

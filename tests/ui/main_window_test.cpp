@@ -134,7 +134,7 @@ TEST_F(MonitorTest, TheFirstPortSplitsTheEditsAndFitsTheWindowToItsPane) {
     EXPECT_LE(Height(placed), 400 - edit);
     EXPECT_EQ(Client().bottom, edit + Height(placed)) << "the window fits the pane's actual height";
     EXPECT_EQ(GetDlgCtrlID(pane), static_cast<int>(IDC_PORT_LIST));
-    EXPECT_EQ(GetWindowLongA(pane, GWL_USERDATA), reinterpret_cast<LONG>(PortList));
+    EXPECT_EQ(GetWindowLongPtrA(pane, GWLP_USERDATA), reinterpret_cast<LONG_PTR>(PortList));
     EXPECT_TRUE(IsWindowVisible(pane));
 }
 
@@ -184,7 +184,7 @@ TEST_F(MonitorTest, TheLossOfTheOnlyPortHidesTheEditsAndKeepsTheSize) {
     ASSERT_TRUE(PumpUntil([&] {
         if (!checked && PortCount == 0) {
             checked = true;
-            if (IsWindow(pane)) EXPECT_EQ(GetWindowLongA(pane, GWL_USERDATA), 0);
+            if (IsWindow(pane)) EXPECT_EQ(GetWindowLongPtrA(pane, GWLP_USERDATA), 0);
         }
         return PortCount == 0 && !IsWindow(pane);
     }));
