@@ -6,6 +6,7 @@
 
 #include "driver/device_records.h"
 #include "driver/request_codes.h"
+#include "emulator/command_channel.h"
 #include "emulator/device_core.h"
 #include "emulator/driver_clock.h"
 #include "emulator/filter_driver.h"
@@ -158,6 +159,7 @@ void EnsureControlDriver() {
     SetRequestHandler(IOCTL_LINE_WAIT_PORT_ARRIVAL, WaitPortArrival);
     SetRequestHandler(IOCTL_LINE_GET_PORT_PROPERTIES, GetPortProperties);
     InstallFilterDriver();
+    InstallCommandChannel();
 }
 
 namespace control {
@@ -177,6 +179,7 @@ void RemovePort(uint32_t portKey) {
     ScopedLock guard(DriverLock());
     DriverState& state = State();
     ForgetPortCapture(portKey);
+    ForgetCommandChannel(portKey);
     state.Ports.erase(portKey);
     auto& queue = state.UnreportedArrivals;
     for (auto it = queue.begin(); it != queue.end();) {
@@ -203,6 +206,7 @@ void ResetDriver() {
     ClearRequestFaults();
     ClearRequestLogEntries();
     ResetFilterDriver();
+    ResetCommandChannels();
     DriverState& state = State();
     state.InfoReply = DefaultInfoReply();
     state.Snapshot = DriverSnapshot{};

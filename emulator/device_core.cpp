@@ -55,13 +55,14 @@ HANDLE CompletionEvent(HANDLE device, const OVERLAPPED* overlapped) {
 }
 
 // Copies a successful reply into the caller's buffer; returns the count to
-// report. A size fault reports a count off by its delta; a longer count is
-// never written beyond the caller's buffer.
-DWORD DeliverOutput(const std::vector<uint8_t>& output, uint8_t* buffer, DWORD bufferSize,
-                    int32_t sizeDelta) {
+// report: the bytes copied, or written for a reply without output. A size
+// fault reports a count off by its delta; a longer count is never written
+// beyond the caller's buffer.
+DWORD DeliverOutput(const std::vector<uint8_t>& output, DWORD written, uint8_t* buffer,
+                    DWORD bufferSize, int32_t sizeDelta) {
     DWORD copied = std::min<DWORD>(static_cast<DWORD>(output.size()), bufferSize);
     if (copied && buffer) std::memcpy(buffer, output.data(), copied);
-    int64_t reported = static_cast<int64_t>(copied) + sizeDelta;
+    int64_t reported = static_cast<int64_t>(output.empty() ? written : copied) + sizeDelta;
     if (reported < 0) reported = 0;
     if (sizeDelta > 0 && buffer) {
         DWORD extra = std::min<DWORD>(static_cast<DWORD>(reported), bufferSize);
@@ -103,14 +104,15 @@ bool IsRequestPending(uint32_t id) {
     return State().Pending.count(id) != 0;
 }
 
-bool CompleteRequest(uint32_t id, DWORD error, const std::vector<uint8_t>& output) {
+bool CompleteRequest(uint32_t id, DWORD error, const std::vector<uint8_t>& output, DWORD written) {
     ScopedLock guard(DriverLock());
     auto found = State().Pending.find(id);
     if (found == State().Pending.end()) return false;
     PendingRequest request = found->second;
     State().Pending.erase(found);
     DWORD bytes = error == ERROR_SUCCESS
-                      ? DeliverOutput(output, request.Output, request.OutputSize, request.SizeDelta)
+                      ? DeliverOutput(output, written, request.Output, request.OutputSize,
+                                      request.SizeDelta)
                       : 0;
     if (control::LoggedRequest* entry = FindLogEntry(id)) {
         entry->Result = control::LoggedRequest::Outcome::CompletedLater;
@@ -185,9 +187,11 @@ BOOL IssueRequest(HANDLE device, DWORD code, const void* input, DWORD inputSize,
                                                 : Fail(ERROR_INVALID_FUNCTION);
         if (faulted && fault.FaultKind == Kind::CompleteLater && !reply.Pending) {
             DWORD error = reply.Error;
+            DWORD written = reply.Written;
             std::vector<uint8_t> late = std::move(reply.Output);
             reply = KeepPending();
-            ScheduleAfter(fault.DelayMs, [id, error, late] { CompleteRequest(id, error, late); });
+            ScheduleAfter(fault.DelayMs,
+                          [id, error, late, written] { CompleteRequest(id, error, late, written); });
         }
     }
     int32_t sizeDelta = faulted && fault.FaultKind == Kind::ReplySizeDelta ? fault.SizeDelta : 0;
@@ -217,7 +221,8 @@ BOOL IssueRequest(HANDLE device, DWORD code, const void* input, DWORD inputSize,
         SetLastError(reply.Error);
         return FALSE;
     }
-    DWORD bytes = DeliverOutput(reply.Output, static_cast<uint8_t*>(output), outputSize, sizeDelta);
+    DWORD bytes = DeliverOutput(reply.Output, reply.Written, static_cast<uint8_t*>(output),
+                                outputSize, sizeDelta);
     logged.Result = control::LoggedRequest::Outcome::CompletedAtOnce;
     logged.BytesReturned = bytes;
     if (bytesReturned) *bytesReturned = bytes;

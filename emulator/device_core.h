@@ -38,11 +38,13 @@ struct Reply {
     bool Pending = false;         // the driver keeps the request and completes it later
     DWORD Error = ERROR_SUCCESS;  // when not pending
     std::vector<uint8_t> Output;  // when not pending and successful
+    DWORD Written = 0;            // the count a request without output reports (bytes it took)
 };
 
-inline Reply Succeed(std::vector<uint8_t> output = {}) { return Reply{false, ERROR_SUCCESS, std::move(output)}; }
-inline Reply Fail(DWORD error) { return Reply{false, error, {}}; }
-inline Reply KeepPending() { return Reply{true, ERROR_SUCCESS, {}}; }
+inline Reply Succeed(std::vector<uint8_t> output = {}) { return Reply{false, ERROR_SUCCESS, std::move(output), 0}; }
+inline Reply SucceedWritten(DWORD written) { return Reply{false, ERROR_SUCCESS, {}, written}; }
+inline Reply Fail(DWORD error) { return Reply{false, error, {}, 0}; }
+inline Reply KeepPending() { return Reply{true, ERROR_SUCCESS, {}, 0}; }
 
 using RequestHandler = Reply (*)(const Request&);
 
@@ -51,7 +53,9 @@ void SetRequestHandler(uint32_t code, RequestHandler handler);
 
 // Completes a pending request; call with the driver lock held. Returns
 // false when the request is no longer pending (completed or cancelled).
-bool CompleteRequest(uint32_t id, DWORD error, const std::vector<uint8_t>& output = {});
+// written is the count of a successful request without output.
+bool CompleteRequest(uint32_t id, DWORD error, const std::vector<uint8_t>& output = {},
+                     DWORD written = 0);
 
 bool IsRequestPending(uint32_t id);
 

@@ -10,6 +10,7 @@
 #include "emulator/device_core.h"
 #include "emulator/driver_clock.h"
 #include "port/capture_ring.h"
+#include "port/port_control_records.h"
 
 namespace emu {
 namespace {
@@ -28,6 +29,8 @@ struct PortCapture {
     std::deque<uint32_t> Colours;      // flashes not yet delivered
     std::deque<std::string> Notices;   // notices not yet delivered
     uint64_t Dropped = 0;              // records that found the ring full
+    bool TxPaused = false;             // transmitted bytes are not recorded
+    bool RxPaused = false;             // received bytes are not recorded
 };
 
 struct FilterState {
@@ -85,10 +88,15 @@ std::vector<uint8_t> NoticeBytes(const std::string& text, DWORD outputSize) {
     return bytes;
 }
 
-// Writes one record unless the ring is full; the write index moves on only
-// after the record is in place. A full ring keeps its pending records and
-// counts the new one as dropped.
+bool IsPausedDirection(const PortCapture& port, uint8_t direction) {
+    return (direction == kDirectionTx && port.TxPaused) || (direction == kDirectionRx && port.RxPaused);
+}
+
+// Writes one record unless its direction is paused or the ring is full; the
+// write index moves on only after the record is in place. A full ring keeps
+// its pending records and counts the new one as dropped.
 void WriteRecord(PortCapture& port, const control::CapturedByte& byte) {
+    if (IsPausedDirection(port, byte.Direction)) return;
     CaptureRing* ring = port.Ring;
     uint32_t capacity = ring->Capacity;
     uint32_t write = ring->WriteIndex;
@@ -124,6 +132,19 @@ Reply AttachCapture(const Request& request) {
 Reply DetachCapture(const Request& request) {
     auto found = State().Ports.find(KeyOf(request));
     if (found != State().Ports.end()) found->second.Ring = nullptr;
+    return Succeed();
+}
+
+// Flips the pause of TX (first flag) and RX (second flag).
+Reply TogglePause(const Request& request) {
+    if (request.Input.size() != sizeof(PortFlagsRecord)) return Fail(ERROR_INVALID_PARAMETER);
+    uint32_t key = KeyOf(request);
+    if (!PortExists(key)) return Fail(ERROR_DEV_NOT_EXIST);
+    PortFlagsRecord record;
+    std::memcpy(&record, request.Input.data(), sizeof(record));
+    PortCapture& port = State().Ports[key];
+    if (record.First) port.TxPaused = !port.TxPaused;
+    if (record.Second) port.RxPaused = !port.RxPaused;
     return Succeed();
 }
 
@@ -171,6 +192,7 @@ void InstallFilterDriver() {
     SetRequestHandler(IOCTL_LINE_WAIT_SIGNAL, WaitSignal);
     SetRequestHandler(IOCTL_LINE_WAIT_NOTICE, WaitNotice);
     SetRequestHandler(IOCTL_LINE_DETACH_CAPTURE, DetachCapture);
+    SetRequestHandler(IOCTL_LINE_TOGGLE_PAUSE, TogglePause);
 }
 
 void ForgetPortCapture(uint32_t portKey) {
@@ -241,6 +263,12 @@ bool IsCaptureAttached(uint32_t portKey) {
     ScopedLock guard(DriverLock());
     auto found = State().Ports.find(portKey);
     return found != State().Ports.end() && found->second.Ring != nullptr;
+}
+
+bool IsDirectionPaused(uint32_t portKey, uint8_t direction) {
+    ScopedLock guard(DriverLock());
+    auto found = State().Ports.find(portKey);
+    return found != State().Ports.end() && IsPausedDirection(found->second, direction);
 }
 
 void SetTickFrequency(uint64_t ticksPerSecond) {

@@ -131,6 +131,10 @@ void SendNotice(uint32_t portKey, const std::string& text);
 void WakeDataWait(uint32_t portKey);
 uint64_t DroppedRecords(uint32_t portKey);
 bool IsCaptureAttached(uint32_t portKey);
+// Whether the filter leaves bytes of that direction (2 or 3) unrecorded.
+bool IsDirectionPaused(uint32_t portKey, uint8_t direction);
+// Whether the port's command channel to its modem is open.
+bool IsCommandChannelOpen(uint32_t portKey);
 // Ticks per second that the next attach puts into the ring (default 10 MHz).
 void SetTickFrequency(uint64_t ticksPerSecond);
 

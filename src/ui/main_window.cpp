@@ -1,6 +1,8 @@
 #include "ui/main_window.h"
 
 #include "driver/window_commands.h"
+#include "ui/command_terminal.h"
+#include "ui/port_menu.h"
 #include "ui/port_panes.h"
 
 namespace quorvel {
@@ -11,10 +13,20 @@ UINT_PTR RefreshTimerId = 0;
 namespace {
 
 void OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
+    WORD code = HIWORD(wParam);
     switch (LOWORD(wParam)) {
         case ID_PORT_ARRIVED: OnPortArrived(window, lParam); break;
         case ID_PORT_REMOVED: OnPortLost(window, lParam); break;
-        default: break;
+        case ID_PAUSE_TX:
+        case ID_PAUSE_RX:
+        case ID_PAUSE_BOTH: OnPauseCommand(window, LOWORD(wParam)); break;
+        case IDC_PORT_LIST:
+            if (code == LBN_SETFOCUS || code == LBN_KILLFOCUS) {
+                OnPaneFocus(window, reinterpret_cast<HWND>(lParam), code == LBN_SETFOCUS);
+            }
+            break;
+        case IDC_COMMAND_EDIT: OnCommandEditNotification(window, code); break;
+        default: OnDescriptionCommand(window, LOWORD(wParam)); break;
     }
 }
 
@@ -26,6 +38,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_DESTROY: StopAndRemoveAllPorts(window); break;
         case WM_SIZE: LayoutPanes(window); break;
         case WM_COMMAND: OnCommand(window, wParam, lParam); break;
+        case WM_TIMER: OnTerminalTimer(window); break;
         default: break;
     }
     return DefWindowProcA(window, message, wParam, lParam);

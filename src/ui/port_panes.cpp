@@ -14,13 +14,18 @@
 #include "ui/main_window.h"
 #include "ui/pane_layout.h"
 #include "ui/port_menu.h"
+#include "ui/command_terminal.h"
 #include "ui/sent_message_wait.h"
+#include "ui/terminal_edits.h"
 
 namespace quorvel {
 namespace {
 
 constexpr DWORD kPaneStyle = WS_CHILD | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP |
                              LBS_DISABLENOSCROLL | LBS_USETABSTOPS | LBS_NOTIFY;
+
+// Set while the last port's menu bar is taken down. Main thread only.
+bool g_lastPortLeaving = false;
 
 bool IsLinked(const PortMonitor* port) {
     for (PortMonitor* p = PortList; p; p = p->Next) {
@@ -32,13 +37,6 @@ bool IsLinked(const PortMonitor* port) {
 void FreePort(PortMonitor* port) {
     ReleaseStorage(*port);
     delete port;
-}
-
-// The two terminal edits: the main window's first child and the one after it.
-HWND CommandEdit(HWND mainWindow) { return GetWindow(mainWindow, GW_CHILD); }
-HWND ResponseEdit(HWND mainWindow) {
-    HWND command = CommandEdit(mainWindow);
-    return command ? GetWindow(command, GW_HWNDNEXT) : nullptr;
 }
 
 }  // namespace
@@ -115,7 +113,13 @@ void RemovePort(PortMonitor& port) {
 void OnPortLost(HWND mainWindow, LPARAM lParam) {
     auto* port = reinterpret_cast<PortMonitor*>(lParam);
     if (!IsLinked(port)) return;
+    // The last port's loss takes the menu bar down while the port is still
+    // linked; the WM_SIZE that this sends must not fit the window to the
+    // leaving pane: the window keeps its size.
+    g_lastPortLeaving = PortCount == 1;
     UpdatePortMenu(mainWindow, false, PortCount, port);
+    g_lastPortLeaving = false;
+    ReleaseTerminalPort(mainWindow, port);
     RemovePort(*port);
     if (PortList) {
         LayoutPanes(mainWindow);
@@ -130,7 +134,10 @@ void StopAndRemoveAllPorts(HWND mainWindow) {
     RefreshTimerId = 0;
     SetEvent(StopEvent);
     if (WatcherThreadHandle) WaitServingSentMessages(WatcherThreadHandle);
-    while (PortList) RemovePort(*PortList);
+    while (PortList) {
+        ReleaseTerminalPort(mainWindow, PortList);
+        RemovePort(*PortList);
+    }
     // Every capture thread has ended: no class background can name a flash
     // brush any more.
     DeleteFlashBrushes();
@@ -138,7 +145,7 @@ void StopAndRemoveAllPorts(HWND mainWindow) {
 }
 
 bool LayoutPanes(HWND mainWindow) {
-    if (!PortList) return true;
+    if (!PortList || g_lastPortLeaving) return true;
     HWND command = CommandEdit(mainWindow);
     HWND response = ResponseEdit(mainWindow);
     RECT client, window, edit;

@@ -16,4 +16,9 @@ namespace quorvel {
 // stay queued). Returns WAIT_OBJECT_0, or WAIT_FAILED when the wait fails.
 DWORD WaitServingSentMessages(HANDLE handle);
 
+// Sleeps for milliseconds, meanwhile serving the messages that other threads
+// send to this thread's windows (posted messages stay queued: no repaint, no
+// timer tick, no input is handled).
+void SleepServingSentMessages(DWORD milliseconds);
+
 }  // namespace quorvel

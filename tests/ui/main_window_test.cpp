@@ -12,8 +12,8 @@
 #include "emulator/port_catalog.h"
 #include "emulator/test_control.h"
 #include "port/port_list.h"
-#include "support/instance_count.h"
 #include "support/message_pump.h"
+#include "support/monitor_fixture.h"
 #include "ui/main_window.h"
 #include "ui/port_panes.h"
 
@@ -24,84 +24,10 @@ namespace control = emu::control;
 using testsupport::PumpFor;
 using testsupport::PumpUntil;
 
-RECT RectInClient(HWND mainWindow, HWND child) {
-    RECT rect;
-    GetWindowRect(child, &rect);
-    MapWindowPoints(nullptr, mainWindow, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
-int Height(const RECT& rect) { return rect.bottom - rect.top; }
-int Width(const RECT& rect) { return rect.right - rect.left; }
-
-class MonitorTest : public testing::Test {
-protected:
-    void SetUp() override {
-        control::ResetServices();
-        control::ResetDriver();
-        // Without a configuration the stand-in runs no scenario: the ports
-        // are the test's alone.
-        control::RequestFault noScenario;
-        noScenario.Times = 0;
-        control::InjectFault(IOCTL_LINE_SET_CONFIG, noScenario);
-        AppInstance = GetModuleHandleA(nullptr);
-        ASSERT_TRUE(InitializeApplication(SW_SHOWNORMAL, 0, nullptr, &main_));
-        command_ = GetWindow(main_, GW_CHILD);
-        response_ = GetWindow(command_, GW_HWNDNEXT);
-    }
-
-    void TearDown() override {
-        if (IsWindow(main_)) DestroyWindow(main_);
-        MSG quit;
-        PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-        // Stopped from outside, the driver needs no stop at exit: it spares
-        // each test the second that a stop waits.
-        control::StopServiceFromOutside("Quorvel");
-        ShutdownApplication();
-        CloseHandle(WatcherThreadHandle);
-        WatcherThreadHandle = nullptr;
-        UnregisterClassA("QuorvelClass", AppInstance);
-        testsupport::ResetInstanceCount();
-        control::ResetDriver();
-        control::ResetServices();
-    }
-
-    uint32_t Arrive(const wchar_t* comName) {
-        uint32_t expected = PortCount + 1;
-        uint32_t key = control::AddPort(emu::ModemPort(comName, expected));
-        EXPECT_TRUE(PumpUntil([&] { return PortCount == expected; })) << "arrival of " << key;
-        // A port that vanishes before its capture is attached keeps an empty
-        // pane; the tests that remove ports remove them after the attach.
-        EXPECT_TRUE(PumpUntil([&] { return control::IsCaptureAttached(key); }));
-        return key;
-    }
-
-    void SetClientSize(int width, int height) {
-        RECT window, client;
-        GetWindowRect(main_, &window);
-        GetClientRect(main_, &client);
-        SetWindowPos(main_, nullptr, 0, 0, width + Width(window) - client.right,
-                     height + Height(window) - client.bottom, SWP_NOMOVE | SWP_NOZORDER);
-    }
-
-    RECT Client() {
-        RECT client;
-        GetClientRect(main_, &client);
-        return client;
-    }
-
-    HWND PaneOf(const PortMonitor* port) {
-        HWND pane = nullptr;
-        GetPane(*port, &pane, nullptr);
-        return pane;
-    }
-
-    int EditHeight() { return Height(RectInClient(main_, command_)); }
-
-    HWND main_ = nullptr;
-    HWND command_ = nullptr;
-    HWND response_ = nullptr;
-};
+using testsupport::Height;
+using testsupport::MonitorTest;
+using testsupport::RectInClient;
+using testsupport::Width;
 
 TEST_F(MonitorTest, TheEditsAreCreatedFirstHiddenAndDisabled) {
     EXPECT_EQ(GetDlgCtrlID(command_), static_cast<int>(IDC_COMMAND_EDIT));

@@ -1,0 +1,167 @@
+// The per-port control requests against the stand-in's filter driver and its
+// simulated modem: the records on the wire (read from the request log), the
+// pause flags, the command channel, and what the filter records meanwhile.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/request_codes.h"
+#include "emulator/port_catalog.h"
+#include "emulator/test_control.h"
+#include "port/capture_requests.h"
+#include "port/capture_ring.h"
+#include "port/port_control.h"
+#include "port/port_monitor.h"
+#include "support/emulated_driver.h"
+
+namespace {
+
+using namespace quorvel;
+namespace control = emu::control;
+using Bytes = std::vector<uint8_t>;
+
+Bytes KeyAnd(uint32_t key, const std::string& rest) {
+    Bytes bytes = control::NumberBlob(key);
+    bytes.insert(bytes.end(), rest.begin(), rest.end());
+    return bytes;
+}
+
+// The records pending in the ring, as "RX:..." and "TX:..." runs.
+std::string Recorded(CaptureRing* ring) {
+    std::string runs;
+    uint8_t direction = 0;
+    for (uint32_t i = ring->ReadIndex; i != ring->WriteIndex; i = (i + 1) % ring->Capacity) {
+        const CaptureRecord& record = RingRecords(ring)[i];
+        if (record.Direction != direction) {
+            direction = record.Direction;
+            runs += direction == kDirectionRx ? "|RX:" : "|TX:";
+        }
+        runs.push_back(static_cast<char>(record.Data));
+    }
+    ring->ReadIndex = ring->WriteIndex;
+    return runs;
+}
+
+class PortControlTest : public testsupport::EmulatedDeviceTest {
+protected:
+    void SetUp() override {
+        EmulatedDeviceTest::SetUp();
+        PortPropertyHeader header = testsupport::ArriveAndTakeHeader(device_, emu::ModemPort(L"COM1", 1));
+        key_ = header.PortKey;
+        port_ = new PortMonitor(device_);
+        ASSERT_TRUE(FetchProperties(*port_, header));
+    }
+    void TearDown() override {
+        ReleaseStorage(*port_);
+        delete port_;
+        EmulatedDeviceTest::TearDown();
+    }
+    std::vector<control::LoggedRequest> Log(uint32_t code) { return control::RequestLog(code); }
+    void FailNext(uint32_t code, control::RequestFault::Kind kind) {
+        control::RequestFault fault;
+        fault.FaultKind = kind;
+        control::InjectFault(code, fault);
+    }
+
+    PortMonitor* port_ = nullptr;
+    uint32_t key_ = 0;
+};
+
+TEST_F(PortControlTest, NothingIsSentWithoutARingOrADevice) {
+    control::ClearRequestLog();
+    PortMonitor noDevice(INVALID_HANDLE_VALUE);
+    noDevice.CaptureRing = AllocateCaptureRing(kCaptureCapacity, key_);
+    for (PortMonitor* port : {port_, &noDevice}) {
+        char buffer[8];
+        EXPECT_FALSE(TogglePause(*port, true, true));
+        EXPECT_FALSE(OpenCommandChannel(*port));
+        EXPECT_EQ(WriteCommand(*port, "AT\r", 3), 0u);
+        EXPECT_EQ(ReadResponse(*port, buffer, sizeof buffer), 0u);
+        SendEscapeFollowup(*port, true, true);
+        CloseCommandChannel(*port);
+        EXPECT_FALSE(IsPaused(*port, true));
+        EXPECT_FALSE(IsPaused(*port, false));
+    }
+    ReleaseStorage(noDevice);
+    ASSERT_TRUE(AttachCapture(*port_));
+    CloseCommandChannel(*port_);  // no open has ever succeeded
+    EXPECT_EQ(control::RequestLog().size(), 1u) << "only the attach went out";
+}
+
+TEST_F(PortControlTest, PauseTheChannelAndWhatTheFilterRecords) {
+    ASSERT_TRUE(AttachCapture(*port_));
+    CaptureRing* ring = port_->CaptureRing;
+
+    // Pause TX: transmitted bytes are no longer recorded.
+    EXPECT_TRUE(TogglePause(*port_, true, false));
+    EXPECT_EQ(Log(IOCTL_LINE_TOGGLE_PAUSE).back().Input, KeyAnd(key_, std::string("\1\0\0\0", 4)));
+    EXPECT_TRUE(IsPaused(*port_, true));
+    EXPECT_FALSE(IsPaused(*port_, false));
+    control::PushBytes(key_, kDirectionTx, "ATZ\r");
+    control::PushBytes(key_, kDirectionRx, "OK");
+    EXPECT_EQ(Recorded(ring), "|RX:OK");
+    // Both named: TX resumes, RX pauses.
+    EXPECT_TRUE(TogglePause(*port_, true, true));
+    EXPECT_FALSE(IsPaused(*port_, true));
+    EXPECT_TRUE(IsPaused(*port_, false));
+    EXPECT_TRUE(control::IsDirectionPaused(key_, kDirectionRx));
+    EXPECT_FALSE(control::IsDirectionPaused(key_, kDirectionTx));
+
+    // A toggle the driver rejects, at once or after pending, flips nothing.
+    FailNext(IOCTL_LINE_TOGGLE_PAUSE, control::RequestFault::Kind::FailAtOnce);
+    EXPECT_FALSE(TogglePause(*port_, true, false));
+    FailNext(IOCTL_LINE_TOGGLE_PAUSE, control::RequestFault::Kind::FailAfterPending);
+    EXPECT_FALSE(TogglePause(*port_, false, true));
+    EXPECT_FALSE(IsPaused(*port_, true));
+    EXPECT_TRUE(IsPaused(*port_, false));
+    EXPECT_TRUE(control::IsDirectionPaused(key_, kDirectionRx));
+    EXPECT_TRUE(TogglePause(*port_, false, true));
+
+    // A failed open sets nothing, and a close after it sends nothing.
+    FailNext(IOCTL_LINE_SET_COMMAND_MODE, control::RequestFault::Kind::FailAtOnce);
+    EXPECT_FALSE(OpenCommandChannel(*port_));
+    CloseCommandChannel(*port_);
+    EXPECT_EQ(Log(IOCTL_LINE_SET_COMMAND_MODE).size(), 1u);
+    EXPECT_EQ(port_->CommandChannelOpen, 0);
+
+    ASSERT_TRUE(OpenCommandChannel(*port_));
+    EXPECT_EQ(Log(IOCTL_LINE_SET_COMMAND_MODE).back().Input,
+              KeyAnd(key_, std::string("\1\0\0\0\xFF\xFF\xFF\xFF", 8) + std::string(16, '\0')));
+    EXPECT_TRUE(control::IsCommandChannelOpen(key_));
+
+    // "AT" and CR go out as they are; the modem's echo and answer come back
+    // and both directions pass the filter.
+    EXPECT_EQ(WriteCommand(*port_, "AT\r", 3), 3u);
+    EXPECT_EQ(Log(IOCTL_LINE_WRITE_COMMAND).back().Input, KeyAnd(key_, "AT\r"));
+    EXPECT_EQ(Recorded(ring), "|TX:AT\r|RX:AT\r\r\nOK\r\n");
+    char buffer[64] = {};
+    EXPECT_EQ(ReadResponse(*port_, buffer, 4), 4u) << "never more than the size offered";
+    EXPECT_EQ(std::string(buffer, 4), "AT\r\r");
+    EXPECT_EQ(ReadResponse(*port_, buffer, 0), 0u);
+    EXPECT_EQ(Log(IOCTL_LINE_READ_RESPONSE).back().OutputSize, 0u);
+    EXPECT_EQ(Log(IOCTL_LINE_READ_RESPONSE).back().Input, control::NumberBlob(key_));
+    EXPECT_EQ(ReadResponse(*port_, buffer, sizeof buffer), 5u);
+    EXPECT_EQ(std::string(buffer, 5), "\nOK\r\n");
+    EXPECT_EQ(ReadResponse(*port_, buffer, sizeof buffer), 0u) << "returns at once with nothing";
+
+    // The escape: three characters and no terminator; the follow-up with both flags.
+    EXPECT_EQ(WriteCommand(*port_, "+++", 3), 3u);
+    EXPECT_EQ(Log(IOCTL_LINE_WRITE_COMMAND).back().Input.size(), 7u);
+    SendEscapeFollowup(*port_, true, true);
+    EXPECT_EQ(Log(IOCTL_LINE_ESCAPE_FOLLOWUP).back().Input, KeyAnd(key_, std::string("\1\1\0\0", 4)));
+
+    // Once a channel was open, every close sends its all-zero record, also
+    // after a failed open.
+    FailNext(IOCTL_LINE_SET_COMMAND_MODE, control::RequestFault::Kind::FailAtOnce);
+    EXPECT_FALSE(OpenCommandChannel(*port_));
+    CloseCommandChannel(*port_);
+    EXPECT_EQ(Log(IOCTL_LINE_SET_COMMAND_MODE).back().Input, KeyAnd(key_, std::string(24, '\0')));
+    EXPECT_FALSE(control::IsCommandChannelOpen(key_));
+    EXPECT_EQ(WriteCommand(*port_, "AT\r", 3), 0u) << "a closed channel takes nothing";
+    EXPECT_EQ(Log(IOCTL_LINE_WRITE_COMMAND).back().Error, static_cast<DWORD>(ERROR_NOT_READY));
+}
+
+}  // namespace

@@ -1,0 +1,326 @@
+// The menu bar and the command terminal in-process, on real windows and
+// menus: the pause items follow the focused port, the Description popup
+// follows the ports, and a paused port's modem answers typed commands in the
+// response edit, where driver notices blink too. Request bytes are read from
+// the stand-in's request log.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/request_codes.h"
+#include "driver/window_commands.h"
+#include "emulator/port_catalog.h"
+#include "emulator/test_control.h"
+#include "port/capture_ring.h"
+#include "port/driver_notice.h"
+#include "port/port_list.h"
+#include "port/port_property_records.h"
+#include "support/message_box_capture.h"
+#include "support/message_pump.h"
+#include "support/monitor_fixture.h"
+#include "ui/command_terminal.h"
+#include "ui/main_window.h"
+
+namespace {
+
+using namespace quorvel;
+namespace control = emu::control;
+using testsupport::Height;
+using testsupport::PumpUntil;
+using testsupport::Width;
+
+struct MenuItem {
+    bool Found = false;
+    UINT Id = 0;
+    std::string Text;
+    bool Grayed = false;
+    PortMonitor* Record = nullptr;
+};
+
+MenuItem ReadItem(HMENU menu, UINT item, bool byPosition) {
+    char text[128] = {};
+    MENUITEMINFOA info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = MIIM_ID | MIIM_STATE | MIIM_DATA | MIIM_STRING;
+    info.dwTypeData = text;
+    info.cch = sizeof(text);
+    MenuItem read;
+    read.Found = GetMenuItemInfoA(menu, item, byPosition, &info) != FALSE;
+    read.Id = info.wID;
+    read.Text = text;
+    read.Grayed = (info.fState & MFS_GRAYED) != 0;
+    read.Record = reinterpret_cast<PortMonitor*>(info.dwItemData);
+    return read;
+}
+
+std::string Text(HWND window) {
+    char text[512] = {};
+    GetWindowTextA(window, text, sizeof(text));
+    return text;
+}
+
+std::vector<uint8_t> KeyAnd(uint32_t key, const std::string& rest) {
+    std::vector<uint8_t> bytes = control::NumberBlob(key);
+    bytes.insert(bytes.end(), rest.begin(), rest.end());
+    return bytes;
+}
+
+class MenuTerminalTest : public testsupport::MonitorTest {
+protected:
+    HMENU Bar() { return GetMenu(main_); }
+    HMENU Popup() { return GetSubMenu(Bar(), 3); }
+    MenuItem Item(UINT id) { return ReadItem(Bar(), id, false); }
+    std::vector<MenuItem> DescriptionItems() {
+        std::vector<MenuItem> items;
+        for (int i = 0; i < GetMenuItemCount(Popup()); ++i) items.push_back(ReadItem(Popup(), i, true));
+        return items;
+    }
+    // The three pause items as "text/state" with '-' for grayed.
+    std::string PauseItems() {
+        std::string items;
+        for (UINT id : {ID_PAUSE_TX, ID_PAUSE_RX, ID_PAUSE_BOTH}) {
+            MenuItem item = Item(id);
+            items += (items.empty() ? "" : "|") + item.Text + (item.Grayed ? "-" : "");
+        }
+        return items;
+    }
+    void Command(UINT id) { SendMessageA(main_, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+    void EditNotice(WORD code) {
+        SendMessageA(main_, WM_COMMAND, MAKEWPARAM(IDC_COMMAND_EDIT, code), reinterpret_cast<LPARAM>(command_));
+    }
+    void Type(const std::string& keys) {
+        for (char key : keys) SendMessageA(command_, WM_CHAR, static_cast<unsigned char>(key), 0);
+    }
+    void Tick() { SendMessageA(main_, WM_TIMER, 1, 0); }
+    PortMonitor* Port(uint32_t key) {
+        for (PortMonitor* port = PortList; port; port = port->Next) {
+            if (port->Header.PortKey == key) return port;
+        }
+        return nullptr;
+    }
+    bool EditsEnabled() { return IsWindowEnabled(command_) && IsWindowEnabled(response_); }
+    bool EditsDisabled() { return !IsWindowEnabled(command_) && !IsWindowEnabled(response_); }
+    // Focuses the port's pane and pauses both of its directions.
+    void PauseBoth(PortMonitor* port) {
+        SetFocus(PaneOf(port));
+        Command(ID_PAUSE_TX);
+        Command(ID_PAUSE_RX);
+    }
+    void Lose(uint32_t key) {
+        uint32_t count = PortCount;
+        control::RemovePort(key);
+        ASSERT_TRUE(PumpUntil([&] { return PortCount == count - 1; }));
+    }
+};
+
+TEST_F(MenuTerminalTest, TheMenuBarFollowsThePortsTheFocusAndThePauses) {
+    EXPECT_EQ(Bar(), nullptr) << "no bar without a port";
+    uint32_t com1 = Arrive(L"COM1");
+    PortMonitor* a = Port(com1);
+    ASSERT_NE(Bar(), nullptr);
+    EXPECT_EQ(GetMenuItemCount(Bar()), 4);
+    EXPECT_EQ(PauseItems(), "Pause &TX-|Pause &RX-|&Pause TX/RX-");
+    EXPECT_EQ(ReadItem(Bar(), 3, true).Text, "&Description");
+    std::vector<MenuItem> items = DescriptionItems();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].Id, 1101u);
+    EXPECT_EQ(items[0].Text, a->FriendlyName);
+    EXPECT_EQ(items[0].Record, a);
+    uint32_t com2 = Arrive(L"COM2");
+    PortMonitor* b = Port(com2);
+    items = DescriptionItems();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[1].Id, 1102u);
+    EXPECT_EQ(items[1].Record, b);
+
+    SetFocus(PaneOf(a));
+    EXPECT_EQ(PauseItems(), "Pause &TX|Pause &RX|&Pause TX/RX");
+    control::ClearRequestLog();
+    Command(ID_PAUSE_TX);
+    EXPECT_EQ(PauseItems(), "Activate &TX|Pause &RX|-");
+    EXPECT_EQ(control::RequestLog(IOCTL_LINE_TOGGLE_PAUSE).back().Input, KeyAnd(com1, std::string("\1\0\0\0", 4)));
+    EXPECT_TRUE(EditsDisabled());
+    Command(ID_PAUSE_RX);
+    EXPECT_EQ(PauseItems(), "Activate &TX|Activate &RX|&Activate TX/RX");
+    EXPECT_TRUE(EditsEnabled());
+    EXPECT_EQ(CommandPort, a);
+    // To the command edit: the items gray with their texts, the terminal
+    // stays bound and opens the port's command channel.
+    SetFocus(command_);
+    EXPECT_EQ(PauseItems(), "Activate &TX-|Activate &RX-|&Activate TX/RX-");
+    EXPECT_EQ(CommandPort, a);
+    EXPECT_TRUE(control::IsCommandChannelOpen(com1));
+    SetFocus(PaneOf(a));
+    EXPECT_FALSE(control::IsCommandChannelOpen(com1)) << "the command edit's focus loss closes it";
+    Command(ID_PAUSE_BOTH);
+    EXPECT_EQ(PauseItems(), "Pause &TX|Pause &RX|&Pause TX/RX");
+    EXPECT_TRUE(EditsDisabled());
+    EXPECT_EQ(CommandPort, nullptr);
+    // A toggle that the driver rejects changes no flag and so no text.
+    control::RequestFault reject;
+    control::InjectFault(IOCTL_LINE_TOGGLE_PAUSE, reject);
+    Command(ID_PAUSE_TX);
+    EXPECT_EQ(PauseItems(), "Pause &TX|Pause &RX|&Pause TX/RX");
+    EXPECT_FALSE(control::IsDirectionPaused(com1, kDirectionTx));
+
+    // Description items: only ids 1101 to 1100 + the item count are taken.
+    for (UINT id : {1100u, 1103u}) {
+        EXPECT_TRUE(testsupport::CaptureMessageBoxes([&] { Command(id); }, 500).empty()) << id;
+    }
+    testsupport::CapturedMessageBox box = testsupport::CaptureMessageBox([&] { Command(1102); });
+    EXPECT_EQ(box.caption, "Port properties");
+    EXPECT_NE(box.text.find("COM port:\tCOM2"), std::string::npos);
+    EXPECT_EQ(box.owner, main_);
+
+    // The terminal's port leaves: the terminal lets go of it before it is
+    // freed, and exactly its item goes.
+    PauseBoth(b);
+    ASSERT_EQ(CommandPort, b);
+    Lose(com2);
+    EXPECT_EQ(CommandPort, nullptr);
+    EXPECT_TRUE(EditsDisabled());
+    items = DescriptionItems();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].Record, a);
+
+    // Ports without a friendly name show their COM name, or "(unnamed port)".
+    control::PortBlobs unnamed = emu::ModemPort(L"COM3", 3);
+    unnamed.Properties[kPropFriendlyName].clear();
+    uint32_t com3 = Arrive(unnamed);
+    uint32_t empty = Arrive(emu::EmptyPort());
+    items = DescriptionItems();
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[1].Text, "COM3");
+    EXPECT_EQ(items[1].Id, 1102u);
+    EXPECT_EQ(items[2].Text, "(unnamed port)");
+    EXPECT_EQ(items[2].Id, 1103u);
+    // After a loss in the middle the items are renumbered in their order,
+    // and the next arrival takes the next id.
+    Lose(com3);
+    uint32_t com4 = Arrive(L"COM4");
+    items = DescriptionItems();
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0].Id, 1101u);
+    EXPECT_EQ(items[1].Id, 1102u);
+    EXPECT_EQ(items[1].Record, Port(empty));
+    EXPECT_EQ(items[2].Id, 1103u);
+    EXPECT_EQ(items[2].Record, Port(com4));
+    box = testsupport::CaptureMessageBox([&] { Command(1102); });
+    EXPECT_EQ(box.caption, "Port properties") << "an unnamed port can be chosen like any other";
+
+    Lose(com4);
+    Lose(empty);
+    ASSERT_NE(Bar(), nullptr);
+    Lose(com1);
+    EXPECT_EQ(Bar(), nullptr) << "the last port's loss removes the bar";
+}
+
+TEST_F(MenuTerminalTest, ATerminalConversationWithThePausedPortsModem) {
+    uint32_t key = Arrive(L"COM1");
+    // The test ticks the timer itself.
+    KillTimer(main_, RefreshTimerId);
+    EditNotice(EN_SETFOCUS);
+    EXPECT_EQ(control::RequestLog(IOCTL_LINE_SET_COMMAND_MODE).size(), 0u) << "ignored without a CommandPort";
+    PauseBoth(Port(key));
+    SetFocus(command_);
+    ASSERT_TRUE(control::IsCommandChannelOpen(key));
+    control::ClearRequestLog();
+    auto writes = [] { return control::RequestLog(IOCTL_LINE_WRITE_COMMAND); };
+
+    // "AT" and Enter: A, T, CR go out; both edits are cleared; the answer
+    // shows at the next tick with CR and LF as '.'.
+    Type("AT\r");
+    ASSERT_EQ(writes().size(), 1u);
+    EXPECT_EQ(writes()[0].Input, KeyAnd(key, "AT\r"));
+    EXPECT_EQ(Text(command_), "");
+    EXPECT_EQ(Text(response_), "");
+    EXPECT_TRUE(ResponseMode);
+    EditNotice(EN_CHANGE);
+    EXPECT_TRUE(ResponseMode) << "a text change before the first tick keeps the response mode";
+    Tick();
+    EXPECT_EQ(Text(response_), "AT...OK..");
+    EXPECT_EQ(ResponseTicks, 1u);
+
+    // A send while the response mode is on clears the edit, not the text,
+    // and the earlier answer comes back with the new one behind it.
+    SetWindowTextA(command_, "ATS7?\r\n");
+    EditNotice(EN_VSCROLL);
+    EXPECT_EQ(Text(response_), "");
+    EXPECT_EQ(ResponseTicks, 1u);
+    Tick();
+    EXPECT_EQ(Text(response_), "AT...OK..ATS7?...050....OK..");
+    EditNotice(EN_CHANGE);
+    EXPECT_FALSE(ResponseMode) << "a text change after a tick ends it";
+
+    // Enter on an empty line sends a single CR; a long line is cut to 198.
+    Type("\r");
+    EXPECT_EQ(writes().back().Input, KeyAnd(key, "\r"));
+    SetWindowTextA(command_, std::string(250, 'S').c_str());
+    EditNotice(EN_VSCROLL);
+    EXPECT_EQ(writes().back().Input, KeyAnd(key, std::string(198, 'S')));
+    // "+++": exactly three characters, half a second, then the follow-up.
+    DWORD before = GetTickCount();
+    Type("+++\r");
+    DWORD waited = GetTickCount() - before;
+    EXPECT_GE(waited, 495u);
+    EXPECT_LT(waited, 1000u);
+    EXPECT_EQ(writes().back().Input, KeyAnd(key, "+++"));
+    auto followups = control::RequestLog(IOCTL_LINE_ESCAPE_FOLLOWUP);
+    ASSERT_EQ(followups.size(), 1u);
+    EXPECT_EQ(followups[0].Input, KeyAnd(key, std::string("\1\1\0\0", 4)));
+    EXPECT_GT(followups[0].Sequence, writes().back().Sequence);
+    EXPECT_TRUE(ResponseMode);
+
+    // A response edit too narrow for one character drops nothing; a text
+    // wider than the edit loses its front, at most an edit-width a tick.
+    RECT placed = testsupport::RectInClient(main_, response_);
+    std::strcpy(ResponseText, "HELLO");
+    MoveWindow(response_, placed.left, placed.top, 1, Height(placed), FALSE);
+    Tick();
+    EXPECT_EQ(std::string(ResponseText).substr(0, 5), "HELLO");
+    MoveWindow(response_, placed.left, placed.top, Width(placed), Height(placed), FALSE);
+    std::memset(ResponseText, 'W', 390);
+    Tick();
+    size_t length = std::strlen(ResponseText);
+    EXPECT_LT(length, 390u);
+    EXPECT_GE(length, 195u) << "at most half of a text over twice the width goes";
+    EXPECT_EQ(ResponseText[sizeof(ResponseText) - 1], 0);
+}
+
+TEST_F(MenuTerminalTest, ANoticeBlinksFourTimesAndWaitsOutTheResponseMode) {
+    uint32_t key = Arrive(L"COM1");
+    KillTimer(main_, RefreshTimerId);
+    PauseBoth(Port(key));
+    SetFocus(command_);
+    Type("AT\r");
+    // A notice during the response mode waits for its end.
+    PublishNotice(NoticeText, "RING on COM1", kNoticeSize);
+    InterlockedExchange(&NoticeBlink, 1);
+    Tick();
+    Tick();
+    EXPECT_EQ(NoticeBlink, 1);
+    EXPECT_EQ(Text(response_), "AT...OK..");
+    EditNotice(EN_CHANGE);
+    ASSERT_FALSE(ResponseMode);
+    std::string seen;
+    for (int step = 1; step <= 65; ++step) {
+        Tick();
+        seen += Text(response_).empty() ? '.' : '#';
+    }
+    EXPECT_EQ(seen, ".......########........########........########........########..");
+    EXPECT_EQ(NoticeBlink, 65);
+    // A blink under way pauses at its step while a response is awaited.
+    InterlockedExchange(&NoticeBlink, 9);
+    Type("AT\r");
+    Tick();
+    EXPECT_EQ(NoticeBlink, 9);
+    EditNotice(EN_CHANGE);
+    Tick();
+    EXPECT_EQ(Text(response_), "RING on COM1");
+    EXPECT_EQ(NoticeBlink, 10);
+}
+
+}  // namespace
