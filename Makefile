@@ -2,6 +2,7 @@
 # make test:  install what is missing, build, run every test.
 # make run:   install what is missing, build, run quorvel-emu.exe.
 # make bench: build and run the capture benchmark (not part of make test).
+# make soak:  long runs (not part of make test).
 #
 # Tests, run and bench use the build for the architecture that this machine
 # can execute: i686 under 32-bit Wine where the kernel runs 32-bit programs,
@@ -68,6 +69,12 @@ run:
 bench:
 	$(call run_build,--target capture_bench,test)
 	@scripts/bench-session.sh $(RUN_DIR) $(BENCH_ARGS)
+
+# Long runs: the capture soak (SOAK_SECONDS, 10 minutes by default).
+SOAK_SECONDS ?= 600
+soak:
+	$(call run_build,--target capture_bench,test)
+	@scripts/bench-session.sh $(RUN_DIR) --soak=$(SOAK_SECONDS)
 
 clean:
 	rm -rf $(BUILD_DIR)

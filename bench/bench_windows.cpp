@@ -1,5 +1,7 @@
 #include "bench/bench_windows.h"
 
+#include <process.h>
+
 #include "bench/bench_clock.h"
 
 namespace bench {
@@ -8,13 +10,26 @@ namespace {
 constexpr char kMainClass[] = "QuorvelBenchMain";
 constexpr UINT kRunAction = WM_APP + 1;
 constexpr UINT kTracer = WM_APP + 2;
+constexpr UINT kProbe = WM_APP + 3;
+constexpr size_t kMaxProbes = 1 << 16;
 
 double g_tracerPosted = 0;
 double g_tracerDelay = -1;
 
+// The post probe's posts: their times are written by the probe thread before
+// each post, their waits by the main thread on receipt.
+double g_probePosted[kMaxProbes];
+double g_probeWait[kMaxProbes];
+volatile LONG g_probesPosted = 0;
+
 LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kTracer) {
         g_tracerDelay = Now() - g_tracerPosted;
+        return 0;
+    }
+    if (message == kProbe) {
+        size_t index = static_cast<size_t>(lParam);
+        if (index < kMaxProbes) g_probeWait[index] = Now() - g_probePosted[index];
         return 0;
     }
     if (message == kRunAction) {
@@ -109,6 +124,45 @@ void PostTracer(HWND main) {
 }
 
 double TracerDelay() { return g_tracerDelay; }
+
+PostProbe::PostProbe(HWND main, DWORD intervalMs)
+    : main_(main), intervalMs_(intervalMs), stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    InterlockedExchange(&g_probesPosted, 0);
+    thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, this, 0, nullptr));
+}
+
+PostProbe::~PostProbe() {
+    Stop();
+    CloseHandle(stop_);
+}
+
+unsigned __stdcall PostProbe::Run(void* argument) {
+    auto* probe = static_cast<PostProbe*>(argument);
+    while (WaitForSingleObject(probe->stop_, probe->intervalMs_) == WAIT_TIMEOUT) {
+        LONG index = g_probesPosted;
+        if (static_cast<size_t>(index) >= kMaxProbes) break;
+        g_probeWait[index] = -1;
+        g_probePosted[index] = Now();
+        InterlockedIncrement(&g_probesPosted);
+        PostMessageA(probe->main_, kProbe, 0, index);
+    }
+    return 0;
+}
+
+std::vector<double> PostProbe::Stop() {
+    std::vector<double> waits;
+    if (!thread_) return waits;
+    SetEvent(stop_);
+    WaitPumping(thread_, INFINITE);
+    CloseHandle(thread_);
+    thread_ = nullptr;
+    PumpFor(50);
+    double now = Now();
+    for (LONG i = 0; i < g_probesPosted; ++i) {
+        waits.push_back(g_probeWait[i] >= 0 ? g_probeWait[i] : now - g_probePosted[i]);
+    }
+    return waits;
+}
 
 void RunOnWindowThread(HWND main, const std::function<void()>& action) {
     SendMessageA(main, kRunAction, 0, reinterpret_cast<LPARAM>(&action));

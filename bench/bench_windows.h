@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <vector>
 
 namespace bench {
 
@@ -43,6 +44,26 @@ bool WaitPumping(HANDLE handle, DWORD timeoutMs);
 // starve while other threads keep sending.
 void PostTracer(HWND main);
 double TracerDelay();
+
+// A thread that posts a message to main every intervalMs while it runs;
+// each one's wait in the queue until main's thread dispatched it is kept.
+class PostProbe {
+public:
+    PostProbe(HWND main, DWORD intervalMs);
+    ~PostProbe();
+    PostProbe(const PostProbe&) = delete;
+    PostProbe& operator=(const PostProbe&) = delete;
+    // Stops posting, lets the last posts arrive and returns the waits in
+    // seconds (a post still waiting then counts with its wait so far).
+    std::vector<double> Stop();
+
+private:
+    static unsigned __stdcall Run(void* argument);
+    HWND main_;
+    DWORD intervalMs_;
+    HANDLE stop_;
+    HANDLE thread_ = nullptr;
+};
 
 // Runs action on the thread that owns main, from any thread, and returns
 // when it has run. It goes as a sent message: while other threads keep

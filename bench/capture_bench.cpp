@@ -1,48 +1,75 @@
-// The capture benchmark: how fast the program's capture thread turns a full
-// capture ring into pane lines, how many records the stand-in drops when it
-// feeds ports at the line rate of a 921600-baud port, and the limits of the
-// list box and of cross-thread calls that bound both, measured in the same
-// run.
+// The capture benchmark: how much traffic the program's capture pipeline
+// (capture threads, the line hand-over and the main thread's line intake)
+// takes from the capture rings into visible panes without a dropped record,
+// how late the lines come, how long the main thread keeps other messages
+// waiting meanwhile, how fast the monitor shows its first ports, and what a
+// port and a line cost in memory. Every figure stands beside a limit
+// measured in the same run.
 //
-//   capture_bench [--cap=SECONDS] [--feed=SECONDS] [--quick] [--no-feed]
+//   capture_bench [--quick] [--feed=S] [--trial=S] [--confirm=S]
+//                 [--soak=S] [--results=PATH]
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "bench/bench_clock.h"
 #include "bench/bench_windows.h"
 #include "bench/capture_rig.h"
 #include "bench/list_box_probes.h"
+#include "bench/pane_watch.h"
+#include "bench/process_probes.h"
+#include "bench/results_table.h"
 #include "bench/traffic_shapes.h"
 #include "driver/stop_event.h"
+#include "port/capture_ring.h"
 #include "port/flash_brushes.h"
+#include "ui/line_intake.h"
 
 namespace {
 
 using namespace bench;
 
 struct Options {
-    double DrainCapSeconds = 5;   // longest a drain is followed
-    double FeedSeconds = 10;      // how long the feeder runs
+    double FeedSeconds = 5;      // each load of the drain table
+    double TrialSeconds = 10;    // each try of the most-ports search
+    double ConfirmSeconds = 60;  // the zero-drop runs of the targets and of the search
     double ProbeSeconds = 2;
-    bool Feed = true;
+    double SoakSeconds = 0;      // > 0: only the soak
+    int MostPorts = 32;
+    bool LimitsOnly = false;
+    int Only = 0;  // > 0: that question alone (after the limits)
+    const char* Results = nullptr;
 };
 
 Options ParseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
-        if (std::strncmp(argument, "--cap=", 6) == 0) options.DrainCapSeconds = std::atof(argument + 6);
-        else if (std::strncmp(argument, "--feed=", 7) == 0) options.FeedSeconds = std::atof(argument + 7);
+        auto value = [&](const char* name) {
+            size_t length = std::strlen(name);
+            return std::strncmp(argument, name, length) == 0 ? argument + length : nullptr;
+        };
+        if (const char* v = value("--feed=")) options.FeedSeconds = std::atof(v);
+        else if (const char* v = value("--trial=")) options.TrialSeconds = std::atof(v);
+        else if (const char* v = value("--confirm=")) options.ConfirmSeconds = std::atof(v);
+        else if (const char* v = value("--soak=")) options.SoakSeconds = std::atof(v);
+        else if (const char* v = value("--results=")) options.Results = v;
+        else if (std::strcmp(argument, "--limits") == 0) options.LimitsOnly = true;
+        else if (const char* v = value("--only=")) options.Only = std::atoi(v);
         else if (std::strcmp(argument, "--quick") == 0) {
-            options.DrainCapSeconds = 3;
-            options.FeedSeconds = 3;
+            options.FeedSeconds = 2;
+            options.TrialSeconds = 3;
+            options.ConfirmSeconds = 10;
             options.ProbeSeconds = 1;
-        } else if (std::strcmp(argument, "--no-feed") == 0) options.Feed = false;
-        else std::fprintf(stderr, "capture_bench: unknown option %s\n", argument);
+            options.MostPorts = 16;
+        } else {
+            std::fprintf(stderr, "capture_bench: unknown option %s\n", argument);
+        }
     }
     return options;
 }
@@ -54,169 +81,351 @@ const char* WineVersion() {
     return version ? version() : "not Wine";
 }
 
-void Rule() {
-    std::printf("%s\n", std::string(118, '-').c_str());
+double Percentile(std::vector<double> values, double share) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    size_t index = static_cast<size_t>(share * static_cast<double>(values.size() - 1) + 0.5);
+    return values[std::min(index, values.size() - 1)];
 }
+
+std::string Ms(double seconds) { return Fixed(seconds * 1000, 1); }
+std::string Ratio(double value, double limit) { return limit > 0 ? Fixed(value / limit, 3) : "-"; }
 
 // ---- Reference limits ------------------------------------------------------
 
 struct Limits {
-    double HiddenOwn = 0, VisibleOwn = 0, VisibleCross = 0, NullCross = 0, SuspendedCross = 0;
+    double OwnThreadAdds = 0;   // lines a second, hidden list box, its own thread
+    double CrossThreadSends = 0;  // bare cross-thread SendMessage a second
+    double TimerPeriod = 0;     // seconds, a 10 ms timer of an idle thread
+    double IdlePostWait = 0;    // seconds, median wait of a posted message on an idle thread
+    double BareStart = 0;       // seconds, a new process to its first window
+    double FullPaneRepaint = 0;   // seconds, one repaint of a pane as high as the window
+    double SmallPaneRepaint = 0;  // seconds, one repaint of a pane 1/16 of that
 };
 
-void PrintProbe(const char* name, const ProbeResult& result) {
-    double perCall = result.Count ? result.Seconds * 1e6 / result.Count : 0;
-    std::printf("  %-72s %9u %7.2f %11.0f %10.1f\n", name, result.Count, result.Seconds,
-                result.PerSecond(), perCall);
-    std::fflush(stdout);
-}
-
 Limits MeasureLimits(HWND main, const Options& options) {
-    std::printf("\n1. Reference limits (small probes, not the program; 64-byte lines, pane-styled list box)\n");
-    Rule();
-    std::printf("  %-72s %9s %7s %11s %10s\n", "probe", "calls", "s", "per second", "us/call");
     Limits limits;
-    ProbeResult r = HiddenOwnThreadAdds(main, 100000);
-    PrintProbe("LB_ADDSTRING, hidden list box, its own thread", r);
-    limits.HiddenOwn = r.PerSecond();
-    r = VisibleOwnThreadAdds(main, options.ProbeSeconds);
-    PrintProbe("LB_ADDSTRING, visible list box, its own thread", r);
-    limits.VisibleOwn = r.PerSecond();
-    r = VisibleCrossThreadAdds(main, options.ProbeSeconds);
-    PrintProbe("LB_ADDSTRING, visible list box, from another thread", r);
-    limits.VisibleCross = r.PerSecond();
-    r = CrossThreadNullSends(main, options.ProbeSeconds);
-    PrintProbe("bare cross-thread SendMessage (WM_NULL)", r);
-    limits.NullCross = r.PerSecond();
-    r = VisibleCrossThreadSuspendedAdds(main, options.ProbeSeconds, 1000);
-    PrintProbe("LB_ADDSTRING, visible, other thread, redraw off around bursts of 1000", r);
-    limits.SuspendedCross = r.PerSecond();
-    r = VisibleCrossThreadSuspendedAdds(main, options.ProbeSeconds, 20);
-    PrintProbe("LB_ADDSTRING, visible, other thread, redraw off around bursts of 20", r);
-    Rule();
+    limits.OwnThreadAdds = HiddenOwnThreadAdds(main, 100000).PerSecond();
+    limits.CrossThreadSends = CrossThreadNullSends(main, options.ProbeSeconds).PerSecond();
+    limits.TimerPeriod = TimerPeriod(main, quorvel::kIntakeTimerMs, options.ProbeSeconds);
+    {
+        PostProbe probe(main, 20);
+        PumpFor(static_cast<DWORD>(options.ProbeSeconds * 1000));
+        limits.IdlePostWait = Percentile(probe.Stop(), 0.5);
+    }
+    limits.BareStart = SecondsToBareWindow();
+    limits.FullPaneRepaint = 1 / PaneRepaints(main, 1, options.ProbeSeconds / 2).PerSecond();
+    limits.SmallPaneRepaint = 1 / PaneRepaints(main, 16, options.ProbeSeconds / 2).PerSecond();
+    ResultsTable table("0. Reference limits, measured in this run (small probes, not the program)",
+                       {"limit", "value"});
+    table.Row({"LB_ADDSTRING of a 64-byte line, hidden list box, its own thread", Fixed(limits.OwnThreadAdds, 0) + " /s"});
+    table.Row({"bare cross-thread SendMessage (WM_NULL)", Fixed(limits.CrossThreadSends, 0) + " /s"});
+    table.Row({"period of a 10 ms timer on an idle thread", Ms(limits.TimerPeriod) + " ms"});
+    table.Row({"wait of a posted message on an idle thread (median)", Ms(limits.IdlePostWait) + " ms"});
+    table.Row({"a new process to its first visible window", Ms(limits.BareStart) + " ms"});
+    table.Row({"one repaint of a pane as high as the window, full of lines", Ms(limits.FullPaneRepaint) + " ms"});
+    table.Row({"one repaint of a pane a sixteenth as high", Ms(limits.SmallPaneRepaint) + " ms"});
+    table.Row({"redraw off, two lines, redraw on and repaint, full pane", Ms(1 / RedrawCycles(main, 1, 1).PerSecond()) + " ms"});
+    table.Row({"the same, a sixteenth pane", Ms(1 / RedrawCycles(main, 16, 1).PerSecond()) + " ms"});
+    table.Print();
     return limits;
 }
 
-// ---- The measured cases ----------------------------------------------------
+// ---- Loads -----------------------------------------------------------------
 
-constexpr int kPortCounts[] = {1, 4};
+struct Load {
+    std::string Name;
+    FeedFigures Figures;
+};
 
-// Every shape with every port count, in the order of the tables' rows.
-template <typename Measure>
-void ForEachCase(Measure measure) {
+std::string LoadName(int ports, const TrafficShape& shape, const LineRate& rate, double seconds) {
+    return std::to_string(ports) + " x " + rate.Name + ", " + shape.Name + ", " + Fixed(seconds, 0) + " s";
+}
+
+Load Feed(HWND main, int ports, const TrafficShape& shape, const LineRate& rate, double seconds) {
+    Load load{LoadName(ports, shape, rate, seconds), MeasureFeed(main, ports, shape, rate, seconds)};
+    std::fprintf(stderr, "  %s: dropped %llu\n", load.Name.c_str(),
+                 static_cast<unsigned long long>(load.Figures.DroppedAll()));
+    return load;
+}
+
+// ---- 1. Drain rate under feed ----------------------------------------------
+
+void DrainTable(HWND main, const Options& options, const Limits& limits, std::vector<Load>& loads) {
+    ResultsTable table("1. Drain rate: every port fed at its line rate in full duplex for " +
+                           Fixed(options.FeedSeconds, 0) + " s",
+                       {"line rate", "runs", "ports", "drained, least port / line rate", "dropped records",
+                        "dropped %", "lines /s, all ports", "lines /s / own-thread add limit"});
+    for (const LineRate* rate : {&kRate115200, &kRate921600}) {
+        for (const TrafficShape& shape : kShapes) {
+            for (int ports : {1, 4, 16}) {
+                Load load = Feed(main, ports, shape, *rate, options.FeedSeconds);
+                const FeedFigures& f = load.Figures;
+                double offered = static_cast<double>(f.Offered) * ports;
+                double linesPerSecond = f.Seconds > 0 ? f.Lines / f.Seconds : 0;
+                table.Row({rate->Name, shape.Name, std::to_string(ports), Fixed(f.LeastDrainedShare(), 4),
+                           std::to_string(f.DroppedAll()),
+                           Fixed(offered > 0 ? 100.0 * f.DroppedAll() / offered : 0, 1),
+                           Fixed(linesPerSecond, 0), Ratio(linesPerSecond, limits.OwnThreadAdds)});
+                loads.push_back(std::move(load));
+            }
+        }
+    }
+    table.Print("Drained: the records the capture threads took from a port's ring as a share of those the "
+                "feeder offered it (the least of the ports). Dropped: records that found the ring full, "
+                "counted by the stand-in. Each run makes two lines (its timing line and its run line).");
+
+    ResultsTable full("1b. Draining a full ring: 99999 records pending at once in every port's ring",
+                      {"runs", "ports", "lines", "s", "lines /s", "/ bare cross-thread SendMessage rate",
+                       "/ own-thread add limit"});
     for (const TrafficShape& shape : kShapes) {
-        for (int ports : kPortCounts) measure(shape, ports);
+        for (int ports : {1, 4}) {
+            DrainFigures f = MeasureDrain(main, ports, shape, 5);
+            full.Row({shape.Name, std::to_string(ports),
+                      std::to_string(f.Lines) + (f.Complete ? "" : " (cut at 5 s)"), Fixed(f.Seconds, 2),
+                      Fixed(f.LinesPerSecond(), 0), Ratio(f.LinesPerSecond(), limits.CrossThreadSends),
+                      Ratio(f.LinesPerSecond(), limits.OwnThreadAdds)});
+        }
     }
+    full.Print("Target: 64-byte runs on one port at no less than 5 times the bare cross-thread call rate.");
 }
 
-// ---- Draining a full ring --------------------------------------------------
+// ---- 2. The most ports without a dropped record -----------------------------
 
-void PrintDrainRow(const TrafficShape& shape, const DrainFigures& f) {
-    double rate = f.RecordsPerSecond();
-    double perPort = f.Ports ? rate / f.Ports : 0;
-    double fullDrain = rate > 0 ? (99999.0 * f.Ports) / rate : 0;
-    char lines[32];
-    std::snprintf(lines, sizeof lines, "%llu/%llu", static_cast<unsigned long long>(f.Lines),
-                  static_cast<unsigned long long>(f.ExpectedLines) * f.Ports);
-    char drain[32];
-    if (f.Complete) std::snprintf(drain, sizeof drain, "%.2f", f.Seconds);
-    else std::snprintf(drain, sizeof drain, "~%.0f (est.)", fullDrain);
-    char postWait[32];
-    if (f.PostWait >= 0) std::snprintf(postWait, sizeof postWait, "%.3f", f.PostWait);
-    else std::snprintf(postWait, sizeof postWait, ">%.2f", f.Seconds);
-    std::printf("  %-15s %5d %15s %9llu %6.2f %10.0f %9.0f %7.4f %12s %6llu %9s\n", shape.Name, f.Ports,
-                lines, static_cast<unsigned long long>(f.Records), f.Seconds, rate, perPort,
-                perPort / static_cast<double>(kLineBytesPerSecond), drain,
-                static_cast<unsigned long long>(f.Paints), postWait);
-    std::fflush(stdout);
-}
+struct MostPorts {
+    int Ports = 0;
+    Load Confirmed;
+    int FirstDropping = 0;  // the least count seen dropping, 0 if none
+    double FirstDroppingShare = 0;
+};
 
-void MeasureDrains(HWND main, const Options& options, const Limits& limits) {
-    std::printf("\n2. Draining a full ring (99999 records per port, all pending when the data wait completes) "
-                "into visible panes;\n   timed from the completion to the last line, followed for at most "
-                "%.0f s (then the full drain is estimated from the rate)\n", options.DrainCapSeconds);
-    Rule();
-    std::printf("  %-15s %5s %15s %9s %6s %10s %9s %7s %12s %6s %9s\n", "shape", "ports", "lines/expected",
-                "records", "s", "records/s", "per port", "x line", "full drain s", "paints", "post wait");
-    ForEachCase([&](const TrafficShape& shape, int ports) {
-        PrintDrainRow(shape, MeasureDrain(main, ports, shape, options.DrainCapSeconds));
-    });
-    Rule();
-    std::printf("  Every run gives 2 lines (its timing line and its run line). records/s: records taken from the "
-                "rings, all ports;\n  x line: per port, as a share of 184320 bytes/s; full drain: measured, or "
-                "estimated from the rate when the cap\n  ended the measurement; paints: WM_PAINT the panes got "
-                "with redraw on; post wait: how long a message\n  posted to the main window at the start waited "
-                "for the main thread ('>' = still waiting at the end).\n  Lines/s of the probes above, for "
-                "reference: visible cross-thread %.0f, bare SendMessage %.0f,\n  redraw off (bursts of 1000) "
-                "%.0f, hidden own thread %.0f.\n", limits.VisibleCross, limits.NullCross,
-                limits.SuspendedCross, limits.HiddenOwn);
-}
-
-// ---- Feeding at line rate ----------------------------------------------------
-
-void PrintFeedRow(const TrafficShape& shape, const FeedFigures& f) {
-    if (f.Offered.empty()) return;
-    std::string dropped;
-    uint32_t behind = 0;
-    uint64_t droppedAll = 0, offeredAll = 0;
-    for (size_t i = 0; i < f.Dropped.size(); ++i) {
-        if (i) dropped += " ";
-        dropped += std::to_string(f.Dropped[i]);
-        if (f.Pending[i] > behind) behind = f.Pending[i];
-        droppedAll += f.Dropped[i];
-        offeredAll += f.Offered[i];
+MostPorts SearchMostPorts(HWND main, const LineRate& rate, const Options& options) {
+    MostPorts most;
+    int good = 0, bad = 0;
+    auto tryPorts = [&](int ports) {
+        Load load = Feed(main, ports, kShortRuns, rate, options.TrialSeconds);
+        bool clean = load.Figures.DroppedAll() == 0;
+        if (clean) {
+            good = std::max(good, ports);
+        } else if (bad == 0 || ports < bad) {
+            bad = ports;
+            most.FirstDropping = ports;
+            most.FirstDroppingShare = 1 - load.Figures.LeastDrainedShare();
+        }
+        return clean;
+    };
+    for (int ports = 1; ports <= options.MostPorts && tryPorts(ports); ports *= 2) {
     }
-    double perPort = f.Seconds > 0 ? f.Drained() / f.Seconds / f.Ports : 0;
-    std::printf("  %-15s %5d %9llu %-31s %9.1f %6u %7.2f %10.0f %7.4f %6llu %6llu\n", shape.Name, f.Ports,
-                static_cast<unsigned long long>(f.Offered[0]), dropped.c_str(),
-                offeredAll ? 100.0 * droppedAll / offeredAll : 0.0, behind,
-                behind / static_cast<double>(kLineBytesPerSecond), perPort,
-                perPort / static_cast<double>(kLineBytesPerSecond),
-                static_cast<unsigned long long>(f.Lines), static_cast<unsigned long long>(f.Paints));
-    std::fflush(stdout);
+    int high = bad ? bad : options.MostPorts + 1;
+    while (high - good > 1) {
+        int middle = (good + high) / 2;
+        if (!tryPorts(middle)) high = middle;
+    }
+    // The count found in the short tries must hold for the whole run too.
+    for (int ports = good; ports > 0; --ports) {
+        Load load = Feed(main, ports, kShortRuns, rate, options.ConfirmSeconds);
+        if (load.Figures.DroppedAll() == 0) {
+            most.Ports = ports;
+            most.Confirmed = std::move(load);
+            return most;
+        }
+        most.FirstDropping = ports;
+        most.FirstDroppingShare = 1 - load.Figures.LeastDrainedShare();
+    }
+    return most;
 }
 
-void MeasureFeeds(HWND main, const Options& options) {
-    std::printf("\n3. Feeding every port at %llu bytes/s for %.0f s (every 10 ms; the shape's runs, alternating "
-                "direction);\n   dropped = the stand-in's count of records that found the ring full; behind = "
-                "most records still pending\n   in a ring at the end, and the traffic time they stand for; "
-                "drained/s and x line: per port\n",
-                static_cast<unsigned long long>(kLineBytesPerSecond), options.FeedSeconds);
-    Rule();
-    std::printf("  %-15s %5s %9s %-31s %9s %6s %7s %10s %7s %6s %6s\n", "shape", "ports", "offered",
-                "dropped per port", "dropped %", "behind", "s late", "drained/s", "x line", "lines", "paints");
-    ForEachCase([&](const TrafficShape& shape, int ports) {
-        PrintFeedRow(shape, MeasureFeed(main, ports, shape, options.FeedSeconds));
-    });
-    Rule();
+void MostPortsTable(HWND main, const Options& options, const Limits& limits, std::vector<Load>& loads) {
+    ResultsTable table("2. The most ports that run " + Fixed(options.ConfirmSeconds, 0) +
+                           " s with zero dropped records, 64-byte runs, full duplex",
+                       {"line rate", "ports", "lines /s, all ports", "/ own-thread add limit",
+                        "ports the add limit would carry", "least count that dropped", "its dropped share"});
+    for (const LineRate* rate : {&kRate115200, &kRate921600}) {
+        MostPorts most = SearchMostPorts(main, *rate, options);
+        // Two lines per 64-byte run on every port.
+        double linesPerPort = 2.0 * static_cast<double>(rate->BytesPerSecond) / kShortRuns.RunLength;
+        double linesPerSecond = most.Ports * linesPerPort;
+        table.Row({rate->Name, std::to_string(most.Ports), Fixed(linesPerSecond, 0),
+                   Ratio(linesPerSecond, limits.OwnThreadAdds), Fixed(limits.OwnThreadAdds / linesPerPort, 1),
+                   most.FirstDropping ? std::to_string(most.FirstDropping) : "none up to " + std::to_string(options.MostPorts),
+                   most.FirstDropping ? Fixed(most.FirstDroppingShare, 4) : "-"});
+        if (most.Ports > 0) loads.push_back(std::move(most.Confirmed));
+    }
+    table.Print("Found with " + Fixed(options.TrialSeconds, 0) + "-second tries (doubling, then halving the "
+                "gap) and confirmed with a whole run. The add limit would carry: the own-thread add rate "
+                "divided by the lines a port makes a second.");
+}
+
+// ---- 3 and 4. Delays and the main thread's answers --------------------------
+
+void DelayTable(const std::vector<Load>& timed, const Limits& limits) {
+    ResultsTable table("3. Delay from a run's first record entering the ring to its line being in the list box",
+                       {"load", "runs timed", "median ms", "99th percentile ms", "median / timer period",
+                        "99th / timer period", "dropped"});
+    for (const Load& load : timed) {
+        const std::vector<double>& delays = load.Figures.Delays;
+        double median = Percentile(delays, 0.5), p99 = Percentile(delays, 0.99);
+        table.Row({load.Name, std::to_string(delays.size()), Ms(median), Ms(p99),
+                   Ratio(median, limits.TimerPeriod), Ratio(p99, limits.TimerPeriod),
+                   std::to_string(load.Figures.DroppedAll())});
+    }
+    table.Print("Target: median under 50 ms at 4 ports x 115200 baud. Runs of 64 bytes and more carry their "
+                "number; a line that begins a run is timed against the moment the feeder pushed the run's "
+                "first byte. Timer period: the intake's 10 ms timer as measured on an idle thread.");
+}
+
+void AnswerTable(const std::vector<Load>& loads, const Limits& limits) {
+    ResultsTable table("4. How long a message posted to the main window every 20 ms waited for the main thread",
+                       {"load", "posts", "median ms", "99th percentile ms", "longest ms", "longest / timer period",
+                        "longest repaint wait ms", "/ timer period"});
+    for (const Load& load : loads) {
+        const FeedFigures& f = load.Figures;
+        double longest = f.PostWaits.empty() ? 0 : *std::max_element(f.PostWaits.begin(), f.PostWaits.end());
+        table.Row({load.Name, std::to_string(f.PostWaits.size()), Ms(Percentile(f.PostWaits, 0.5)),
+                   Ms(Percentile(f.PostWaits, 0.99)), Ms(longest), Ratio(longest, limits.TimerPeriod),
+                   Ms(f.LongestRepaintWait), Ratio(f.LongestRepaintWait, limits.TimerPeriod)});
+    }
+    table.Print("Targets: a posted message waits at most 100 ms under every load; the window repaints at least "
+                "every 200 ms (repaint wait: the longest that added lines waited for their pane's repaint). "
+                "Idle, a posted message waits " + Ms(limits.IdlePostWait) + " ms (median).");
+}
+
+// ---- 5. Start-up ----------------------------------------------------------------
+
+void StartupTable(const Limits& limits) {
+    double seconds = SecondsToThreePortsWithTraffic();
+    ResultsTable table("5. From the start of quorvel-emu.exe to its window showing three ports with traffic",
+                       {"figure", "ms", "/ a new process to its first window"});
+    table.Row({"three ports, each with its first lines", Ms(seconds), Ratio(seconds, limits.BareStart)});
+    table.Row({"a bare window (the limit)", Ms(limits.BareStart), "1.000"});
+    table.Print("Measured from outside the process: from CreateProcess to all three panes holding their "
+                "timing line and first run line.");
+}
+
+// ---- 6. Memory ------------------------------------------------------------------
+
+void MemoryTable(HWND main, const Options& options) {
+    constexpr int kPorts = 16;
+    uint64_t before = CommittedBytes();
+    uint64_t withPorts = 0;
+    {
+        CaptureRig rig;
+        if (rig.Start(main, kPorts)) withPorts = CommittedBytes();
+    }
+    double perPort = withPorts > before ? static_cast<double>(withPorts - before) / kPorts : 0;
+
+    // Lines held: 4 ports fed 64-byte runs at 921600 baud; the commit before
+    // the feed against the commit once every line is in its pane.
+    double perLine = 0, textPerLine = 0;
+    uint64_t lines = 0;
+    {
+        CaptureRig rig;
+        if (rig.Start(main, 4)) {
+            PumpFor(200);
+            uint64_t start = CommittedBytes();
+            uint64_t offered = 0;
+            double seconds = options.FeedSeconds;
+            double began = Now();
+            while (Now() - began < seconds) {
+                auto due = static_cast<uint64_t>((Now() - began) * static_cast<double>(kRate921600.BytesPerSecond));
+                if (due > offered) {
+                    auto bytes = ShapeBytes(kShortRuns, kRate921600, offered, static_cast<uint32_t>(due - offered));
+                    for (const BenchPort& port : rig.Ports()) emu::control::PushRecords(port.Key, bytes);
+                    offered = due;
+                }
+                PumpFor(10);
+            }
+            PumpUntil([&] {
+                for (const BenchPort& port : rig.Ports()) if (rig.Pending(port)) return false;
+                return true;
+            }, 10000);
+            PumpFor(300);
+            uint64_t text = 0;
+            for (const BenchPort& port : rig.Ports()) {
+                if (PaneWatch* watch = WatchOf(port.Pane)) {
+                    lines += watch->Lines;
+                    text += watch->TextBytes;
+                }
+            }
+            uint64_t end = CommittedBytes();
+            if (lines && end > start) perLine = static_cast<double>(end - start) / static_cast<double>(lines);
+            if (lines) textPerLine = static_cast<double>(text) / static_cast<double>(lines);
+        }
+    }
+    ResultsTable table("6. Memory (commit charge of the process)",
+                       {"figure", "bytes", "limit", "/ limit"});
+    table.Row({"per port (16 ports started)", Fixed(perPort, 0), "its capture ring, " +
+               std::to_string(quorvel::CaptureRingBytes(quorvel::kCaptureCapacity)),
+               Ratio(perPort, static_cast<double>(quorvel::CaptureRingBytes(quorvel::kCaptureCapacity)))});
+    table.Row({"per line held (" + std::to_string(lines) + " lines, 64-byte runs)", Fixed(perLine, 1),
+               "its text with terminator, " + Fixed(textPerLine, 1), Ratio(perLine, textPerLine)});
+    table.Print();
+}
+
+// ---- The soak ---------------------------------------------------------------------
+
+int Soak(HWND main, const Options& options) {
+    constexpr int kPorts = 4;
+    ResultsTable table("Soak: " + std::to_string(kPorts) + " ports x 115200 baud full duplex, 64-byte runs, " +
+                           Fixed(options.SoakSeconds, 0) + " s",
+                       {"after s", "dropped records", "lines held", "commit MB", "growth per line since the start, bytes"});
+    uint64_t before = CommittedBytes();
+    Load load = Feed(main, kPorts, kShortRuns, kRate115200, options.SoakSeconds);
+    uint64_t after = CommittedBytes();
+    const FeedFigures& f = load.Figures;
+    double perLine = f.Lines ? (static_cast<double>(after) - static_cast<double>(before)) / f.Lines : 0;
+    table.Row({Fixed(f.Seconds, 0), std::to_string(f.DroppedAll()), std::to_string(f.Lines),
+               Fixed(after / 1048576.0, 1), Fixed(perLine, 1)});
+    table.Print("The panes are freed at the end of the run, so the commit after it shows what stays; "
+                "growth per line is that against the lines the run held.");
+    return f.DroppedAll() == 0 ? 0 : 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], kBareWindowOption) == 0) return RunBareWindow();
     Options options = ParseOptions(argc, argv);
     double benchStart = Now();
     quorvel::StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HWND main = CreateMainWindow();
-    if (!main || !quorvel::StopEvent) {
+    if (!main || !quorvel::StopEvent || !quorvel::StartLineIntake()) {
         std::fprintf(stderr, "capture_bench: no main window (is there a display?)\n");
         return 1;
     }
-    std::printf("Capture benchmark (Wine %s); line rate of a 921600-baud port in full duplex: %llu bytes/s "
-                "(%llu each way)\n",
-                WineVersion(), static_cast<unsigned long long>(kLineBytesPerSecond),
-                static_cast<unsigned long long>(kBytesPerSecondEachWay));
-    std::printf("Main window %dx%d client, panes stacked below a %d-pixel strip; the main thread serves "
-                "every pane.\n", kClientWidth, kClientHeight, kEditStrip);
-    std::fflush(stdout);
+    OpenResultsFile(options.Results);
+    Note("Capture benchmark (Wine " + std::string(WineVersion()) + ", " +
+         (sizeof(void*) == 8 ? "x86_64" : "i686") + " build). Main window " + std::to_string(kClientWidth) +
+         "x" + std::to_string(kClientHeight) + " client; the panes are stacked below a " +
+         std::to_string(kEditStrip) + "-pixel strip and the main thread serves every pane.");
 
-    Limits limits = MeasureLimits(main, options);
-    MeasureDrains(main, options, limits);
-    if (options.Feed) MeasureFeeds(main, options);
+    int status = 0;
+    if (options.SoakSeconds > 0) {
+        status = Soak(main, options);
+    } else {
+        Limits limits = MeasureLimits(main, options);
+        if (options.LimitsOnly) return 0;
+        auto asked = [&](int question) { return options.Only == 0 || options.Only == question; };
+        std::vector<Load> loads;
+        if (asked(1)) DrainTable(main, options, limits, loads);
+        std::vector<Load> timed;
+        if (asked(2) || asked(3) || asked(4)) {
+            timed.push_back(Feed(main, 4, kShortRuns, kRate115200, options.ConfirmSeconds));
+            timed.push_back(Feed(main, 1, kShortRuns, kRate921600, options.ConfirmSeconds));
+        }
+        if (asked(2)) MostPortsTable(main, options, limits, timed);
+        if (!timed.empty()) DelayTable(timed, limits);
+        loads.insert(loads.end(), timed.begin(), timed.end());
+        if (!loads.empty()) AnswerTable(loads, limits);
+        if (asked(5)) StartupTable(limits);
+        if (asked(6)) MemoryTable(main, options);
+    }
 
+    quorvel::StopLineIntake();
     DestroyMainWindow(main);
     quorvel::DeleteFlashBrushes();
     CloseHandle(quorvel::StopEvent);
-    std::printf("\ncapture_bench: done in %.0f s\n", Now() - benchStart);
-    return 0;
+    Note("capture_bench: done in " + Fixed(Now() - benchStart, 0) + " s");
+    CloseResultsFile();
+    return status;
 }

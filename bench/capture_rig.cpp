@@ -8,6 +8,7 @@
 
 #include "bench/bench_clock.h"
 #include "bench/bench_windows.h"
+#include "bench/pane_watch.h"
 #include "driver/request_codes.h"
 #include "driver/stop_event.h"
 #include "emulator/port_catalog.h"
@@ -47,40 +48,6 @@ bool NextArrival(HANDLE device, quorvel::PortPropertyHeader& header) {
     return arrived;
 }
 
-// ---- Paint counting --------------------------------------------------------
-
-// Kept in the pane's user data: the list box's own procedure and what the
-// pane saw. Main thread only.
-struct PaneWatch {
-    WNDPROC Original = nullptr;
-    bool RedrawOn = true;
-    uint32_t Paints = 0;
-};
-
-PaneWatch* WatchOf(HWND pane) {
-    return IsWindow(pane) ? reinterpret_cast<PaneWatch*>(GetWindowLongPtrA(pane, GWLP_USERDATA)) : nullptr;
-}
-
-LRESULT CALLBACK WatchProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* watch = reinterpret_cast<PaneWatch*>(GetWindowLongPtrA(pane, GWLP_USERDATA));
-    if (message == WM_SETREDRAW) watch->RedrawOn = wParam != 0;
-    if (message == WM_PAINT && watch->RedrawOn) ++watch->Paints;
-    WNDPROC original = watch->Original;
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrA(pane, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
-        SetWindowLongPtrA(pane, GWLP_USERDATA, 0);
-        delete watch;
-    }
-    return CallWindowProcA(original, pane, message, wParam, lParam);
-}
-
-void WatchPane(HWND pane) {
-    auto* watch = new PaneWatch;
-    SetWindowLongPtrA(pane, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(watch));
-    watch->Original = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(pane, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchProc)));
-}
-
 // ---- Capture threads -------------------------------------------------------
 
 HANDLE StartCaptureThread(HWND pane, PortMonitor* port) {
@@ -92,13 +59,10 @@ HANDLE StartCaptureThread(HWND pane, PortMonitor* port) {
     return thread;
 }
 
-// Every pane has its lines and shows them: its redraw is on and nothing of
-// it waits to be painted.
+// Every pane has its lines and shows them: nothing of it waits to be painted.
 bool AllPanesShow(CaptureRig& rig, uint32_t lines) {
     for (const BenchPort& port : rig.Ports()) {
-        if (rig.Lines(port) < lines) return false;
-        PaneWatch* watch = WatchOf(port.Pane);
-        if (!watch || !watch->RedrawOn || GetUpdateRect(port.Pane, nullptr, FALSE)) return false;
+        if (rig.Lines(port) < lines || GetUpdateRect(port.Pane, nullptr, FALSE)) return false;
     }
     return true;
 }
@@ -172,8 +136,10 @@ private:
 struct Feeder {
     std::vector<uint32_t> Keys;
     const TrafficShape* Shape = nullptr;
+    const LineRate* Rate = nullptr;
     double Seconds = 0;
     uint64_t Offered = 0;  // the same stream goes to every port
+    RunClock* Clock = nullptr;
     HWND Main = nullptr;
     std::function<void()> AtEnd;  // run on the window thread after the last push
 };
@@ -182,14 +148,23 @@ struct Feeder {
 // since the start, so the rate holds however late a tick comes.
 unsigned __stdcall FeedLoop(void* argument) {
     auto* feeder = static_cast<Feeder*>(argument);
+    const uint32_t runLength = feeder->Shape->RunLength;
     double start = Now();
     for (;;) {
         double elapsed = Now() - start;
         bool last = elapsed >= feeder->Seconds;
         if (last) elapsed = feeder->Seconds;
-        auto due = static_cast<uint64_t>(elapsed * static_cast<double>(kLineBytesPerSecond));
+        auto due = static_cast<uint64_t>(elapsed * static_cast<double>(feeder->Rate->BytesPerSecond));
         if (due > feeder->Offered) {
-            auto bytes = ShapeBytes(*feeder->Shape, feeder->Offered, static_cast<uint32_t>(due - feeder->Offered));
+            // The runs that begin in this push enter the ring now.
+            double now = Now();
+            std::vector<double>& entered = feeder->Clock->EnteredAt;
+            for (uint64_t run = (feeder->Offered + runLength - 1) / runLength;
+                 run * runLength < due && run < entered.size(); ++run) {
+                entered[run] = now;
+            }
+            auto bytes = ShapeBytes(*feeder->Shape, *feeder->Rate, feeder->Offered,
+                                    static_cast<uint32_t>(due - feeder->Offered));
             for (uint32_t key : feeder->Keys) control::PushRecords(key, bytes);
             feeder->Offered = due;
         }
@@ -203,13 +178,13 @@ unsigned __stdcall FeedLoop(void* argument) {
 
 }  // namespace
 
-bool CaptureRig::Start(HWND main, int count) {
-    if (StartPorts(main, count)) return true;
+bool CaptureRig::Start(HWND main, int count, const RunClock* clock) {
+    if (StartPorts(main, count, clock)) return true;
     std::fprintf(stderr, "bench: the capture rig did not start\n");
     return false;
 }
 
-bool CaptureRig::StartPorts(HWND main, int count) {
+bool CaptureRig::StartPorts(HWND main, int count, const RunClock* clock) {
     Stop();
     ResetEvent(quorvel::StopEvent);
     started_ = true;
@@ -232,7 +207,7 @@ bool CaptureRig::StartPorts(HWND main, int count) {
         }
         // Made hidden, as the program makes its panes; the thread shows it.
         port.Pane = CreateStackedPane(main, i, count, false);
-        WatchPane(port.Pane);
+        WatchPane(port.Pane, clock);
         port.Thread = StartCaptureThread(port.Pane, port.Monitor);
         ports_.push_back(port);
         if (!port.Thread) return false;
@@ -299,14 +274,10 @@ uint32_t CaptureRig::Pending(const BenchPort& port) const {
 }
 
 uint32_t CaptureRig::Lines(const BenchPort& port) const {
-    if (!IsWindow(port.Pane)) return 0;
-    return static_cast<uint32_t>(SendMessageA(port.Pane, LB_GETCOUNT, 0, 0));
+    PaneWatch* watch = WatchOf(port.Pane);
+    return watch ? watch->Lines : 0;
 }
 
-uint32_t CaptureRig::Paints(const BenchPort& port) const {
-    PaneWatch* watch = WatchOf(port.Pane);
-    return watch ? watch->Paints : 0;
-}
 
 DrainFigures MeasureDrain(HWND main, int ports, const TrafficShape& shape, double capSeconds) {
     DrainFigures figures;
@@ -315,11 +286,9 @@ DrainFigures MeasureDrain(HWND main, int ports, const TrafficShape& shape, doubl
     if (!rig.Start(main, ports)) return figures;
     // The ring keeps one slot free: 99999 records fill it.
     const uint32_t records = quorvel::kCaptureCapacity - 1;
-    auto bytes = ShapeBytes(shape, 0, records);
+    auto bytes = ShapeBytes(shape, kRate921600, 0, records);
     figures.ExpectedLines = LinesForBytes(shape, records);
     PumpFor(100);  // let the panes' first paint pass
-    uint64_t paintsBefore = 0;
-    for (const BenchPort& port : rig.Ports()) paintsBefore += rig.Paints(port);
 
     double start = 0;
     bool capped = false;
@@ -328,10 +297,7 @@ DrainFigures MeasureDrain(HWND main, int ports, const TrafficShape& shape, doubl
         for (const BenchPort& port : rig.Ports()) {
             figures.Lines += rig.Lines(port);
             figures.Records += records - rig.Pending(port);
-            figures.Paints += rig.Paints(port);
         }
-        figures.Paints -= paintsBefore;
-        figures.PostWait = TracerDelay();
     };
     {
         // At the cap the figures are taken where they stand; without their
@@ -344,7 +310,6 @@ DrainFigures MeasureDrain(HWND main, int ports, const TrafficShape& shape, doubl
         });
         start = Now();
         for (const BenchPort& port : rig.Ports()) control::PushRecords(port.Key, bytes);
-        PostTracer(main);
         PumpUntil(
             [&] {
                 if (capped) return true;
@@ -359,32 +324,59 @@ DrainFigures MeasureDrain(HWND main, int ports, const TrafficShape& shape, doubl
     return figures;
 }
 
-uint64_t FeedFigures::Drained() const {
-    uint64_t drained = 0;
-    for (size_t i = 0; i < Offered.size(); ++i) drained += Offered[i] - Dropped[i] - Pending[i];
-    return drained;
+uint64_t FeedFigures::DroppedAll() const {
+    uint64_t dropped = 0;
+    for (uint64_t d : Dropped) dropped += d;
+    return dropped;
 }
 
-FeedFigures MeasureFeed(HWND main, int ports, const TrafficShape& shape, double seconds) {
+double FeedFigures::LeastDrainedShare() const {
+    if (Offered == 0 || Dropped.empty()) return 0;
+    double least = 1;
+    for (size_t i = 0; i < Dropped.size(); ++i) {
+        double share = static_cast<double>(Offered - Dropped[i] - Pending[i]) / static_cast<double>(Offered);
+        if (share < least) least = share;
+    }
+    return least;
+}
+
+double FeedFigures::PerPortBytesPerSecond() const {
+    return Seconds > 0 ? LeastDrainedShare() * static_cast<double>(Offered) / Seconds : 0;
+}
+
+FeedFigures MeasureFeed(HWND main, int ports, const TrafficShape& shape, const LineRate& rate,
+                        double seconds) {
     FeedFigures figures;
     figures.Ports = ports;
+    RunClock clock;
+    // Room for every run of the feed, and some more for a late last tick.
+    clock.EnteredAt.assign(static_cast<size_t>(seconds * static_cast<double>(rate.BytesPerSecond) /
+                                               shape.RunLength) + 1024, 0.0);
     CaptureRig rig;
-    if (!rig.Start(main, ports)) return figures;
+    if (!rig.Start(main, ports, shape.RunLength >= kNumberedRunLength ? &clock : nullptr)) return figures;
     PumpFor(100);
     Feeder feeder;
     for (const BenchPort& port : rig.Ports()) feeder.Keys.push_back(port.Key);
     feeder.Shape = &shape;
+    feeder.Rate = &rate;
     feeder.Seconds = seconds;
+    feeder.Clock = &clock;
     feeder.Main = main;
     double start = 0;
+    PostProbe probe(main, 20);
     feeder.AtEnd = [&] {
         figures.Seconds = Now() - start;
+        figures.Offered = feeder.Offered;
         for (const BenchPort& port : rig.Ports()) {
-            figures.Offered.push_back(feeder.Offered);
             figures.Dropped.push_back(control::DroppedRecords(port.Key));
             figures.Pending.push_back(rig.Pending(port));
-            figures.Lines += rig.Lines(port);
-            figures.Paints += rig.Paints(port);
+            if (PaneWatch* watch = WatchOf(port.Pane)) {
+                figures.Lines += watch->Lines;
+                figures.Delays.insert(figures.Delays.end(), watch->Delays.begin(), watch->Delays.end());
+                if (watch->LongestRepaintWait > figures.LongestRepaintWait) {
+                    figures.LongestRepaintWait = watch->LongestRepaintWait;
+                }
+            }
         }
         DestroyPanes(rig);
     };
@@ -393,6 +385,7 @@ FeedFigures MeasureFeed(HWND main, int ports, const TrafficShape& shape, double 
     if (!thread) return figures;
     WaitPumping(thread, INFINITE);
     CloseHandle(thread);
+    figures.PostWaits = probe.Stop();
     rig.Stop();
     return figures;
 }

@@ -1,6 +1,7 @@
 // Ports of the driver stand-in, each with a pane in the benchmark's main
-// window and the program's capture thread, and the two measurements made on
-// them: draining a full ring, and feeding the ports at line rate.
+// window and the program's capture thread, whose lines the program's line
+// intake adds on the main thread; and the two measurements made on them:
+// draining a full ring, and feeding the ports at a line rate.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "bench/pane_watch.h"
 #include "bench/traffic_shapes.h"
 
 namespace quorvel {
@@ -34,8 +36,9 @@ public:
     // Starts a clean stand-in, opens the device, makes the ports arrive and
     // starts quorvel::CaptureThread per port on its pane, as the program
     // does; returns once every ring is attached and every data wait is
-    // pending. A start that fails says so on stderr.
-    bool Start(HWND main, int ports);
+    // pending. A start that fails says so on stderr. clock (optional) is
+    // where the panes look up when each run entered the ring.
+    bool Start(HWND main, int ports, const RunClock* clock = nullptr);
     // Ends the capture threads (the panes go first, so that a ring still
     // full drains in moments), frees the ports and resets the stand-in.
     void Stop();
@@ -43,11 +46,9 @@ public:
     std::vector<BenchPort>& Ports() { return ports_; }
     uint32_t Pending(const BenchPort& port) const;
     uint32_t Lines(const BenchPort& port) const;
-    // WM_PAINT messages that reached the pane while its redraw was on.
-    uint32_t Paints(const BenchPort& port) const;
 
 private:
-    bool StartPorts(HWND main, int ports);
+    bool StartPorts(HWND main, int ports, const RunClock* clock);
 
     HANDLE device_ = INVALID_HANDLE_VALUE;
     std::vector<BenchPort> ports_;
@@ -61,9 +62,7 @@ struct DrainFigures {
     uint64_t Records = 0;        // records drained, all ports
     double Seconds = 0;          // from the data-wait completion to the last line, or the cap
     bool Complete = false;       // every line arrived within the cap
-    uint64_t Paints = 0;
-    double PostWait = -1;        // seconds a message posted at the start waited; < 0: still waiting
-    double RecordsPerSecond() const { return Seconds > 0 ? Records / Seconds : 0; }
+    double LinesPerSecond() const { return Seconds > 0 ? Lines / Seconds : 0; }
 };
 
 // Puts 99999 records of the shape into every port's ring at once (the data
@@ -74,16 +73,22 @@ DrainFigures MeasureDrain(HWND main, int ports, const TrafficShape& shape, doubl
 struct FeedFigures {
     int Ports = 0;
     double Seconds = 0;
-    std::vector<uint64_t> Offered;  // per port: records the feeder gave the driver
-    std::vector<uint64_t> Dropped;  // per port: records that found the ring full
-    std::vector<uint32_t> Pending;  // per port: records still in the ring at the end
-    uint64_t Lines = 0;
-    uint64_t Paints = 0;
-    uint64_t Drained() const;       // records the capture threads took, all ports
+    uint64_t Offered = 0;             // per port: records the feeder gave the driver
+    std::vector<uint64_t> Dropped;    // per port: records that found the ring full
+    std::vector<uint32_t> Pending;    // per port: records still in the ring at the end
+    uint64_t Lines = 0;               // all ports
+    std::vector<double> Delays;       // seconds from a run's first byte entering the ring to its line
+    std::vector<double> PostWaits;    // seconds that messages posted every 20 ms waited
+    double LongestRepaintWait = 0;    // seconds that added lines waited for their pane's repaint
+    uint64_t DroppedAll() const;
+    // The least that any port had drained, as a share of what was offered.
+    double LeastDrainedShare() const;
+    double PerPortBytesPerSecond() const;  // the least drained port's bytes a second
 };
 
-// Feeds every port at 184320 bytes a second (92160 each way) in the shape's
-// runs, every 10 ms, for `seconds`, while the panes are served.
-FeedFigures MeasureFeed(HWND main, int ports, const TrafficShape& shape, double seconds);
+// Feeds every port the shape's runs at the line rate, every 10 ms, for
+// `seconds`, while the panes are served.
+FeedFigures MeasureFeed(HWND main, int ports, const TrafficShape& shape, const LineRate& rate,
+                        double seconds);
 
 }  // namespace bench

@@ -121,4 +121,59 @@ ProbeResult VisibleCrossThreadSuspendedAdds(HWND main, double seconds, uint32_t 
     return result;
 }
 
+ProbeResult PaneRepaints(HWND main, int count, double seconds) {
+    HWND pane = CreateStackedPane(main, 0, count, true);
+    for (int i = 0; i < 200; ++i) SendMessageA(pane, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kLine));
+    PumpFor(20);
+    ProbeResult result;
+    double start = Now();
+    while (Now() - start < seconds) {
+        InvalidateRect(pane, nullptr, TRUE);
+        UpdateWindow(pane);
+        ++result.Count;
+    }
+    result.Seconds = Now() - start;
+    Discard(pane);
+    return result;
+}
+
+ProbeResult RedrawCycles(HWND main, int count, double seconds) {
+    HWND pane = CreateStackedPane(main, 0, count, true);
+    for (int i = 0; i < 200; ++i) SendMessageA(pane, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kLine));
+    PumpFor(20);
+    ProbeResult result;
+    double start = Now();
+    while (Now() - start < seconds) {
+        SendMessageA(pane, WM_SETREDRAW, FALSE, 0);
+        SendMessageA(pane, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kLine));
+        SendMessageA(pane, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kLine));
+        SendMessageA(pane, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(pane, nullptr, TRUE);
+        UpdateWindow(pane);
+        ++result.Count;
+    }
+    result.Seconds = Now() - start;
+    Discard(pane);
+    return result;
+}
+
+double TimerPeriod(HWND main, UINT periodMs, double seconds) {
+    constexpr UINT_PTR kProbeTimer = 77;
+    MSG message;
+    double start = Now();
+    uint32_t ticks = 0;
+    SetTimer(main, kProbeTimer, periodMs, nullptr);
+    while (Now() - start < seconds) {
+        if (!GetMessageA(&message, nullptr, 0, 0)) break;
+        if (message.message == WM_TIMER && message.wParam == kProbeTimer) {
+            ++ticks;
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    KillTimer(main, kProbeTimer);
+    return ticks ? (Now() - start) / ticks : 0;
+}
+
 }  // namespace bench

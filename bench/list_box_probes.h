@@ -28,5 +28,16 @@ ProbeResult CrossThreadNullSends(HWND main, double seconds);
 // pane's redraw suspended around each burst (WM_SETREDRAW FALSE, the adds,
 // WM_SETREDRAW TRUE and an invalidation of the pane).
 ProbeResult VisibleCrossThreadSuspendedAdds(HWND main, double seconds, uint32_t burst);
+// Repaints of a visible pane with its view full of lines, one of `count`
+// stacked panes, from its own thread (invalidate and paint at once).
+ProbeResult PaneRepaints(HWND main, int count, double seconds);
+
+// Cycles of redraw off, two added lines, redraw on, as the intake does, on a
+// visible pane, one of `count` stacked panes.
+ProbeResult RedrawCycles(HWND main, int count, double seconds);
+
+// The period that a timer of periodMs on this thread actually has, in
+// seconds, while the thread has nothing else to do.
+double TimerPeriod(HWND main, UINT periodMs, double seconds);
 
 }  // namespace bench

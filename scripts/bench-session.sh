@@ -1,11 +1,31 @@
 #!/bin/bash
 # Runs the capture benchmark in a session of its own: one virtual X display
-# and one wineserver, as for the tests. Extra arguments go to the benchmark
-# (for example --quick, --cap=SECONDS, --feed=SECONDS).
+# and one wineserver, as for the tests, and writes its tables to a results
+# file (bench/RESULTS.md; the soak to bench/SOAK.md) under a heading with the
+# command, the architecture and the date. Extra arguments go to the
+# benchmark (for example --quick, --feed=SECONDS, --soak=SECONDS).
 #   usage: bench-session.sh BUILD_DIR [benchmark arguments...]
 set -u
 export BUILD_DIR="$(cd "$1" && pwd)"; shift
 source "$(dirname "${BASH_SOURCE[0]}")/wine-session.sh"
+repo="$(cd "$here/.." && pwd)"
+
+command="make bench${*:+ BENCH_ARGS='$*'}"
+results="$repo/bench/RESULTS.md"
+case " $* " in
+    *" --soak="*) command="make soak"; results="$repo/bench/SOAK.md" ;;
+esac
+{
+    echo "# Capture benchmark results"
+    echo
+    echo "- command: \`$command\`"
+    echo "- architecture: $QUORVEL_ARCH build under $( [ "$QUORVEL_ARCH" = x86_64 ] && echo 64 || echo 32)-bit Wine, on a $(uname -m) machine with $(nproc) cores"
+    echo "- date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+    echo
+    echo "Every figure stands beside a limit measured in the same run (table 0); the machines are shared"
+    echo "and noisy, so the ratios, not the absolute figures, are what carries over between runs."
+    echo
+} > "$results"
 
 cd "$BUILD_DIR"
-wine bench/capture_bench.exe "$@" </dev/null
+wine bench/capture_bench.exe --results="Z:${results//\//\\}" "$@" </dev/null

@@ -5,6 +5,7 @@
 #include "driver/port_watcher.h"
 #include "driver/stop_event.h"
 #include "driver/window_commands.h"
+#include "ui/line_intake.h"
 #include "ui/main_window.h"
 
 namespace quorvel {
@@ -142,7 +143,8 @@ bool InitializeApplication(int showCommand, uint8_t persistentFlag, const char* 
                                                     ES_READONLY | ES_AUTOHSCROLL,
                                                 height)
                            : nullptr;
-        ok = command && response;
+        // The capture threads' lines reach the panes through the intake.
+        ok = command && response && StartLineIntake();
     }
     if (ok) {
         ShowWindow(window, showCommand);
@@ -162,6 +164,7 @@ bool InitializeApplication(int showCommand, uint8_t persistentFlag, const char* 
     }
 
     // Undo, newest first.
+    StopLineIntake();
     if (response) DestroyWindow(response);
     if (command) DestroyWindow(command);
     if (window) DestroyWindow(window);
@@ -175,6 +178,7 @@ bool InitializeApplication(int showCommand, uint8_t persistentFlag, const char* 
 }
 
 void ShutdownApplication() {
+    StopLineIntake();
     CloseHandle(StopEvent);
     StopEvent = nullptr;
     NotifyShutdown(ControlDevice, 0);

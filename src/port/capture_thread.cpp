@@ -10,6 +10,7 @@
 #include "port/driver_notice.h"
 #include "port/flash_brushes.h"
 #include "port/pane_call_gate.h"
+#include "port/pane_line_queue.h"
 #include "driver/window_commands.h"
 #include "port/timing_line.h"
 
@@ -17,10 +18,9 @@ namespace quorvel {
 namespace {
 
 constexpr DWORD kFlashMs = 500;
-// While a burst of runs is drained, the pane is repainted at most this often:
-// every add to a visible list box repaints it, which costs far more than the
-// add itself.
-constexpr DWORD kRepaintPaceMs = 200;
+// How long a loop whose pane has gathered its most waits before it tries
+// again; the records stay in the ring meanwhile.
+constexpr DWORD kRoomWaitMs = 10;
 
 // What one loop keeps between its steps; the thread's own.
 struct CaptureLoop {
@@ -36,8 +36,7 @@ struct CaptureLoop {
     char Notice[kNoticeSize] = {};         // output of the notice wait
     DWORD WaitLimit = INFINITE;
     bool Drained = true;
-    bool RedrawSuspended = false;  // the pane's redraw is off during a burst
-    DWORD SuspendedAt = 0;         // tick when it was turned off
+    char* RunLine = nullptr;  // room for the longest run of the ring and its prefix
 };
 
 void SetBackground(HWND mainWindow, HBRUSH brush) {
@@ -57,20 +56,16 @@ void MarkOnly(CaptureLoop& loop, uint32_t wait) {
     loop.Marked[wait] = true;
 }
 
-// Turns the pane's redraw back on and repaints it at once (a repaint merely
-// asked for would be lost if the redraw went off again before it came).
-void ResumeRedraw(CaptureLoop& loop) {
-    if (!loop.RedrawSuspended) return;
-    SendMessageA(loop.ListBox, WM_SETREDRAW, TRUE, 0);
-    RedrawWindow(loop.ListBox, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
-    loop.RedrawSuspended = false;
+// The records stay pending: the next data step reads them again, after a
+// short wait so that the loop does not spin while the main thread catches up.
+void KeepPending(CaptureLoop& loop) {
+    loop.Drained = false;
+    WaitForSingleObject(StopEvent, kRoomWaitMs);
 }
 
-// One run: reads the pending records, cuts the next run and adds its timing
-// line and its run line to the pane. A burst of runs (one that leaves
-// records pending) is added with the pane's redraw off, repainted every
-// kRepaintPaceMs and once more when the burst is drained; the lines and
-// their order are the same either way.
+// One run: reads the pending records, cuts the next run and queues its
+// timing line and its run line for the pane, where the main thread adds
+// them. The slots are given back only once the run's lines are queued.
 void DataStep(CaptureLoop& loop) {
     CaptureRing* ring = loop.Port.CaptureRing;
     if (!ring) return;
@@ -79,36 +74,24 @@ void DataStep(CaptureLoop& loop) {
     uint32_t capacity = ring->Capacity;
     MemoryBarrier();  // the records are read only after the write index that covers them
     uint32_t pending = 0;
-    PaneCalls calls;
     if (capacity != kCaptureCapacity || !PendingRecordCount(writeIndex, readIndex, capacity, &pending)) {
         // A broken ring: read nothing, and wait for the driver again.
         loop.Drained = true;
-        ResumeRedraw(loop);
         return;
     }
     if (pending == 0) return;
-    char* line = new (std::nothrow) char[pending + kRunPrefixLength + 1];
-    if (!line) return;
+    if (!loop.RunLine) loop.RunLine = new (std::nothrow) char[kCaptureCapacity + kRunPrefixLength + 1];
+    if (!loop.RunLine) return KeepPending(loop);
     uint64_t before = loop.Port.LatestTimestamp;
-    RunCut cut = CutRun(RingRecords(ring), capacity, readIndex, pending, before, line);
+    RunCut cut = CutRun(RingRecords(ring), capacity, readIndex, pending, before, loop.RunLine);
+    uint64_t frequency = ring->TickFrequency;
+    char timing[kTimingLineCapacity];
+    bool timed = cut.LatestTimestamp > before && frequency != 0;
+    if (timed) FormatTimingLine(cut.LatestTimestamp - before, frequency, timing, sizeof(timing));
+    if (!QueueLines(loop.Port.PaneLines, timed ? timing : nullptr, loop.RunLine)) return KeepPending(loop);
     loop.Port.LatestTimestamp = cut.LatestTimestamp;
     loop.Drained = cut.Drained;
-    if (!cut.Drained && !loop.RedrawSuspended) {
-        SendMessageA(loop.ListBox, WM_SETREDRAW, FALSE, 0);
-        loop.RedrawSuspended = true;
-        loop.SuspendedAt = GetTickCount();
-    }
-    uint64_t frequency = ring->TickFrequency;
-    if (cut.LatestTimestamp > before && frequency != 0) {
-        char timing[kTimingLineCapacity];
-        FormatTimingLine(cut.LatestTimestamp - before, frequency, timing, sizeof(timing));
-        SendMessageA(loop.ListBox, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(timing));
-    }
-    // The slots are given back only after the run has been copied out.
     ring->ReadIndex = cut.NextReadIndex;
-    SendMessageA(loop.ListBox, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
-    delete[] line;
-    if (cut.Drained || GetTickCount() - loop.SuspendedAt >= kRepaintPaceMs) ResumeRedraw(loop);
 }
 
 void StartFlash(CaptureLoop& loop) {
@@ -203,8 +186,8 @@ void Loop(CaptureLoop& loop, bool* done, volatile LONG* noticeBlink, uint32_t no
 void RunCapture(PortMonitor& port, HWND listBox, bool* done, volatile LONG* noticeBlink,
                 uint32_t noticeSize, char* noticeText) {
     CaptureLoop loop{port, listBox, GetParent(listBox)};
-    loop.SavedBackground =
-        reinterpret_cast<HBRUSH>(GetClassLongPtrA(loop.MainWindow, GCLP_HBRBACKGROUND));
+    port.PaneLines.Pane = listBox;
+    loop.SavedBackground = reinterpret_cast<HBRUSH>(GetClassLongPtrA(loop.MainWindow, GCLP_HBRBACKGROUND));
     bool created = true;
     for (uint32_t i = 0; i < kCaptureWaits && created; ++i) {
         loop.Events[i] = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -215,15 +198,12 @@ void RunCapture(PortMonitor& port, HWND listBox, bool* done, volatile LONG* noti
         // Whatever ended the loop, no wait may still write into its memory,
         // and the pane is not left without redraw.
         CancelWaits(port, loop.Overlapped, loop.Outstanding);
-        if (loop.RedrawSuspended) {
-            PaneCalls calls;
-            ResumeRedraw(loop);
-        }
         if (loop.WaitLimit != INFINITE) SetBackground(loop.MainWindow, loop.SavedBackground);
     }
     for (HANDLE event : loop.Events) {
         if (event) CloseHandle(event);
     }
+    delete[] loop.RunLine;
 }
 
 unsigned __stdcall CaptureThread(void* startBlock) {

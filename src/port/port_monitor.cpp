@@ -120,6 +120,7 @@ void ReleaseStorage(PortMonitor& port) {
     FreeText(port.ComPort);
     FreeCaptureRing(port.CaptureRing);
     port.CaptureRing = nullptr;
+    ForgetQueue(port.PaneLines);
     delete[] port.PropertyReply;
     port.PropertyReply = nullptr;
     port.Header = PortPropertyHeader{};

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "port/pane_line_queue.h"
 #include "port/port_property_records.h"
 
 namespace quorvel {
@@ -58,6 +59,9 @@ struct PortMonitor {
     // and read by it alone; the capture thread gets its pane at start.
     HWND ListBox = nullptr;
     HANDLE CaptureThreadHandle = nullptr;
+    // The lines on their way from the capture thread to the pane; see
+    // pane_line_queue.h for who touches what.
+    PaneLineQueue PaneLines;
     uint8_t TxPaused = 0;            // main thread only
     uint8_t RxPaused = 0;            // main thread only
     uint8_t CommandChannelOpen = 0;  // main thread only
@@ -79,8 +83,9 @@ void SetPane(PortMonitor& port, HWND listBox, HANDLE captureThread);
 void GetPane(const PortMonitor& port, HWND* listBox, HANDLE* captureThread);
 const char* GetFriendlyName(const PortMonitor& port);
 
-// Frees what the record owns: its texts, capture ring and property reply,
-// and clears the header copy.
+// Frees what the record owns: its texts, capture ring, property reply and
+// the lines not yet added to its pane, and clears the header copy. Only once
+// its capture thread has ended.
 void ReleaseStorage(PortMonitor& port);
 
 }  // namespace quorvel

@@ -111,7 +111,7 @@ TEST_F(MonitorProcess, ClosingTheWindowWhileFourPortsStreamAtFullRateExitsPrompt
             std::vector<HWND> children = ChildWindows(main);
             panesWithLines = 0;
             for (size_t i = 2; i < children.size(); ++i) {
-                if (!ListBoxLines(children[i]).empty()) ++panesWithLines;
+                if (SendMessageW(children[i], LB_GETCOUNT, 0, 0) > 0) ++panesWithLines;
             }
             if (panesWithLines == 4) break;
             Sleep(50);

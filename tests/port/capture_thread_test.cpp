@@ -23,6 +23,7 @@
 #include "support/emulated_driver.h"
 #include "support/message_pump.h"
 #include "system/system_calls.h"
+#include "ui/line_intake.h"
 #include "ui/sent_message_wait.h"
 
 namespace {
@@ -93,6 +94,7 @@ protected:
         EmulatedDeviceTest::SetUp();
         control::SetTickFrequency(1000);  // millisecond ticks: readable timing lines
         StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        ASSERT_TRUE(StartLineIntake());
 
         background_ = CreateSolidBrush(RGB(1, 2, 3));
         WNDCLASSA windowClass = {};
@@ -119,6 +121,7 @@ protected:
             ReleaseStorage(*port_);
             delete port_;
         }
+        StopLineIntake();
         if (IsWindow(main_)) DestroyWindow(main_);
         UnregisterClassA("CaptureTestMain", GetModuleHandleA(nullptr));
         DeleteObject(background_);
@@ -251,22 +254,40 @@ TEST_F(CaptureThreadTest, TheRingIsPlacedWhereItsThirtyTwoBitAddressReachesIt) {
     EXPECT_EQ(RingRecords(port_->CaptureRing)[0].Data, 'Z');
 }
 
-TEST_F(CaptureThreadTest, ABurstOfRunsIsAddedWithRedrawOffAndRepaintedAtItsEnd) {
+// The main thread adds the lines, a whole gathering at a time with the
+// pane's redraw off, which comes back on at its pace; a pane that shows its
+// last line follows the newest.
+TEST_F(CaptureThreadTest, LinesAreAddedWithRedrawOffAndTheTailIsFollowed) {
     g_redraw.clear();
     g_addsWhileOff = 0;
     g_listBoxProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(listBox_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordingListBoxProc)));
     StartCapture();
-    control::PushRecords(key_, {{'A', 2, 1}});  // a run alone: no burst
+    auto redrawOn = [] { return PumpUntil([] { return !g_redraw.empty() && g_redraw.back() == '+'; }); };
+    control::PushRecords(key_, {{'A', 2, 1}});
     ASSERT_TRUE(WaitForLines(2));
-    PumpFor(20);
-    EXPECT_EQ(g_redraw, "");
-    control::PushRecords(key_, {{'B', 3, 2}, {'C', 2, 3}, {'D', 3, 4}, {'E', 2, 5}});
-    ASSERT_TRUE(WaitForLines(10));
-    PumpFor(20);
-    EXPECT_EQ(g_redraw, "-+") << "off before the burst, on once it is drained";
-    EXPECT_EQ(g_addsWhileOff, 8) << "every line of the burst, the repaint after the last";
-    EXPECT_EQ(Lines().back(), "\xB7RX: E");
+    EXPECT_TRUE(redrawOn());
+    EXPECT_EQ(g_redraw, "-+");
+    EXPECT_EQ(g_addsWhileOff, 2);
+    std::vector<control::CapturedByte> burst;
+    for (uint64_t i = 0; i < 200; ++i) burst.push_back({static_cast<uint8_t>('a' + i % 26), uint8_t(2 + i % 2), 2 + i});
+    control::PushRecords(key_, burst);
+    ASSERT_TRUE(WaitForLines(402));
+    EXPECT_EQ(g_addsWhileOff, 402) << "every line with redraw off";
+    EXPECT_TRUE(redrawOn());
+    auto top = [&] { return static_cast<int>(SendMessageA(listBox_, LB_GETTOPINDEX, 0, 0)); };
+    int visible = static_cast<int>(SendMessageA(listBox_, LB_GETCOUNT, 0, 0)) - top();
+    EXPECT_GT(top(), 0) << "the view followed the newest line";
+    // Scrolled up, the view stays; back at the bottom, it follows again.
+    SendMessageA(listBox_, LB_SETTOPINDEX, 10, 0);
+    control::PushRecords(key_, {{'B', 3, 300}, {'C', 2, 301}});
+    ASSERT_TRUE(WaitForLines(406));
+    EXPECT_EQ(top(), 10);
+    SendMessageA(listBox_, LB_SETTOPINDEX, 406 - visible, 0);
+    control::PushRecords(key_, {{'D', 3, 302}});
+    ASSERT_TRUE(WaitForLines(408));
+    EXPECT_EQ(top(), 408 - visible);
+    EXPECT_EQ(Lines().back(), "\xB6TX: D");
 }
 
 TEST_F(CaptureThreadTest, AWrappedRingIsReadAcrossItsEnd) {

@@ -1,0 +1,115 @@
+#include "port/pane_line_queue.h"
+
+namespace quorvel {
+namespace {
+
+CRITICAL_SECTION* QueueLock() {
+    static CRITICAL_SECTION* lock = [] {
+        auto* section = new CRITICAL_SECTION;  // never deleted: capture threads may outlive statics
+        InitializeCriticalSection(section);
+        return section;
+    }();
+    return lock;
+}
+
+class QueueGuard {
+public:
+    QueueGuard() { EnterCriticalSection(QueueLock()); }
+    ~QueueGuard() { LeaveCriticalSection(QueueLock()); }
+    QueueGuard(const QueueGuard&) = delete;
+    QueueGuard& operator=(const QueueGuard&) = delete;
+};
+
+// Guarded by the lock: the queues with gathered lines, in the order listed.
+PaneLineQueue* g_first = nullptr;
+PaneLineQueue* g_last = nullptr;
+
+// Written once before any capture thread runs; read by capture threads.
+void (*volatile g_wake)() = nullptr;
+
+// With the lock held.
+void List(PaneLineQueue& queue) {
+    queue.Listed = true;
+    queue.NextListed = nullptr;
+    if (g_last) {
+        g_last->NextListed = &queue;
+    } else {
+        g_first = &queue;
+    }
+    g_last = &queue;
+}
+
+}  // namespace
+
+void SetLineWaker(void (*wake)()) { g_wake = wake; }
+
+bool QueueLines(PaneLineQueue& queue, const char* timing, const char* run) {
+    bool wake = false;
+    {
+        QueueGuard guard;
+        if (!queue.Gathered.Append(timing, run, kMaxGatheredBytes)) return false;
+        if (!queue.Listed) {
+            List(queue);
+            wake = true;
+        }
+    }
+    if (wake && g_wake) g_wake();
+    return true;
+}
+
+size_t TakeListedQueues(PaneLineQueue** queues, size_t capacity) {
+    QueueGuard guard;
+    size_t taken = 0;
+    while (g_first && taken < capacity) {
+        PaneLineQueue* queue = g_first;
+        g_first = queue->NextListed;
+        queue->Listed = false;
+        queue->NextListed = nullptr;
+        queues[taken++] = queue;
+    }
+    if (!g_first) g_last = nullptr;
+    return taken;
+}
+
+bool AnyListedQueue() {
+    QueueGuard guard;
+    return g_first != nullptr;
+}
+
+void ListAgain(PaneLineQueue& queue) {
+    QueueGuard guard;
+    if (!queue.Listed) List(queue);
+}
+
+bool TakeGatheredLines(PaneLineQueue& queue) {
+    if (queue.TakenOffset < queue.Taken.Bytes()) return true;
+    // A batch that grew for a burst gives its memory back; a small one is
+    // kept for the next lines.
+    if (queue.Taken.Capacity() > kKeptBatchBytes) queue.Taken.Release();
+    queue.Taken.Clear();
+    queue.TakenOffset = 0;
+    QueueGuard guard;
+    queue.Taken.Swap(queue.Gathered);  // the emptied batch keeps its memory for the next lines
+    return !queue.Taken.Empty();
+}
+
+void ForgetQueue(PaneLineQueue& queue) {
+    QueueGuard guard;
+    if (queue.Listed) {
+        PaneLineQueue* previous = nullptr;
+        for (PaneLineQueue* listed = g_first; listed; listed = listed->NextListed) {
+            if (listed == &queue) {
+                (previous ? previous->NextListed : g_first) = listed->NextListed;
+                if (g_last == listed) g_last = previous;
+                break;
+            }
+            previous = listed;
+        }
+        queue.Listed = false;
+    }
+    queue.Gathered.Release();
+    queue.Taken.Release();
+    queue.TakenOffset = 0;
+}
+
+}  // namespace quorvel

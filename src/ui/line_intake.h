@@ -1,0 +1,42 @@
+// The main thread's intake of pane lines: it takes the lines that the capture
+// threads have queued (pane_line_queue.h) and adds them to their panes, on
+// the thread that owns the panes.
+//
+// The intake is a message-only window of the main thread. The first lines
+// after a quiet spell wake it with one posted message; from then on a 10 ms
+// timer of its own brings it back while lines keep coming. A timer message is
+// the last that a thread is given, after its posted messages, input and
+// repaints, so that however much traffic there is, the window answers first
+// and adds lines with the time that is left. Each turn adds lines for at most
+// kIntakeTurnMs; whatever is left waits for the next.
+//
+// Lines are added with the pane's redraw off, and the redraw goes back on,
+// which updates the pane's scroll bars and repaints it, at most every
+// kRepaintPaceMs, and only as the turn's time allows: under Wine the scroll
+// bars of a pane with LBS_DISABLENOSCROLL cost as much to update as
+// thousands of adds. A pane that showed its last line before the add shows
+// its newest after it.
+#pragma once
+
+#include <windows.h>
+
+namespace quorvel {
+
+constexpr DWORD kIntakeTimerMs = 10;
+constexpr DWORD kIntakeTurnMs = 25;
+constexpr DWORD kRepaintPaceMs = 150;
+
+// Creates the intake window on the calling thread (which must own the panes
+// and serve its messages) and sets it as the queues' waker. True when it
+// exists.
+bool StartLineIntake();
+
+// Destroys the intake window; lines queued from now on wait until it is
+// started again.
+void StopLineIntake();
+
+// One turn of the intake, as its timer runs it; for tests that want the
+// lines in their panes at once. True when lines are left for another turn.
+bool RunLineIntake();
+
+}  // namespace quorvel

@@ -1,0 +1,89 @@
+// The hand-over of pane lines: batches keep their lines as a list box would,
+// bounded; queues are listed once, in order, wake the intake once, and give
+// their lines to the main thread in the order they were queued.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "port/line_batch.h"
+#include "port/pane_line_queue.h"
+#include "ui/pane_tail.h"
+
+namespace {
+
+using namespace quorvel;
+
+int g_wakes = 0;
+void CountWake() { ++g_wakes; }
+
+std::vector<std::string> Lines(const LineBatch& batch, size_t from = 0) {
+    std::vector<std::string> lines;
+    for (size_t at = from; at < batch.Bytes(); at += lines.back().size() + 1) lines.push_back(batch.Data() + at);
+    return lines;
+}
+
+TEST(LineBatch, KeepsLinesUpToTheirZeroAndNeverGrowsPastItsBound) {
+    LineBatch batch;
+    ASSERT_TRUE(batch.Append("{5ms}", std::string("\xB7RX: A\0B", 8).c_str(), 100));
+    ASSERT_TRUE(batch.Append(nullptr, "\xB6TX: OK", 100));
+    EXPECT_EQ(Lines(batch), (std::vector<std::string>{"{5ms}", "\xB7RX: A", "\xB6TX: OK"}));
+    EXPECT_EQ(batch.Lines(), 3u);
+    size_t bytes = batch.Bytes();
+    EXPECT_FALSE(batch.Append("{1ms}", std::string(100, 'x').c_str(), 100)) << "beyond the bound: nothing";
+    EXPECT_EQ(batch.Bytes(), bytes);
+    std::string big(10000, 'y');
+    for (int i = 0; i < 50; ++i) ASSERT_TRUE(batch.Append(nullptr, big.c_str(), 1 << 20)) << "grows";
+    EXPECT_EQ(batch.Lines(), 53u);
+    LineBatch other;
+    other.Swap(batch);
+    EXPECT_TRUE(batch.Empty());
+    EXPECT_EQ(Lines(other)[2], "\xB6TX: OK");
+}
+
+TEST(PaneLineQueue, ListedOnceInOrderWakingOnceAndTakenInOrder) {
+    g_wakes = 0;
+    SetLineWaker(CountWake);
+    PaneLineQueue first, second;
+    ASSERT_TRUE(QueueLines(second, "{1ms}", "\xB7RX: 1"));
+    ASSERT_TRUE(QueueLines(first, nullptr, "\xB7RX: a"));
+    ASSERT_TRUE(QueueLines(second, nullptr, "\xB6TX: 2"));
+    EXPECT_EQ(g_wakes, 2) << "each queue wakes the intake once until it is taken";
+    EXPECT_TRUE(AnyListedQueue());
+    PaneLineQueue* taken[4] = {};
+    ASSERT_EQ(TakeListedQueues(taken, 4), 2u);
+    EXPECT_EQ(taken[0], &second) << "oldest first";
+    EXPECT_EQ(taken[1], &first);
+    EXPECT_FALSE(AnyListedQueue());
+    ASSERT_TRUE(TakeGatheredLines(second));
+    EXPECT_EQ(Lines(second.Taken), (std::vector<std::string>{"{1ms}", "\xB7RX: 1", "\xB6TX: 2"}));
+    // Lines queued while the taken ones are being added come behind them.
+    ASSERT_TRUE(QueueLines(second, nullptr, "\xB7RX: 3"));
+    EXPECT_EQ(g_wakes, 3);
+    EXPECT_TRUE(TakeGatheredLines(second)) << "the taken lines are not all added yet";
+    EXPECT_EQ(Lines(second.Taken).size(), 3u);
+    second.TakenOffset = second.Taken.Bytes();
+    ASSERT_TRUE(TakeGatheredLines(second));
+    EXPECT_EQ(Lines(second.Taken), (std::vector<std::string>{"\xB7RX: 3"}));
+    // A queue that is forgotten leaves the list and its memory.
+    ListAgain(first);
+    ForgetQueue(second);
+    ASSERT_EQ(TakeListedQueues(taken, 4), 1u);
+    EXPECT_EQ(taken[0], &first) << "the forgotten one is gone from the list";
+    EXPECT_EQ(second.Taken.Capacity(), 0u);
+    ListAgain(first);
+    ForgetQueue(first);
+    EXPECT_FALSE(AnyListedQueue());
+    SetLineWaker(nullptr);
+}
+
+TEST(PaneTail, AViewAtTheBottomFollowsAndOneAboveStays) {
+    EXPECT_TRUE(ShowsLastLine(0, 10, 0)) << "an empty pane follows";
+    EXPECT_TRUE(ShowsLastLine(90, 10, 100));
+    EXPECT_FALSE(ShowsLastLine(89, 10, 100));
+    EXPECT_TRUE(ShowsLastLine(5, 0, 6)) << "a pane too low for one line still follows";
+    EXPECT_EQ(TailTopIndex(100, 10), 90);
+    EXPECT_EQ(TailTopIndex(4, 10), 0);
+}
+
+}  // namespace
