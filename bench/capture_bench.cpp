@@ -40,7 +40,7 @@ struct Options {
     double ConfirmSeconds = 60;  // the zero-drop runs of the targets and of the search
     double ProbeSeconds = 2;
     double SoakSeconds = 0;      // > 0: only the soak
-    int MostPorts = 32;
+    int MostPorts = 24;  // a 32-bit process holds little more: Wine's list boxes fragment its heap
     bool LimitsOnly = false;
     int Only = 0;  // > 0: that question alone (after the limits)
     const char* Results = nullptr;

@@ -12,8 +12,11 @@ constexpr char kIntakeClass[] = "QuorvelLineIntake";
 constexpr UINT kWakeMessage = WM_APP + 1;
 constexpr UINT_PTR kIntakeTimer = 1;
 constexpr size_t kQueuesPerTurn = 64;
-// Lines one pane gets before the next pane's turn within the same turn.
-constexpr uint32_t kLinesPerPane = 2048;
+// Lines one pane gets before the next pane's turn within the same turn, and
+// how often the clock is read meanwhile: an add to a long pane costs more
+// than one to a short one.
+constexpr uint32_t kLinesPerPane = 1024;
+constexpr uint32_t kLinesBetweenClockReads = 64;
 
 // The intake window: written by the main thread at start and stop, read by
 // the capture threads' waker.
@@ -43,11 +46,16 @@ enum class Turn {
     Waiting,  // a repaint is owed but not due yet
 };
 
-// Turns the pane's redraw back on once its pace allows, which updates its
-// scroll bars and repaints it.
+// One pane's redraw goes back on per turn at the most: that alone can take
+// tens of milliseconds. Main thread only.
+bool g_redrawnThisTurn = false;
+
+// Turns the pane's redraw back on once its pace allows and the turn has not
+// had one yet, which updates its scroll bars and repaints it.
 Turn PaceRepaint(PaneLineQueue& queue, DWORD now) {
     if (!queue.RedrawOff) return Turn::Done;
-    if (now - queue.LastRepaint < kRepaintPaceMs) return Turn::Waiting;
+    if (now - queue.LastRepaint < kRepaintPaceMs || g_redrawnThisTurn) return Turn::Waiting;
+    g_redrawnThisTurn = true;
     SendMessageA(queue.Pane, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(queue.Pane, nullptr, TRUE);
     queue.RedrawOff = false;
@@ -56,8 +64,8 @@ Turn PaceRepaint(PaneLineQueue& queue, DWORD now) {
 }
 
 // Adds up to kLinesPerPane of the queue's lines to its pane, with its
-// redraw off, or repaints it when that is due.
-Turn AddLines(PaneLineQueue& queue, DWORD now) {
+// redraw off, until the turn's end; or repaints it when that is due.
+Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
     HWND pane = queue.Pane;
     if (!TakeGatheredLines(queue)) return IsWindow(pane) ? PaceRepaint(queue, now) : Turn::Done;
     if (!IsWindow(pane)) {
@@ -73,6 +81,10 @@ Turn AddLines(PaneLineQueue& queue, DWORD now) {
     }
     const char* data = queue.Taken.Data();
     for (uint32_t added = 0; added < kLinesPerPane && queue.TakenOffset < queue.Taken.Bytes(); ++added) {
+        if (added % kLinesBetweenClockReads == kLinesBetweenClockReads - 1 &&
+            static_cast<LONG>(GetTickCount() - turnEnd) >= 0) {
+            break;
+        }
         const char* line = data + queue.TakenOffset;
         SendMessageA(pane, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
         queue.TakenOffset += std::strlen(line) + 1;
@@ -98,6 +110,7 @@ LRESULT CALLBACK IntakeProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 bool RunLineIntake() {
     DWORD start = GetTickCount();
+    g_redrawnThisTurn = false;
     bool waiting = false;
     for (;;) {
         PaneLineQueue* queues[kQueuesPerTurn];
@@ -110,7 +123,7 @@ bool RunLineIntake() {
                 for (size_t rest = i; rest < count; ++rest) ListAgain(*queues[rest]);
                 return true;
             }
-            Turn turn = AddLines(*queues[i], GetTickCount());
+            Turn turn = AddLines(*queues[i], GetTickCount(), start + kIntakeTurnMs);
             if (turn != Turn::Done) ListAgain(*queues[i]);
             worked = worked || turn == Turn::Worked;
             waiting = waiting || turn == Turn::Waiting;
