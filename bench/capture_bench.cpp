@@ -27,7 +27,8 @@
 #include "bench/traffic_shapes.h"
 #include "driver/stop_event.h"
 #include "port/capture_ring.h"
-#include "port/flash_brushes.h"
+#include "ui/flash_brushes.h"
+#include "ui/capture_pane_window.h"
 #include "ui/line_intake.h"
 
 namespace {
@@ -389,6 +390,7 @@ int main(int argc, char** argv) {
     double benchStart = Now();
     quorvel::StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HWND main = CreateMainWindow();
+    quorvel::UseWindowCapturePane();
     if (!main || !quorvel::StopEvent || !quorvel::StartLineIntake()) {
         std::fprintf(stderr, "capture_bench: no main window (is there a display?)\n");
         return 1;

@@ -11,7 +11,7 @@
 #include "emulator/driver_clock.h"
 #include "emulator/filter_driver.h"
 #include "emulator/scenario_runner.h"
-#include "port/port_property_records.h"
+#include "driver/port_property_records.h"
 
 namespace emu {
 namespace {

@@ -1,6 +1,6 @@
 #include "emulator/port_catalog.h"
 
-#include "port/port_property_records.h"
+#include "driver/port_property_records.h"
 
 namespace emu {
 

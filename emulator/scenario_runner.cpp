@@ -16,7 +16,7 @@
 #include "emulator/scenario_parser.h"
 #include "emulator/scenario_timing.h"
 #include "emulator/test_control.h"
-#include "port/port_property_records.h"
+#include "driver/port_property_records.h"
 
 namespace emu {
 namespace {

@@ -4,7 +4,8 @@
 #include "driver/driver_services.h"
 #include "driver/port_watcher.h"
 #include "driver/stop_event.h"
-#include "driver/window_commands.h"
+#include "ui/window_commands.h"
+#include "ui/capture_pane_window.h"
 #include "ui/line_intake.h"
 #include "ui/main_window.h"
 
@@ -144,12 +145,14 @@ bool InitializeApplication(int showCommand, uint8_t persistentFlag, const char* 
                                                 height)
                            : nullptr;
         // The capture threads' lines reach the panes through the intake.
+        UseWindowCapturePane();
         ok = command && response && StartLineIntake();
     }
     if (ok) {
         ShowWindow(window, showCommand);
         UpdateWindow(window);
-        WatcherStartBlock block{GetCurrentThreadId(), started};
+        WatcherStartBlock block{window, WM_COMMAND, MAKEWPARAM(ID_PORT_ARRIVED, 0), GetCurrentThreadId(),
+                                started};
         DWORD threadId = 0;
         WatcherThreadHandle = CreateThread(nullptr, 0, PortWatcherThread, &block, 0, &threadId);
         ok = WatcherThreadHandle && threadId;

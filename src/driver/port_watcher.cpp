@@ -5,7 +5,6 @@
 #include "driver/request_codes.h"
 #include "driver/stop_event.h"
 #include "driver/trace_api_result.h"
-#include "driver/window_commands.h"
 #include "system/system_calls.h"
 
 namespace quorvel {
@@ -45,31 +44,18 @@ bool AwaitArrival(HANDLE device, OVERLAPPED& overlapped, HANDLE requestEvent, HA
     return false;
 }
 
-BOOL CALLBACK FindMainWindow(HWND window, LPARAM found) {
-    char className[sizeof(kMainWindowClass) + 1] = {};
-    if (GetClassNameA(window, className, sizeof(className)) &&
-        lstrcmpiA(className, kMainWindowClass) == 0) {
-        *reinterpret_cast<HWND*>(found) = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// Hands the arrival to the main thread as WM_COMMAND ID_PORT_ARRIVED.
+// Hands the arrival to the window that the start-up named.
 //
-// It goes to the main thread's main window as a window message, not as a
-// thread message: a modal loop of the main thread (a message box, a menu
-// being tracked, the window being moved or sized) dispatches window messages
-// to their window procedure but takes thread messages and drops them. Only
-// when the thread has no main window is it posted to the thread, whose
-// message loop gives it the main window.
-void PostArrival(DWORD mainThreadId, ArrivalMessage* message) {
-    WPARAM command = MAKEWPARAM(ID_PORT_ARRIVED, 0);
+// It goes to the window as a window message, not as a thread message: a
+// modal loop of the main thread (a message box, a menu being tracked, the
+// window being moved or sized) dispatches window messages to their window
+// procedure but takes thread messages and drops them. Only when the window is
+// gone is it posted to its thread, whose message loop gives it the main
+// window.
+void PostArrival(const WatcherStartBlock& target, ArrivalMessage* message) {
     LPARAM address = reinterpret_cast<LPARAM>(message);
-    HWND window = nullptr;
-    EnumThreadWindows(mainThreadId, FindMainWindow, reinterpret_cast<LPARAM>(&window));
-    if (window && PostMessageA(window, WM_COMMAND, command, address)) return;
-    PostThreadMessageA(mainThreadId, WM_COMMAND, command, address);
+    if (target.Target && PostMessageA(target.Target, target.Message, target.Parameter, address)) return;
+    PostThreadMessageA(target.TargetThreadId, target.Message, target.Parameter, address);
 }
 
 // Waits until the main thread is done with the arrival. False when
@@ -97,16 +83,15 @@ bool WaitPortArrival(HANDLE device, PortPropertyHeader& buffer, HANDLE stopEvent
 }
 
 DWORD WINAPI PortWatcherThread(LPVOID parameter) {
-    const auto* block = static_cast<const WatcherStartBlock*>(parameter);
-    DWORD mainThreadId = block->MainThreadId;
-    ReleaseSemaphore(block->StartSemaphore, 1, nullptr);  // the block may go away now
+    WatcherStartBlock target = *static_cast<const WatcherStartBlock*>(parameter);
+    ReleaseSemaphore(target.StartSemaphore, 1, nullptr);  // the block may go away now
 
     HANDLE taken = CreateSemaphoreA(nullptr, 0, 1, nullptr);
     if (!taken) return 0;
     g_arrivalMessage.TakenSemaphore = taken;
     while (WaitPortArrival(ControlDevice, g_arrivalBuffer, StopEvent)) {
         g_arrivalMessage.Header = &g_arrivalBuffer;
-        PostArrival(mainThreadId, &g_arrivalMessage);
+        PostArrival(target, &g_arrivalMessage);
         if (!AwaitTaken(taken)) break;
     }
     g_arrivalMessage.TakenSemaphore = nullptr;

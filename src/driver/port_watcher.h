@@ -5,15 +5,18 @@
 
 #include <windows.h>
 
-#include "port/port_property_records.h"
+#include "driver/port_property_records.h"
 
 namespace quorvel {
 
-// What the start-up hands the watcher. It lives in the starter's storage:
-// the watcher copies both values and then releases StartSemaphore, after
-// which the starter may drop the block.
+// What the start-up hands the watcher: where each arrival goes. It lives in
+// the starter's storage: the watcher copies the values and then releases
+// StartSemaphore, after which the starter may drop the block.
 struct WatcherStartBlock {
-    DWORD MainThreadId;     // the thread whose main window takes the arrivals
+    HWND Target;            // the window that takes the arrivals
+    UINT Message;           // posted to it with Parameter and the ArrivalMessage
+    WPARAM Parameter;
+    DWORD TargetThreadId;   // its thread, which takes them when the window is gone
     HANDLE StartSemaphore;  // unnamed, initial count 0, maximum 1
 };
 

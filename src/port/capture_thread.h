@@ -20,14 +20,14 @@ struct CaptureStartBlock {
     HANDLE Started;  // semaphore, count 0, maximum 1
 };
 
-// Thread entry (for _beginthreadex); argument: a CaptureStartBlock. When the
-// capture ends for any reason but StopEvent, it posts ID_PORT_REMOVED with
-// the PortMonitor to the list box's parent, then WM_CLOSE to the list box.
+// Thread entry (for _beginthreadex); argument: a CaptureStartBlock. It shows
+// the pane; when the capture ends for any reason but StopEvent, it reports
+// the port lost (capture_pane.h).
 unsigned __stdcall CaptureThread(void* startBlock);
 
-// The capture loop of one port; returns when its capture has ended. *done is
-// set only when StopEvent ended it.
-void RunCapture(PortMonitor& port, HWND listBox, bool* done, volatile LONG* noticeBlink,
+// The capture loop of one port; returns when its capture has ended.
+// *endedByStop is set only when StopEvent ended it.
+void RunCapture(PortMonitor& port, HWND listBox, bool* endedByStop, volatile LONG* noticeBlink,
                 uint32_t noticeSize, char* noticeText);
 
 }  // namespace quorvel

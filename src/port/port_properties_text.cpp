@@ -25,10 +25,4 @@ void FormatPropertiesText(const PortMonitor& port, char* text, size_t capacity) 
                   OrNull(port.ComPort));
 }
 
-void ShowProperties(const PortMonitor& port, HWND owner) {
-    char text[kPropertiesTextCapacity];
-    FormatPropertiesText(port, text, sizeof(text));
-    MessageBoxA(owner, text, "Port properties", MB_OK | MB_ICONINFORMATION);
-}
-
 }  // namespace quorvel

@@ -1,4 +1,4 @@
-// The text of the "Port properties" box.
+// The text of the "Port properties" box (the box itself: ui/properties_box.h).
 #pragma once
 
 #include <windows.h>
@@ -15,9 +15,5 @@ constexpr size_t kPropertiesTextCapacity = 2000;
 // longer text is cut; the result is always terminated. Absent texts read
 // "(null)".
 void FormatPropertiesText(const PortMonitor& port, char* text, size_t capacity);
-
-// Shows the "Port properties" box owned by owner and returns when the user
-// dismisses it.
-void ShowProperties(const PortMonitor& port, HWND owner);
 
 }  // namespace quorvel

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "port/port_property_records.h"
+#include "driver/port_property_records.h"
 
 namespace quorvel {
 

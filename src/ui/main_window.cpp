@@ -1,6 +1,6 @@
 #include "ui/main_window.h"
 
-#include "driver/window_commands.h"
+#include "ui/window_commands.h"
 #include "ui/command_terminal.h"
 #include "ui/port_menu.h"
 #include "ui/port_panes.h"

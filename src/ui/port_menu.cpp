@@ -1,8 +1,8 @@
 #include "ui/port_menu.h"
 
-#include "driver/window_commands.h"
+#include "ui/window_commands.h"
 #include "port/port_control.h"
-#include "port/port_properties_text.h"
+#include "ui/properties_box.h"
 #include "ui/command_terminal.h"
 #include "ui/pause_menu_texts.h"
 

@@ -8,7 +8,7 @@
 #include "driver/control_device.h"
 #include "driver/driver_services.h"
 #include "driver/request_codes.h"
-#include "driver/window_commands.h"
+#include "ui/window_commands.h"
 #include "emulator/test_control.h"
 #include "support/instance_count.h"
 #include "support/message_box_capture.h"

@@ -11,7 +11,7 @@
 #include "driver/port_watcher.h"
 #include "driver/request_codes.h"
 #include "driver/stop_event.h"
-#include "driver/window_commands.h"
+#include "ui/window_commands.h"
 #include "emulator/port_catalog.h"
 #include "emulator/test_control.h"
 #include "support/emulated_driver.h"
@@ -103,7 +103,7 @@ protected:
     // a wait for the start semaphore before the block goes away.
     void StartWatcher() {
         HANDLE start = CreateSemaphoreA(nullptr, 0, 1, nullptr);
-        WatcherStartBlock block{GetCurrentThreadId(), start};
+        WatcherStartBlock block{window_, WM_COMMAND, MAKEWPARAM(ID_PORT_ARRIVED, 0), GetCurrentThreadId(), start};
         watcher_ = CreateThread(nullptr, 0, PortWatcherThread, &block, 0, nullptr);
         ASSERT_NE(watcher_, nullptr);
         EXPECT_EQ(WaitForSingleObject(start, 5000), WAIT_OBJECT_0);

@@ -8,7 +8,7 @@
 
 #include "driver/request_codes.h"
 #include "emulator/test_control.h"
-#include "port/port_property_records.h"
+#include "driver/port_property_records.h"
 #include "support/emulated_driver.h"
 #include "system/system_calls.h"
 

@@ -17,7 +17,7 @@
 #include "emulator/scenario_runner.h"
 #include "emulator/test_control.h"
 #include "port/capture_ring.h"
-#include "port/port_property_records.h"
+#include "driver/port_property_records.h"
 #include "port/ring_memory.h"
 #include "support/emulated_driver.h"
 #include "system/system_calls.h"

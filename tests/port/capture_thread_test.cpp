@@ -10,19 +10,20 @@
 
 #include "driver/request_codes.h"
 #include "driver/stop_event.h"
-#include "driver/window_commands.h"
+#include "ui/window_commands.h"
 #include "emulator/port_catalog.h"
 #include "emulator/test_control.h"
 #include "port/capture_requests.h"
 #include "port/capture_ring.h"
 #include "port/capture_thread.h"
 #include "port/driver_notice.h"
-#include "port/flash_brushes.h"
+#include "ui/flash_brushes.h"
 #include "port/port_monitor.h"
 #include "port/ring_memory.h"
 #include "support/emulated_driver.h"
 #include "support/message_pump.h"
 #include "system/system_calls.h"
+#include "ui/capture_pane_window.h"
 #include "ui/line_intake.h"
 #include "ui/sent_message_wait.h"
 
@@ -94,6 +95,7 @@ protected:
         EmulatedDeviceTest::SetUp();
         control::SetTickFrequency(1000);  // millisecond ticks: readable timing lines
         StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        UseWindowCapturePane();
         ASSERT_TRUE(StartLineIntake());
 
         background_ = CreateSolidBrush(RGB(1, 2, 3));

@@ -12,6 +12,7 @@
 #include "emulator/test_control.h"
 #include "port/port_monitor.h"
 #include "port/port_properties_text.h"
+#include "ui/properties_box.h"
 #include "support/emulated_driver.h"
 #include "support/message_box_capture.h"
 #include "system/system_calls.h"

@@ -8,7 +8,7 @@
 
 #include "app/application.h"
 #include "driver/request_codes.h"
-#include "driver/window_commands.h"
+#include "ui/window_commands.h"
 #include "emulator/port_catalog.h"
 #include "emulator/test_control.h"
 #include "port/port_list.h"

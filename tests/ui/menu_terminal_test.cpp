@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "driver/request_codes.h"
-#include "driver/window_commands.h"
+#include "ui/window_commands.h"
 #include "emulator/port_catalog.h"
 #include "emulator/test_control.h"
 #include "port/capture_ring.h"
 #include "port/driver_notice.h"
 #include "port/port_list.h"
-#include "port/port_property_records.h"
+#include "driver/port_property_records.h"
 #include "support/message_box_capture.h"
 #include "support/message_pump.h"
 #include "support/monitor_fixture.h"
