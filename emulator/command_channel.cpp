@@ -145,14 +145,14 @@ void InstallCommandChannel() {
 void ForgetCommandChannel(uint32_t portKey) { Channels().erase(portKey); }
 
 void ResetCommandChannels() {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     Channels().clear();
 }
 
 namespace control {
 
 bool IsCommandChannelOpen(uint32_t portKey) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     auto found = Channels().find(portKey);
     return found != Channels().end() && found->second.Open;
 }

@@ -166,7 +166,7 @@ namespace control {
 
 uint32_t AddPort(const PortBlobs& port) {
     EnsureControlDriver();
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     DriverState& state = State();
     uint32_t key = state.NextPortKey++;
     state.Ports[key] = EmulatedPort{port};
@@ -176,7 +176,7 @@ uint32_t AddPort(const PortBlobs& port) {
 }
 
 void RemovePort(uint32_t portKey) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     DriverState& state = State();
     ForgetPortCapture(portKey);
     ForgetCommandChannel(portKey);
@@ -188,18 +188,18 @@ void RemovePort(uint32_t portKey) {
 }
 
 void SetDriverInfoReply(const std::vector<uint8_t>& reply) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     State().InfoReply = reply;
 }
 
 DriverSnapshot Driver() {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     return State().Snapshot;
 }
 
 void ResetDriver() {
     EnsureControlDriver();
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     CancelScheduledEvents();
     ResetScenarios();
     CancelAllRequests();

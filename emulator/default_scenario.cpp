@@ -14,8 +14,9 @@ namespace emu {
 // - COM3: a diagnostics program queries its modem now and then; the long
 //   profile arrives at about 9600 bits per second, a byte every millisecond.
 // Modems echo commands until echo is switched off (ATE0 on COM1).
-const char* DefaultScenarioText() {
-    return R"(
+namespace {
+
+constexpr char kDefaultScenario[] = R"(
 port COM1
 @400 tx ATZ\r
 +15 rx ATZ\r\r\nOK\r\n
@@ -89,6 +90,9 @@ gap 0
 +12 rx ATS7?\r\r\n050\r\n\r\nOK\r\n
 +6000 loop
 )";
-}
+
+}  // namespace
+
+const char* DefaultScenarioText() { return kDefaultScenario; }
 
 }  // namespace emu

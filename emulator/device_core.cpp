@@ -2,40 +2,20 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
-#include <map>
 
 #include "emulator/control_driver.h"
+#include "emulator/device_state.h"
 #include "emulator/driver_clock.h"
 #include "emulator/status_codes.h"
 
 namespace emu {
-namespace {
-
-struct PendingRequest {
-    uint32_t Id;
-    uint32_t Code;
-    HANDLE Device;
-    DWORD ThreadId;
-    OVERLAPPED* Overlapped;
-    uint8_t* Output;
-    DWORD OutputSize;
-    int32_t SizeDelta;  // fault: reported count is off by this much
-};
-
-struct DeviceState {
-    std::map<HANDLE, DWORD> Handles;  // open device handles and their open flags
-    std::map<uint32_t, PendingRequest> Pending;
-    std::map<uint32_t, RequestHandler> Handlers;
-    std::map<uint32_t, std::deque<control::RequestFault>> Faults;
-    std::vector<control::LoggedRequest> Log;
-    uint32_t NextId = 1;
-};
 
 DeviceState& State() {
     static auto* state = new DeviceState;  // never destroyed: the driver thread may run at exit
     return *state;
 }
+
+namespace {
 
 control::LoggedRequest* FindLogEntry(uint32_t id) {
     auto& log = State().Log;
@@ -89,23 +69,23 @@ bool TakeFault(uint32_t code, control::RequestFault* fault) {
 
 }  // namespace
 
-Lock& DriverLock() {
-    static auto* lock = new Lock;  // never destroyed: the driver thread may run at exit
-    return *lock;
+quorvel::ProcessLock& DriverLock() {
+    static quorvel::ProcessLock lock;  // never destroyed: the driver thread may run at exit
+    return lock;
 }
 
 void SetRequestHandler(uint32_t code, RequestHandler handler) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     State().Handlers[code] = handler;
 }
 
 bool IsRequestPending(uint32_t id) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     return State().Pending.count(id) != 0;
 }
 
 bool CompleteRequest(uint32_t id, DWORD error, const std::vector<uint8_t>& output, DWORD written) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     auto found = State().Pending.find(id);
     if (found == State().Pending.end()) return false;
     PendingRequest request = found->second;
@@ -130,99 +110,87 @@ HANDLE OpenDevice(DWORD flagsAndAttributes) {
     // event of its own signals it on completion, as a file handle would be.
     HANDLE handle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!handle) return INVALID_HANDLE_VALUE;
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     State().Handles[handle] = flagsAndAttributes;
     return handle;
 }
 
 bool IsDeviceHandle(HANDLE handle) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     return State().Handles.count(handle) != 0;
 }
 
-BOOL IssueRequest(HANDLE device, DWORD code, const void* input, DWORD inputSize, void* output,
-                  DWORD outputSize, DWORD* bytesReturned, OVERLAPPED* overlapped) {
-    ScopedLock guard(DriverLock());
-    DeviceState& state = State();
-    if (!state.Handles.count(device)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    uint32_t id = state.NextId++;
-    std::vector<uint8_t> inputBytes;
-    if (input && inputSize) {
-        const auto* bytes = static_cast<const uint8_t*>(input);
-        inputBytes.assign(bytes, bytes + inputSize);
-    }
+namespace {
+
+using Kind = control::RequestFault::Kind;
+
+// Appends the request to the log, dropping the oldest beyond the limit.
+control::LoggedRequest& LogRequest(uint32_t id, DWORD code, HANDLE device,
+                                   const std::vector<uint8_t>& input, DWORD outputSize) {
+    auto& log = State().Log;
+    if (log.size() >= kMaxLoggedRequests) log.pop_front();
     control::LoggedRequest entry;
     entry.Sequence = id;
     entry.Code = code;
     entry.ThreadId = GetCurrentThreadId();
     entry.Device = device;
-    entry.Input = inputBytes;
+    entry.Input = input;
     entry.OutputSize = outputSize;
-    state.Log.push_back(entry);
+    log.push_back(std::move(entry));
+    return log.back();
+}
 
-    if (overlapped) {
-        // The system marks the request pending and clears its event first.
-        overlapped->Internal = kStatusPending;
-        overlapped->InternalHigh = 0;
-        ResetEvent(CompletionEvent(device, overlapped));
+// What the driver makes of the request: its handler's reply, or what an
+// injected fault makes of it.
+Reply Decide(const Request& request, const control::RequestFault* fault) {
+    uint32_t id = request.Id;
+    if (fault && fault->FaultKind == Kind::FailAtOnce) return Fail(fault->Error);
+    if (fault && fault->FaultKind == Kind::FailAfterPending) {
+        DWORD error = fault->Error;
+        ScheduleAfter(fault->DelayMs, [id, error] { CompleteRequest(id, error); });
+        return KeepPending();
     }
+    auto handler = State().Handlers.find(request.Code);
+    Reply reply = handler != State().Handlers.end() ? handler->second(request) : Fail(ERROR_INVALID_FUNCTION);
+    if (fault && fault->FaultKind == Kind::CompleteLater && !reply.Pending) {
+        DWORD error = reply.Error, written = reply.Written;
+        std::vector<uint8_t> late = std::move(reply.Output);
+        ScheduleAfter(fault->DelayMs, [id, error, late, written] { CompleteRequest(id, error, late, written); });
+        return KeepPending();
+    }
+    return reply;
+}
 
-    control::RequestFault fault;
-    bool faulted = TakeFault(code, &fault);
-    using Kind = control::RequestFault::Kind;
-    Reply reply;
-    if (faulted && fault.FaultKind == Kind::FailAtOnce) {
-        reply = Fail(fault.Error);
-    } else if (faulted && fault.FaultKind == Kind::FailAfterPending) {
-        reply = KeepPending();
-        DWORD error = fault.Error;
-        ScheduleAfter(fault.DelayMs, [id, error] { CompleteRequest(id, error); });
-    } else {
-        auto handler = state.Handlers.find(code);
-        Request request{id, code, device, entry.ThreadId, inputBytes, outputSize};
-        reply = handler != state.Handlers.end() ? handler->second(request)
-                                                : Fail(ERROR_INVALID_FUNCTION);
-        if (faulted && fault.FaultKind == Kind::CompleteLater && !reply.Pending) {
-            DWORD error = reply.Error;
-            DWORD written = reply.Written;
-            std::vector<uint8_t> late = std::move(reply.Output);
-            reply = KeepPending();
-            ScheduleAfter(fault.DelayMs,
-                          [id, error, late, written] { CompleteRequest(id, error, late, written); });
-        }
-    }
-    int32_t sizeDelta = faulted && fault.FaultKind == Kind::ReplySizeDelta ? fault.SizeDelta : 0;
-    control::LoggedRequest& logged = *FindLogEntry(id);
-
-    if (reply.Pending) {
-        if (!overlapped) {
-            // Every caller of this device works overlapped; a request that
-            // would pend without an OVERLAPPED record has nowhere to complete.
-            logged.Result = control::LoggedRequest::Outcome::FailedAtOnce;
-            logged.Error = ERROR_INVALID_PARAMETER;
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-        state.Pending[id] = PendingRequest{id,       code,       device,   entry.ThreadId,
-                                           overlapped, static_cast<uint8_t*>(output),
-                                           outputSize, sizeDelta};
-        logged.Result = control::LoggedRequest::Outcome::Pending;
-        SetLastError(ERROR_IO_PENDING);
-        return FALSE;
-    }
-    if (reply.Error != ERROR_SUCCESS) {
-        // Failed before pending: the event is not signalled.
-        if (overlapped) overlapped->Internal = StatusFromError(reply.Error);
+BOOL PendRequest(const Request& request, control::LoggedRequest& logged, OVERLAPPED* overlapped,
+                 void* output, int32_t sizeDelta) {
+    if (!overlapped) {
+        // Every caller of this device works overlapped; a request that would
+        // pend without an OVERLAPPED record has nowhere to complete.
         logged.Result = control::LoggedRequest::Outcome::FailedAtOnce;
-        logged.Error = reply.Error;
-        SetLastError(reply.Error);
+        logged.Error = ERROR_INVALID_PARAMETER;
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    DWORD bytes = DeliverOutput(reply.Output, reply.Written, static_cast<uint8_t*>(output),
-                                outputSize, sizeDelta);
+    State().Pending[request.Id] = PendingRequest{request.Id, request.Code, request.Device, request.ThreadId,
+                                                 overlapped, static_cast<uint8_t*>(output), request.OutputSize,
+                                                 sizeDelta};
+    logged.Result = control::LoggedRequest::Outcome::Pending;
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+}
+
+// Failed before pending: the event is not signalled.
+BOOL FailRequest(DWORD error, control::LoggedRequest& logged, OVERLAPPED* overlapped) {
+    if (overlapped) overlapped->Internal = StatusFromError(error);
+    logged.Result = control::LoggedRequest::Outcome::FailedAtOnce;
+    logged.Error = error;
+    SetLastError(error);
+    return FALSE;
+}
+
+BOOL CompleteAtOnce(const Reply& reply, control::LoggedRequest& logged, HANDLE device, void* output,
+                    DWORD outputSize, int32_t sizeDelta, DWORD* bytesReturned, OVERLAPPED* overlapped) {
+    DWORD bytes = DeliverOutput(reply.Output, reply.Written, static_cast<uint8_t*>(output), outputSize, sizeDelta);
     logged.Result = control::LoggedRequest::Outcome::CompletedAtOnce;
     logged.BytesReturned = bytes;
     if (bytesReturned) *bytesReturned = bytes;
@@ -231,78 +199,69 @@ BOOL IssueRequest(HANDLE device, DWORD code, const void* input, DWORD inputSize,
     return TRUE;
 }
 
+}  // namespace
+
+BOOL IssueRequest(HANDLE device, DWORD code, const void* input, DWORD inputSize, void* output,
+                  DWORD outputSize, DWORD* bytesReturned, OVERLAPPED* overlapped) {
+    DriverGuard guard(DriverLock());
+    DeviceState& state = State();
+    if (!state.Handles.count(device)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    uint32_t id = state.NextId++;
+    const auto* bytes = static_cast<const uint8_t*>(input);
+    std::vector<uint8_t> inputBytes(bytes, bytes && inputSize ? bytes + inputSize : bytes);
+    control::LoggedRequest& logged = LogRequest(id, code, device, inputBytes, outputSize);
+    if (overlapped) {
+        // The system marks the request pending and clears its event first.
+        overlapped->Internal = kStatusPending;
+        overlapped->InternalHigh = 0;
+        ResetEvent(CompletionEvent(device, overlapped));
+    }
+    control::RequestFault fault;
+    bool faulted = TakeFault(code, &fault);
+    Request request{id, code, device, logged.ThreadId, inputBytes, outputSize};
+    Reply reply = Decide(request, faulted ? &fault : nullptr);
+    int32_t sizeDelta = faulted && fault.FaultKind == Kind::ReplySizeDelta ? fault.SizeDelta : 0;
+    // A handler logs no request of its own, so the entry (in a deque) stays
+    // where it is.
+    if (reply.Pending) return PendRequest(request, logged, overlapped, output, sizeDelta);
+    if (reply.Error != ERROR_SUCCESS) return FailRequest(reply.Error, logged, overlapped);
+    return CompleteAtOnce(reply, logged, device, output, outputSize, sizeDelta, bytesReturned, overlapped);
+}
+
+void CancelPendingWhere(const std::function<bool(const PendingRequest&)>& picked) {
+    std::vector<uint32_t> ids;
+    for (const auto& [id, request] : State().Pending) {
+        if (picked(request)) ids.push_back(id);
+    }
+    for (uint32_t id : ids) CompleteRequest(id, ERROR_OPERATION_ABORTED);
+}
+
 BOOL CancelThreadRequests(HANDLE device) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     if (!State().Handles.count(device)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     DWORD thread = GetCurrentThreadId();
-    std::vector<uint32_t> ids;
-    for (const auto& [id, request] : State().Pending) {
-        if (request.Device == device && request.ThreadId == thread) ids.push_back(id);
-    }
-    for (uint32_t id : ids) CompleteRequest(id, ERROR_OPERATION_ABORTED);
+    CancelPendingWhere([&](const PendingRequest& r) { return r.Device == device && r.ThreadId == thread; });
     return TRUE;
 }
 
 BOOL CloseDevice(HANDLE device) {
     {
-        ScopedLock guard(DriverLock());
+        DriverGuard guard(DriverLock());
         if (!State().Handles.count(device)) {
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
         // Closing the handle cancels every request still pending on it.
-        std::vector<uint32_t> ids;
-        for (const auto& [id, request] : State().Pending) {
-            if (request.Device == device) ids.push_back(id);
-        }
-        for (uint32_t id : ids) CompleteRequest(id, ERROR_OPERATION_ABORTED);
+        CancelPendingWhere([&](const PendingRequest& r) { return r.Device == device; });
         State().Handles.erase(device);
     }
     return ::CloseHandle(device);
-}
-
-void InjectRequestFault(uint32_t code, const control::RequestFault& fault) {
-    ScopedLock guard(DriverLock());
-    State().Faults[code].push_back(fault);
-}
-
-void ClearRequestFaults() {
-    ScopedLock guard(DriverLock());
-    State().Faults.clear();
-}
-
-std::vector<control::LoggedRequest> CopyRequestLog() {
-    ScopedLock guard(DriverLock());
-    return State().Log;
-}
-
-void ClearRequestLogEntries() {
-    ScopedLock guard(DriverLock());
-    State().Log.clear();
-}
-
-size_t CountPendingRequests(uint32_t code) {
-    ScopedLock guard(DriverLock());
-    size_t count = 0;
-    for (const auto& [id, request] : State().Pending) {
-        if (code == 0 || request.Code == code) ++count;
-    }
-    return count;
-}
-
-size_t CountOpenHandles() {
-    ScopedLock guard(DriverLock());
-    return State().Handles.size();
-}
-
-void CancelAllRequests() {
-    ScopedLock guard(DriverLock());
-    std::vector<uint32_t> ids;
-    for (const auto& [id, request] : State().Pending) ids.push_back(id);
-    for (uint32_t id : ids) CompleteRequest(id, ERROR_OPERATION_ABORTED);
 }
 
 }  // namespace emu

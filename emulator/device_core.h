@@ -15,13 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "emulator/scoped_lock.h"
+#include "system/scoped_handles.h"
 #include "emulator/test_control.h"
 
 namespace emu {
 
 // One lock for the whole emulated driver: device, requests, ports, log.
-Lock& DriverLock();
+quorvel::ProcessLock& DriverLock();
+using DriverGuard = quorvel::ScopedLock<quorvel::ProcessLock>;
 
 // A request as its handler sees it.
 struct Request {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "emulator/device_core.h"
-#include "emulator/scoped_lock.h"
+#include "system/scoped_handles.h"
 
 namespace emu {
 namespace {
@@ -44,7 +44,7 @@ DWORD WINAPI DriverThread(LPVOID) {
     for (;;) {
         DWORD waitMs = INFINITE;
         {
-            ScopedLock guard(DriverLock());
+            DriverGuard guard(DriverLock());
             double now = DriverClockMilliseconds();
             for (;;) {
                 // Take the earliest due event, if any, and run it.
@@ -90,7 +90,7 @@ double DriverClockMilliseconds() {
 
 void ScheduleAt(double dueMs, std::function<void()> action) {
     ClockState& state = State();
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     if (!state.Thread) {
         state.Wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         state.Thread = CreateThread(nullptr, 0, DriverThread, nullptr, 0, nullptr);
@@ -105,7 +105,7 @@ void ScheduleAfter(DWORD delayMs, std::function<void()> action) {
 }
 
 void CancelScheduledEvents() {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     State().Events.clear();
 }
 

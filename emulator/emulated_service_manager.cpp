@@ -9,7 +9,7 @@
 #include <cstring>
 #include <set>
 
-#include "emulator/scoped_lock.h"
+#include "system/scoped_handles.h"
 #include "emulator/service_table.h"
 #include "system/system_calls.h"
 
@@ -24,10 +24,8 @@ struct ScHandle {
     char ServiceName[64];  // the service this handle is open on
 };
 
-Lock& HandleLock() {
-    static Lock* lock = new Lock;  // never destroyed: other threads may run at exit
-    return *lock;
-}
+// Guards LiveHandles; never destroyed: other threads may run at exit.
+quorvel::ProcessLock g_handleLock;
 
 std::set<ScHandle*>& LiveHandles() {
     static auto* handles = new std::set<ScHandle*>;
@@ -39,14 +37,14 @@ ScHandle* NewHandle(bool isManager, const char* serviceName) {
     handle->Magic = kHandleMagic;
     handle->IsManager = isManager;
     if (serviceName) lstrcpynA(handle->ServiceName, serviceName, sizeof(handle->ServiceName));
-    ScopedLock guard(HandleLock());
+    quorvel::ScopedLock<quorvel::ProcessLock> guard(g_handleLock);
     LiveHandles().insert(handle);
     return handle;
 }
 
 ScHandle* FindHandle(SC_HANDLE raw) {
     auto* handle = reinterpret_cast<ScHandle*>(raw);
-    ScopedLock guard(HandleLock());
+    quorvel::ScopedLock<quorvel::ProcessLock> guard(g_handleLock);
     return LiveHandles().count(handle) ? handle : nullptr;
 }
 
@@ -295,7 +293,7 @@ BOOL CloseServiceHandle(SC_HANDLE raw) {
         return FALSE;
     }
     {
-        ScopedLock guard(HandleLock());
+        quorvel::ScopedLock<quorvel::ProcessLock> guard(g_handleLock);
         LiveHandles().erase(handle);
     }
     if (!handle->IsManager) {

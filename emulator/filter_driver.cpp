@@ -206,14 +206,14 @@ void ForgetPortCapture(uint32_t portKey) {
 }
 
 void ResetFilterDriver() {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     State() = FilterState{};
 }
 
 namespace control {
 
 void PushRecords(uint32_t portKey, const std::vector<CapturedByte>& bytes) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     auto found = State().Ports.find(portKey);
     if (found == State().Ports.end() || !found->second.Ring) return;
     PortCapture& port = found->second;
@@ -230,7 +230,7 @@ void PushBytes(uint32_t portKey, uint8_t direction, const std::string& bytes) {
 }
 
 void Flash(uint32_t portKey, uint32_t colourIndex) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     if (!PortExists(portKey)) return;
     PortCapture& port = State().Ports[portKey];
     if (!CompleteFirst(port.SignalWaits, ERROR_SUCCESS, ColourBytes(colourIndex))) {
@@ -239,7 +239,7 @@ void Flash(uint32_t portKey, uint32_t colourIndex) {
 }
 
 void SendNotice(uint32_t portKey, const std::string& text) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     if (!PortExists(portKey)) return;
     PortCapture& port = State().Ports[portKey];
     if (!CompleteFirst(port.NoticeWaits, ERROR_SUCCESS, NoticeBytes(text, 400))) {
@@ -248,31 +248,31 @@ void SendNotice(uint32_t portKey, const std::string& text) {
 }
 
 void WakeDataWait(uint32_t portKey) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     auto found = State().Ports.find(portKey);
     if (found != State().Ports.end()) CompleteFirst(found->second.DataWaits, ERROR_SUCCESS, {});
 }
 
 uint64_t DroppedRecords(uint32_t portKey) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     auto found = State().Ports.find(portKey);
     return found == State().Ports.end() ? 0 : found->second.Dropped;
 }
 
 bool IsCaptureAttached(uint32_t portKey) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     auto found = State().Ports.find(portKey);
     return found != State().Ports.end() && found->second.Ring != nullptr;
 }
 
 bool IsDirectionPaused(uint32_t portKey, uint8_t direction) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     auto found = State().Ports.find(portKey);
     return found != State().Ports.end() && IsPausedDirection(found->second, direction);
 }
 
 void SetTickFrequency(uint64_t ticksPerSecond) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     State().TickFrequency = ticksPerSecond;
 }
 

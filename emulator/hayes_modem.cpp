@@ -175,13 +175,7 @@ bool HayesModem::ExecuteOne(const std::string& line, size_t* at, double nowMs, s
     char command = Upper(line[(*at)++]);
     uint32_t n = 0;
     switch (command) {
-        case 'E':
-        case 'V':
-        case 'Q':
-            ReadNumber(line, at, &n);
-            if (n > 1) return false;
-            (command == 'E' ? active_.Echo : command == 'V' ? active_.Verbose : active_.Quiet) = n == 1;
-            return true;
+        case 'E': case 'V': case 'Q': return Switch(command, line, at);
         case 'Z':
             ReadNumber(line, at, &n);
             if (n > 1) return false;
@@ -189,79 +183,100 @@ bool HayesModem::ExecuteOne(const std::string& line, size_t* at, double nowMs, s
             active_ = stored_;
             *stop = true;  // the rest of the line is not looked at
             return true;
-        case 'I':
-            ReadNumber(line, at, &n);
-            if (n >= sizeof(kIdentification) / sizeof(kIdentification[0])) return false;
-            *info += Info(kIdentification[n]);
-            return true;
-        case 'S': {
-            if (!ReadNumber(line, at, &n) || n >= kRegisters) return false;
-            if (Next(line, *at, '?')) {
-                ++*at;
-                char value[8];
-                std::snprintf(value, sizeof(value), "%03u", static_cast<unsigned>(active_.S[n]));
-                *info += Info(value);
-                return true;
-            }
-            uint32_t value = 0;
-            if (!Next(line, *at, '=')) return false;
-            ++*at;
-            if (!ReadNumber(line, at, &value) || value > 255) return false;
-            active_.S[n] = static_cast<uint8_t>(value);
-            return true;
-        }
-        case 'D':
-            if (call_ != Call::Idle) return false;
-            StartCall(Call::Dialing, line.substr(*at), nowMs);
-            *at = line.size();  // the dial string is the rest of the line
-            *resultPending = true;
-            return true;
-        case 'A':
-            if (call_ != Call::Idle) return false;
-            StartCall(Call::Answering, "", nowMs);
-            *resultPending = true;
-            *stop = true;
-            return true;
-        case 'H':
-            ReadNumber(line, at, &n);
-            if (n > 1) return false;
-            HangUp();
-            return true;
-        case 'O':
-            ReadNumber(line, at, &n);
-            if (n > 1) return false;
-            if (call_ == Call::Connected) {
-                SendConnect(info);
-                mode_ = Mode::OnLine;
-                lastDataMs_ = nowMs;
-                pluses_ = 0;
-            } else {
-                SendResult(Result::NoCarrier, info);
-            }
-            *resultPending = true;
-            *stop = true;
-            return true;
-        case '&': {
-            if (*at >= line.size()) return false;
-            char setting = Upper(line[(*at)++]);
-            ReadNumber(line, at, &n);
-            switch (setting) {
-                case 'F': active_ = Factory(); return true;
-                case 'W': stored_ = active_; return true;
-                case 'V': *info += Info(Profile()); return true;
-                case 'C': case 'D': case 'G': case 'J': case 'K': case 'Q':
-                case 'R': case 'S': case 'T': case 'X': case 'Y':
-                    return true;  // line and flow settings: accepted, nothing to simulate
-                default: return false;
-            }
-        }
-        case '+':
-            return Extended(line, at, info);
+        case 'I': return Identify(line, at, info);
+        case 'S': return Register(line, at, info);
+        case 'D': case 'A': case 'H': case 'O': return CallCommand(command, line, at, nowMs, info, resultPending, stop);
+        case '&': return Ampersand(line, at, info);
+        case '+': return Extended(line, at, info);
         case 'B': case 'L': case 'M': case 'N': case 'P': case 'T': case 'W': case 'X': case 'Y':
             ReadNumber(line, at, &n);  // speaker, dialling and result-set settings: accepted
             return true;
         default:
             return false;
+    }
+}
+
+// E, V and Q with 0 or 1.
+bool HayesModem::Switch(char command, const std::string& line, size_t* at) {
+    uint32_t n = 0;
+    ReadNumber(line, at, &n);
+    if (n > 1) return false;
+    (command == 'E' ? active_.Echo : command == 'V' ? active_.Verbose : active_.Quiet) = n == 1;
+    return true;
+}
+
+bool HayesModem::Identify(const std::string& line, size_t* at, std::string* info) const {
+    uint32_t n = 0;
+    ReadNumber(line, at, &n);
+    if (n >= sizeof(kIdentification) / sizeof(kIdentification[0])) return false;
+    *info += Info(kIdentification[n]);
+    return true;
+}
+
+// Sn? reads a register, Sn=v writes it.
+bool HayesModem::Register(const std::string& line, size_t* at, std::string* info) {
+    uint32_t n = 0;
+    if (!ReadNumber(line, at, &n) || n >= kRegisters) return false;
+    if (Next(line, *at, '?')) {
+        ++*at;
+        char value[8];
+        std::snprintf(value, sizeof(value), "%03u", static_cast<unsigned>(active_.S[n]));
+        *info += Info(value);
+        return true;
+    }
+    uint32_t value = 0;
+    if (!Next(line, *at, '=')) return false;
+    ++*at;
+    if (!ReadNumber(line, at, &value) || value > 255) return false;
+    active_.S[n] = static_cast<uint8_t>(value);
+    return true;
+}
+
+// D dials (the rest of the line is its number), A answers, H hangs up, O
+// goes back on line. A call and going on line give their own result.
+bool HayesModem::CallCommand(char command, const std::string& line, size_t* at, double nowMs, std::string* info,
+                             bool* resultPending, bool* stop) {
+    uint32_t n = 0;
+    if (command == 'D' || command == 'A') {
+        if (call_ != Call::Idle) return false;
+        StartCall(command == 'D' ? Call::Dialing : Call::Answering, command == 'D' ? line.substr(*at) : "", nowMs);
+        if (command == 'D') *at = line.size();
+        *resultPending = true;
+        *stop = command == 'A';
+        return true;
+    }
+    ReadNumber(line, at, &n);
+    if (n > 1) return false;
+    if (command == 'H') {
+        HangUp();
+        return true;
+    }
+    if (call_ == Call::Connected) {
+        SendConnect(info);
+        mode_ = Mode::OnLine;
+        lastDataMs_ = nowMs;
+        pluses_ = 0;
+    } else {
+        SendResult(Result::NoCarrier, info);
+    }
+    *resultPending = true;
+    *stop = true;
+    return true;
+}
+
+bool HayesModem::Ampersand(const std::string& line, size_t* at, std::string* info) {
+    if (*at >= line.size()) return false;
+    char setting = Upper(line[(*at)++]);
+    uint32_t n = 0;
+    ReadNumber(line, at, &n);
+    switch (setting) {
+        case 'F': active_ = Factory(); return true;
+        case 'W': stored_ = active_; return true;
+        case 'V': *info += Info(Profile()); return true;
+        case 'C': case 'D': case 'G': case 'J': case 'K': case 'Q':
+        case 'R': case 'S': case 'T': case 'X': case 'Y':
+            return true;  // line and flow settings: accepted, nothing to simulate
+        default: return false;
     }
 }
 

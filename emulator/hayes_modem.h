@@ -59,6 +59,12 @@ private:
     void Execute(const std::string& line, double nowMs, std::string* reply);
     bool ExecuteOne(const std::string& line, size_t* at, double nowMs, std::string* info,
                     bool* resultPending, bool* stop);
+    bool Switch(char command, const std::string& line, size_t* at);
+    bool Identify(const std::string& line, size_t* at, std::string* info) const;
+    bool Register(const std::string& line, size_t* at, std::string* info);
+    bool CallCommand(char command, const std::string& line, size_t* at, double nowMs, std::string* info,
+                     bool* resultPending, bool* stop);
+    bool Ampersand(const std::string& line, size_t* at, std::string* info);
     bool Extended(const std::string& line, size_t* at, std::string* info);
     void StartCall(Call kind, const std::string& dialString, double nowMs);
     void FinishCall(std::string* reply);

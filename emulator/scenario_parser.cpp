@@ -1,6 +1,7 @@
 #include "emulator/scenario_parser.h"
 
-#include <cstring>
+#include <windows.h>
+
 #include <vector>
 
 #include "driver/request_codes.h"
@@ -9,10 +10,7 @@
 namespace emu::scenario {
 namespace {
 
-constexpr uint32_t kErrorGenFailure = 31;
-constexpr uint32_t kErrorMediaChanged = 1110;
 constexpr uint32_t kMaxErrorCode = 65535;
-constexpr size_t kSettingsCapacity = 503;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -231,19 +229,52 @@ private:
         if (scenario_.Problems.size() < kMaxProblems) scenario_.Problems.push_back(Problem{where, message});
     }
 
+    // What a statement's parser is given besides its scanner.
+    struct Context {
+        std::string_view Word;
+        TimePrefix Time;
+        bool InFile = false;
+    };
+    using StatementParser = bool (Parser::*)(Scanner& scan, const Context& context, std::string* error);
+    // A statement's word: where it belongs, whether it takes a time, and
+    // its parser.
+    struct StatementWord {
+        const char* Word;
+        bool OfAPort;
+        bool TakesTime;
+        StatementParser Parse;
+    };
+    static const StatementWord kStatementWords[11];
+
+    static bool ReadTime(Scanner& scan, TimePrefix* time, std::string* error) {
+        if (scan.Take('@')) {
+            time->Which = TimePrefix::Kind::At;
+        } else if (scan.Take('+')) {
+            time->Which = TimePrefix::Kind::After;
+        } else {
+            return true;
+        }
+        return scan.Number(kMaxTimeMs, &time->Ms, error);
+    }
+
+    // A port's statement needs a port before it that takes statements still.
+    bool PortTakesStatement(std::string_view word, std::string* error) const {
+        if (!cursor_.Valid) {
+            *error = Quoted(word) + " belongs to a port, and no port statement stands before it";
+        } else if (cursor_.Closed) {
+            *error = Quoted(word) + " follows its port's loop, which ends the port's statements";
+        }
+        return cursor_.Valid && !cursor_.Closed;
+    }
+
     bool Statement(std::string_view text, bool inFile, std::string* error) {
         Scanner scan(text);
-        TimePrefix time;
-        if (scan.Take('@')) {
-            time.Which = TimePrefix::Kind::At;
-            if (!scan.Number(kMaxTimeMs, &time.Ms, error)) return false;
-        } else if (scan.Take('+')) {
-            time.Which = TimePrefix::Kind::After;
-            if (!scan.Number(kMaxTimeMs, &time.Ms, error)) return false;
-        }
+        Context context;
+        context.InFile = inFile;
+        if (!ReadTime(scan, &context.Time, error)) return false;
         scan.SkipBlanks();
-        std::string_view word = scan.Word();
-        if (word.empty()) {
+        context.Word = scan.Word();
+        if (context.Word.empty()) {
             *error = "a statement is expected at " + Quoted(text);
             return false;
         }
@@ -252,51 +283,46 @@ private:
             return false;
         }
         scan.SkipBlanks();
-
-        if (SameWord(word, "port")) return NoTime(time, word, error) && PortStatement(scan, error);
-        if (SameWord(word, "fault")) return NoTime(time, word, error) && FaultStatement(scan, error);
-        if (SameWord(word, "file")) return NoTime(time, word, error) && FileStatement(scan, inFile, error);
-
-        bool portStatement = SameWord(word, "rx") || SameWord(word, "tx") || SameWord(word, "gap") ||
-                             SameWord(word, "flash") || SameWord(word, "notice") ||
-                             SameWord(word, "leave") || SameWord(word, "gen") || SameWord(word, "loop");
-        if (!portStatement) {
-            *error = "unknown statement " + Quoted(word);
-            return false;
+        for (const StatementWord& word : kStatementWords) {
+            if (!SameWord(context.Word, word.Word)) continue;
+            if (word.OfAPort && !PortTakesStatement(context.Word, error)) return false;
+            if (!word.TakesTime && !NoTime(context.Time, context.Word, error)) return false;
+            return (this->*word.Parse)(scan, context, error);
         }
-        if (!cursor_.Valid) {
-            *error = Quoted(word) + " belongs to a port, and no port statement stands before it";
-            return false;
-        }
-        if (cursor_.Closed) {
-            *error = Quoted(word) + " follows its port's loop, which ends the port's statements";
-            return false;
-        }
-        if (SameWord(word, "gap")) return NoTime(time, word, error) && GapStatement(scan, error);
-        if (SameWord(word, "loop")) return LoopStatement(scan, time, error);
+        *error = "unknown statement " + Quoted(context.Word);
+        return false;
+    }
 
-        Event event;
-        if (!Start(time, &event.AtMs, error)) return false;
+    // The event of an rx, tx, flash, notice, leave or gen statement.
+    bool ReadEvent(Scanner& scan, std::string_view word, Event* event, std::string* error) {
         if (SameWord(word, "rx") || SameWord(word, "tx")) {
-            event.Kind = EventKind::Bytes;
-            event.Direction = SameWord(word, "rx") ? kReceived : kTransmitted;
-            event.GapMs = cursor_.GapMs;
-            if (!Text(scan.Rest(), kMaxStatementLength, &event.Data, error)) return false;
-        } else if (SameWord(word, "flash")) {
-            event.Kind = EventKind::Flash;
+            event->Kind = EventKind::Bytes;
+            event->Direction = SameWord(word, "rx") ? kReceived : kTransmitted;
+            event->GapMs = cursor_.GapMs;
+            return Text(scan.Rest(), kMaxStatementLength, &event->Data, error);
+        }
+        if (SameWord(word, "flash")) {
+            event->Kind = EventKind::Flash;
             uint64_t colour = 0;
             if (!scan.Number(kMaxColour, &colour, error) || !End(scan, error)) return false;
-            event.Colour = static_cast<uint32_t>(colour);
-        } else if (SameWord(word, "notice")) {
-            event.Kind = EventKind::Notice;
-            if (!Text(scan.Rest(), kMaxNoticeLength, &event.Data, error)) return false;
-        } else if (SameWord(word, "leave")) {
-            event.Kind = EventKind::Leave;
-            if (!End(scan, error)) return false;
-        } else {
-            event.Kind = EventKind::Generate;
-            if (!GeneratorKeys(scan, &event.Traffic, error)) return false;
+            event->Colour = static_cast<uint32_t>(colour);
+            return true;
         }
+        if (SameWord(word, "notice")) {
+            event->Kind = EventKind::Notice;
+            return Text(scan.Rest(), kMaxNoticeLength, &event->Data, error);
+        }
+        if (SameWord(word, "leave")) {
+            event->Kind = EventKind::Leave;
+            return End(scan, error);
+        }
+        event->Kind = EventKind::Generate;
+        return GeneratorKeys(scan, &event->Traffic, error);
+    }
+
+    bool EventStatement(Scanner& scan, const Context& context, std::string* error) {
+        Event event;
+        if (!Start(context.Time, &event.AtMs, error) || !ReadEvent(scan, context.Word, &event, error)) return false;
         bool endless = event.Kind == EventKind::Generate && event.Traffic.Endless;
         uint64_t endMs = EventEnd(event);
         if (endMs > kMaxTimeMs) {
@@ -360,9 +386,9 @@ private:
         return false;
     }
 
-    bool PortStatement(Scanner& scan, std::string* error) {
-        cursor_ = PortCursor{};  // a bad port statement leaves no port to add to
-        Port port;
+    // The port's name and its number: the name's trailing digits (1 to 255),
+    // else its place in the scenario.
+    bool PortName(Scanner& scan, Port* port, std::string* error) const {
         std::string_view name = scan.Word();
         if (name.empty() || name.size() > kMaxNameLength) {
             *error = name.empty() ? "the port's name is missing (letters, digits, '_')"
@@ -370,64 +396,78 @@ private:
                                         " characters";
             return false;
         }
-        port.Name = std::string(name);
+        port->Name = std::string(name);
         size_t digits = name.size();
         while (digits > 0 && IsDigit(name[digits - 1])) --digits;
         uint64_t number = 0;
         for (size_t i = digits; i < name.size() && number <= 255; ++i) number = number * 10 + (name[i] - '0');
-        port.Number = digits < name.size() && number >= 1 && number <= 255
-                          ? static_cast<uint32_t>(number)
-                          : static_cast<uint32_t>(scenario_.Ports.size() + 1);
+        port->Number = digits < name.size() && number >= 1 && number <= 255
+                           ? static_cast<uint32_t>(number)
+                           : static_cast<uint32_t>(scenario_.Ports.size() + 1);
+        return true;
+    }
+
+    // "@ARRIVE" and "-LEAVE".
+    static bool PortTimes(Scanner& scan, Port* port, std::string* error) {
         scan.SkipBlanks();
         if (scan.Take('@')) {
             scan.SkipBlanks();
-            if (!scan.Number(kMaxTimeMs, &port.ArriveMs, error)) return false;
+            if (!scan.Number(kMaxTimeMs, &port->ArriveMs, error)) return false;
             scan.SkipBlanks();
         }
-        if (scan.Take('-')) {
-            scan.SkipBlanks();
-            if (!scan.Number(kMaxTimeMs, &port.LeaveMs, error)) return false;
-            port.Leaves = true;
-            if (port.LeaveMs < port.ArriveMs) {
-                *error = "the port would leave before it arrives";
-                return false;
-            }
+        if (!scan.Take('-')) return true;
+        scan.SkipBlanks();
+        if (!scan.Number(kMaxTimeMs, &port->LeaveMs, error)) return false;
+        port->Leaves = true;
+        if (port->LeaveMs >= port->ArriveMs) return true;
+        *error = "the port would leave before it arrives";
+        return false;
+    }
+
+    static bool FriendlyName(Scanner& scan, Port* port, std::string* error) {
+        if (!DecodeEscapes(scan.Rest(), &port->FriendlyName, error)) return false;
+        if (port->FriendlyName.size() > kMaxFriendlyNameLength) {
+            *error = "the friendly name is longer than " + std::to_string(kMaxFriendlyNameLength) + " bytes";
+            return false;
         }
+        port->HasFriendlyName = true;
+        return true;
+    }
+
+    // "empty", "foreign", "noprops" and "=FRIENDLY NAME".
+    static bool PortFlags(Scanner& scan, Port* port, std::string* error) {
         bool foreign = false, empty = false;
-        for (;;) {
-            scan.SkipBlanks();
-            if (scan.AtEnd()) break;
+        for (scan.SkipBlanks(); !scan.AtEnd(); scan.SkipBlanks()) {
             if (scan.Take('=')) {
-                std::string_view raw = scan.Rest();
-                if (!DecodeEscapes(raw, &port.FriendlyName, error)) return false;
-                if (port.FriendlyName.size() > kMaxFriendlyNameLength) {
-                    *error = "the friendly name is longer than " + std::to_string(kMaxFriendlyNameLength) +
-                             " bytes";
-                    return false;
-                }
-                port.HasFriendlyName = true;
+                if (!FriendlyName(scan, port, error)) return false;
                 break;
             }
             std::string_view flag = scan.Token();
             if (SameWord(flag, "empty")) {
-                port.Kind = PortKind::Empty;
+                port->Kind = PortKind::Empty;
                 empty = true;
             } else if (SameWord(flag, "foreign")) {
-                port.Kind = PortKind::Foreign;
+                port->Kind = PortKind::Foreign;
                 foreign = true;
             } else if (SameWord(flag, "noprops")) {
-                port.PropertiesFail = true;
+                port->PropertiesFail = true;
             } else {
                 *error = "unknown port property " + Quoted(flag) + " (empty, foreign, noprops, =name)";
                 return false;
             }
         }
-        if (foreign && port.HasFriendlyName) {
-            *error = "a foreign port has its own friendly name";
+        if (foreign && (port->HasFriendlyName || empty)) {
+            *error = port->HasFriendlyName ? "a foreign port has its own friendly name"
+                                           : "a port is either empty or foreign";
             return false;
         }
-        if (foreign && empty) {
-            *error = "a port is either empty or foreign";
+        return true;
+    }
+
+    bool PortStatement(Scanner& scan, const Context&, std::string* error) {
+        cursor_ = PortCursor{};  // a bad port statement leaves no port to add to
+        Port port;
+        if (!PortName(scan, &port, error) || !PortTimes(scan, &port, error) || !PortFlags(scan, &port, error)) {
             return false;
         }
         if (scenario_.Ports.size() >= kMaxPorts) {
@@ -440,14 +480,15 @@ private:
         return true;
     }
 
-    bool GapStatement(Scanner& scan, std::string* error) {
+    bool GapStatement(Scanner& scan, const Context&, std::string* error) {
         uint64_t gap = 0;
         if (!scan.Number(kMaxGapMs, &gap, error) || !End(scan, error)) return false;
         cursor_.GapMs = static_cast<uint32_t>(gap);
         return true;
     }
 
-    bool LoopStatement(Scanner& scan, const TimePrefix& time, std::string* error) {
+    bool LoopStatement(Scanner& scan, const Context& context, std::string* error) {
+        const TimePrefix& time = context.Time;
         uint64_t rounds = 0;
         bool counted = !scan.AtEnd();
         if (counted && !scan.Number(kMaxRounds, &rounds, error)) return false;
@@ -476,112 +517,127 @@ private:
         return true;
     }
 
-    bool GeneratorKeys(Scanner& scan, Generator* generator, std::string* error) {
-        bool seenRate = false, seenRun = false, seenDirection = false, seenDuration = false;
+    // A number key of gen: at most max, and not 0.
+    static bool PositiveNumber(Scanner& scan, uint64_t max, const char* zeroError, uint64_t* value,
+                               std::string* error) {
+        if (!scan.Number(max, value, error)) return false;
+        if (*value != 0) return true;
+        *error = zeroError;
+        return false;
+    }
+
+    static bool GeneratorDirectionKey(Scanner& scan, Generator* generator, std::string* error) {
+        std::string_view direction = scan.Word();
+        if (SameWord(direction, "alt")) {
+            generator->Direction = GeneratorDirection::Alternate;
+        } else if (SameWord(direction, "rx")) {
+            generator->Direction = GeneratorDirection::Received;
+        } else if (SameWord(direction, "tx")) {
+            generator->Direction = GeneratorDirection::Transmitted;
+        } else {
+            *error = "dir= is alt, rx or tx";
+            return false;
+        }
+        return true;
+    }
+
+    // One key=value of gen; index: which key it was (0 rate, 1 run, 2 for, 3 dir).
+    static bool GeneratorKey(Scanner& scan, std::string_view key, Generator* generator, int* index,
+                             std::string* error) {
+        uint64_t value = 0;
+        if (SameWord(key, "rate")) {
+            *index = 0;
+            if (!PositiveNumber(scan, kMaxRate, "the rate is at least 1 byte per second", &value, error)) return false;
+            generator->Rate = static_cast<uint32_t>(value);
+        } else if (SameWord(key, "run")) {
+            *index = 1;
+            if (!PositiveNumber(scan, kMaxRunLength, "a run is at least 1 byte", &value, error)) return false;
+            generator->RunLength = static_cast<uint32_t>(value);
+        } else if (SameWord(key, "for")) {
+            *index = 2;
+            if (!PositiveNumber(scan, kMaxTimeMs, "a generator runs at least 1 ms", &value, error)) return false;
+            generator->Endless = false;
+            generator->DurationMs = value;
+        } else if (SameWord(key, "dir")) {
+            *index = 3;
+            return GeneratorDirectionKey(scan, generator, error);
+        } else {
+            *error = "gen has no key " + Quoted(key);
+            return false;
+        }
+        return true;
+    }
+
+    static bool GeneratorKeys(Scanner& scan, Generator* generator, std::string* error) {
+        bool seen[4] = {};
         while (!scan.AtEnd()) {
             std::string_view key = scan.Word();
             if (key.empty() || !scan.Take('=')) {
                 *error = "gen takes rate=, run=, dir= and for=, not " + Quoted(scan.Rest());
                 return false;
             }
-            auto once = [&](bool& seen) {
-                if (seen) *error = Quoted(key) + " is given twice";
-                bool first = !seen;
-                seen = true;
-                return first;
-            };
-            uint64_t value = 0;
-            if (SameWord(key, "rate")) {
-                if (!once(seenRate) || !scan.Number(kMaxRate, &value, error)) return false;
-                if (value == 0) {
-                    *error = "the rate is at least 1 byte per second";
-                    return false;
-                }
-                generator->Rate = static_cast<uint32_t>(value);
-            } else if (SameWord(key, "run")) {
-                if (!once(seenRun) || !scan.Number(kMaxRunLength, &value, error)) return false;
-                if (value == 0) {
-                    *error = "a run is at least 1 byte";
-                    return false;
-                }
-                generator->RunLength = static_cast<uint32_t>(value);
-            } else if (SameWord(key, "for")) {
-                if (!once(seenDuration) || !scan.Number(kMaxTimeMs, &value, error)) return false;
-                if (value == 0) {
-                    *error = "a generator runs at least 1 ms";
-                    return false;
-                }
-                generator->Endless = false;
-                generator->DurationMs = value;
-            } else if (SameWord(key, "dir")) {
-                if (!once(seenDirection)) return false;
-                std::string_view direction = scan.Word();
-                if (SameWord(direction, "alt")) {
-                    generator->Direction = GeneratorDirection::Alternate;
-                } else if (SameWord(direction, "rx")) {
-                    generator->Direction = GeneratorDirection::Received;
-                } else if (SameWord(direction, "tx")) {
-                    generator->Direction = GeneratorDirection::Transmitted;
-                } else {
-                    *error = "dir= is alt, rx or tx";
-                    return false;
-                }
-            } else {
-                *error = "gen has no key " + Quoted(key);
+            int index = -1;
+            Generator parsed = *generator;
+            bool ok = GeneratorKey(scan, key, &parsed, &index, error);
+            if (index >= 0 && seen[index]) {
+                *error = Quoted(key) + " is given twice";
                 return false;
             }
+            if (!ok) return false;
+            seen[index] = true;
+            *generator = parsed;
             if (!scan.AtEnd() && !IsBlank(scan.Peek())) {
                 *error = "unexpected " + Quoted(scan.Rest());
                 return false;
             }
             scan.SkipBlanks();
         }
-        if (!seenRate) {
-            *error = "gen needs rate=";
-            return false;
-        }
-        return true;
+        if (seen[0]) return true;
+        *error = "gen needs rate=";
+        return false;
     }
 
-    bool FaultStatement(Scanner& scan, std::string* error) {
+    // "REQUEST [ERROR [TIMES]]": the error is ERROR_GEN_FAILURE unless given.
+    static bool RequestFault(Scanner& scan, std::string_view name, Fault* fault, std::string* error) {
+        for (const RequestName& request : kRequestNames) {
+            if (SameWord(name, request.Name)) fault->Code = request.Code;
+        }
+        if (fault->Code == 0) {
+            *error = "fault names no request: " + Quoted(name);
+            return false;
+        }
+        fault->Error = ERROR_GEN_FAILURE;
+        uint64_t value = 0;
+        scan.SkipBlanks();
+        if (!scan.AtEnd()) {
+            if (!PositiveNumber(scan, kMaxErrorCode, "a fault's error is not 0", &value, error)) return false;
+            fault->Error = static_cast<uint32_t>(value);
+            scan.SkipBlanks();
+            if (!scan.AtEnd()) {
+                if (!scan.Number(kMaxFaultTimes, &value, error)) return false;
+                fault->Times = static_cast<uint32_t>(value);
+            }
+        }
+        return End(scan, error);
+    }
+
+    bool FaultStatement(Scanner& scan, const Context&, std::string* error) {
         std::string_view name = scan.Word();
         Fault fault;
         if (SameWord(name, "restart")) {
+            // The persistent-mode request asks for a Windows restart.
             fault.Code = quorvel::IOCTL_LINE_SET_PERSISTENT;
-            fault.Error = kErrorMediaChanged;
+            fault.Error = ERROR_MEDIA_CHANGED;
             if (!End(scan, error)) return false;
-        } else {
-            for (const RequestName& request : kRequestNames) {
-                if (SameWord(name, request.Name)) fault.Code = request.Code;
-            }
-            if (fault.Code == 0) {
-                *error = "fault names no request: " + Quoted(name);
-                return false;
-            }
-            fault.Error = kErrorGenFailure;
-            uint64_t value = 0;
-            scan.SkipBlanks();
-            if (!scan.AtEnd()) {
-                if (!scan.Number(kMaxErrorCode, &value, error)) return false;
-                if (value == 0) {
-                    *error = "a fault's error is not 0";
-                    return false;
-                }
-                fault.Error = static_cast<uint32_t>(value);
-                scan.SkipBlanks();
-                if (!scan.AtEnd()) {
-                    if (!scan.Number(kMaxFaultTimes, &value, error)) return false;
-                    fault.Times = static_cast<uint32_t>(value);
-                }
-            }
-            if (!End(scan, error)) return false;
+        } else if (!RequestFault(scan, name, &fault, error)) {
+            return false;
         }
         scenario_.Faults.push_back(fault);
         return true;
     }
 
-    bool FileStatement(Scanner& scan, bool inFile, std::string* error) {
-        if (inFile) {
+    bool FileStatement(Scanner& scan, const Context& context, std::string* error) {
+        if (context.InFile) {
             *error = "a scenario file names no further file";
             return false;
         }
@@ -609,6 +665,20 @@ private:
     size_t eventCount_ = 0;
 };
 
+const Parser::StatementWord Parser::kStatementWords[11] = {
+    {"port", false, false, &Parser::PortStatement},
+    {"fault", false, false, &Parser::FaultStatement},
+    {"file", false, false, &Parser::FileStatement},
+    {"gap", true, false, &Parser::GapStatement},
+    {"loop", true, true, &Parser::LoopStatement},
+    {"rx", true, true, &Parser::EventStatement},
+    {"tx", true, true, &Parser::EventStatement},
+    {"flash", true, true, &Parser::EventStatement},
+    {"notice", true, true, &Parser::EventStatement},
+    {"leave", true, true, &Parser::EventStatement},
+    {"gen", true, true, &Parser::EventStatement},
+};
+
 }  // namespace
 
 Scenario ParseScenario(std::string_view text, const ParseOptions& options) {
@@ -616,21 +686,6 @@ Scenario ParseScenario(std::string_view text, const ParseOptions& options) {
     Parser parser(scenario, options);
     parser.ParseText(text, false, options.MayBeCut);
     return scenario;
-}
-
-SettingsText ReadSettingsText(const uint8_t* record, size_t size) {
-    SettingsText settings;
-    if (!record || size < 16) return settings;
-    uint32_t presence = 0;
-    std::memcpy(&presence, record + 4, 4);
-    if (presence != 20) return settings;
-    settings.Present = true;
-    size_t room = size - 16 < kSettingsCapacity ? size - 16 : kSettingsCapacity;
-    const char* text = reinterpret_cast<const char*>(record + 16);
-    size_t length = strnlen(text, room);
-    settings.Text.assign(text, length);
-    settings.FillsField = length == kSettingsCapacity || length == size - 16;
-    return settings;
 }
 
 }  // namespace emu::scenario

@@ -1,5 +1,5 @@
-// The stand-in's settings text: where it comes from in the configuration
-// record, and how it becomes a scenario. The syntax is described in the
+// The stand-in's settings text, and how it becomes a scenario (where it
+// comes from in the configuration record: settings_record.h). The syntax is described in the
 // README ("The stand-in's settings text").
 //
 // Parsing never fails as a whole: a statement that cannot be understood is
@@ -29,17 +29,5 @@ struct ParseOptions {
 };
 
 Scenario ParseScenario(std::string_view text, const ParseOptions& options = {});
-
-// The settings text as the configuration record carries it: present when
-// the field at offset 4 holds 20; the characters from offset 16 up to the
-// first zero, at most 503 of them; FillsField when there was no room left
-// (503 characters, or no terminator at all).
-struct SettingsText {
-    bool Present = false;
-    std::string Text;
-    bool FillsField = false;
-};
-
-SettingsText ReadSettingsText(const uint8_t* record, size_t size);
 
 }  // namespace emu::scenario

@@ -14,6 +14,7 @@
 #include "emulator/port_catalog.h"
 #include "emulator/scenario_file.h"
 #include "emulator/scenario_parser.h"
+#include "emulator/settings_record.h"
 #include "emulator/scenario_timing.h"
 #include "emulator/test_control.h"
 #include "driver/port_property_records.h"
@@ -230,7 +231,7 @@ void Arrive(size_t port) {
 }  // namespace
 
 void StartScenario(const scenario::Scenario& played) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     RunnerState& state = State();
     ++state.Generation;  // the steps of the previous scenario do nothing from now on
     state.Pending = 0;
@@ -267,7 +268,7 @@ void StartScenario(const scenario::Scenario& played) {
 }
 
 void StartConfiguredScenario(const std::vector<uint8_t>& configRecord) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     if (!State().Enabled) return;
     scenario::SettingsText settings = scenario::ReadSettingsText(configRecord.data(), configRecord.size());
     if (!settings.Present) {
@@ -281,7 +282,7 @@ void StartConfiguredScenario(const std::vector<uint8_t>& configRecord) {
 }
 
 void ResetScenarios() {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     RunnerState& state = State();
     ++state.Generation;
     state.Enabled = false;
@@ -293,19 +294,19 @@ void ResetScenarios() {
 }
 
 bool ScenarioRefusesProperties(uint32_t portKey) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     return State().RefusingKeys.count(portKey) != 0;
 }
 
 size_t PendingScenarioSteps() {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     return State().Pending;
 }
 
 namespace control {
 
 void RunScenarios(bool run) {
-    ScopedLock guard(DriverLock());
+    DriverGuard guard(DriverLock());
     State().Enabled = run;
 }
 

@@ -2,10 +2,9 @@
 
 #include "driver/control_device.h"
 #include "driver/driver_services.h"
-#include "driver/port_watcher.h"
 #include "driver/stop_event.h"
-#include "ui/window_commands.h"
-#include "ui/capture_pane_window.h"
+#include "app/main_window_setup.h"
+#include "system/scoped_handles.h"
 #include "ui/line_intake.h"
 #include "ui/main_window.h"
 
@@ -26,8 +25,16 @@ bool CreateAccessLock() {
     return AccessLock != nullptr;
 }
 
-void TakeAccessLock() { WaitForSingleObject(AccessLock, INFINITE); }
-void GiveAccessLock() { ReleaseSemaphore(AccessLock, 1, nullptr); }
+// Held for a scope: no other instance installs, starts, opens, closes or
+// stops meanwhile.
+class AccessGuard {
+public:
+    AccessGuard() : lock_(AccessLock), held_(lock_) {}
+
+private:
+    SemaphoreLock lock_;
+    ScopedLock<SemaphoreLock> held_;
+};
 
 void CloseAccessLock() {
     CloseHandle(AccessLock);
@@ -47,57 +54,55 @@ bool ReadModuleDirectory() {
     return true;
 }
 
-// The edits' height: the stock GUI font's height times 5/3, or 20 when the
-// font cannot be measured, plus the two edges.
-int EditHeight(HWND mainWindow) {
-    int height = 20;
-    HGDIOBJ font = GetStockObject(DEFAULT_GUI_FONT);
-    if (HDC context = GetDC(mainWindow)) {
-        if (HGDIOBJ previous = SelectObject(context, font)) {
-            TEXTMETRICA metrics;
-            if (GetTextMetricsA(context, &metrics)) height = metrics.tmHeight * 5 / 3;
-            SelectObject(context, previous);
-        }
-        ReleaseDC(mainWindow, context);
-    }
-    return height + 2 * GetSystemMetrics(SM_CYEDGE);
-}
-
-HWND CreateTerminalEdit(HWND mainWindow, UINT id, DWORD style, int height) {
-    HWND edit = CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", "", style, 0, 0, 10, height, mainWindow,
-                                reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), AppInstance,
-                                nullptr);
-    return edit && IsWindow(edit) ? edit : nullptr;
-}
-
-// Gives back this instance's hold on the drivers after a failed start: the
-// device closed and the count taken back, as the restart course does.
+// Gives back this instance's hold on the drivers: the device closed and
+// the count taken back, inside AccessLock. A failed start does this too.
 void ReleaseDrivers() {
-    TakeAccessLock();
+    AccessGuard guard;
     CloseControlDevice(ControlDevice);
     StopDriverIfLastInstance();
-    GiveAccessLock();
+}
+
+// The steps that both courses take first: inside AccessLock the drivers are
+// installed and started and the device opened; then the driver is configured
+// and told of the persistent mode (restartNeeded, when given, says whether it
+// asks for a Windows restart). False, with AccessLock closed, when the
+// program's folder cannot be read.
+bool ReachDriver(uint8_t persistentFlag, const char* settingsText, uint8_t* restartNeeded) {
+    ControlDevice = INVALID_HANDLE_VALUE;
+    if (!CreateAccessLock()) return false;
+    bool haveFolder = false;
+    {
+        AccessGuard guard;
+        haveFolder = ReadModuleDirectory();
+        if (haveFolder) {
+            InstallAndStartDrivers(g_moduleDirectory);
+            OpenControlDevice(ControlDevice);
+        }
+    }
+    if (!haveFolder) {
+        CloseAccessLock();
+        return false;
+    }
+    ConfigureDriver(ControlDevice, settingsText);
+    SetPersistentMode(ControlDevice, persistentFlag, restartNeeded);
+    return true;
+}
+
+// A start that failed after the drivers were reached gives everything back.
+bool FailStart() {
+    if (StopEvent) CloseHandle(StopEvent);
+    StopEvent = nullptr;
+    ReleaseDrivers();
+    CloseAccessLock();
+    return false;
 }
 
 }  // namespace
 
 bool InitializeApplication(int showCommand, uint8_t persistentFlag, const char* settingsText,
                            HWND* mainWindow) {
-    ControlDevice = INVALID_HANDLE_VALUE;
-    if (!CreateAccessLock()) return false;
-    TakeAccessLock();
-    if (!ReadModuleDirectory()) {
-        GiveAccessLock();
-        CloseAccessLock();
-        return false;
-    }
-    InstallAndStartDrivers(g_moduleDirectory);
-    OpenControlDevice(ControlDevice);
-    GiveAccessLock();
-
-    ConfigureDriver(ControlDevice, settingsText);
     uint8_t restartNeeded = 0;
-    SetPersistentMode(ControlDevice, persistentFlag, &restartNeeded);
+    if (!ReachDriver(persistentFlag, settingsText, &restartNeeded)) return false;
     if (restartNeeded) {
         ReleaseDrivers();
         MessageBoxA(nullptr, "You must restart Windows to run this application.\n", "Quorvel",
@@ -105,79 +110,16 @@ bool InitializeApplication(int showCommand, uint8_t persistentFlag, const char* 
         CloseAccessLock();
         return false;
     }
-
     StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!StopEvent) {
-        ReleaseDrivers();
-        CloseAccessLock();
-        return false;
+    if (!StopEvent) return FailStart();
+    MainWindowParts parts;
+    if (!CreateMainWindowParts(AppInstance, &parts) || !ShowAndWatch(parts, showCommand)) {
+        DestroyMainWindowParts(AppInstance, parts);
+        return FailStart();
     }
-    HANDLE started = CreateSemaphoreA(nullptr, 0, 1, nullptr);
-    bool classRegistered = false;
-    HWND window = nullptr, command = nullptr, response = nullptr;
-    bool ok = started != nullptr;
-    if (ok) {
-        WNDCLASSA windowClass = {};
-        windowClass.style = CS_HREDRAW | CS_VREDRAW;
-        windowClass.lpfnWndProc = MainWindowProc;
-        windowClass.hInstance = AppInstance;
-        windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = kMainWindowClass;
-        classRegistered = RegisterClassA(&windowClass) != 0;
-        ok = classRegistered;
-    }
-    if (ok) {
-        window = CreateWindowExA(0, kMainWindowClass, "Quorvel", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
-                                 nullptr, AppInstance, nullptr);
-        ok = window && IsWindow(window);
-    }
-    if (ok) {
-        int height = EditHeight(window);
-        command = CreateTerminalEdit(window, IDC_COMMAND_EDIT,
-                                     WS_CHILD | WS_DISABLED | WS_BORDER | WS_TABSTOP | ES_MULTILINE |
-                                         ES_AUTOVSCROLL | ES_AUTOHSCROLL,
-                                     height);
-        response = command ? CreateTerminalEdit(window, IDC_RESPONSE_EDIT,
-                                                WS_CHILD | WS_DISABLED | WS_BORDER | WS_TABSTOP |
-                                                    ES_READONLY | ES_AUTOHSCROLL,
-                                                height)
-                           : nullptr;
-        // The capture threads' lines reach the panes through the intake.
-        UseWindowCapturePane();
-        ok = command && response && StartLineIntake();
-    }
-    if (ok) {
-        ShowWindow(window, showCommand);
-        UpdateWindow(window);
-        WatcherStartBlock block{window, WM_COMMAND, MAKEWPARAM(ID_PORT_ARRIVED, 0), GetCurrentThreadId(),
-                                started};
-        DWORD threadId = 0;
-        WatcherThreadHandle = CreateThread(nullptr, 0, PortWatcherThread, &block, 0, &threadId);
-        ok = WatcherThreadHandle && threadId;
-        // The watcher releases the semaphore once it has copied the block.
-        if (ok) WaitForSingleObject(started, INFINITE);
-    }
-    if (ok) {
-        CloseHandle(started);
-        *mainWindow = window;
-        RefreshTimerId = SetTimer(window, 1, kRefreshTimerMs, nullptr);
-        return true;
-    }
-
-    // Undo, newest first.
-    StopLineIntake();
-    if (response) DestroyWindow(response);
-    if (command) DestroyWindow(command);
-    if (window) DestroyWindow(window);
-    if (classRegistered) UnregisterClassA(kMainWindowClass, AppInstance);
-    if (started) CloseHandle(started);
-    CloseHandle(StopEvent);
-    StopEvent = nullptr;
-    ReleaseDrivers();
-    CloseAccessLock();
-    return false;
+    *mainWindow = parts.Window;
+    RefreshTimerId = SetTimer(parts.Window, 1, kRefreshTimerMs, nullptr);
+    return true;
 }
 
 void ShutdownApplication() {
@@ -185,35 +127,20 @@ void ShutdownApplication() {
     CloseHandle(StopEvent);
     StopEvent = nullptr;
     NotifyShutdown(ControlDevice, 0);
-    TakeAccessLock();
-    CloseControlDevice(ControlDevice);
-    StopDriverIfLastInstance();
-    GiveAccessLock();
+    ReleaseDrivers();
     CloseAccessLock();
 }
 
 void UninstallApplication(uint8_t persistentFlag, const char* settingsText) {
-    ControlDevice = INVALID_HANDLE_VALUE;
-    if (!CreateAccessLock()) return;
-    TakeAccessLock();
-    if (!ReadModuleDirectory()) {
-        GiveAccessLock();
-        CloseAccessLock();
-        return;
-    }
-    InstallAndStartDrivers(g_moduleDirectory);
-    OpenControlDevice(ControlDevice);
-    GiveAccessLock();
-    ConfigureDriver(ControlDevice, settingsText);
-    SetPersistentMode(ControlDevice, persistentFlag);
+    if (!ReachDriver(persistentFlag, settingsText, nullptr)) return;
     NotifyShutdown(ControlDevice, 1);
-    TakeAccessLock();
-    CloseControlDevice(ControlDevice);
-    StopDriverIfLastInstance();
-    DeleteDriverServices();
-    GiveAccessLock();
-    MessageBoxA(nullptr, "The application has been uninstalled.", "Quorvel",
-                MB_OK | MB_ICONINFORMATION);
+    {
+        AccessGuard guard;
+        CloseControlDevice(ControlDevice);
+        StopDriverIfLastInstance();
+        DeleteDriverServices();
+    }
+    MessageBoxA(nullptr, "The application has been uninstalled.", "Quorvel", MB_OK | MB_ICONINFORMATION);
     CloseAccessLock();
 }
 

@@ -107,71 +107,73 @@ void DeleteServiceNamed(SC_HANDLE manager, const char* name) {
 DWORD ServicePollLimitMs() { return g_pollLimitMs; }
 void SetServicePollLimitMs(DWORD limitMs) { g_pollLimitMs = limitMs; }
 
-bool InstallAndStartDrivers(const char* moduleDirectory) {
-    // One handle for the life of the process, even if this runs again.
-    if (!InstanceCounter) {
-        InstanceCounter =
-            CreateSemaphoreA(nullptr, 0, kInstanceCounterMaximum, kInstanceCounterName);
-    }
-    if (!InstanceCounter) return false;
+namespace {
 
+// The path of a driver file in the program's folder; false when it does not fit.
+bool DriverPath(const char* moduleDirectory, const char* file, size_t fileSize, char (&path)[kDriverPathCapacity]) {
     size_t directoryLength = std::strlen(moduleDirectory);
-    if (directoryLength + sizeof(kFilterDriverFile) > kDriverPathCapacity ||
-        directoryLength + sizeof(kControlDriverFile) > kDriverPathCapacity) {
-        return false;
-    }
-    char path[kDriverPathCapacity];
+    if (directoryLength + fileSize > kDriverPathCapacity) return false;
     std::memcpy(path, moduleDirectory, directoryLength);
-    std::memcpy(path + directoryLength, kControlDriverFile, sizeof(kControlDriverFile));
+    std::memcpy(path + directoryLength, file, fileSize);
+    return true;
+}
 
-    SC_HANDLE manager = OpenManager();
-    if (!manager) return false;
-
+// The control service, created together with the filter service when it is
+// missing (the filter first; one that exists already is fine). Null when it
+// can be neither opened nor created.
+SC_HANDLE OpenOrCreateServices(SC_HANDLE manager, const char* controlPath, const char* filterPath) {
     SC_HANDLE service = seam::OpenServiceA(manager, kControlServiceName, SERVICE_ALL_ACCESS);
-    DWORD openError = GetLastError();
-    if (!service) {
-        if (openError != ERROR_SERVICE_DOES_NOT_EXIST) {
-            CloseTraced(manager, __LINE__);
-            return false;
-        }
-        // The filter first; one that exists already is fine.
-        char filterPath[kDriverPathCapacity];
-        std::memcpy(filterPath, moduleDirectory, directoryLength);
-        std::memcpy(filterPath + directoryLength, kFilterDriverFile, sizeof(kFilterDriverFile));
-        SC_HANDLE filter = CreateDriverService(manager, kFilterServiceName, kFilterDisplayName,
-                                               SERVICE_DEMAND_START, filterPath,
-                                               kFilterLoadOrderGroup);
-        Trace(filter != nullptr, __LINE__, "CreateService");
-        if (filter) CloseTraced(filter, __LINE__);
+    if (service || GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST) return service;
+    SC_HANDLE filter = CreateDriverService(manager, kFilterServiceName, kFilterDisplayName, SERVICE_DEMAND_START,
+                                           filterPath, kFilterLoadOrderGroup);
+    Trace(filter != nullptr, __LINE__, "CreateService");
+    if (filter) CloseTraced(filter, __LINE__);
+    return CreateDriverService(manager, kControlServiceName, kControlDisplayName, SERVICE_SYSTEM_START,
+                               controlPath, nullptr);
+}
 
-        service = CreateDriverService(manager, kControlServiceName, kControlDisplayName,
-                                      SERVICE_SYSTEM_START, path, nullptr);
-        if (!service) {
-            CloseTraced(manager, __LINE__);
-            return false;
-        }
-    }
-
-    // From here this instance stays counted, whatever the start gives.
+// From here this instance stays counted, whatever the start gives.
+void CountThisInstance() {
     bool counted = ReleaseSemaphore(InstanceCounter, 1, nullptr) != FALSE;
     Trace(counted, __LINE__, "ReleaseSemaphore");
     if (counted) InstanceCounted = true;
+}
 
-    bool running = false;
+// Starts the control driver unless it runs; true when it runs at the end.
+bool StartUnlessRunning(SC_HANDLE service) {
     DWORD state = 0;
-    if (PollWhilePending(service, &state)) {
-        if (state == SERVICE_STOPPED) {
-            bool started = seam::StartServiceA(service, 0, nullptr) != FALSE;
-            Trace(started, __LINE__, "StartService");
-            if (started) {
-                WaitUntilRunning(service);
-                running = true;
-            }
-        } else if (state == SERVICE_RUNNING) {
-            running = true;
-        }
-    }
+    if (!PollWhilePending(service, &state)) return false;
+    if (state == SERVICE_RUNNING) return true;
+    if (state != SERVICE_STOPPED) return false;
+    bool started = seam::StartServiceA(service, 0, nullptr) != FALSE;
+    Trace(started, __LINE__, "StartService");
+    if (started) WaitUntilRunning(service);
+    return started;
+}
 
+}  // namespace
+
+bool InstallAndStartDrivers(const char* moduleDirectory) {
+    // One handle for the life of the process, even if this runs again.
+    if (!InstanceCounter) {
+        InstanceCounter = CreateSemaphoreA(nullptr, 0, kInstanceCounterMaximum, kInstanceCounterName);
+    }
+    if (!InstanceCounter) return false;
+    char controlPath[kDriverPathCapacity];
+    char filterPath[kDriverPathCapacity];
+    if (!DriverPath(moduleDirectory, kControlDriverFile, sizeof(kControlDriverFile), controlPath) ||
+        !DriverPath(moduleDirectory, kFilterDriverFile, sizeof(kFilterDriverFile), filterPath)) {
+        return false;
+    }
+    SC_HANDLE manager = OpenManager();
+    if (!manager) return false;
+    SC_HANDLE service = OpenOrCreateServices(manager, controlPath, filterPath);
+    if (!service) {
+        CloseTraced(manager, __LINE__);
+        return false;
+    }
+    CountThisInstance();
+    bool running = StartUnlessRunning(service);
     CloseTraced(service, __LINE__);
     CloseTraced(manager, __LINE__);
     return running;

@@ -5,6 +5,7 @@
 #include "driver/request_codes.h"
 #include "port/capture_ring.h"
 #include "port/ring_memory.h"
+#include "system/scoped_handles.h"
 #include "system/system_calls.h"
 
 namespace quorvel {
@@ -12,17 +13,7 @@ namespace {
 
 // Attach and detach run on every capture thread at once (at start and at
 // exit), so each call has an event of its own.
-class CallEvent {
-public:
-    CallEvent() : event_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
-    ~CallEvent() {
-        if (event_) CloseHandle(event_);
-    }
-    HANDLE Get() const { return event_; }
-
-private:
-    HANDLE event_;
-};
+HANDLE NewCallEvent() { return CreateEventA(nullptr, FALSE, FALSE, nullptr); }
 
 }  // namespace
 
@@ -40,7 +31,7 @@ bool AttachCapture(PortMonitor& port) {
     port.CaptureRing = ring;
     request.RecordForm = port.RecordForm;
     request.Options = CaptureOptions & 7;
-    CallEvent event;
+    ScopedHandle event(NewCallEvent());
     OVERLAPPED overlapped;
     RequestStart start = event.Get() ? StartRequest(port.DeviceHandle, IOCTL_LINE_ATTACH_CAPTURE,
                                                     &request, sizeof(request), nullptr, 0,
@@ -87,7 +78,7 @@ void CancelWaits(PortMonitor& port, OVERLAPPED waits[kCaptureWaits],
 
 void DetachCapture(PortMonitor& port) {
     if (port.DeviceHandle == INVALID_HANDLE_VALUE || !port.CaptureRing) return;
-    CallEvent event;
+    ScopedHandle event(NewCallEvent());
     if (!event.Get()) return;
     OVERLAPPED overlapped;
     if (StartRequest(port.DeviceHandle, IOCTL_LINE_DETACH_CAPTURE, &port.CaptureRing->PortKey,

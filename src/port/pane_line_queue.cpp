@@ -1,23 +1,16 @@
 #include "port/pane_line_queue.h"
 
+#include "system/scoped_handles.h"
+
 namespace quorvel {
 namespace {
 
-CRITICAL_SECTION* QueueLock() {
-    static CRITICAL_SECTION* lock = [] {
-        auto* section = new CRITICAL_SECTION;  // never deleted: capture threads may outlive statics
-        InitializeCriticalSection(section);
-        return section;
-    }();
-    return lock;
-}
+// Guards every queue's gathered lines and the list below.
+ProcessLock g_queueLock;
 
-class QueueGuard {
+class QueueGuard : public ScopedLock<ProcessLock> {
 public:
-    QueueGuard() { EnterCriticalSection(QueueLock()); }
-    ~QueueGuard() { LeaveCriticalSection(QueueLock()); }
-    QueueGuard(const QueueGuard&) = delete;
-    QueueGuard& operator=(const QueueGuard&) = delete;
+    QueueGuard() : ScopedLock<ProcessLock>(g_queueLock) {}
 };
 
 // Guarded by the lock: the queues with gathered lines, in the order listed.

@@ -1,12 +1,12 @@
 #include "port/port_control.h"
 
 #include <cstring>
-#include <new>
 
 #include "driver/device_request.h"
 #include "driver/request_codes.h"
 #include "port/capture_ring.h"
 #include "port/port_control_records.h"
+#include "system/scoped_handles.h"
 
 namespace quorvel {
 namespace {
@@ -86,16 +86,15 @@ void CloseCommandChannel(PortMonitor& port) {
 uint32_t WriteCommand(PortMonitor& port, const char* text, uint32_t length) {
     if (!CanSend(port) || !LazyAutoResetEvent(g_writeEvent)) return 0;
     DWORD size = sizeof(CommandWriteRecord) + length;
-    auto* record = new (std::nothrow) uint8_t[size];
+    OwnedBuffer<uint8_t> record(size);
     if (!record) return 0;
     uint32_t key = RingKey(port);
-    std::memcpy(record, &key, sizeof(key));
-    if (length) std::memcpy(record + sizeof(CommandWriteRecord), text, length);
+    std::memcpy(record.Get(), &key, sizeof(key));
+    if (length) std::memcpy(record.Get() + sizeof(CommandWriteRecord), text, length);
     DWORD count = 0;
-    if (!Send(port, IOCTL_LINE_WRITE_COMMAND, record, size, nullptr, 0, g_writeEvent, &count)) {
+    if (!Send(port, IOCTL_LINE_WRITE_COMMAND, record.Get(), size, nullptr, 0, g_writeEvent, &count)) {
         count = 0;
     }
-    delete[] record;
     return count;
 }
 

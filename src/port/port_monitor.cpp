@@ -1,13 +1,13 @@
 #include "port/port_monitor.h"
 
 #include <cstring>
-#include <new>
 
 #include "driver/device_request.h"
 #include "driver/request_codes.h"
 #include "port/capture_ring.h"
 #include "port/property_reply_layout.h"
 #include "port/wide_to_ansi.h"
+#include "system/scoped_handles.h"
 
 namespace quorvel {
 namespace {
@@ -41,16 +41,15 @@ bool FetchProperties(PortMonitor& port, const PortPropertyHeader& header) {
     if (port.DeviceHandle == INVALID_HANDLE_VALUE) return false;
     uint32_t size = 0;
     if (!ComputePropertyReplySize(header, &size)) return false;
-    auto* reply = new (std::nothrow) uint8_t[size];
+    OwnedBuffer<uint8_t> reply(size);
     if (!reply) return false;
-    std::memset(reply, 0, size);
+    std::memset(reply.Get(), 0, size);
 
     HANDLE event = LazyAutoResetEvent(g_propertyEvent);
     DWORD bytes = 0;
     if (!event || !RunRequest(port.DeviceHandle, IOCTL_LINE_GET_PORT_PROPERTIES, &header,
-                              sizeof(header), reply, size, event, &bytes) ||
+                              sizeof(header), reply.Get(), size, event, &bytes) ||
         bytes != size) {
-        delete[] reply;
         return false;
     }
 
@@ -58,10 +57,10 @@ bool FetchProperties(PortMonitor& port, const PortPropertyHeader& header) {
     uint32_t offsets[kPropertyCount];
     LocatePropertyBlobs(header, offsets);
     for (uint32_t i = 0; i < kPropertyCount; ++i) {
-        port.PropertyData[i] = offsets[i] ? reply + offsets[i] : nullptr;
+        port.PropertyData[i] = offsets[i] ? reply.Get() + offsets[i] : nullptr;
     }
+    port.PropertyReply = reply.Release();
     DecodeProperties(port);
-    port.PropertyReply = reply;
     return true;
 }
 

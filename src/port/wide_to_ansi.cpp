@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <new>
+#include "system/scoped_handles.h"
 
 namespace quorvel {
 
@@ -11,7 +11,7 @@ void WideToAnsi(char*& target, const uint8_t* source, uint32_t byteLength) {
     // Copy the blob into an aligned, terminated text first: the blob may
     // start at an odd offset and may lack its terminator.
     uint32_t characters = byteLength / 2;
-    wchar_t* wide = new (std::nothrow) wchar_t[characters + 1];
+    OwnedBuffer<wchar_t> wide(characters + 1);
     if (!wide) return;
     for (uint32_t i = 0; i < characters; ++i) {
         wide[i] = static_cast<wchar_t>(source[2 * i] | source[2 * i + 1] << 8);
@@ -19,21 +19,13 @@ void WideToAnsi(char*& target, const uint8_t* source, uint32_t byteLength) {
     wide[characters] = 0;
 
     BOOL usedDefault = FALSE;
-    int size = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, &usedDefault);
-    if (size > 0 && !usedDefault) {
-        char* text = new (std::nothrow) char[size + 1];
-        if (text) {
-            usedDefault = FALSE;
-            int converted =
-                WideCharToMultiByte(CP_ACP, 0, wide, -1, text, size + 1, nullptr, &usedDefault);
-            if (converted == size && !usedDefault) {
-                target = text;
-            } else {
-                delete[] text;
-            }
-        }
-    }
-    delete[] wide;
+    int size = WideCharToMultiByte(CP_ACP, 0, wide.Get(), -1, nullptr, 0, nullptr, &usedDefault);
+    if (size <= 0 || usedDefault) return;
+    OwnedBuffer<char> text(static_cast<size_t>(size) + 1);
+    if (!text) return;
+    usedDefault = FALSE;
+    int converted = WideCharToMultiByte(CP_ACP, 0, wide.Get(), -1, text.Get(), size + 1, nullptr, &usedDefault);
+    if (converted == size && !usedDefault) target = text.Release();
 }
 
 }  // namespace quorvel

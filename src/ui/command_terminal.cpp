@@ -4,6 +4,7 @@
 
 #include "port/driver_notice.h"
 #include "port/port_control.h"
+#include "system/scoped_handles.h"
 #include "ui/sent_message_wait.h"
 #include "ui/terminal_edits.h"
 #include "ui/terminal_text.h"
@@ -39,17 +40,16 @@ void OnCommandEditFocusLost() {
 void TrimResponseToEdit(HWND response) {
     RECT client;
     if (!GetClientRect(response, &client)) return;
-    HDC context = GetDC(response);
+    ScopedWindowDC context(response);
     if (!context) return;
     uint32_t length = static_cast<uint32_t>(strnlen(ResponseText, kResponseTextSize));
     INT fit = 0;
     SIZE extent;
-    if (length > 0 && GetTextExtentExPointA(context, ResponseText, static_cast<int>(length),
+    if (length > 0 && GetTextExtentExPointA(context.Get(), ResponseText, static_cast<int>(length),
                                             client.right, &fit, nullptr, &extent)) {
         uint32_t drop = TrimmedCharacters(length, fit > 0 ? static_cast<uint32_t>(fit) : 0);
         if (drop > 0) DropLeadingCharacters(ResponseText, kResponseTextSize, drop);
     }
-    ReleaseDC(response, context);
 }
 
 void PollResponse(HWND mainWindow) {

@@ -12,20 +12,18 @@
 #include "ui/flash_brushes.h"
 #include "port/port_list.h"
 #include "ui/main_window.h"
-#include "ui/pane_layout.h"
 #include "ui/port_menu.h"
+#include "system/scoped_handles.h"
 #include "ui/command_terminal.h"
 #include "ui/sent_message_wait.h"
 #include "ui/terminal_edits.h"
+#include "ui/window_layout.h"
 
 namespace quorvel {
 namespace {
 
 constexpr DWORD kPaneStyle = WS_CHILD | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP |
                              LBS_DISABLENOSCROLL | LBS_USETABSTOPS | LBS_NOTIFY;
-
-// Set while the last port's menu bar is taken down. Main thread only.
-bool g_lastPortLeaving = false;
 
 bool IsLinked(const PortMonitor* port) {
     for (PortMonitor* p = PortList; p; p = p->Next) {
@@ -66,31 +64,25 @@ void OnPortArrived(HWND mainWindow, LPARAM lParam) {
 }
 
 bool CreatePortPane(HWND mainWindow, PortMonitor& port) {
-    HANDLE started = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    ScopedHandle started(CreateSemaphoreA(nullptr, 0, 1, nullptr));
     if (!started) return false;
     HWND pane = CreateWindowExA(WS_EX_CLIENTEDGE, "LISTBOX", nullptr, kPaneStyle, 0, 0, 10, 10,
                                 mainWindow, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDC_PORT_LIST)),
                                 nullptr, nullptr);
-    if (!pane || !IsWindow(pane)) {
-        CloseHandle(started);
-        return false;
-    }
+    if (!pane || !IsWindow(pane)) return false;
     SendMessageA(pane, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
-    CaptureStartBlock block{pane, &port, started};
+    CaptureStartBlock block{pane, &port, started.Get()};
     unsigned threadId = 0;
-    HANDLE thread =
-        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, CaptureThread, &block, 0, &threadId));
+    ScopedHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, CaptureThread, &block, 0, &threadId)));
     if (!thread || threadId == 0) {
-        if (thread) CloseHandle(thread);
         DestroyWindow(pane);
-        CloseHandle(started);
         return false;
     }
-    SetPane(port, pane, thread);
+    SetPane(port, pane, thread.Get());
     // The thread releases the semaphore as its first act, before it calls
     // into any window, so this wait needs no message service.
-    WaitForSingleObject(started, INFINITE);
-    CloseHandle(started);
+    WaitForSingleObject(started.Get(), INFINITE);
+    thread.Release();  // the record owns it now; RemovePort closes it
     SetWindowLongPtrA(pane, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&port));
     return true;
 }
@@ -116,9 +108,10 @@ void OnPortLost(HWND mainWindow, LPARAM lParam) {
     // The last port's loss takes the menu bar down while the port is still
     // linked; the WM_SIZE that this sends must not fit the window to the
     // leaving pane: the window keeps its size.
-    g_lastPortLeaving = PortCount == 1;
-    UpdatePortMenu(mainWindow, false, PortCount, port);
-    g_lastPortLeaving = false;
+    {
+        LayoutHold hold(PortCount == 1);
+        UpdatePortMenu(mainWindow, false, PortCount, port);
+    }
     ReleaseTerminalPort(mainWindow, port);
     RemovePort(*port);
     if (PortList) {
@@ -142,45 +135,6 @@ void StopAndRemoveAllPorts(HWND mainWindow) {
     // brush any more.
     DeleteFlashBrushes();
     PostQuitMessage(0);
-}
-
-bool LayoutPanes(HWND mainWindow) {
-    if (!PortList || g_lastPortLeaving) return true;
-    HWND command = CommandEdit(mainWindow);
-    HWND response = ResponseEdit(mainWindow);
-    RECT client, window, edit;
-    if (!GetClientRect(mainWindow, &client) || !GetWindowRect(mainWindow, &window) ||
-        !GetWindowRect(command, &edit)) {
-        return false;
-    }
-    int width = client.right;
-    int height = client.bottom;
-    int editHeight = edit.bottom - edit.top;
-    TerminalEditPlacement edits = PlaceTerminalEdits(width);
-    if (!SetWindowPos(command, nullptr, 0, 0, edits.CommandWidth, editHeight,
-                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS | SWP_SHOWWINDOW) ||
-        !SetWindowPos(response, nullptr, edits.ResponseLeft, 0, edits.ResponseWidth, editHeight,
-                      SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS | SWP_SHOWWINDOW)) {
-        return false;
-    }
-    int y = editHeight;
-    int asked = PaneHeightAsked(height, editHeight, PortCount);
-    for (PortMonitor* port = PortList; port; port = port->Next) {
-        HWND pane = nullptr;
-        GetPane(*port, &pane, nullptr);
-        RECT placed;
-        if (!SetWindowPos(pane, nullptr, 0, y, width, asked,
-                          SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS) ||
-            !GetWindowRect(pane, &placed)) {
-            return false;
-        }
-        y += placed.bottom - placed.top;
-    }
-    // The window is fitted to the panes' actual heights; the WM_SIZE this
-    // sends lays out once more and changes nothing.
-    return SetWindowPos(mainWindow, nullptr, 0, 0, window.right - window.left,
-                        FittedWindowHeight(window.bottom - window.top, height, y),
-                        SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS) != FALSE;
 }
 
 }  // namespace quorvel

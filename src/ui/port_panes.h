@@ -1,11 +1,13 @@
 // The ports as the main window sees them: arrival, the list-box pane with its
-// capture thread, loss, removal, the destruction sequence and the layout.
+// capture thread, loss, removal and the destruction sequence (the layout:
+// window_layout.h).
 // Main thread only.
 #pragma once
 
 #include <windows.h>
 
 #include "port/port_monitor.h"
+#include "ui/window_layout.h"
 
 namespace quorvel {
 
@@ -26,9 +28,5 @@ void RemovePort(PortMonitor& port);
 // The destruction of the main window: stops the watcher and every capture
 // thread and removes every port, newest first.
 void StopAndRemoveAllPorts(HWND mainWindow);
-
-// Places the terminal edits and stacks the panes, newest first, then fits the
-// window's height to the panes. False when a read or placement call failed.
-bool LayoutPanes(HWND mainWindow);
 
 }  // namespace quorvel

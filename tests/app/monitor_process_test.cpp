@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "emulator/test_control.h"
+#include "ui/window_commands.h"
 #include "support/message_box_capture.h"
 #include "support/process_runner.h"
 #include "support/process_windows.h"
@@ -14,6 +15,7 @@
 namespace {
 
 using namespace testsupport;
+using quorvel::kMainWindowClass;
 namespace control = emu::control;
 
 constexpr DWORD kRunTimeoutMs = 30000;
@@ -51,7 +53,7 @@ TEST_F(MonitorProcess, WithoutAControlDriverTheWindowComesUpWithoutPortsAndClose
     size_t children = 99;
     bool hadMenu = true;
     ProcessResult run = RunProcess(copy, "", kRunTimeoutMs, [&](DWORD process) {
-        HWND main = WaitForProcessWindow(process, "QuorvelClass");
+        HWND main = WaitForProcessWindow(process, kMainWindowClass);
         ASSERT_NE(main, nullptr);
         Sleep(300);  // time for a port that should not come
         children = ChildWindows(main).size();
@@ -90,7 +92,7 @@ TEST_F(MonitorProcess, ClosingTheWindowWhileFourPortsStreamAtFullRateExitsPrompt
     // How long the program takes to end without ports, measured in this run.
     DWORD idleExitMs = 0;
     ProcessResult idle = RunProcess(Monitor(), "/s=# no ports", kRunTimeoutMs, [&](DWORD process) {
-        HWND main = WaitForProcessWindow(process, "QuorvelClass");
+        HWND main = WaitForProcessWindow(process, kMainWindowClass);
         ASSERT_NE(main, nullptr);
         idleExitMs = CloseAndTimeExit(main, process, kRunTimeoutMs);
     });
@@ -104,7 +106,7 @@ TEST_F(MonitorProcess, ClosingTheWindowWhileFourPortsStreamAtFullRateExitsPrompt
     DWORD busyExitMs = 0;
     size_t panesWithLines = 0;
     ProcessResult busy = RunProcess(Monitor(), scenario, kRunTimeoutMs, [&](DWORD process) {
-        HWND main = WaitForProcessWindow(process, "QuorvelClass");
+        HWND main = WaitForProcessWindow(process, kMainWindowClass);
         ASSERT_NE(main, nullptr);
         DWORD start = GetTickCount();
         while (GetTickCount() - start < 10000) {

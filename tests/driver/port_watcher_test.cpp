@@ -66,7 +66,7 @@ protected:
         WNDCLASSA windowClass = {};
         windowClass.lpfnWndProc = TestMainWindowProc;
         windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = "QuorvelClass";
+        windowClass.lpszClassName = kMainWindowClass;
         RegisterClassA(&windowClass);
     }
 
@@ -75,7 +75,7 @@ protected:
         testsupport::StartCleanEmulatedDriver();
         ASSERT_TRUE(OpenControlDevice(ControlDevice));
         StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        window_ = CreateWindowExA(0, "QuorvelClass", "Quorvel", WS_OVERLAPPEDWINDOW, 0, 0, 200,
+        window_ = CreateWindowExA(0, kMainWindowClass, "Quorvel", WS_OVERLAPPEDWINDOW, 0, 0, 200,
                                   100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(window_, nullptr);
         control::ClearRequestLog();

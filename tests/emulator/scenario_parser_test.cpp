@@ -14,6 +14,7 @@
 #include "emulator/default_scenario.h"
 #include "emulator/scenario_escapes.h"
 #include "emulator/scenario_parser.h"
+#include "emulator/settings_record.h"
 #include "emulator/scenario_timing.h"
 
 namespace {

@@ -22,6 +22,7 @@
 #include "port/ring_memory.h"
 #include "support/emulated_driver.h"
 #include "support/message_pump.h"
+#include "support/message_recorder.h"
 #include "system/system_calls.h"
 #include "ui/capture_pane_window.h"
 #include "ui/line_intake.h"
@@ -32,27 +33,9 @@ namespace {
 using namespace quorvel;
 namespace control = emu::control;
 
-// WM_COMMAND messages that reached the main window, in order.
-std::vector<std::pair<WPARAM, LPARAM>> g_commands;
-
-LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_COMMAND) g_commands.emplace_back(wParam, lParam);
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-// What the pane was told about its redraw, in order ('-' off, '+' on), and
-// the lines added while it was off.
-std::string g_redraw;
-int g_addsWhileOff = 0;
-WNDPROC g_listBoxProc = nullptr;
-
-LRESULT CALLBACK RecordingListBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_SETREDRAW) g_redraw += wParam ? '+' : '-';
-    if (message == LB_ADDSTRING && !g_redraw.empty() && g_redraw.back() == '-') ++g_addsWhileOff;
-    return CallWindowProcA(g_listBoxProc, window, message, wParam, lParam);
-}
-
 using testsupport::PumpFor;
+using testsupport::RecordedMessage;
+using testsupport::SequenceIs;
 using testsupport::PumpUntil;
 
 // Reserves every free region below limit that could hold bytes, so that
@@ -91,7 +74,6 @@ std::vector<void*> ReserveRoomBelow(uint64_t limit, size_t bytes) {
 class CaptureThreadTest : public testsupport::EmulatedDeviceTest {
 protected:
     void SetUp() override {
-        g_commands.clear();
         EmulatedDeviceTest::SetUp();
         control::SetTickFrequency(1000);  // millisecond ticks: readable timing lines
         StopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -100,7 +82,7 @@ protected:
 
         background_ = CreateSolidBrush(RGB(1, 2, 3));
         WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = MainProc;
+        windowClass.lpfnWndProc = DefWindowProcA;
         windowClass.hInstance = GetModuleHandleA(nullptr);
         windowClass.hbrBackground = background_;
         windowClass.lpszClassName = "CaptureTestMain";
@@ -111,6 +93,7 @@ protected:
                                    WS_CHILD | WS_VSCROLL | LBS_NOTIFY, 0, 0, 380, 250, main_,
                                    nullptr, nullptr, nullptr);
         ASSERT_TRUE(IsWindow(listBox_));
+        commands_.Attach(main_);
     }
 
     void TearDown() override {
@@ -178,6 +161,8 @@ protected:
         return reinterpret_cast<HBRUSH>(GetClassLongPtrA(main_, GCLP_HBRBACKGROUND));
     }
 
+    // The main window's commands (the lost port's removal), in order.
+    testsupport::MessageRecorder commands_{WM_COMMAND};
     HBRUSH background_ = nullptr;
     HWND main_ = nullptr;
     HWND listBox_ = nullptr;
@@ -205,13 +190,12 @@ TEST_F(CaptureThreadTest, AttachLendsTheRingWithItsKeyAndOptions) {
     StartCapture();
     auto attach = control::RequestLog(IOCTL_LINE_ATTACH_CAPTURE);
     ASSERT_EQ(attach.size(), 1u);
-    ASSERT_EQ(attach[0].Input.size(), 12u);
-    uint32_t address = 0, form = 0;
-    std::memcpy(&address, attach[0].Input.data(), 4);
-    std::memcpy(&form, attach[0].Input.data() + 4, 4);
-    EXPECT_EQ(address, reinterpret_cast<uintptr_t>(port_->CaptureRing));
-    EXPECT_EQ(form, 1u);
-    EXPECT_EQ(port_->CaptureRing->Capacity, 100000u);
+    ASSERT_EQ(attach[0].Input.size(), sizeof(AttachRequest));
+    AttachRequest request;
+    std::memcpy(&request, attach[0].Input.data(), sizeof(request));
+    EXPECT_EQ(request.RingAddress, reinterpret_cast<uintptr_t>(port_->CaptureRing));
+    EXPECT_EQ(request.RecordForm, 1u);
+    EXPECT_EQ(port_->CaptureRing->Capacity, kCaptureCapacity);
     EXPECT_EQ(port_->CaptureRing->PortKey, key_);
     EXPECT_EQ(port_->CaptureRing->TickFrequency, 1000u);
     auto data = control::RequestLog(IOCTL_LINE_WAIT_DATA);
@@ -248,9 +232,9 @@ TEST_F(CaptureThreadTest, TheRingIsPlacedWhereItsThirtyTwoBitAddressReachesIt) {
     EXPECT_LE(uint64_t{ring} + bytes, kRingAddressLimit);
     auto attach = control::RequestLog(IOCTL_LINE_ATTACH_CAPTURE);
     ASSERT_EQ(attach.size(), 1u);
-    uint32_t address = 0;
-    std::memcpy(&address, attach[0].Input.data(), 4);
-    EXPECT_EQ(uintptr_t{address}, ring);
+    AttachRequest request;
+    std::memcpy(&request, attach[0].Input.data(), sizeof(request));
+    EXPECT_EQ(uintptr_t{request.RingAddress}, ring);
     control::PushRecords(header.PortKey, {{'Z', 2, 1}});
     EXPECT_EQ(port_->CaptureRing->WriteIndex, 1u) << "the stand-in writes into the very ring";
     EXPECT_EQ(RingRecords(port_->CaptureRing)[0].Data, 'Z');
@@ -260,22 +244,22 @@ TEST_F(CaptureThreadTest, TheRingIsPlacedWhereItsThirtyTwoBitAddressReachesIt) {
 // pane's redraw off, which comes back on at its pace; a pane that shows its
 // last line follows the newest.
 TEST_F(CaptureThreadTest, LinesAreAddedWithRedrawOffAndTheTailIsFollowed) {
-    g_redraw.clear();
-    g_addsWhileOff = 0;
-    g_listBoxProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(listBox_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordingListBoxProc)));
+    testsupport::MessageRecorder pane{WM_SETREDRAW, LB_ADDSTRING};
+    pane.Attach(listBox_);
     StartCapture();
-    auto redrawOn = [] { return PumpUntil([] { return !g_redraw.empty() && g_redraw.back() == '+'; }); };
+    auto redrawOn = [&] {
+        return PumpUntil([&] { return !pane.Messages().empty() && pane.Messages().back().Message == WM_SETREDRAW &&
+                                      pane.Messages().back().WParam == TRUE; });
+    };
     control::PushRecords(key_, {{'A', 2, 1}});
     ASSERT_TRUE(WaitForLines(2));
     EXPECT_TRUE(redrawOn());
-    EXPECT_EQ(g_redraw, "-+");
-    EXPECT_EQ(g_addsWhileOff, 2);
+    EXPECT_TRUE(SequenceIs(pane.Messages(), {{WM_SETREDRAW, FALSE}, {LB_ADDSTRING}, {LB_ADDSTRING}, {WM_SETREDRAW, TRUE}}));
     std::vector<control::CapturedByte> burst;
     for (uint64_t i = 0; i < 200; ++i) burst.push_back({static_cast<uint8_t>('a' + i % 26), uint8_t(2 + i % 2), 2 + i});
     control::PushRecords(key_, burst);
     ASSERT_TRUE(WaitForLines(402));
-    EXPECT_EQ(g_addsWhileOff, 402) << "every line with redraw off";
+    EXPECT_EQ(pane.CountWhileRedrawOff(LB_ADDSTRING), 402u) << "every line with redraw off";
     EXPECT_TRUE(redrawOn());
     auto top = [&] { return static_cast<int>(SendMessageA(listBox_, LB_GETTOPINDEX, 0, 0)); };
     int visible = static_cast<int>(SendMessageA(listBox_, LB_GETCOUNT, 0, 0)) - top();
@@ -384,9 +368,7 @@ TEST_F(CaptureThreadTest, TheLossOfThePortPostsRemovalAndClose) {
     control::RemovePort(key_);
     ASSERT_TRUE(ThreadEnded());
     ASSERT_TRUE(PumpUntil([&] { return !IsWindow(listBox_); })) << "WM_CLOSE destroys the pane";
-    ASSERT_EQ(g_commands.size(), 1u);
-    EXPECT_EQ(g_commands[0].first, ID_PORT_REMOVED);
-    EXPECT_EQ(g_commands[0].second, reinterpret_cast<LPARAM>(port_));
+    EXPECT_TRUE(SequenceIs(commands_.Messages(), {{WM_COMMAND, ID_PORT_REMOVED, reinterpret_cast<LPARAM>(port_)}}));
     EXPECT_EQ(control::PendingRequests(), 0u);
     EXPECT_TRUE(control::RequestLog(IOCTL_LINE_DETACH_CAPTURE).empty()) << "a lost port is not detached";
 }
@@ -396,7 +378,7 @@ TEST_F(CaptureThreadTest, StopEventEndsTheThreadQuietly) {
     SetEvent(StopEvent);
     ASSERT_TRUE(ThreadEnded());
     PumpFor(50);
-    EXPECT_TRUE(g_commands.empty());
+    EXPECT_TRUE(commands_.Messages().empty());
     EXPECT_TRUE(IsWindow(listBox_));
     EXPECT_EQ(control::PendingRequests(), 0u) << "the waits were cancelled and awaited";
     auto detach = control::RequestLog(IOCTL_LINE_DETACH_CAPTURE);
@@ -420,7 +402,7 @@ TEST_F(CaptureThreadTest, StopEventEndsALongDrainBetweenItsRuns) {
 
 TEST_F(CaptureThreadTest, ABrokenRingIsNotReadAndCaptureGoesOn) {
     StartCapture();
-    port_->CaptureRing->WriteIndex = 100005;  // beyond the ring
+    port_->CaptureRing->WriteIndex = kCaptureCapacity + 5;  // beyond the ring
     control::WakeDataWait(key_);
     PumpFor(100);
     EXPECT_TRUE(Lines().empty());
@@ -437,8 +419,8 @@ TEST_F(CaptureThreadTest, AFailingWaitEndsTheCaptureAsIfThePortWereLost) {
     ASSERT_NO_FATAL_FAILURE(StartCapture(false));
     ASSERT_TRUE(ThreadEnded());
     StopEvent = realStop;
-    ASSERT_TRUE(PumpUntil([&] { return !g_commands.empty(); }));
-    EXPECT_EQ(g_commands[0].first, ID_PORT_REMOVED);
+    ASSERT_TRUE(PumpUntil([&] { return !commands_.Messages().empty(); }));
+    EXPECT_EQ(commands_.Messages()[0].WParam, ID_PORT_REMOVED);
     EXPECT_EQ(control::PendingRequests(), 0u) << "pending waits cancelled and awaited";
 }
 

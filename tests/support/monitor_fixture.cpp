@@ -7,6 +7,7 @@
 #include "support/instance_count.h"
 #include "support/message_pump.h"
 #include "ui/main_window.h"
+#include "ui/window_commands.h"
 
 namespace testsupport {
 
@@ -44,7 +45,7 @@ void MonitorTest::TearDown() {
     ShutdownApplication();
     CloseHandle(WatcherThreadHandle);
     WatcherThreadHandle = nullptr;
-    UnregisterClassA("QuorvelClass", AppInstance);
+    UnregisterClassA(kMainWindowClass, AppInstance);
     ResetInstanceCount();
     control::ResetDriver();
     control::ResetServices();
