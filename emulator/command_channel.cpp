@@ -34,11 +34,7 @@ std::map<uint32_t, Channel>& Channels() {
     return *channels;
 }
 
-uint32_t KeyOf(const Request& request) {
-    uint32_t key = 0;
-    if (request.Input.size() >= 4) std::memcpy(&key, request.Input.data(), 4);
-    return key;
-}
+uint32_t KeyOf(const Request& request) { return RequestPortKey(request); }
 
 // The port's open channel, or null (then fail with *error).
 Channel* OpenChannel(const Request& request, DWORD* error) {
@@ -82,12 +78,10 @@ void Deliver(uint32_t key, Channel& channel, const std::string& reply) {
 }
 
 Reply SetCommandMode(const Request& request) {
-    if (request.Input.size() != sizeof(CommandModeRecord)) return Fail(ERROR_INVALID_PARAMETER);
-    uint32_t key = KeyOf(request);
-    if (!PortExists(key)) return Fail(ERROR_DEV_NOT_EXIST);
     CommandModeRecord record;
-    std::memcpy(&record, request.Input.data(), sizeof(record));
-    Channel& channel = Channels()[key];
+    DWORD error = 0;
+    if (!ReadPortRecord(request, &record, &error)) return Fail(error);
+    Channel& channel = Channels()[record.PortKey];
     channel.Open = record.Enable != 0;
     channel.Unread.clear();  // a fresh opening starts with nothing unread
     return Succeed();

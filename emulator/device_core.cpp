@@ -103,6 +103,12 @@ bool CompleteRequest(uint32_t id, DWORD error, const std::vector<uint8_t>& outpu
     return true;
 }
 
+uint32_t RequestPortKey(const Request& request) {
+    uint32_t key = 0;
+    if (request.Input.size() >= sizeof(key)) std::memcpy(&key, request.Input.data(), sizeof(key));
+    return key;
+}
+
 HANDLE OpenDevice(DWORD flagsAndAttributes) {
     EnsureControlDriver();
     // A real, unnamed event stands for the device handle: its value can never

@@ -12,10 +12,12 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "system/scoped_handles.h"
+#include "emulator/control_driver.h"
 #include "emulator/test_control.h"
 
 namespace emu {
@@ -49,6 +51,16 @@ inline Reply KeepPending() { return Reply{true, ERROR_SUCCESS, {}, 0}; }
 
 using RequestHandler = Reply (*)(const Request&);
 
+// The PortKey that heads the input of every per-port request (0 when the
+// input is shorter).
+uint32_t RequestPortKey(const Request& request);
+
+// The fixed input record of a per-port request, for a port that is present.
+// False with the error to fail with: a record of another size, or no such
+// port. Call with the driver lock held.
+template <typename Record>
+bool ReadPortRecord(const Request& request, Record* record, DWORD* error);
+
 // Registers the handler of one request code (the control driver does this).
 void SetRequestHandler(uint32_t code, RequestHandler handler);
 
@@ -76,5 +88,19 @@ void ClearRequestLogEntries();
 size_t CountPendingRequests(uint32_t code);
 size_t CountOpenHandles();
 void CancelAllRequests();
+
+template <typename Record>
+bool ReadPortRecord(const Request& request, Record* record, DWORD* error) {
+    if (request.Input.size() != sizeof(Record)) {
+        *error = ERROR_INVALID_PARAMETER;
+        return false;
+    }
+    if (!PortExists(RequestPortKey(request))) {
+        *error = ERROR_DEV_NOT_EXIST;
+        return false;
+    }
+    std::memcpy(record, request.Input.data(), sizeof(Record));
+    return true;
+}
 
 }  // namespace emu

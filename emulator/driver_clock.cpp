@@ -30,12 +30,15 @@ ClockState& State() {
     return *state;
 }
 
+LARGE_INTEGER Counter() {
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return counter;
+}
+
 LARGE_INTEGER Frequency() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
     return frequency;
 }
 
@@ -77,15 +80,10 @@ DWORD WINAPI DriverThread(LPVOID) {
 }  // namespace
 
 double DriverClockMilliseconds() {
-    static LARGE_INTEGER start = [] {
-        LARGE_INTEGER s;
-        QueryPerformanceCounter(&s);
-        return s;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 /
-           static_cast<double>(Frequency().QuadPart);
+    static const LARGE_INTEGER start = Counter();
+    static const LARGE_INTEGER frequency = Frequency();
+    return static_cast<double>(Counter().QuadPart - start.QuadPart) * 1000.0 /
+           static_cast<double>(frequency.QuadPart);
 }
 
 void ScheduleAt(double dueMs, std::function<void()> action) {

@@ -43,11 +43,7 @@ FilterState& State() {
     return *state;
 }
 
-uint32_t KeyOf(const Request& request) {
-    uint32_t key = 0;
-    for (size_t i = 0; i < 4 && i < request.Input.size(); ++i) key |= uint32_t{request.Input[i]} << (8 * i);
-    return key;
-}
+uint32_t KeyOf(const Request& request) { return RequestPortKey(request); }
 
 // A wait for a port that has gone ends as the waits of a port that goes:
 // cancelled, after having been pending.
@@ -137,12 +133,10 @@ Reply DetachCapture(const Request& request) {
 
 // Flips the pause of TX (first flag) and RX (second flag).
 Reply TogglePause(const Request& request) {
-    if (request.Input.size() != sizeof(PortFlagsRecord)) return Fail(ERROR_INVALID_PARAMETER);
-    uint32_t key = KeyOf(request);
-    if (!PortExists(key)) return Fail(ERROR_DEV_NOT_EXIST);
     PortFlagsRecord record;
-    std::memcpy(&record, request.Input.data(), sizeof(record));
-    PortCapture& port = State().Ports[key];
+    DWORD error = 0;
+    if (!ReadPortRecord(request, &record, &error)) return Fail(error);
+    PortCapture& port = State().Ports[record.PortKey];
     if (record.First) port.TxPaused = !port.TxPaused;
     if (record.Second) port.RxPaused = !port.RxPaused;
     return Succeed();
