@@ -31,11 +31,13 @@ struct PortCapture {
     uint64_t Dropped = 0;              // records that found the ring full
     bool TxPaused = false;             // transmitted bytes are not recorded
     bool RxPaused = false;             // received bytes are not recorded
+    std::vector<control::CapturedByte> Written;  // kept for tests: what went into the ring
 };
 
 struct FilterState {
     std::map<uint32_t, PortCapture> Ports;
     uint64_t TickFrequency = kDefaultTickFrequency;
+    bool KeepWritten = false;  // each port keeps the records written into its ring
 };
 
 FilterState& State() {
@@ -109,6 +111,7 @@ void WriteRecord(PortCapture& port, const control::CapturedByte& byte) {
     record.TimeHigh = static_cast<uint32_t>(timestamp >> 16);
     MemoryBarrier();
     ring->WriteIndex = next;
+    if (State().KeepWritten) port.Written.push_back(byte);
 }
 
 Reply AttachCapture(const Request& request) {
@@ -263,6 +266,17 @@ bool IsDirectionPaused(uint32_t portKey, uint8_t direction) {
     DriverGuard guard(DriverLock());
     auto found = State().Ports.find(portKey);
     return found != State().Ports.end() && IsPausedDirection(found->second, direction);
+}
+
+void KeepWrittenRecords(bool keep) {
+    DriverGuard guard(DriverLock());
+    State().KeepWritten = keep;
+}
+
+std::vector<CapturedByte> WrittenRecords(uint32_t portKey) {
+    DriverGuard guard(DriverLock());
+    auto found = State().Ports.find(portKey);
+    return found == State().Ports.end() ? std::vector<CapturedByte>{} : found->second.Written;
 }
 
 void SetTickFrequency(uint64_t ticksPerSecond) {

@@ -130,6 +130,11 @@ void SendNotice(uint32_t portKey, const std::string& text);
 // Completes the port's data wait without writing a record.
 void WakeDataWait(uint32_t portKey);
 uint64_t DroppedRecords(uint32_t portKey);
+// From now on every port keeps the records written into its ring, in order
+// (those that found the ring full, or their direction paused, are not
+// written); WrittenRecords gives them.
+void KeepWrittenRecords(bool keep);
+std::vector<CapturedByte> WrittenRecords(uint32_t portKey);
 bool IsCaptureAttached(uint32_t portKey);
 // Whether the filter leaves bytes of that direction (2 or 3) unrecorded.
 bool IsDirectionPaused(uint32_t portKey, uint8_t direction);

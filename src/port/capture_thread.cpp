@@ -49,9 +49,12 @@ bool WaitWasAborted(CaptureLoop& loop, uint32_t wait) {
     return GetLastError() == ERROR_OPERATION_ABORTED;
 }
 
+// Marks the wait for issuing, and no other: but a wait that failed at once
+// (neither pending nor completed) stays marked, so that it is tried again at
+// the next arming instead of never again; its port's traffic would go unseen
+// for good otherwise.
 void IssueOnly(CaptureLoop& loop, uint32_t wait) {
-    for (bool& issue : loop.ToIssue) issue = false;
-    loop.ToIssue[wait] = true;
+    for (uint32_t i = 0; i < kCaptureWaits; ++i) loop.ToIssue[i] = i == wait || (loop.ToIssue[i] && !loop.Outstanding[i]);
 }
 
 // The records stay pending: the next run step reads them again, after a
@@ -99,7 +102,8 @@ void StartFlash(CaptureLoop& loop) {
 void EndFlash(CaptureLoop& loop) {
     loop.Pane.Restore(loop.ListBox, loop.SavedBackground, true);
     loop.WaitLimit = INFINITE;
-    for (bool& issue : loop.ToIssue) issue = false;
+    // Nothing new to issue, but a wait that failed at once stays marked.
+    for (uint32_t i = 0; i < kCaptureWaits; ++i) loop.ToIssue[i] = loop.ToIssue[i] && !loop.Outstanding[i];
 }
 
 // StopEvent: the program ends; the pending waits are cancelled and awaited

@@ -21,22 +21,18 @@ RECT RectInClient(HWND mainWindow, HWND child) {
     return rect;
 }
 
-void MonitorTest::SetUp() {
+void ResetStandIn() {
     control::ResetServices();
     control::ResetDriver();
-    // Without a configuration the stand-in runs no scenario: the ports are
-    // the test's alone.
-    control::RequestFault noScenario;
-    noScenario.Times = 0;
-    control::InjectFault(IOCTL_LINE_SET_CONFIG, noScenario);
-    AppInstance = GetModuleHandleA(nullptr);
-    ASSERT_TRUE(InitializeApplication(SW_SHOWNORMAL, 0, nullptr, &main_));
-    command_ = GetWindow(main_, GW_CHILD);
-    response_ = GetWindow(command_, GW_HWNDNEXT);
 }
 
-void MonitorTest::TearDown() {
-    if (IsWindow(main_)) DestroyWindow(main_);
+bool StartMonitorInProcess(HWND* main) {
+    AppInstance = GetModuleHandleA(nullptr);
+    return InitializeApplication(SW_SHOWNORMAL, 0, nullptr, main);
+}
+
+void StopMonitorInProcess(HWND main) {
+    if (IsWindow(main)) DestroyWindow(main);
     MSG quit;
     PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
     // Stopped from outside, the driver needs no stop at exit: it spares each
@@ -47,9 +43,22 @@ void MonitorTest::TearDown() {
     WatcherThreadHandle = nullptr;
     UnregisterClassA(kMainWindowClass, AppInstance);
     ResetInstanceCount();
-    control::ResetDriver();
-    control::ResetServices();
+    ResetStandIn();
 }
+
+void MonitorTest::SetUp() {
+    ResetStandIn();
+    // Without a configuration the stand-in runs no scenario: the ports are
+    // the test's alone.
+    control::RequestFault noScenario;
+    noScenario.Times = 0;
+    control::InjectFault(IOCTL_LINE_SET_CONFIG, noScenario);
+    ASSERT_TRUE(StartMonitorInProcess(&main_));
+    command_ = GetWindow(main_, GW_CHILD);
+    response_ = GetWindow(command_, GW_HWNDNEXT);
+}
+
+void MonitorTest::TearDown() { StopMonitorInProcess(main_); }
 
 uint32_t MonitorTest::Arrive(const wchar_t* comName) {
     return Arrive(emu::ModemPort(comName, PortCount + 1));

@@ -13,6 +13,14 @@
 
 namespace testsupport {
 
+// A clean stand-in: no services, a fresh driver that plays no scenario.
+void ResetStandIn();
+// The program's start-up in this process (the test's thread is its main
+// thread); its stop: the window destroyed, the program shut down, the
+// stand-in clean again.
+bool StartMonitorInProcess(HWND* main);
+void StopMonitorInProcess(HWND main);
+
 class MonitorTest : public testing::Test {
 protected:
     void SetUp() override;

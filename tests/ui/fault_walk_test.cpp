@@ -1,0 +1,220 @@
+// Every one of the sixteen requests failing in turn, in a whole walk of the
+// program: failing at once, failing after pending, and cancelled by the
+// driver. Each walk starts the monitor with the fault armed for the
+// request's first call, lets a port arrive and stream, pauses it from the
+// menu bar, talks to its modem, opens its properties, loses it and closes
+// the window. Nothing may hang, what is shown must agree with the state, and
+// the close must be over within 5 seconds. The outcome of each is tabled in
+// the test's output.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "driver/request_codes.h"
+#include "emulator/port_catalog.h"
+#include "emulator/test_control.h"
+#include "port/port_control.h"
+#include "port/port_list.h"
+#include "support/message_box_capture.h"
+#include "support/message_pump.h"
+#include "support/monitor_fixture.h"
+#include "ui/command_terminal.h"
+#include "ui/pause_menu_texts.h"
+#include "ui/window_commands.h"
+
+namespace {
+
+using namespace quorvel;
+namespace control = emu::control;
+using Kind = control::RequestFault::Kind;
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
+
+struct NamedRequest {
+    uint32_t Code;
+    const char* Name;
+};
+
+const NamedRequest kRequests[] = {
+    {IOCTL_LINE_GET_DRIVER_INFO, "driver info"}, {IOCTL_LINE_SET_CONFIG, "configuration"},
+    {IOCTL_LINE_SET_PERSISTENT, "persistent mode"}, {IOCTL_LINE_SHUTDOWN, "shutdown"},
+    {IOCTL_LINE_WAIT_PORT_ARRIVAL, "arrival wait"}, {IOCTL_LINE_GET_PORT_PROPERTIES, "properties"},
+    {IOCTL_LINE_ATTACH_CAPTURE, "attach"}, {IOCTL_LINE_WAIT_DATA, "data wait"},
+    {IOCTL_LINE_WAIT_SIGNAL, "signal wait"}, {IOCTL_LINE_WAIT_NOTICE, "notice wait"},
+    {IOCTL_LINE_DETACH_CAPTURE, "detach"}, {IOCTL_LINE_TOGGLE_PAUSE, "pause toggle"},
+    {IOCTL_LINE_SET_COMMAND_MODE, "command mode"}, {IOCTL_LINE_READ_RESPONSE, "response read"},
+    {IOCTL_LINE_WRITE_COMMAND, "command write"}, {IOCTL_LINE_ESCAPE_FOLLOWUP, "escape follow-up"},
+};
+
+struct FaultKind {
+    const char* Name;
+    Kind FaultKind;
+    DWORD Error;
+};
+
+const FaultKind kKinds[] = {
+    {"fails at once", Kind::FailAtOnce, ERROR_GEN_FAILURE},
+    {"fails after pending", Kind::FailAfterPending, ERROR_GEN_FAILURE},
+    {"cancelled by the driver", Kind::FailAfterPending, ERROR_OPERATION_ABORTED},
+};
+
+// What one walk saw.
+struct Outcome {
+    int PortsShown = 0;
+    int Lines = 0;
+    bool TxPaused = false, RxPaused = false;
+    bool TerminalBound = false;
+    std::string Answer;
+    bool PropertiesShown = false;
+    bool PortGone = false;
+    DWORD CloseMs = 0;
+};
+
+std::string Text(HWND window) {
+    char text[512] = {};
+    GetWindowTextA(window, text, sizeof(text));
+    return text;
+}
+
+std::string ItemText(HMENU bar, UINT id) {
+    char text[64] = {};
+    GetMenuStringA(bar, id, text, sizeof(text), MF_BYCOMMAND);
+    return text;
+}
+
+class FaultWalk {
+public:
+    explicit FaultWalk(uint32_t code) : code_(code) {}
+
+    Outcome Run() {
+        Outcome outcome;
+        EXPECT_TRUE(testsupport::StartMonitorInProcess(&main_));
+        command_ = GetWindow(main_, GW_CHILD);
+        KillTimer(main_, 1);  // the walk ticks itself
+        PortMonitor* port = Arrive(outcome);
+        if (port) {
+            Stream(port, outcome);
+            PauseAndTalk(port, outcome);
+            outcome.PropertiesShown = !testsupport::CaptureMessageBoxes(
+                [&] { SendMessageA(main_, WM_COMMAND, 1101, 0); }, 2000).empty();
+            control::RemovePort(port->Header.PortKey);
+            outcome.PortGone = PumpUntil([] { return PortCount == 0; }, 2000);
+        }
+        DWORD before = GetTickCount();
+        testsupport::StopMonitorInProcess(main_);
+        outcome.CloseMs = GetTickCount() - before;
+        return outcome;
+    }
+
+private:
+    // A port arrives; a second one when the first could not be set up.
+    PortMonitor* Arrive(Outcome& outcome) {
+        for (int n = 1; n <= 2 && PortCount == 0; ++n) {
+            control::AddPort(emu::ModemPort(L"COM" + std::to_wstring(n), n));
+            PumpUntil([] { return PortCount > 0; }, 1500);
+        }
+        outcome.PortsShown = static_cast<int>(PortCount);
+        return PortList;
+    }
+
+    void Stream(PortMonitor* port, Outcome& outcome) {
+        uint32_t key = port->Header.PortKey;
+        PumpUntil([&] { return control::IsCaptureAttached(key); }, 1000);
+        control::PushBytes(key, 2, "RING\r\n");
+        control::Flash(key, 3);
+        control::SendNotice(key, "walk notice");
+        HWND pane = port->ListBox;
+        PumpUntil([&] { return PortCount == 0 || SendMessageA(pane, LB_GETCOUNT, 0, 0) >= 2; }, 1000);
+        PumpFor(50);
+        outcome.Lines = PortCount ? static_cast<int>(SendMessageA(pane, LB_GETCOUNT, 0, 0)) : 0;
+    }
+
+    void PauseAndTalk(PortMonitor* port, Outcome& outcome) {
+        if (PortCount == 0) return;
+        SetFocus(port->ListBox);
+        SendMessageA(main_, WM_COMMAND, ID_PAUSE_TX, 0);
+        SendMessageA(main_, WM_COMMAND, ID_PAUSE_RX, 0);
+        outcome.TxPaused = IsPaused(*port, true);
+        outcome.RxPaused = IsPaused(*port, false);
+        // The menu and the terminal say what the flags say.
+        PauseItemTexts texts = PauseTexts(outcome.TxPaused, outcome.RxPaused);
+        HMENU bar = GetMenu(main_);
+        EXPECT_EQ(ItemText(bar, ID_PAUSE_TX), texts.Tx);
+        EXPECT_EQ(ItemText(bar, ID_PAUSE_RX), texts.Rx);
+        EXPECT_EQ(ItemText(bar, ID_PAUSE_BOTH), texts.Both);
+        outcome.TerminalBound = CommandPort == port;
+        EXPECT_EQ(outcome.TerminalBound, outcome.TxPaused && outcome.RxPaused);
+        EXPECT_EQ(IsWindowEnabled(command_) != FALSE, outcome.TerminalBound);
+        if (!outcome.TerminalBound) return;
+        SetFocus(command_);
+        for (char key : std::string("AT\r")) SendMessageA(command_, WM_CHAR, static_cast<unsigned char>(key), 0);
+        SendMessageA(main_, WM_TIMER, 1, 0);
+        if (code_ == IOCTL_LINE_ESCAPE_FOLLOWUP) {
+            for (char key : std::string("+++\r")) SendMessageA(command_, WM_CHAR, static_cast<unsigned char>(key), 0);
+            SendMessageA(main_, WM_TIMER, 1, 0);
+        }
+        outcome.Answer = Text(GetWindow(command_, GW_HWNDNEXT));
+        SetFocus(port->ListBox);
+    }
+
+    uint32_t code_;
+    HWND main_ = nullptr;
+    HWND command_ = nullptr;
+};
+
+TEST(FaultWalkTest, EveryRequestFailingEveryWayLeavesAProgramThatShowsTheTruthAndCloses) {
+    std::printf("%-17s %-24s %5s %5s %-5s %-5s %-24s %5s %4s %8s\n", "request", "fault", "ports", "lines",
+                "tx/rx", "term", "answer", "props", "gone", "close ms");
+    for (const NamedRequest& request : kRequests) {
+        for (const FaultKind& kind : kKinds) {
+            SCOPED_TRACE(std::string(request.Name) + ", " + kind.Name);
+            testsupport::ResetStandIn();
+            control::RequestFault fault;
+            fault.FaultKind = kind.FaultKind;
+            fault.Error = kind.Error;
+            control::InjectFault(request.Code, fault);
+            Outcome o = FaultWalk(request.Code).Run();
+            std::printf("%-17s %-24s %5d %5d %d/%-3d %-5s %-24.24s %5s %4s %8lu\n", request.Name, kind.Name,
+                        o.PortsShown, o.Lines, o.TxPaused, o.RxPaused, o.TerminalBound ? "bound" : "-",
+                        o.Answer.c_str(), o.PropertiesShown ? "yes" : "no", o.PortGone ? "yes" : "no",
+                        static_cast<unsigned long>(o.CloseMs));
+            EXPECT_LT(o.CloseMs, 5000u) << "the close is over within 5 s";
+            bool arrivalFails = request.Code == IOCTL_LINE_WAIT_PORT_ARRIVAL;
+            // A failed arrival wait ends the watcher: no port ever comes.
+            EXPECT_EQ(o.PortsShown, arrivalFails ? 0 : 1);
+            if (arrivalFails) continue;
+            bool attach = request.Code == IOCTL_LINE_ATTACH_CAPTURE;
+            bool cancelled = kind.Error == ERROR_OPERATION_ABORTED;
+            bool portWait = request.Code == IOCTL_LINE_WAIT_DATA || request.Code == IOCTL_LINE_WAIT_SIGNAL ||
+                            request.Code == IOCTL_LINE_WAIT_NOTICE;
+            // A wait that the driver cancels is the port's loss: it goes at once.
+            if (portWait && cancelled) {
+                EXPECT_TRUE(o.PortGone);
+                EXPECT_FALSE(o.PropertiesShown);
+                continue;
+            }
+            // A port whose attach failed at once keeps an empty pane until
+            // exit. A pending attach counts as done whatever its end: the
+            // program goes on, but the driver writes nothing into the ring.
+            bool attachFailedAtOnce = attach && kind.FaultKind == Kind::FailAtOnce;
+            EXPECT_EQ(o.PortGone, !attachFailedAtOnce);
+            if (!attach) EXPECT_GE(o.Lines, 2) << "the traffic shows, also after a wait that failed";
+            // A rejected toggle flips nothing; one that works flips its flag.
+            bool toggleFails = request.Code == IOCTL_LINE_TOGGLE_PAUSE;
+            if (!attachFailedAtOnce) EXPECT_EQ(o.TxPaused && o.RxPaused, !toggleFails);
+            // The modem answers unless its channel, the write or the read
+            // failed; after "+++" in command mode it echoes the pluses.
+            bool channelFails = request.Code == IOCTL_LINE_SET_COMMAND_MODE ||
+                                request.Code == IOCTL_LINE_WRITE_COMMAND || request.Code == IOCTL_LINE_READ_RESPONSE;
+            const char* answer = request.Code == IOCTL_LINE_ESCAPE_FOLLOWUP ? "+++" : "OK";
+            if (o.TerminalBound && !channelFails) EXPECT_NE(o.Answer.find(answer), std::string::npos);
+            if (channelFails) EXPECT_EQ(o.Answer.find("OK"), std::string::npos) << "no answer shows";
+            EXPECT_TRUE(o.PropertiesShown);
+        }
+    }
+}
+
+}  // namespace
