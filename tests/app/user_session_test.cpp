@@ -1,0 +1,256 @@
+// Whole runs of quorvel-emu.exe driven as a person would: real clicks and
+// keys through the X server, and everything read from outside the process
+// (pane lines, edit texts, positions, enabled states, message boxes).
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "emulator/test_control.h"
+#include "support/message_box_capture.h"
+#include "support/process_runner.h"
+#include "support/process_windows.h"
+#include "support/real_input.h"
+#include "support/test_paths.h"
+#include "ui/window_commands.h"
+
+namespace {
+
+using namespace testsupport;
+using quorvel::kMainWindowClass;
+namespace control = emu::control;
+
+constexpr DWORD kRunTimeoutMs = 60000;
+
+std::string Monitor() { return PathIn(BuildFolder(), "quorvel-emu.exe"); }
+
+// Polls until done() or timeoutMs; true when done() held.
+template <typename Condition>
+bool WaitUntil(Condition done, DWORD timeoutMs = 5000) {
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+// The program's windows as a user sees them.
+struct Screen {
+    HWND Main = nullptr;
+    HWND Command() const { return GetWindow(Main, GW_CHILD); }
+    HWND Response() const { return GetWindow(Command(), GW_HWNDNEXT); }
+    std::vector<HWND> Panes() const {
+        std::vector<HWND> children = ChildWindows(Main);
+        return std::vector<HWND>(children.begin() + (children.size() > 2 ? 2 : children.size()), children.end());
+    }
+    // The pane whose lines contain text, or null.
+    HWND PaneWith(const std::string& text) const {
+        for (HWND pane : Panes()) {
+            for (const std::string& line : ListBoxLines(pane)) {
+                if (line.find(text) != std::string::npos) return pane;
+            }
+        }
+        return nullptr;
+    }
+    // The menu bar's first item (it is the window's top strip under the caption).
+    void ClickMenuItem(int index) const {
+        RECT window, client;
+        GetWindowRect(Main, &window);
+        GetClientRect(Main, &client);
+        POINT origin = {0, 0};
+        ClientToScreen(Main, &origin);
+        int menuBottom = origin.y;
+        int menuTop = menuBottom - GetSystemMetrics(SM_CYMENU);
+        // The items are "Pause &TX", "Pause &RX", "&Pause TX/RX": about 60 pixels each.
+        ClickAt(origin.x + 25 + index * 65, (menuTop + menuBottom) / 2);
+    }
+};
+
+class UserSession : public testing::Test {
+protected:
+    void SetUp() override { control::ResetServices(); }
+    void TearDown() override { control::ResetServices(); }
+};
+
+// Three modems with traffic; a user picks the quiet one, pauses both of its
+// directions (one by its accelerator, one by mouse), talks to its modem,
+// reads its properties, resizes, minimises and restores the window, closes it.
+TEST_F(UserSession, TrafficPauseTerminalPropertiesResizeAndClose) {
+    std::string scenario =
+        "/s=port COM1;@100 tx ATZ\\r;+50 rx ATZ\\r\\r\\nOK\\r\\n;"
+        "port COM2;@100 rx \\r\\nRING\\r\\n;+50 tx ATA\\r;"
+        "port COM3 =Quiet modem";
+    ProcessResult run = RunProcess(Monitor(), scenario, kRunTimeoutMs, [&](DWORD process) {
+        Screen screen;
+        screen.Main = WaitForProcessWindow(process, kMainWindowClass);
+        ASSERT_NE(screen.Main, nullptr);
+        ASSERT_TRUE(WaitUntil([&] { return screen.Panes().size() == 3 && screen.PaneWith("OK") && screen.PaneWith("ATA"); }));
+        // The panes: arrival order in sibling order; each run a line of its
+        // own behind its timing line, in the order the bytes passed.
+        std::vector<std::string> com1 = ListBoxLines(screen.PaneWith("OK"));
+        ASSERT_EQ(com1.size(), 4u);
+        EXPECT_EQ(com1[1], "\xB6TX: ATZ\r");
+        EXPECT_EQ(com1[3], "\xB7RX: ATZ\r\r\nOK\r\n");
+        EXPECT_EQ(com1[2].front(), '{');
+        std::vector<std::string> com2 = ListBoxLines(screen.PaneWith("ATA"));
+        ASSERT_EQ(com2.size(), 4u);
+        EXPECT_EQ(com2[1], "\xB7RX: \r\nRING\r\n");
+        EXPECT_EQ(com2[3], "\xB6TX: ATA\r");
+        HWND quiet = screen.Panes()[2];
+        EXPECT_TRUE(ListBoxLines(quiet).empty());
+
+        EXPECT_FALSE(IsWindowEnabled(screen.Command()));
+        ClickWindow(quiet);
+        PressKeys("alt+t");  // "Pause &TX"
+        Sleep(200);
+        EXPECT_FALSE(IsWindowEnabled(screen.Command())) << "one direction paused: no terminal";
+        screen.ClickMenuItem(1);  // "Pause &RX" by mouse
+        ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(screen.Command()) != FALSE; }))
+            << "both paused: the terminal is usable";
+        ClickWindow(screen.Command());
+        TypeText("AT");
+        PressKeys("Return");
+        ASSERT_TRUE(WaitUntil([&] { return EditText(screen.Response()).find("OK") != std::string::npos; }))
+            << EditText(screen.Response());
+        EXPECT_EQ(EditText(screen.Response()), "AT...OK..");
+        EXPECT_EQ(EditText(screen.Command()), "");
+
+        // "&Description": the first item is COM1's; its box, and dismissing it.
+        PressKeys("alt+d Return");
+        CapturedMessageBox box = WaitForProcessMessageBox(process, 5000);
+        ASSERT_TRUE(box.found);
+        EXPECT_EQ(box.caption, "Port properties");
+        EXPECT_NE(box.text.find("COM port:\tCOM1"), std::string::npos);
+
+        // A client area lower than the edits, and back.
+        RECT before;
+        GetWindowRect(screen.Main, &before);
+        SetWindowPos(screen.Main, nullptr, 0, 0, before.right - before.left, 40, SWP_NOMOVE | SWP_NOZORDER);
+        Sleep(300);
+        EXPECT_TRUE(IsWindow(screen.Main));
+        SetWindowPos(screen.Main, nullptr, 0, 0, before.right - before.left, before.bottom - before.top,
+                     SWP_NOMOVE | SWP_NOZORDER);
+        Sleep(300);
+        RECT pane;
+        GetWindowRect(screen.Panes()[0], &pane);
+        EXPECT_GT(pane.bottom - pane.top, 20) << "the panes are laid out again";
+        ShowWindow(screen.Main, SW_MINIMIZE);
+        Sleep(300);
+        ShowWindow(screen.Main, SW_RESTORE);
+        ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(screen.Panes()[2]) != FALSE; }));
+        EXPECT_EQ(ListBoxLines(screen.PaneWith("OK")).size(), 4u) << "nothing lost on the way";
+        PostMessageA(screen.Main, WM_CLOSE, 0, 0);
+    });
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitCode, 0u);
+}
+
+// Ports that come and go around what the user does: one arrives while a
+// "Port properties" box is open, one leaves while its Description item is
+// being chosen, one leaves while it is the terminal's port.
+TEST_F(UserSession, PortsComeAndGoWhileTheUserIsBusyWithThem) {
+    std::string scenario = "/s=port COM1-4500;port COM2-8500;port COM3@2500";
+    ProcessResult run = RunProcess(Monitor(), scenario, kRunTimeoutMs, [&](DWORD process) {
+        Screen screen;
+        screen.Main = WaitForProcessWindow(process, kMainWindowClass);
+        DWORD start = GetTickCount();
+        auto at = [&](DWORD ms) { while (GetTickCount() - start < ms) Sleep(20); };
+        ASSERT_NE(screen.Main, nullptr);
+        ASSERT_TRUE(WaitUntil([&] { return screen.Panes().size() == 2; }));
+        ClickWindow(screen.Panes()[0]);
+        // A box open while COM3 arrives.
+        PressKeys("alt+d Return");
+        ASSERT_NE(WaitForProcessWindow(process, "#32770", 5000), nullptr);
+        at(3500);
+        ASSERT_TRUE(WaitForProcessMessageBox(process, 5000).found);
+        EXPECT_TRUE(WaitUntil([&] { return screen.Panes().size() == 3; })) << "COM3 is there once the box has closed";
+        // COM1, the first Description item, leaves while the popup is open
+        // with it highlighted; Enter then chooses whatever is there.
+        PressKeys("alt+d");
+        at(5000);
+        EXPECT_TRUE(WaitUntil([&] { return screen.Panes().size() == 2; }));
+        PressKeys("Return");
+        CapturedMessageBox box = WaitForProcessMessageBox(process, 1500);
+        if (box.found) EXPECT_EQ(box.caption, "Port properties");
+        PressKeys("Escape");
+        // COM2 is the terminal's port when it leaves.
+        HWND com2 = screen.Panes()[0];
+        ClickWindow(com2);
+        PressKeys("alt+t");
+        PressKeys("alt+r");
+        ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(screen.Command()) != FALSE; }));
+        ClickWindow(screen.Command());
+        at(9000);
+        EXPECT_TRUE(WaitUntil([&] { return screen.Panes().size() == 1; }));
+        EXPECT_FALSE(IsWindowEnabled(screen.Command())) << "the terminal let go of its port";
+        EXPECT_FALSE(IsWindowEnabled(screen.Response()));
+        PostMessageA(screen.Main, WM_CLOSE, 0, 0);
+    });
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitCode, 0u);
+}
+
+// Closing the window at the worst moments: the program still ends on its
+// own with exit code 0.
+TEST_F(UserSession, ClosingAtTheWorstMomentsStillEndsWithZero) {
+    struct Moment {
+        const char* Name;
+        std::string Scenario;
+        void (*Act)(DWORD process, const Screen& screen);
+    };
+    std::string eightPorts;
+    for (int n = 1; n <= 8; ++n) eightPorts += "port COM" + std::to_string(n) + ";gen rate=184320 run=64;";
+    std::string arrivals;
+    for (int n = 1; n <= 40; ++n) arrivals += "port COM" + std::to_string(n) + "@" + std::to_string(n * 5) + ";";
+    const Moment moments[] = {
+        {"during a burst on 8 ports", eightPorts,
+         [](DWORD, const Screen& screen) {
+             WaitUntil([&] { return screen.Panes().size() == 8 && !ListBoxLines(screen.Panes()[7]).empty(); });
+         }},
+        {"during a flash", "port COM1;@100 flash 3;+200 loop",
+         [](DWORD, const Screen& screen) {
+             WaitUntil([&] { return screen.Panes().size() == 1 && !IsWindowVisible(screen.Panes()[0]); });
+         }},
+        {"while a Port properties box is open", "port COM1",
+         [](DWORD process, const Screen& screen) {
+             WaitUntil([&] { return screen.Panes().size() == 1; });
+             ClickWindow(screen.Panes()[0]);
+             PressKeys("alt+d Return");
+             WaitForProcessWindow(process, "#32770", 5000);
+         }},
+        {"during the escape's half second", "port COM1",
+         [](DWORD, const Screen& screen) {
+             WaitUntil([&] { return screen.Panes().size() == 1; });
+             ClickWindow(screen.Panes()[0]);
+             PressKeys("alt+p");  // "&Pause TX/RX"
+             WaitUntil([&] { return IsWindowEnabled(screen.Command()) != FALSE; });
+             ClickWindow(screen.Command());
+             TypeText("+++");
+             XDoTool("key --delay 0 Return");
+         }},
+        {"while arrivals are being handed over", arrivals,
+         [](DWORD, const Screen& screen) { WaitUntil([&] { return !screen.Panes().empty(); }); }},
+    };
+    for (const Moment& moment : moments) {
+        SCOPED_TRACE(moment.Name);
+        control::ResetServices();
+        DWORD closedAt = 0;
+        ProcessResult run = RunProcess(Monitor(), "/s=" + moment.Scenario, kRunTimeoutMs, [&](DWORD process) {
+            Screen screen;
+            screen.Main = WaitForProcessWindow(process, kMainWindowClass);
+            ASSERT_NE(screen.Main, nullptr);
+            moment.Act(process, screen);
+            closedAt = GetTickCount();
+            PostMessageA(screen.Main, WM_CLOSE, 0, 0);
+        });
+        DWORD exitMs = GetTickCount() - closedAt;
+        std::printf("close %-38s exit code %lu after %lu ms\n", moment.Name, static_cast<unsigned long>(run.exitCode),
+                    static_cast<unsigned long>(exitMs));
+        ASSERT_TRUE(run.exited) << "no process left behind";
+        EXPECT_EQ(run.exitCode, 0u);
+    }
+}
+
+}  // namespace

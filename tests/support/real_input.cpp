@@ -1,0 +1,52 @@
+#include "support/real_input.h"
+
+#include <vector>
+
+namespace testsupport {
+namespace {
+
+// How long a started xdotool gets to do its work.
+constexpr DWORD kInputSettleMs = 250;
+
+}  // namespace
+
+bool XDoTool(const std::string& arguments) {
+    std::string commandLine = "Z:\\usr\\bin\\xdotool " + arguments;
+    std::vector<char> text(commandLine.begin(), commandLine.end());
+    text.push_back(0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return false;
+    }
+    WaitForSingleObject(process.hProcess, 5000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    Sleep(kInputSettleMs);
+    return true;
+}
+
+bool ClickAt(int x, int y) {
+    return XDoTool("mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
+}
+
+bool ClickWindow(HWND window) {
+    RECT rect;
+    if (!GetWindowRect(window, &rect)) return false;
+    return ClickAt((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+}
+
+bool PressKeys(const std::string& keys) { return XDoTool("key " + keys); }
+
+bool TypeText(const std::string& text) { return XDoTool("type \"" + text + "\""); }
+
+std::string EditText(HWND edit) {
+    wchar_t wide[1024] = {};
+    SendMessageW(edit, WM_GETTEXT, sizeof(wide) / sizeof(wide[0]), reinterpret_cast<LPARAM>(wide));
+    char text[1024] = {};
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof(text), nullptr, nullptr);
+    return text;
+}
+
+}  // namespace testsupport
