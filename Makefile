@@ -27,7 +27,7 @@ endif
 configure = cmake -S . -B $(1) $(if $(wildcard $(1)/CMakeCache.txt),,-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$(2)-mingw32.cmake) >/dev/null
 check_product = python3 scripts/check-pe.py --machine i386 $(BUILD_DIR)/quorvel.exe $(BUILD_DIR)/quorvel-emu.exe
 
-.PHONY: all build product test run bench soak clean
+.PHONY: all build product test run bench soak fuzz clean
 
 all: build
 
@@ -70,10 +70,20 @@ bench:
 	$(call run_build,--target capture_bench,test)
 	@scripts/bench-session.sh $(RUN_DIR) $(BENCH_ARGS)
 
-# Long runs: the capture soak (SOAK_SECONDS, 10 minutes by default).
+# The pure code's fuzz targets, FUZZ_SECONDS each (60 by default), natively
+# with sanitizers.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@scripts/setup.sh test $(QUORVEL_ARCH)
+	@scripts/fuzz.sh $(FUZZ_SECONDS) $(BUILD_DIR)
+
+# Long runs: the port churn for CHURN_SECONDS (5 minutes by default), then
+# the capture soak for SOAK_SECONDS (10 minutes by default).
 SOAK_SECONDS ?= 600
+CHURN_SECONDS ?= 300
 soak:
-	$(call run_build,--target capture_bench,test)
+	$(call run_build,,test)
+	@QUORVEL_CHURN_SECONDS=$(CHURN_SECONDS) GTEST_FILTER='ChurnTest.*' scripts/test-session.sh $(RUN_DIR) -R ui_tests
 	@scripts/bench-session.sh $(RUN_DIR) --soak=$(SOAK_SECONDS)
 
 clean:

@@ -2,7 +2,7 @@
 # Installs what the build and the tests need and is missing. As root it uses
 # the system's package manager; otherwise it names the missing packages and
 # stops.
-#   usage: setup.sh build|test|run [i686|x86_64]
+#   usage: setup.sh build|test|run|fuzz [i686|x86_64]
 # build: what the 32-bit product needs (always built). test and run: that,
 # and Wine with a display for the architecture that runs here: 32-bit Wine
 # for i686, 64-bit Wine and the 64-bit cross-compiler for x86_64. The i386
@@ -42,6 +42,9 @@ if [ "$purpose" != build ]; then
     esac
     need xvfb command -v Xvfb
     need xdotool command -v xdotool
+    # The pure code's native sanitizer and fuzzing build.
+    need clang command -v clang++
+    need libclang-rt-14-dev sh -c 'test -f "$(clang++ -print-resource-dir)/lib/linux/libclang_rt.fuzzer-x86_64.a"'
 fi
 if [ "$purpose" = run ]; then
     need imagemagick command -v import

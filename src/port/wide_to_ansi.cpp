@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "system/scoped_handles.h"
+#include "system/owned_buffer.h"
 
 namespace quorvel {
 

@@ -7,8 +7,7 @@
 
 #include <windows.h>
 
-#include <cstddef>
-#include <new>
+#include "system/owned_buffer.h"
 
 namespace quorvel {
 
@@ -63,36 +62,6 @@ private:
     HWND window_;
     HDC dc_;
     HGDIOBJ previous_ = nullptr;
-};
-
-// A buffer of count elements from new (std::nothrow); empty when the memory
-// could not be had.
-template <typename T>
-class OwnedBuffer {
-public:
-    OwnedBuffer() = default;
-    explicit OwnedBuffer(size_t count) : data_(new (std::nothrow) T[count]) {}
-    ~OwnedBuffer() { delete[] data_; }
-    OwnedBuffer(const OwnedBuffer&) = delete;
-    OwnedBuffer& operator=(const OwnedBuffer&) = delete;
-
-    T* Get() const { return data_; }
-    explicit operator bool() const { return data_ != nullptr; }
-    T& operator[](size_t index) const { return data_[index]; }
-    // Makes room for count elements unless it holds some already.
-    bool Ensure(size_t count) {
-        if (!data_) data_ = new (std::nothrow) T[count];
-        return data_ != nullptr;
-    }
-    // Hands the buffer to a new owner (who frees it with delete[]).
-    T* Release() {
-        T* data = data_;
-        data_ = nullptr;
-        return data;
-    }
-
-private:
-    T* data_ = nullptr;
 };
 
 // A critical section that lives for the life of the process: made at its
