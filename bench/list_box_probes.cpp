@@ -121,13 +121,17 @@ ProbeResult VisibleCrossThreadSuspendedAdds(HWND main, double seconds, uint32_t 
     return result;
 }
 
-ProbeResult PaneRepaints(HWND main, int count, double seconds) {
+// Repeats one cycle on a visible pane full of lines, one of `count`
+// stacked panes, for `seconds`.
+template <typename Cycle>
+ProbeResult RepeatOnFullPane(HWND main, int count, double seconds, Cycle cycle) {
     HWND pane = CreateStackedPane(main, 0, count, true);
     for (int i = 0; i < 200; ++i) SendMessageA(pane, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kLine));
     PumpFor(20);
     ProbeResult result;
     double start = Now();
     while (Now() - start < seconds) {
+        cycle(pane);
         InvalidateRect(pane, nullptr, TRUE);
         UpdateWindow(pane);
         ++result.Count;
@@ -137,24 +141,17 @@ ProbeResult PaneRepaints(HWND main, int count, double seconds) {
     return result;
 }
 
+ProbeResult PaneRepaints(HWND main, int count, double seconds) {
+    return RepeatOnFullPane(main, count, seconds, [](HWND) {});
+}
+
 ProbeResult RedrawCycles(HWND main, int count, double seconds) {
-    HWND pane = CreateStackedPane(main, 0, count, true);
-    for (int i = 0; i < 200; ++i) SendMessageA(pane, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kLine));
-    PumpFor(20);
-    ProbeResult result;
-    double start = Now();
-    while (Now() - start < seconds) {
+    return RepeatOnFullPane(main, count, seconds, [](HWND pane) {
         SendMessageA(pane, WM_SETREDRAW, FALSE, 0);
         SendMessageA(pane, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kLine));
         SendMessageA(pane, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kLine));
         SendMessageA(pane, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(pane, nullptr, TRUE);
-        UpdateWindow(pane);
-        ++result.Count;
-    }
-    result.Seconds = Now() - start;
-    Discard(pane);
-    return result;
+    });
 }
 
 double TimerPeriod(HWND main, UINT periodMs, double seconds) {
