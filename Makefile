@@ -83,7 +83,7 @@ SOAK_SECONDS ?= 600
 CHURN_SECONDS ?= 300
 soak:
 	$(call run_build,,test)
-	@QUORVEL_CHURN_SECONDS=$(CHURN_SECONDS) GTEST_FILTER='ChurnTest.*' scripts/test-session.sh $(RUN_DIR) -R ui_tests
+	@QUORVEL_CHURN_SECONDS=$(CHURN_SECONDS) scripts/run-in-session.sh $(RUN_DIR) tests/ui_tests.exe --gtest_filter='ChurnTest.*'
 	@scripts/bench-session.sh $(RUN_DIR) --soak=$(SOAK_SECONDS)
 
 clean:
