@@ -369,16 +369,21 @@ int Soak(HWND main, const Options& options) {
     constexpr int kPorts = 4;
     ResultsTable table("Soak: " + std::to_string(kPorts) + " ports x 115200 baud full duplex, 64-byte runs, " +
                            Fixed(options.SoakSeconds, 0) + " s",
-                       {"after s", "dropped records", "lines held", "commit MB", "growth per line since the start, bytes"});
+                       {"s", "dropped records", "lines held", "commit at the start, MB",
+                        "with the lines held, MB", "grown per line held, bytes", "after the panes are freed, MB",
+                        "kept per line, bytes"});
     uint64_t before = CommittedBytes();
     Load load = Feed(main, kPorts, kShortRuns, kRate115200, options.SoakSeconds);
     uint64_t after = CommittedBytes();
     const FeedFigures& f = load.Figures;
-    double perLine = f.Lines ? (static_cast<double>(after) - static_cast<double>(before)) / f.Lines : 0;
+    auto perLine = [&](uint64_t at) {
+        return f.Lines ? (static_cast<double>(at) - static_cast<double>(before)) / static_cast<double>(f.Lines) : 0;
+    };
     table.Row({Fixed(f.Seconds, 0), std::to_string(f.DroppedAll()), std::to_string(f.Lines),
-               Fixed(after / 1048576.0, 1), Fixed(perLine, 1)});
-    table.Print("The panes are freed at the end of the run, so the commit after it shows what stays; "
-                "growth per line is that against the lines the run held.");
+               Fixed(before / 1048576.0, 1), Fixed(f.CommittedWithLines / 1048576.0, 1),
+               Fixed(perLine(f.CommittedWithLines), 1), Fixed(after / 1048576.0, 1), Fixed(perLine(after), 1)});
+    table.Print("Commit: the process's private bytes. Grown per line: the growth with the panes still holding "
+                "their lines, over those lines; kept per line: what stays once the panes are freed.");
     return f.DroppedAll() == 0 ? 0 : 2;
 }
 

@@ -9,6 +9,7 @@
 #include "bench/bench_clock.h"
 #include "bench/bench_windows.h"
 #include "bench/pane_watch.h"
+#include "bench/process_probes.h"
 #include "driver/request_codes.h"
 #include "driver/stop_event.h"
 #include "emulator/port_catalog.h"
@@ -378,6 +379,7 @@ FeedFigures MeasureFeed(HWND main, int ports, const TrafficShape& shape, const L
                 }
             }
         }
+        figures.CommittedWithLines = CommittedBytes();
         DestroyPanes(rig);
     };
     start = Now();

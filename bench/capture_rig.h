@@ -80,6 +80,7 @@ struct FeedFigures {
     std::vector<double> Delays;       // seconds from a run's first byte entering the ring to its line
     std::vector<double> PostWaits;    // seconds that messages posted every 20 ms waited
     double LongestRepaintWait = 0;    // seconds that added lines waited for their pane's repaint
+    uint64_t CommittedWithLines = 0;  // the process's commit at the end, the panes still holding their lines
     uint64_t DroppedAll() const;
     // The least that any port had drained, as a share of what was offered.
     double LeastDrainedShare() const;
