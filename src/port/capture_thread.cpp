@@ -49,12 +49,17 @@ bool WaitWasAborted(CaptureLoop& loop, uint32_t wait) {
     return GetLastError() == ERROR_OPERATION_ABORTED;
 }
 
-// Marks the wait for issuing, and no other: but a wait that failed at once
-// (neither pending nor completed) stays marked, so that it is tried again at
-// the next arming instead of never again; its port's traffic would go unseen
-// for good otherwise.
+// Unmarks every wait but one that failed at once (neither pending nor
+// completed): that one is tried again at the next arming instead of never
+// again, since its port's traffic would go unseen for good otherwise.
+void KeepFailedWaitsMarked(CaptureLoop& loop) {
+    for (uint32_t i = 0; i < kCaptureWaits; ++i) loop.ToIssue[i] = loop.ToIssue[i] && !loop.Outstanding[i];
+}
+
+// Marks the wait for issuing, and no other but those that failed at once.
 void IssueOnly(CaptureLoop& loop, uint32_t wait) {
-    for (uint32_t i = 0; i < kCaptureWaits; ++i) loop.ToIssue[i] = i == wait || (loop.ToIssue[i] && !loop.Outstanding[i]);
+    KeepFailedWaitsMarked(loop);
+    loop.ToIssue[wait] = true;
 }
 
 // The records stay pending: the next run step reads them again, after a
@@ -102,8 +107,7 @@ void StartFlash(CaptureLoop& loop) {
 void EndFlash(CaptureLoop& loop) {
     loop.Pane.Restore(loop.ListBox, loop.SavedBackground, true);
     loop.WaitLimit = INFINITE;
-    // Nothing new to issue, but a wait that failed at once stays marked.
-    for (uint32_t i = 0; i < kCaptureWaits; ++i) loop.ToIssue[i] = loop.ToIssue[i] && !loop.Outstanding[i];
+    KeepFailedWaitsMarked(loop);  // nothing new to issue
 }
 
 // StopEvent: the program ends; the pending waits are cancelled and awaited
