@@ -3,34 +3,19 @@
 #include <windows.h>
 
 #include "emulator/scenario.h"
+#include "system/scoped_handles.h"
 
 namespace emu::scenario {
-namespace {
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    ~FileHandle() {
-        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
-}  // namespace
 
 bool ReadScenarioFile(const std::string& path, std::string* contents, std::string* error) {
     contents->clear();
-    FileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.Get() == INVALID_HANDLE_VALUE) {
+    HANDLE opened = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) {
         *error = "cannot open the file (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
+    quorvel::ScopedHandle file(opened);
     if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
         *error = "not a file on disk";
         return false;

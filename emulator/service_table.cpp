@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "system/scoped_handles.h"
+
 namespace emu {
 namespace {
 
@@ -16,23 +18,18 @@ ServiceTable* g_table = nullptr;
 
 bool OpenSharedTable() {
     if (g_table) return true;
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, kMutexName);
+    quorvel::ScopedHandle mutex(CreateMutexA(nullptr, FALSE, kMutexName));
     if (!mutex) return false;
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                        sizeof(ServiceTable), kMappingName);
-    if (!mapping) {
-        CloseHandle(mutex);
-        return false;
-    }
-    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(ServiceTable));
-    if (!view) {
-        CloseHandle(mapping);
-        CloseHandle(mutex);
-        return false;
-    }
+    quorvel::ScopedHandle mapping(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                     sizeof(ServiceTable), kMappingName));
+    if (!mapping) return false;
+    void* view = MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(ServiceTable));
+    if (!view) return false;
     // A new mapping is zero-filled, which is an empty table; the magic only
-    // marks that it was seen.
-    g_mutex = mutex;
+    // marks that it was seen. Both handles stay open, with the view, for the
+    // life of the process.
+    mapping.Release();
+    g_mutex = mutex.Release();
     g_table = static_cast<ServiceTable*>(view);
     return true;
 }

@@ -5,6 +5,7 @@
 #include "driver/request_codes.h"
 #include "driver/stop_event.h"
 #include "driver/trace_api_result.h"
+#include "system/scoped_handles.h"
 #include "system/system_calls.h"
 
 namespace quorvel {
@@ -68,17 +69,16 @@ bool AwaitTaken(HANDLE taken) {
 }  // namespace
 
 bool WaitPortArrival(HANDLE device, PortPropertyHeader& buffer, HANDLE stopEvent) {
-    HANDLE requestEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ScopedHandle requestEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!requestEvent) return false;
     bool arrived = false;
     if (device != INVALID_HANDLE_VALUE) {
         OVERLAPPED overlapped;
         if (StartRequest(device, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &buffer,
-                         sizeof(buffer), overlapped, requestEvent) != RequestStart::Failed) {
-            arrived = AwaitArrival(device, overlapped, requestEvent, stopEvent);
+                         sizeof(buffer), overlapped, requestEvent.Get()) != RequestStart::Failed) {
+            arrived = AwaitArrival(device, overlapped, requestEvent.Get(), stopEvent);
         }
     }
-    CloseHandle(requestEvent);
     return arrived;
 }
 
@@ -86,16 +86,15 @@ DWORD WINAPI PortWatcherThread(LPVOID parameter) {
     WatcherStartBlock target = *static_cast<const WatcherStartBlock*>(parameter);
     ReleaseSemaphore(target.StartSemaphore, 1, nullptr);  // the block may go away now
 
-    HANDLE taken = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    ScopedHandle taken(CreateSemaphoreA(nullptr, 0, 1, nullptr));
     if (!taken) return 0;
-    g_arrivalMessage.TakenSemaphore = taken;
+    g_arrivalMessage.TakenSemaphore = taken.Get();
     while (WaitPortArrival(ControlDevice, g_arrivalBuffer, StopEvent)) {
         g_arrivalMessage.Header = &g_arrivalBuffer;
         PostArrival(target, &g_arrivalMessage);
-        if (!AwaitTaken(taken)) break;
+        if (!AwaitTaken(taken.Get())) break;
     }
     g_arrivalMessage.TakenSemaphore = nullptr;
-    CloseHandle(taken);
     return 0;
 }
 

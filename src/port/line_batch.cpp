@@ -1,7 +1,7 @@
 #include "port/line_batch.h"
 
 #include <cstring>
-#include <new>
+#include <utility>
 
 namespace quorvel {
 namespace {
@@ -12,17 +12,14 @@ size_t TextLength(const char* text) { return text ? std::strlen(text) + 1 : 0; }
 
 }  // namespace
 
-LineBatch::~LineBatch() { Release(); }
-
 bool LineBatch::Reserve(size_t bytes) {
     if (bytes <= capacity_) return true;
     size_t capacity = capacity_ ? capacity_ : kFirstCapacity;
     while (capacity < bytes) capacity *= 2;
-    auto* grown = new (std::nothrow) char[capacity];
+    OwnedBuffer<char> grown(capacity);
     if (!grown) return false;
-    if (bytes_) std::memcpy(grown, data_, bytes_);
-    delete[] data_;
-    data_ = grown;
+    if (bytes_) std::memcpy(grown.Get(), data_.Get(), bytes_);
+    data_.Swap(grown);  // the old block goes with grown
     capacity_ = capacity;
     return true;
 }
@@ -32,8 +29,8 @@ bool LineBatch::Append(const char* first, const char* second, size_t maxBytes) {
     size_t secondBytes = TextLength(second);
     size_t total = bytes_ + firstBytes + secondBytes;
     if (total > maxBytes || !Reserve(total)) return false;
-    if (first) std::memcpy(data_ + bytes_, first, firstBytes);
-    if (second) std::memcpy(data_ + bytes_ + firstBytes, second, secondBytes);
+    if (first) std::memcpy(data_.Get() + bytes_, first, firstBytes);
+    if (second) std::memcpy(data_.Get() + bytes_ + firstBytes, second, secondBytes);
     bytes_ = total;
     lines_ += (first ? 1 : 0) + (second ? 1 : 0);
     return true;
@@ -45,22 +42,14 @@ void LineBatch::Clear() {
 }
 
 void LineBatch::Swap(LineBatch& other) {
-    char* data = data_;
-    size_t bytes = bytes_, capacity = capacity_;
-    uint32_t lines = lines_;
-    data_ = other.data_;
-    bytes_ = other.bytes_;
-    capacity_ = other.capacity_;
-    lines_ = other.lines_;
-    other.data_ = data;
-    other.bytes_ = bytes;
-    other.capacity_ = capacity;
-    other.lines_ = lines;
+    data_.Swap(other.data_);
+    std::swap(bytes_, other.bytes_);
+    std::swap(capacity_, other.capacity_);
+    std::swap(lines_, other.lines_);
 }
 
 void LineBatch::Release() {
-    delete[] data_;
-    data_ = nullptr;
+    OwnedBuffer<char>().Swap(data_);
     bytes_ = capacity_ = 0;
     lines_ = 0;
 }

@@ -6,12 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "system/owned_buffer.h"
+
 namespace quorvel {
 
 class LineBatch {
 public:
     LineBatch() = default;
-    ~LineBatch();
     LineBatch(const LineBatch&) = delete;
     LineBatch& operator=(const LineBatch&) = delete;
 
@@ -20,7 +21,7 @@ public:
     // the batch would grow beyond maxBytes or memory cannot be had.
     bool Append(const char* first, const char* second, size_t maxBytes);
 
-    const char* Data() const { return data_; }
+    const char* Data() const { return data_.Get(); }
     size_t Bytes() const { return bytes_; }
     uint32_t Lines() const { return lines_; }
     bool Empty() const { return bytes_ == 0; }
@@ -36,7 +37,7 @@ public:
 private:
     bool Reserve(size_t bytes);
 
-    char* data_ = nullptr;
+    OwnedBuffer<char> data_;
     size_t bytes_ = 0;
     size_t capacity_ = 0;
     uint32_t lines_ = 0;

@@ -27,6 +27,12 @@ public:
         if (!data_) data_ = new (std::nothrow) T[count];
         return data_ != nullptr;
     }
+    // Exchanges the buffers of two owners.
+    void Swap(OwnedBuffer& other) {
+        T* data = data_;
+        data_ = other.data_;
+        other.data_ = data;
+    }
     // Hands the buffer to a new owner (who frees it with delete[]).
     T* Release() {
         T* data = data_;
