@@ -3,6 +3,7 @@
 #include <process.h>
 
 #include "bench/bench_clock.h"
+#include "ui/port_panes.h"
 
 namespace bench {
 namespace {
@@ -84,12 +85,10 @@ void DestroyMainWindow(HWND main) {
 }
 
 HWND CreatePane(HWND main, int x, int y, int width, int height, bool visible) {
-    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP |
-                  LBS_DISABLENOSCROLL | LBS_USETABSTOPS | LBS_NOTIFY;
-    if (visible) style |= WS_VISIBLE;
-    HWND pane = CreateWindowExA(WS_EX_CLIENTEDGE, "LISTBOX", nullptr, style, x, y, width, height,
-                                main, reinterpret_cast<HMENU>(0x2000), nullptr, nullptr);
-    if (pane) SendMessageA(pane, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    HWND pane = quorvel::CreatePaneListBox(main);
+    if (!pane) return nullptr;
+    MoveWindow(pane, x, y, width, height, FALSE);
+    if (visible) ShowWindow(pane, SW_SHOWNA);
     return pane;
 }
 

@@ -21,9 +21,8 @@ constexpr int kEditStrip = 24;
 HWND CreateMainWindow();
 void DestroyMainWindow(HWND main);
 
-// A list box styled as a port pane (client edge, both scroll bars, scroll
-// bars kept when not needed, tab stops, notifications; default GUI font),
-// placed at the given rectangle of the main window. Hidden unless visible.
+// The program's own pane list box (its styles, font and control id), placed
+// at the given rectangle of the main window. Hidden unless visible.
 HWND CreatePane(HWND main, int x, int y, int width, int height, bool visible);
 
 // Pane `index` of `count` stacked under the edit strip, as the layout does.

@@ -63,14 +63,20 @@ void OnPortArrived(HWND mainWindow, LPARAM lParam) {
     ReleaseSemaphore(arrival->TakenSemaphore, 1, nullptr);
 }
 
-bool CreatePortPane(HWND mainWindow, PortMonitor& port) {
-    ScopedHandle started(CreateSemaphoreA(nullptr, 0, 1, nullptr));
-    if (!started) return false;
+HWND CreatePaneListBox(HWND mainWindow) {
     HWND pane = CreateWindowExA(WS_EX_CLIENTEDGE, "LISTBOX", nullptr, kPaneStyle, 0, 0, 10, 10,
                                 mainWindow, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDC_PORT_LIST)),
                                 nullptr, nullptr);
-    if (!pane || !IsWindow(pane)) return false;
+    if (!pane || !IsWindow(pane)) return nullptr;
     SendMessageA(pane, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    return pane;
+}
+
+bool CreatePortPane(HWND mainWindow, PortMonitor& port) {
+    ScopedHandle started(CreateSemaphoreA(nullptr, 0, 1, nullptr));
+    if (!started) return false;
+    HWND pane = CreatePaneListBox(mainWindow);
+    if (!pane) return false;
     CaptureStartBlock block{pane, &port, started.Get()};
     unsigned threadId = 0;
     ScopedHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, CaptureThread, &block, 0, &threadId)));

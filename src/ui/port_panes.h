@@ -17,6 +17,11 @@ void OnPortArrived(HWND mainWindow, LPARAM arrival);
 // ID_PORT_REMOVED: lParam is the lost port's PortMonitor.
 void OnPortLost(HWND mainWindow, LPARAM port);
 
+// A port's pane without its port: the list box with the pane's styles, font
+// and control id, as a child of the main window, hidden and not yet placed;
+// or null.
+HWND CreatePaneListBox(HWND mainWindow);
+
 // Creates the port's pane and starts its capture thread. True when the pane
 // exists and its thread runs; on false nothing of it is left.
 bool CreatePortPane(HWND mainWindow, PortMonitor& port);
