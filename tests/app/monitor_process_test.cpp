@@ -20,8 +20,6 @@ namespace control = emu::control;
 
 constexpr DWORD kRunTimeoutMs = 30000;
 
-std::string Monitor() { return PathIn(BuildFolder(), "quorvel-emu.exe"); }
-
 // Posts WM_CLOSE to the program's main window and returns the milliseconds
 // until the process has ended (or timeoutMs when it did not).
 DWORD CloseAndTimeExit(HWND main, DWORD processId, DWORD timeoutMs) {
@@ -48,7 +46,7 @@ TEST_F(MonitorProcess, WithoutAControlDriverTheWindowComesUpWithoutPortsAndClose
     std::string folder = PathIn(TestExecutableFolder(), "without-drivers");
     CreateDirectoryA(folder.c_str(), nullptr);
     std::string copy = PathIn(folder, "quorvel-emu.exe");
-    ASSERT_TRUE(CopyFileA(Monitor().c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(MonitorProgram().c_str(), copy.c_str(), FALSE));
 
     size_t children = 99;
     bool hadMenu = true;
@@ -73,7 +71,7 @@ TEST_F(MonitorProcess, WithoutAControlDriverTheWindowComesUpWithoutPortsAndClose
 
 TEST_F(MonitorProcess, ARestartRequestEndsTheStartWithItsMessageAndExitCodeThree) {
     CapturedMessageBox box;
-    ProcessResult run = RunProcess(Monitor(), "/s=fault restart", kRunTimeoutMs,
+    ProcessResult run = RunProcess(MonitorProgram(), "/s=fault restart", kRunTimeoutMs,
                                    [&](DWORD process) { box = WaitForProcessMessageBox(process); });
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitCode, 3u);
@@ -91,7 +89,7 @@ TEST_F(MonitorProcess, ARestartRequestEndsTheStartWithItsMessageAndExitCodeThree
 TEST_F(MonitorProcess, ClosingTheWindowWhileFourPortsStreamAtFullRateExitsPromptly) {
     // How long the program takes to end without ports, measured in this run.
     DWORD idleExitMs = 0;
-    ProcessResult idle = RunProcess(Monitor(), "/s=# no ports", kRunTimeoutMs, [&](DWORD process) {
+    ProcessResult idle = RunProcess(MonitorProgram(), "/s=# no ports", kRunTimeoutMs, [&](DWORD process) {
         HWND main = WaitForProcessWindow(process, kMainWindowClass);
         ASSERT_NE(main, nullptr);
         idleExitMs = CloseAndTimeExit(main, process, kRunTimeoutMs);
@@ -105,7 +103,7 @@ TEST_F(MonitorProcess, ClosingTheWindowWhileFourPortsStreamAtFullRateExitsPrompt
     }
     DWORD busyExitMs = 0;
     size_t panesWithLines = 0;
-    ProcessResult busy = RunProcess(Monitor(), scenario, kRunTimeoutMs, [&](DWORD process) {
+    ProcessResult busy = RunProcess(MonitorProgram(), scenario, kRunTimeoutMs, [&](DWORD process) {
         HWND main = WaitForProcessWindow(process, kMainWindowClass);
         ASSERT_NE(main, nullptr);
         DWORD start = GetTickCount();
@@ -131,7 +129,7 @@ TEST_F(MonitorProcess, ClosingTheWindowWhileFourPortsStreamAtFullRateExitsPrompt
 
 TEST_F(MonitorProcess, TheUninstallCourseRemovesBothServices) {
     CapturedMessageBox box;
-    ProcessResult run = RunProcess(Monitor(), "/d", kRunTimeoutMs,
+    ProcessResult run = RunProcess(MonitorProgram(), "/d", kRunTimeoutMs,
                                    [&](DWORD process) { box = WaitForProcessMessageBox(process); });
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitCode, 0u);

@@ -17,7 +17,6 @@ using namespace testsupport;
 constexpr DWORD kRunTimeoutMs = 30000;
 
 std::string Probe() { return PathIn(TestExecutableFolder(), "os_check_probe.exe"); }
-std::string Monitor() { return PathIn(BuildFolder(), "quorvel-emu.exe"); }
 
 TEST(OperatingSystemCheck, TheTwoAllowedSystemsAndNewerOnesGetTheirClass) {
     struct Case {
@@ -81,7 +80,7 @@ TEST(OperatingSystemCheck, RefusalTextDetails) {
 
 TEST(OperatingSystemCheck, TheMonitorRefusesKeepOnNewerSystemsAndOlderSystemsAltogether) {
     CapturedMessageBox box;
-    ProcessResult run = RunAsWindowsVersion(Monitor(), "win7", "/k", kRunTimeoutMs,
+    ProcessResult run = RunAsWindowsVersion(MonitorProgram(), "win7", "/k", kRunTimeoutMs,
                                             [&](DWORD process) { box = WaitForProcessMessageBox(process); });
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitCode, 2u);
@@ -90,7 +89,7 @@ TEST(OperatingSystemCheck, TheMonitorRefusesKeepOnNewerSystemsAndOlderSystemsAlt
     EXPECT_EQ(box.caption, "Quorvel");
     EXPECT_EQ(box.icon, MessageBoxIcon::Warning);
 
-    run = RunAsWindowsVersion(Monitor(), "win98", "", kRunTimeoutMs,
+    run = RunAsWindowsVersion(MonitorProgram(), "win98", "", kRunTimeoutMs,
                               [&](DWORD process) { box = WaitForProcessMessageBox(process); });
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitCode, 1u);

@@ -9,6 +9,7 @@
 
 #include "emulator/test_control.h"
 #include "support/message_box_capture.h"
+#include "support/message_pump.h"
 #include "support/process_runner.h"
 #include "support/process_windows.h"
 #include "support/real_input.h"
@@ -22,19 +23,6 @@ using quorvel::kMainWindowClass;
 namespace control = emu::control;
 
 constexpr DWORD kRunTimeoutMs = 60000;
-
-std::string Monitor() { return PathIn(BuildFolder(), "quorvel-emu.exe"); }
-
-// Polls until done() or timeoutMs; true when done() held.
-template <typename Condition>
-bool WaitUntil(Condition done, DWORD timeoutMs = 5000) {
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(20);
-    }
-    return true;
-}
 
 // The program's windows as a user sees them.
 struct Screen {
@@ -54,7 +42,7 @@ struct Screen {
         }
         return nullptr;
     }
-    // The menu bar's first item (it is the window's top strip under the caption).
+    // Clicks the menu bar's item index (the bar is the strip above the client area).
     void ClickMenuItem(int index) const {
         RECT window, client;
         GetWindowRect(Main, &window);
@@ -82,11 +70,11 @@ TEST_F(UserSession, TrafficPauseTerminalPropertiesResizeAndClose) {
         "/s=port COM1;@100 tx ATZ\\r;+50 rx ATZ\\r\\r\\nOK\\r\\n;"
         "port COM2;@100 rx \\r\\nRING\\r\\n;+50 tx ATA\\r;"
         "port COM3 =Quiet modem";
-    ProcessResult run = RunProcess(Monitor(), scenario, kRunTimeoutMs, [&](DWORD process) {
+    ProcessResult run = RunProcess(MonitorProgram(), scenario, kRunTimeoutMs, [&](DWORD process) {
         Screen screen;
         screen.Main = WaitForProcessWindow(process, kMainWindowClass);
         ASSERT_NE(screen.Main, nullptr);
-        ASSERT_TRUE(WaitUntil([&] { return screen.Panes().size() == 3 && screen.PaneWith("OK") && screen.PaneWith("ATA"); }));
+        ASSERT_TRUE(PumpUntil([&] { return screen.Panes().size() == 3 && screen.PaneWith("OK") && screen.PaneWith("ATA"); }));
         // The panes: arrival order in sibling order; each run a line of its
         // own behind its timing line, in the order the bytes passed.
         std::vector<std::string> com1 = ListBoxLines(screen.PaneWith("OK"));
@@ -107,12 +95,12 @@ TEST_F(UserSession, TrafficPauseTerminalPropertiesResizeAndClose) {
         Sleep(200);
         EXPECT_FALSE(IsWindowEnabled(screen.Command())) << "one direction paused: no terminal";
         screen.ClickMenuItem(1);  // "Pause &RX" by mouse
-        ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(screen.Command()) != FALSE; }))
+        ASSERT_TRUE(PumpUntil([&] { return IsWindowEnabled(screen.Command()) != FALSE; }))
             << "both paused: the terminal is usable";
         ClickWindow(screen.Command());
         TypeText("AT");
         PressKeys("Return");
-        ASSERT_TRUE(WaitUntil([&] { return EditText(screen.Response()).find("OK") != std::string::npos; }))
+        ASSERT_TRUE(PumpUntil([&] { return EditText(screen.Response()).find("OK") != std::string::npos; }))
             << EditText(screen.Response());
         EXPECT_EQ(EditText(screen.Response()), "AT...OK..");
         EXPECT_EQ(EditText(screen.Command()), "");
@@ -139,7 +127,7 @@ TEST_F(UserSession, TrafficPauseTerminalPropertiesResizeAndClose) {
         ShowWindow(screen.Main, SW_MINIMIZE);
         Sleep(300);
         ShowWindow(screen.Main, SW_RESTORE);
-        ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(screen.Panes()[2]) != FALSE; }));
+        ASSERT_TRUE(PumpUntil([&] { return IsWindowVisible(screen.Panes()[2]) != FALSE; }));
         EXPECT_EQ(ListBoxLines(screen.PaneWith("OK")).size(), 4u) << "nothing lost on the way";
         PostMessageA(screen.Main, WM_CLOSE, 0, 0);
     });
@@ -152,25 +140,25 @@ TEST_F(UserSession, TrafficPauseTerminalPropertiesResizeAndClose) {
 // being chosen, one leaves while it is the terminal's port.
 TEST_F(UserSession, PortsComeAndGoWhileTheUserIsBusyWithThem) {
     std::string scenario = "/s=port COM1-4500;port COM2-8500;port COM3@2500";
-    ProcessResult run = RunProcess(Monitor(), scenario, kRunTimeoutMs, [&](DWORD process) {
+    ProcessResult run = RunProcess(MonitorProgram(), scenario, kRunTimeoutMs, [&](DWORD process) {
         Screen screen;
         screen.Main = WaitForProcessWindow(process, kMainWindowClass);
         DWORD start = GetTickCount();
         auto at = [&](DWORD ms) { while (GetTickCount() - start < ms) Sleep(20); };
         ASSERT_NE(screen.Main, nullptr);
-        ASSERT_TRUE(WaitUntil([&] { return screen.Panes().size() == 2; }));
+        ASSERT_TRUE(PumpUntil([&] { return screen.Panes().size() == 2; }));
         ClickWindow(screen.Panes()[0]);
         // A box open while COM3 arrives.
         PressKeys("alt+d Return");
         ASSERT_NE(WaitForProcessWindow(process, "#32770", 5000), nullptr);
         at(3500);
         ASSERT_TRUE(WaitForProcessMessageBox(process, 5000).found);
-        EXPECT_TRUE(WaitUntil([&] { return screen.Panes().size() == 3; })) << "COM3 is there once the box has closed";
+        EXPECT_TRUE(PumpUntil([&] { return screen.Panes().size() == 3; })) << "COM3 is there once the box has closed";
         // COM1, the first Description item, leaves while the popup is open
         // with it highlighted; Enter then chooses whatever is there.
         PressKeys("alt+d");
         at(5000);
-        EXPECT_TRUE(WaitUntil([&] { return screen.Panes().size() == 2; }));
+        EXPECT_TRUE(PumpUntil([&] { return screen.Panes().size() == 2; }));
         PressKeys("Return");
         CapturedMessageBox box = WaitForProcessMessageBox(process, 1500);
         if (box.found) EXPECT_EQ(box.caption, "Port properties");
@@ -180,10 +168,10 @@ TEST_F(UserSession, PortsComeAndGoWhileTheUserIsBusyWithThem) {
         ClickWindow(com2);
         PressKeys("alt+t");
         PressKeys("alt+r");
-        ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(screen.Command()) != FALSE; }));
+        ASSERT_TRUE(PumpUntil([&] { return IsWindowEnabled(screen.Command()) != FALSE; }));
         ClickWindow(screen.Command());
         at(9000);
-        EXPECT_TRUE(WaitUntil([&] { return screen.Panes().size() == 1; }));
+        EXPECT_TRUE(PumpUntil([&] { return screen.Panes().size() == 1; }));
         EXPECT_FALSE(IsWindowEnabled(screen.Command())) << "the terminal let go of its port";
         EXPECT_FALSE(IsWindowEnabled(screen.Response()));
         PostMessageA(screen.Main, WM_CLOSE, 0, 0);
@@ -207,37 +195,37 @@ TEST_F(UserSession, ClosingAtTheWorstMomentsStillEndsWithZero) {
     const Moment moments[] = {
         {"during a burst on 8 ports", eightPorts,
          [](DWORD, const Screen& screen) {
-             WaitUntil([&] { return screen.Panes().size() == 8 && !ListBoxLines(screen.Panes()[7]).empty(); });
+             PumpUntil([&] { return screen.Panes().size() == 8 && !ListBoxLines(screen.Panes()[7]).empty(); });
          }},
         {"during a flash", "port COM1;@100 flash 3;+200 loop",
          [](DWORD, const Screen& screen) {
-             WaitUntil([&] { return screen.Panes().size() == 1 && !IsWindowVisible(screen.Panes()[0]); });
+             PumpUntil([&] { return screen.Panes().size() == 1 && !IsWindowVisible(screen.Panes()[0]); });
          }},
         {"while a Port properties box is open", "port COM1",
          [](DWORD process, const Screen& screen) {
-             WaitUntil([&] { return screen.Panes().size() == 1; });
+             PumpUntil([&] { return screen.Panes().size() == 1; });
              ClickWindow(screen.Panes()[0]);
              PressKeys("alt+d Return");
              WaitForProcessWindow(process, "#32770", 5000);
          }},
         {"during the escape's half second", "port COM1",
          [](DWORD, const Screen& screen) {
-             WaitUntil([&] { return screen.Panes().size() == 1; });
+             PumpUntil([&] { return screen.Panes().size() == 1; });
              ClickWindow(screen.Panes()[0]);
              PressKeys("alt+p");  // "&Pause TX/RX"
-             WaitUntil([&] { return IsWindowEnabled(screen.Command()) != FALSE; });
+             PumpUntil([&] { return IsWindowEnabled(screen.Command()) != FALSE; });
              ClickWindow(screen.Command());
              TypeText("+++");
              XDoTool("key --delay 0 Return");
          }},
         {"while arrivals are being handed over", arrivals,
-         [](DWORD, const Screen& screen) { WaitUntil([&] { return !screen.Panes().empty(); }); }},
+         [](DWORD, const Screen& screen) { PumpUntil([&] { return !screen.Panes().empty(); }); }},
     };
     for (const Moment& moment : moments) {
         SCOPED_TRACE(moment.Name);
         control::ResetServices();
         DWORD closedAt = 0;
-        ProcessResult run = RunProcess(Monitor(), "/s=" + moment.Scenario, kRunTimeoutMs, [&](DWORD process) {
+        ProcessResult run = RunProcess(MonitorProgram(), "/s=" + moment.Scenario, kRunTimeoutMs, [&](DWORD process) {
             Screen screen;
             screen.Main = WaitForProcessWindow(process, kMainWindowClass);
             ASSERT_NE(screen.Main, nullptr);

@@ -28,6 +28,8 @@ std::string PathIn(const std::string& folder, const std::string& name) {
     return folder + "\\" + name;
 }
 
+std::string MonitorProgram() { return PathIn(BuildFolder(), "quorvel-emu.exe"); }
+
 bool FileExists(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -13,6 +13,10 @@ std::string TestExecutableFolder();
 // The build folder: the parent of TestExecutableFolder().
 std::string BuildFolder();
 
+// The monitor built against the driver stand-in: quorvel-emu.exe in the
+// build folder.
+std::string MonitorProgram();
+
 // folder + "\" + name.
 std::string PathIn(const std::string& folder, const std::string& name);
 
