@@ -34,11 +34,9 @@ std::map<uint32_t, Channel>& Channels() {
     return *channels;
 }
 
-uint32_t KeyOf(const Request& request) { return RequestPortKey(request); }
-
 // The port's open channel, or null (then fail with *error).
 Channel* OpenChannel(const Request& request, DWORD* error) {
-    uint32_t key = KeyOf(request);
+    uint32_t key = RequestPortKey(request);
     if (request.Input.size() < 4 || !PortExists(key)) {
         *error = request.Input.size() < 4 ? ERROR_INVALID_PARAMETER : ERROR_DEV_NOT_EXIST;
         return nullptr;
@@ -91,7 +89,7 @@ Reply WriteCommand(const Request& request) {
     DWORD error = 0;
     Channel* channel = OpenChannel(request, &error);
     if (!channel) return Fail(error);
-    uint32_t key = KeyOf(request);
+    uint32_t key = RequestPortKey(request);
     std::string bytes(request.Input.begin() + sizeof(CommandWriteRecord), request.Input.end());
     control::PushBytes(key, kDirectionTx, bytes);
     std::string reply;
@@ -121,7 +119,7 @@ Reply EscapeFollowup(const Request& request) {
     if (!channel) return Fail(error);
     std::string reply;
     channel->Modem.ConfirmEscape(&reply);
-    uint32_t key = KeyOf(request);
+    uint32_t key = RequestPortKey(request);
     Deliver(key, *channel, reply);
     ScheduleModem(key, *channel);
     return Succeed();
