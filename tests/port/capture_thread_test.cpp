@@ -23,6 +23,7 @@
 #include "support/emulated_driver.h"
 #include "support/message_pump.h"
 #include "support/message_recorder.h"
+#include "support/process_windows.h"
 #include "system/system_calls.h"
 #include "ui/capture_pane_window.h"
 #include "ui/line_intake.h"
@@ -36,6 +37,7 @@ namespace control = emu::control;
 using testsupport::PumpFor;
 using testsupport::RecordedMessage;
 using testsupport::SequenceIs;
+using testsupport::OwnListBoxLines;
 using testsupport::PumpUntil;
 
 // Reserves every free region below limit that could hold bytes, so that
@@ -138,16 +140,7 @@ protected:
         }));
     }
 
-    std::vector<std::string> Lines() {
-        std::vector<std::string> lines;
-        LRESULT count = SendMessageA(listBox_, LB_GETCOUNT, 0, 0);
-        for (LRESULT i = 0; i < count; ++i) {
-            char text[4096] = {};
-            SendMessageA(listBox_, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
-            lines.push_back(text);
-        }
-        return lines;
-    }
+    std::vector<std::string> Lines() { return OwnListBoxLines(listBox_); }
 
     bool WaitForLines(size_t count) {
         return PumpUntil([&] { return Lines().size() >= count; });

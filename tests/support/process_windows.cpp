@@ -62,4 +62,18 @@ std::vector<std::string> ListBoxLines(HWND listBox) {
     return lines;
 }
 
+std::vector<std::string> OwnListBoxLines(HWND listBox) {
+    std::vector<std::string> lines;
+    LRESULT count = SendMessageA(listBox, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        LRESULT length = SendMessageA(listBox, LB_GETTEXTLEN, i, 0);
+        if (length < 0) break;
+        std::string line(static_cast<size_t>(length) + 1, '\0');
+        SendMessageA(listBox, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
+        line.resize(static_cast<size_t>(length));
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 }  // namespace testsupport

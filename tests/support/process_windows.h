@@ -20,4 +20,8 @@ std::vector<HWND> ChildWindows(HWND window);
 // answers across processes, and converted to the ANSI code page).
 std::vector<std::string> ListBoxLines(HWND listBox);
 
+// The lines of a list box of this process, byte for byte as added (the ANSI
+// form, without conversion), each of whatever length.
+std::vector<std::string> OwnListBoxLines(HWND listBox);
+
 }  // namespace testsupport

@@ -18,9 +18,11 @@
 #include "emulator/port_catalog.h"
 #include "emulator/test_control.h"
 #include "port/capture_ring.h"
+#include "port/capture_runs.h"
 #include "port/port_list.h"
 #include "support/message_pump.h"
 #include "support/monitor_fixture.h"
+#include "support/process_windows.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -89,18 +91,14 @@ unsigned __stdcall ChurnLoop(void* argument) {
 // The (direction, byte) stream that a pane's run lines show, in order.
 std::string PaneStream(HWND pane) {
     std::string stream;
-    LRESULT count = SendMessageA(pane, LB_GETCOUNT, 0, 0);
-    std::vector<char> text(70000);
-    for (LRESULT i = 0; i < count; ++i) {
-        LRESULT length = SendMessageA(pane, LB_GETTEXTLEN, i, 0);
-        if (length < 5 || static_cast<size_t>(length) >= text.size()) continue;
-        SendMessageA(pane, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
-        unsigned char marker = static_cast<unsigned char>(text[0]);
+    for (const std::string& line : testsupport::OwnListBoxLines(pane)) {
+        if (line.size() < kRunPrefixLength) continue;
+        unsigned char marker = static_cast<unsigned char>(line[0]);
         if (marker != 0xB6 && marker != 0xB7) continue;  // a timing line
         char direction = marker == 0xB6 ? 'T' : 'R';
-        for (LRESULT k = 5; k < length; ++k) {
+        for (size_t k = kRunPrefixLength; k < line.size(); ++k) {
             stream.push_back(direction);
-            stream.push_back(text[k]);
+            stream.push_back(line[k]);
         }
     }
     return stream;
