@@ -1,25 +1,26 @@
-// The stand-in's command channel: per port, the simulated modem that the
-// program talks to while it has the channel open, and the four requests that
-// open and close it, write commands, read the modem's answer and follow up
-// the "+++" escape.
+// The stand-in's command channel: the four requests with which the program
+// opens and closes a port's channel to what is at the far end of the port,
+// writes commands, reads the answer and follows up the "+++" escape. What
+// the commands reach is the port's line (emulated_port.h): the simulated
+// modem, or a real device through a relay.
 //
-// While the channel is open, what is written (TX) and what the modem answers
-// (RX) also passes the filter: it is recorded in the port's ring unless that
-// direction is paused. What the modem says while the channel is closed is
-// lost, as it would be on a closed serial port.
+// While the channel is open, what is written (TX) and what the far end
+// answers (RX) also passes the filter: it is recorded in the port's ring
+// unless that direction is paused.
 #pragma once
 
-#include <cstdint>
+#include <string_view>
+
+#include "emulator/emulated_port.h"
 
 namespace emu {
 
 // Registers the four requests' handlers.
 void InstallCommandChannel();
 
-// The port has gone: its modem and channel go with it. Driver lock held.
-void ForgetCommandChannel(uint32_t portKey);
-
-// Forgets every port's channel (for a fresh driver).
-void ResetCommandChannels();
+// What the far end answers: kept for the program's next read and recorded
+// as received bytes, while the channel is open; lost otherwise, as on a
+// closed serial port. Driver lock held.
+void ChannelReceives(EmulatedPort& port, std::string_view bytes, uint64_t timestamp);
 
 }  // namespace emu

@@ -2,30 +2,26 @@
 
 #include <cstring>
 #include <deque>
-#include <map>
 
 #include "driver/device_records.h"
 #include "driver/request_codes.h"
+#include "driver/port_property_records.h"
 #include "emulator/command_channel.h"
 #include "emulator/device_core.h"
 #include "emulator/driver_clock.h"
 #include "emulator/filter_driver.h"
+#include "emulator/modem_line.h"
 #include "emulator/scenario_runner.h"
-#include "driver/port_property_records.h"
+#include "emulator/serial_relay.h"
 
 namespace emu {
 namespace {
 
 using namespace quorvel;
 
-struct EmulatedPort {
-    control::PortBlobs Blobs;
-};
-
 struct DriverState {
     std::vector<uint8_t> InfoReply;
     control::DriverSnapshot Snapshot;
-    std::map<uint32_t, EmulatedPort> Ports;
     std::deque<uint32_t> UnreportedArrivals;  // port keys, in arrival order
     std::deque<uint32_t> ArrivalWaits;        // request ids, in issue order
     uint32_t NextPortKey = 0x00010001;
@@ -66,7 +62,7 @@ void DeliverArrivals() {
         if (!IsRequestPending(wait)) continue;  // cancelled meanwhile
         uint32_t key = state.UnreportedArrivals.front();
         state.UnreportedArrivals.pop_front();
-        CompleteRequest(wait, ERROR_SUCCESS, BuildPropertyHeader(key, state.Ports[key].Blobs));
+        CompleteRequest(wait, ERROR_SUCCESS, BuildPropertyHeader(key, FindPort(key)->Blobs));
     }
 }
 
@@ -109,7 +105,7 @@ Reply WaitPortArrival(const Request& request) {
     if (!state.UnreportedArrivals.empty() && waits.empty()) {
         uint32_t key = state.UnreportedArrivals.front();
         state.UnreportedArrivals.pop_front();
-        return Succeed(BuildPropertyHeader(key, state.Ports[key].Blobs));
+        return Succeed(BuildPropertyHeader(key, FindPort(key)->Blobs));
     }
     waits.push_back(request.Id);
     return KeepPending();
@@ -118,10 +114,10 @@ Reply WaitPortArrival(const Request& request) {
 Reply GetPortProperties(const Request& request) {
     if (request.Input.size() < sizeof(PortPropertyHeader)) return Fail(ERROR_INVALID_PARAMETER);
     uint32_t key = ReadU32(request.Input, 0);
-    auto port = State().Ports.find(key);
-    if (port == State().Ports.end()) return Fail(ERROR_DEV_NOT_EXIST);
-    if (ScenarioRefusesProperties(key)) return Fail(ERROR_GEN_FAILURE);
-    std::vector<uint8_t> reply = BuildPropertyReply(key, port->second.Blobs);
+    EmulatedPort* port = FindPort(key);
+    if (!port) return Fail(ERROR_DEV_NOT_EXIST);
+    if (port->RefusesProperties) return Fail(ERROR_GEN_FAILURE);
+    std::vector<uint8_t> reply = BuildPropertyReply(key, port->Blobs);
     if (request.OutputSize < reply.size()) return Fail(ERROR_INSUFFICIENT_BUFFER);
     return Succeed(std::move(reply));
 }
@@ -147,7 +143,35 @@ std::vector<uint8_t> BuildPropertyReply(uint32_t portKey, const control::PortBlo
     return reply;
 }
 
-bool PortExists(uint32_t portKey) { return State().Ports.count(portKey) != 0; }
+bool PortExists(uint32_t portKey) { return FindPort(portKey) != nullptr; }
+
+uint32_t ArrivePort(const ArrivingPort& arriving) {
+    EnsureControlDriver();
+    DriverGuard guard(DriverLock());
+    DriverState& state = State();
+    uint32_t key = state.NextPortKey++;
+    EmulatedPort& port = InsertPort(key);
+    port.Blobs = arriving.Blobs;
+    port.RefusesProperties = arriving.RefusesProperties;
+    port.TickFrequency = arriving.TickFrequency;
+    port.Line = arriving.Line;
+    state.UnreportedArrivals.push_back(key);
+    DeliverArrivals();
+    return key;
+}
+
+void LeavePort(uint32_t portKey) {
+    DriverGuard guard(DriverLock());
+    EmulatedPort* port = FindPort(portKey);
+    if (!port) return;
+    ForgetPortCapture(*port);
+    port->Line.Ops->Release(*port);
+    ErasePort(portKey);
+    auto& queue = State().UnreportedArrivals;
+    for (auto it = queue.begin(); it != queue.end();) {
+        it = *it == portKey ? queue.erase(it) : it + 1;
+    }
+}
 
 void EnsureControlDriver() {
     static LONG installed = 0;
@@ -165,27 +189,13 @@ void EnsureControlDriver() {
 namespace control {
 
 uint32_t AddPort(const PortBlobs& port) {
-    EnsureControlDriver();
-    DriverGuard guard(DriverLock());
-    DriverState& state = State();
-    uint32_t key = state.NextPortKey++;
-    state.Ports[key] = EmulatedPort{port};
-    state.UnreportedArrivals.push_back(key);
-    DeliverArrivals();
-    return key;
+    ArrivingPort arriving;
+    arriving.Blobs = port;
+    arriving.Line = NewModemLine();
+    return ArrivePort(arriving);
 }
 
-void RemovePort(uint32_t portKey) {
-    DriverGuard guard(DriverLock());
-    DriverState& state = State();
-    ForgetPortCapture(portKey);
-    ForgetCommandChannel(portKey);
-    state.Ports.erase(portKey);
-    auto& queue = state.UnreportedArrivals;
-    for (auto it = queue.begin(); it != queue.end();) {
-        it = *it == portKey ? queue.erase(it) : it + 1;
-    }
-}
+void RemovePort(uint32_t portKey) { LeavePort(portKey); }
 
 void SetDriverInfoReply(const std::vector<uint8_t>& reply) {
     DriverGuard guard(DriverLock());
@@ -199,6 +209,7 @@ DriverSnapshot Driver() {
 
 void ResetDriver() {
     EnsureControlDriver();
+    EndSerialRelays(true);  // before the lock: the relays take it as they end
     DriverGuard guard(DriverLock());
     CancelScheduledEvents();
     ResetScenarios();
@@ -206,11 +217,10 @@ void ResetDriver() {
     ClearRequestFaults();
     ClearRequestLogEntries();
     ResetFilterDriver();
-    ResetCommandChannels();
+    for (EmulatedPort* port : AllPorts()) LeavePort(port->Key);
     DriverState& state = State();
     state.InfoReply = DefaultInfoReply();
     state.Snapshot = DriverSnapshot{};
-    state.Ports.clear();
     state.UnreportedArrivals.clear();
     state.ArrivalWaits.clear();
 }

@@ -1,12 +1,8 @@
 #include "emulator/filter_driver.h"
 
 #include <cstring>
-#include <deque>
-#include <map>
-#include <string>
 
 #include "driver/request_codes.h"
-#include "emulator/control_driver.h"
 #include "emulator/device_core.h"
 #include "emulator/driver_clock.h"
 #include "port/capture_ring.h"
@@ -20,32 +16,19 @@ using namespace quorvel;
 constexpr uint64_t kDefaultTickFrequency = 10000000;  // 100 ns ticks
 constexpr uint64_t kTimestampMask = (uint64_t{1} << 48) - 1;
 
-struct PortCapture {
-    CaptureRing* Ring = nullptr;  // the program's ring while attached
-    uint32_t Options = 0;
-    std::deque<uint32_t> DataWaits;    // pending request ids
-    std::deque<uint32_t> SignalWaits;
-    std::deque<uint32_t> NoticeWaits;
-    std::deque<uint32_t> Colours;      // flashes not yet delivered
-    std::deque<std::string> Notices;   // notices not yet delivered
-    uint64_t Dropped = 0;              // records that found the ring full
-    bool TxPaused = false;             // transmitted bytes are not recorded
-    bool RxPaused = false;             // received bytes are not recorded
-    std::vector<control::CapturedByte> Written;  // kept for tests: what went into the ring
-};
-
-struct FilterState {
-    std::map<uint32_t, PortCapture> Ports;
-    uint64_t TickFrequency = kDefaultTickFrequency;
+struct FilterSettings {
+    uint64_t TickFrequency = kDefaultTickFrequency;  // of ports that bring none of their own
     bool KeepWritten = false;  // each port keeps the records written into its ring
 };
 
-FilterState& State() {
-    static auto* state = new FilterState;  // never destroyed: the driver thread may run at exit
-    return *state;
+FilterSettings& Settings() {
+    static auto* settings = new FilterSettings;  // never destroyed: the driver thread may run at exit
+    return *settings;
 }
 
-uint32_t KeyOf(const Request& request) { return RequestPortKey(request); }
+uint64_t TickFrequencyOf(const EmulatedPort& port) {
+    return port.TickFrequency ? port.TickFrequency : Settings().TickFrequency;
+}
 
 // A wait for a port that has gone ends as the waits of a port that goes:
 // cancelled, after having been pending.
@@ -86,21 +69,21 @@ std::vector<uint8_t> NoticeBytes(const std::string& text, DWORD outputSize) {
     return bytes;
 }
 
-bool IsPausedDirection(const PortCapture& port, uint8_t direction) {
-    return (direction == kDirectionTx && port.TxPaused) || (direction == kDirectionRx && port.RxPaused);
+bool IsPausedDirection(const PortCapture& capture, uint8_t direction) {
+    return (direction == kDirectionTx && capture.TxPaused) || (direction == kDirectionRx && capture.RxPaused);
 }
 
 // Writes one record unless its direction is paused or the ring is full; the
 // write index moves on only after the record is in place. A full ring keeps
 // its pending records and counts the new one as dropped.
-void WriteRecord(PortCapture& port, const control::CapturedByte& byte) {
-    if (IsPausedDirection(port, byte.Direction)) return;
-    CaptureRing* ring = port.Ring;
+void WriteRecord(PortCapture& capture, const control::CapturedByte& byte) {
+    if (IsPausedDirection(capture, byte.Direction)) return;
+    CaptureRing* ring = capture.Ring;
     uint32_t capacity = ring->Capacity;
     uint32_t write = ring->WriteIndex;
     uint32_t next = write + 1 == capacity ? 0 : write + 1;
     if (write >= capacity || next == ring->ReadIndex) {
-        ++port.Dropped;
+        ++capture.Dropped;
         return;
     }
     CaptureRecord& record = RingRecords(ring)[write];
@@ -111,8 +94,16 @@ void WriteRecord(PortCapture& port, const control::CapturedByte& byte) {
     record.TimeHigh = static_cast<uint32_t>(timestamp >> 16);
     MemoryBarrier();
     ring->WriteIndex = next;
-    if (State().KeepWritten) port.Written.push_back(byte);
+    if (Settings().KeepWritten) capture.Written.push_back(byte);
 }
+
+void WakeForRecords(PortCapture& capture) {
+    if (RecordsPending(capture.Ring)) CompleteFirst(capture.DataWaits, ERROR_SUCCESS, {});
+}
+
+// The port of a per-port request that must be present; null after it has
+// gone (the request then ends as the port's waits do).
+EmulatedPort* PortOf(const Request& request) { return FindPort(RequestPortKey(request)); }
 
 Reply AttachCapture(const Request& request) {
     if (request.Input.size() != sizeof(AttachRequest)) return Fail(ERROR_INVALID_PARAMETER);
@@ -120,17 +111,16 @@ Reply AttachCapture(const Request& request) {
     std::memcpy(&attach, request.Input.data(), sizeof(attach));
     auto* ring = reinterpret_cast<CaptureRing*>(static_cast<uintptr_t>(attach.RingAddress));
     if (!ring || attach.RecordForm != 1) return Fail(ERROR_INVALID_PARAMETER);
-    if (!PortExists(ring->PortKey)) return Fail(ERROR_DEV_NOT_EXIST);
-    PortCapture& port = State().Ports[ring->PortKey];
-    ring->TickFrequency = State().TickFrequency;
-    port.Ring = ring;
-    port.Options = attach.Options;
+    EmulatedPort* port = FindPort(ring->PortKey);
+    if (!port) return Fail(ERROR_DEV_NOT_EXIST);
+    ring->TickFrequency = TickFrequencyOf(*port);
+    port->Capture.Ring = ring;
+    port->Capture.Options = attach.Options;
     return Succeed();
 }
 
 Reply DetachCapture(const Request& request) {
-    auto found = State().Ports.find(KeyOf(request));
-    if (found != State().Ports.end()) found->second.Ring = nullptr;
+    if (EmulatedPort* port = PortOf(request)) port->Capture.Ring = nullptr;
     return Succeed();
 }
 
@@ -139,46 +129,52 @@ Reply TogglePause(const Request& request) {
     PortFlagsRecord record;
     DWORD error = 0;
     if (!ReadPortRecord(request, &record, &error)) return Fail(error);
-    PortCapture& port = State().Ports[record.PortKey];
-    if (record.First) port.TxPaused = !port.TxPaused;
-    if (record.Second) port.RxPaused = !port.RxPaused;
+    PortCapture& capture = FindPort(record.PortKey)->Capture;
+    if (record.First) capture.TxPaused = !capture.TxPaused;
+    if (record.Second) capture.RxPaused = !capture.RxPaused;
     return Succeed();
 }
 
 Reply WaitData(const Request& request) {
-    uint32_t key = KeyOf(request);
-    if (!PortExists(key)) return EndedWithThePort(request);
-    PortCapture& port = State().Ports[key];
-    if (RecordsPending(port.Ring)) return Succeed();
-    port.DataWaits.push_back(request.Id);
+    EmulatedPort* port = PortOf(request);
+    if (!port) return EndedWithThePort(request);
+    if (RecordsPending(port->Capture.Ring)) return Succeed();
+    port->Capture.DataWaits.push_back(request.Id);
     return KeepPending();
 }
 
 Reply WaitSignal(const Request& request) {
-    uint32_t key = KeyOf(request);
-    if (!PortExists(key)) return EndedWithThePort(request);
+    EmulatedPort* port = PortOf(request);
+    if (!port) return EndedWithThePort(request);
     if (request.OutputSize < 4) return Fail(ERROR_INSUFFICIENT_BUFFER);
-    PortCapture& port = State().Ports[key];
-    if (!port.Colours.empty()) {
-        uint32_t colour = port.Colours.front();
-        port.Colours.pop_front();
+    PortCapture& capture = port->Capture;
+    if (!capture.Colours.empty()) {
+        uint32_t colour = capture.Colours.front();
+        capture.Colours.pop_front();
         return Succeed(ColourBytes(colour));
     }
-    port.SignalWaits.push_back(request.Id);
+    capture.SignalWaits.push_back(request.Id);
     return KeepPending();
 }
 
 Reply WaitNotice(const Request& request) {
-    uint32_t key = KeyOf(request);
-    if (!PortExists(key)) return EndedWithThePort(request);
-    PortCapture& port = State().Ports[key];
-    if (!port.Notices.empty()) {
-        std::string text = port.Notices.front();
-        port.Notices.pop_front();
+    EmulatedPort* port = PortOf(request);
+    if (!port) return EndedWithThePort(request);
+    PortCapture& capture = port->Capture;
+    if (!capture.Notices.empty()) {
+        std::string text = capture.Notices.front();
+        capture.Notices.pop_front();
         return Succeed(NoticeBytes(text, request.OutputSize));
     }
-    port.NoticeWaits.push_back(request.Id);
+    capture.NoticeWaits.push_back(request.Id);
     return KeepPending();
+}
+
+// A test's port key: its record, with the driver lock held by the caller.
+template <typename Action>
+void WithPort(uint32_t portKey, Action&& action) {
+    DriverGuard guard(DriverLock());
+    if (EmulatedPort* port = FindPort(portKey)) action(*port);
 }
 
 }  // namespace
@@ -192,96 +188,105 @@ void InstallFilterDriver() {
     SetRequestHandler(IOCTL_LINE_TOGGLE_PAUSE, TogglePause);
 }
 
-void ForgetPortCapture(uint32_t portKey) {
-    auto found = State().Ports.find(portKey);
-    if (found == State().Ports.end()) return;
-    PortCapture& port = found->second;
-    CompleteAll(port.DataWaits, ERROR_OPERATION_ABORTED);
-    CompleteAll(port.SignalWaits, ERROR_OPERATION_ABORTED);
-    CompleteAll(port.NoticeWaits, ERROR_OPERATION_ABORTED);
-    State().Ports.erase(found);
+void BytesPassed(EmulatedPort& port, uint8_t direction, std::string_view bytes, uint64_t timestamp) {
+    PortCapture& capture = port.Capture;
+    if (!capture.Ring) return;
+    for (char c : bytes) WriteRecord(capture, control::CapturedByte{static_cast<uint8_t>(c), direction, timestamp});
+    WakeForRecords(capture);
+}
+
+void RecordsPassed(EmulatedPort& port, const std::vector<control::CapturedByte>& records) {
+    PortCapture& capture = port.Capture;
+    if (!capture.Ring) return;
+    for (const control::CapturedByte& record : records) WriteRecord(capture, record);
+    WakeForRecords(capture);
+}
+
+uint64_t TicksNow(const EmulatedPort& port) {
+    return static_cast<uint64_t>(DriverClockMilliseconds() * static_cast<double>(TickFrequencyOf(port)) / 1000.0);
+}
+
+void FlashColour(EmulatedPort& port, uint32_t colourIndex) {
+    PortCapture& capture = port.Capture;
+    if (!CompleteFirst(capture.SignalWaits, ERROR_SUCCESS, ColourBytes(colourIndex))) {
+        capture.Colours.push_back(colourIndex);
+    }
+}
+
+void PostNotice(EmulatedPort& port, const std::string& text) {
+    PortCapture& capture = port.Capture;
+    if (!CompleteFirst(capture.NoticeWaits, ERROR_SUCCESS, NoticeBytes(text, 400))) {
+        capture.Notices.push_back(text);
+    }
+}
+
+void ForgetPortCapture(EmulatedPort& port) {
+    PortCapture& capture = port.Capture;
+    CompleteAll(capture.DataWaits, ERROR_OPERATION_ABORTED);
+    CompleteAll(capture.SignalWaits, ERROR_OPERATION_ABORTED);
+    CompleteAll(capture.NoticeWaits, ERROR_OPERATION_ABORTED);
+    capture.Ring = nullptr;
 }
 
 void ResetFilterDriver() {
     DriverGuard guard(DriverLock());
-    State() = FilterState{};
+    Settings() = FilterSettings{};
 }
 
 namespace control {
 
 void PushRecords(uint32_t portKey, const std::vector<CapturedByte>& bytes) {
-    DriverGuard guard(DriverLock());
-    auto found = State().Ports.find(portKey);
-    if (found == State().Ports.end() || !found->second.Ring) return;
-    PortCapture& port = found->second;
-    for (const CapturedByte& byte : bytes) WriteRecord(port, byte);
-    if (RecordsPending(port.Ring)) CompleteFirst(port.DataWaits, ERROR_SUCCESS, {});
+    WithPort(portKey, [&](EmulatedPort& port) { RecordsPassed(port, bytes); });
 }
 
 void PushBytes(uint32_t portKey, uint8_t direction, const std::string& bytes) {
-    uint64_t now = static_cast<uint64_t>(DriverClockMilliseconds() *
-                                         static_cast<double>(State().TickFrequency) / 1000.0);
-    std::vector<CapturedByte> records;
-    for (char c : bytes) records.push_back(CapturedByte{static_cast<uint8_t>(c), direction, now});
-    PushRecords(portKey, records);
+    WithPort(portKey, [&](EmulatedPort& port) { BytesPassed(port, direction, bytes, TicksNow(port)); });
 }
 
 void Flash(uint32_t portKey, uint32_t colourIndex) {
-    DriverGuard guard(DriverLock());
-    if (!PortExists(portKey)) return;
-    PortCapture& port = State().Ports[portKey];
-    if (!CompleteFirst(port.SignalWaits, ERROR_SUCCESS, ColourBytes(colourIndex))) {
-        port.Colours.push_back(colourIndex);
-    }
+    WithPort(portKey, [&](EmulatedPort& port) { FlashColour(port, colourIndex); });
 }
 
 void SendNotice(uint32_t portKey, const std::string& text) {
-    DriverGuard guard(DriverLock());
-    if (!PortExists(portKey)) return;
-    PortCapture& port = State().Ports[portKey];
-    if (!CompleteFirst(port.NoticeWaits, ERROR_SUCCESS, NoticeBytes(text, 400))) {
-        port.Notices.push_back(text);
-    }
+    WithPort(portKey, [&](EmulatedPort& port) { PostNotice(port, text); });
 }
 
 void WakeDataWait(uint32_t portKey) {
-    DriverGuard guard(DriverLock());
-    auto found = State().Ports.find(portKey);
-    if (found != State().Ports.end()) CompleteFirst(found->second.DataWaits, ERROR_SUCCESS, {});
+    WithPort(portKey, [](EmulatedPort& port) { CompleteFirst(port.Capture.DataWaits, ERROR_SUCCESS, {}); });
 }
 
 uint64_t DroppedRecords(uint32_t portKey) {
-    DriverGuard guard(DriverLock());
-    auto found = State().Ports.find(portKey);
-    return found == State().Ports.end() ? 0 : found->second.Dropped;
+    uint64_t dropped = 0;
+    WithPort(portKey, [&](EmulatedPort& port) { dropped = port.Capture.Dropped; });
+    return dropped;
 }
 
 bool IsCaptureAttached(uint32_t portKey) {
-    DriverGuard guard(DriverLock());
-    auto found = State().Ports.find(portKey);
-    return found != State().Ports.end() && found->second.Ring != nullptr;
+    bool attached = false;
+    WithPort(portKey, [&](EmulatedPort& port) { attached = port.Capture.Ring != nullptr; });
+    return attached;
 }
 
 bool IsDirectionPaused(uint32_t portKey, uint8_t direction) {
-    DriverGuard guard(DriverLock());
-    auto found = State().Ports.find(portKey);
-    return found != State().Ports.end() && IsPausedDirection(found->second, direction);
+    bool paused = false;
+    WithPort(portKey, [&](EmulatedPort& port) { paused = IsPausedDirection(port.Capture, direction); });
+    return paused;
 }
 
 void KeepWrittenRecords(bool keep) {
     DriverGuard guard(DriverLock());
-    State().KeepWritten = keep;
+    Settings().KeepWritten = keep;
 }
 
 std::vector<CapturedByte> WrittenRecords(uint32_t portKey) {
-    DriverGuard guard(DriverLock());
-    auto found = State().Ports.find(portKey);
-    return found == State().Ports.end() ? std::vector<CapturedByte>{} : found->second.Written;
+    std::vector<CapturedByte> written;
+    WithPort(portKey, [&](EmulatedPort& port) { written = port.Capture.Written; });
+    return written;
 }
 
 void SetTickFrequency(uint64_t ticksPerSecond) {
     DriverGuard guard(DriverLock());
-    State().TickFrequency = ticksPerSecond;
+    Settings().TickFrequency = ticksPerSecond;
 }
 
 }  // namespace control

@@ -3,17 +3,36 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "emulator/emulated_port.h"
 
 namespace emu {
 
 // Registers the capture requests' handlers.
 void InstallFilterDriver();
 
-// The port has gone: every wait of the port ends cancelled and its ring is
-// given up. Call with the driver lock held.
-void ForgetPortCapture(uint32_t portKey);
+// These bytes passed the port in one direction (2 received, 3 transmitted),
+// all at one timestamp in the port's ticks: each becomes one record in the
+// attached ring, unless its direction is paused or the ring is full (then
+// it is dropped and counted), and the port's data wait completes. Without
+// a ring nothing is recorded. Driver lock held.
+void BytesPassed(EmulatedPort& port, uint8_t direction, std::string_view bytes, uint64_t timestamp);
+// The same for records that each carry their own direction and timestamp.
+void RecordsPassed(EmulatedPort& port, const std::vector<control::CapturedByte>& records);
+// Now on the driver's clock, in the port's ticks.
+uint64_t TicksNow(const EmulatedPort& port);
+// The port flashes a colour / sends a notice. Driver lock held.
+void FlashColour(EmulatedPort& port, uint32_t colourIndex);
+void PostNotice(EmulatedPort& port, const std::string& text);
 
-// Forgets every port's capture state (for a fresh driver).
+// The port is going: every wait of the port ends cancelled and its ring is
+// given up. Driver lock held.
+void ForgetPortCapture(EmulatedPort& port);
+
+// Back to the filter's defaults (for a fresh driver).
 void ResetFilterDriver();
 
 }  // namespace emu

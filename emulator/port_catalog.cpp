@@ -1,5 +1,7 @@
 #include "emulator/port_catalog.h"
 
+#include <windows.h>
+
 #include "driver/port_property_records.h"
 
 namespace emu {
@@ -9,6 +11,47 @@ using control::GuidBlob;
 using control::NumberBlob;
 using control::TextBlob;
 using control::TextListBlob;
+
+namespace {
+
+std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+// Friendly names are written in code page 1252, whatever the system's.
+std::wstring FromCodePage1252(const std::string& bytes) {
+    if (bytes.empty()) return std::wstring();
+    int length = MultiByteToWideChar(1252, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    if (length <= 0) return Widen(bytes);
+    std::wstring text(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(1252, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length);
+    return text;
+}
+
+// A port of the system's "Ports" class on which the stand-in relays a real
+// line: the application's port of a tap, the TX port of a sniffer.
+control::PortBlobs RelayPort(const scenario::Port& port) {
+    bool tap = port.Kind == scenario::PortKind::Tap;
+    std::wstring name = Widen(port.Name), other = Widen(port.OtherName);
+    std::wstring index = std::to_wstring(port.Number);
+    control::PortBlobs blobs;
+    blobs.Properties[kPropDescription] = TextBlob(tap ? L"Serial line tap" : L"Serial line sniffer");
+    blobs.Properties[kPropHardwareId] = TextListBlob({tap ? L"QVLRELAY\\TAP" : L"QVLRELAY\\SNIFF"});
+    blobs.Properties[kPropClassName] = TextBlob(L"Ports");
+    blobs.Properties[kPropClassGuid] = TextBlob(L"{4D36E978-E325-11CE-BFC1-08002BE10318}");
+    blobs.Properties[kPropDriverKey] = TextBlob(L"{4D36E978-E325-11CE-BFC1-08002BE10318}\\01" + index);
+    blobs.Properties[kPropManufacturer] = TextBlob(L"(Stand-in relay)");
+    blobs.Properties[kPropFriendlyName] =
+        TextBlob(tap ? L"Tap of " + other : L"Sniff of " + name + L" and " + other);
+    blobs.Properties[kPropLocation] =
+        TextBlob(tap ? L"Between " + name + L" and " + other : L"TX on " + name + L", RX on " + other);
+    blobs.Properties[kPropPdoName] = TextBlob(L"\\Device\\QvlRelay-" + index);
+    blobs.Properties[kPropEnumerator] = TextBlob(L"QVLRELAY");
+    blobs.Properties[kPropAddress] = NumberBlob(port.Number);
+    blobs.Properties[kPropUiNumber] = NumberBlob(port.Number);
+    blobs.Properties[kPropComPort] = TextBlob(name);
+    return blobs;
+}
+
+}  // namespace
 
 control::PortBlobs ModemPort(const std::wstring& comName, uint32_t number) {
     std::wstring index = std::to_wstring(number);
@@ -46,6 +89,24 @@ control::PortBlobs ForeignNamePort() {
     control::PortBlobs port = ModemPort(L"COM9", 9);
     port.Properties[kPropFriendlyName] = TextBlob(ForeignFriendlyName(L"COM9"));
     return port;
+}
+
+control::PortBlobs PortBlobsFor(const scenario::Port& port) {
+    std::wstring name = Widen(port.Name);
+    control::PortBlobs blobs;
+    switch (port.Kind) {
+        case scenario::PortKind::Empty: blobs = EmptyPort(); break;
+        case scenario::PortKind::Tap:
+        case scenario::PortKind::Sniff: blobs = RelayPort(port); break;
+        default: blobs = ModemPort(name, port.Number); break;
+    }
+    if (port.Kind == scenario::PortKind::Foreign) {
+        blobs.Properties[kPropFriendlyName] = TextBlob(ForeignFriendlyName(name));
+    }
+    if (port.HasFriendlyName) {
+        blobs.Properties[kPropFriendlyName] = TextBlob(FromCodePage1252(port.FriendlyName));
+    }
+    return blobs;
 }
 
 }  // namespace emu

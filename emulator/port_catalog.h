@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "emulator/scenario.h"
 #include "emulator/test_control.h"
 
 namespace emu {
@@ -23,5 +24,10 @@ std::wstring ForeignFriendlyName(const std::wstring& comName);
 
 // A modem whose friendly name holds a character outside code page 1252.
 control::PortBlobs ForeignNamePort();
+
+// What a port of a scenario reports: a modem (full, empty or with a foreign
+// friendly name), or a relay on real serial ports, named after them ("Tap of
+// COM5", "Sniff of COM5 and COM6") unless the scenario names it.
+control::PortBlobs PortBlobsFor(const scenario::Port& port);
 
 }  // namespace emu

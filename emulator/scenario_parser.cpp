@@ -189,7 +189,8 @@ struct PortCursor {
     uint64_t PreviousEndMs = 0;
     bool PreviousEndless = false;
     uint32_t GapMs = 0;
-    bool Closed = false;  // its loop has been written
+    bool Closed = false;           // its loop has been written, or it is a relay
+    const char* ClosedBy = "";     // what closed it, for the message
 };
 
 // The time written before a statement: "@T" or "+D".
@@ -244,7 +245,7 @@ private:
         bool TakesTime;
         StatementParser Parse;
     };
-    static const StatementWord kStatementWords[11];
+    static const StatementWord kStatementWords[13];
 
     static bool ReadTime(Scanner& scan, TimePrefix* time, std::string* error) {
         if (scan.Take('@')) {
@@ -262,7 +263,7 @@ private:
         if (!cursor_.Valid) {
             *error = Quoted(word) + " belongs to a port, and no port statement stands before it";
         } else if (cursor_.Closed) {
-            *error = Quoted(word) + " follows its port's loop, which ends the port's statements";
+            *error = Quoted(word) + " follows " + cursor_.ClosedBy + ", which ends the port's statements";
         }
         return cursor_.Valid && !cursor_.Closed;
     }
@@ -470,6 +471,10 @@ private:
         if (!PortName(scan, &port, error) || !PortTimes(scan, &port, error) || !PortFlags(scan, &port, error)) {
             return false;
         }
+        return AddPort(std::move(port), error);
+    }
+
+    bool AddPort(Port port, std::string* error) {
         if (scenario_.Ports.size() >= kMaxPorts) {
             *error = "more than " + std::to_string(kMaxPorts) + " ports";
             return false;
@@ -514,6 +519,98 @@ private:
         port.RoundMs = roundMs;
         port.Rounds = static_cast<uint32_t>(rounds);  // 0 (none written): for ever
         cursor_.Closed = true;
+        cursor_.ClosedBy = "its port's loop";
+        return true;
+    }
+
+    // A relay's serial port: a name that Wine maps to a Unix device (COM5).
+    static bool SerialName(Scanner& scan, const char* role, std::string* name, std::string* error) {
+        scan.SkipBlanks();
+        std::string_view word = scan.Word();
+        if (word.empty() || word.size() > kMaxNameLength || (!scan.AtEnd() && !IsBlank(scan.Peek()))) {
+            *error = std::string("the ") + role + " is a serial port's name (letters, digits, '_'; at most " +
+                     std::to_string(kMaxNameLength) + ")";
+            return false;
+        }
+        *name = std::string(word);
+        return true;
+    }
+
+    // "8N1": data bits 5 to 8, parity N, O, E, M or S, stop bits 1, 1.5 or 2.
+    static bool FrameFormat(std::string_view text, SerialSettings* serial, std::string* error) {
+        auto bad = [&] {
+            *error = "format= is data bits, parity and stop bits, such as 8N1 or 7E2, not " + Quoted(text);
+            return false;
+        };
+        if (text.size() < 3 || text[0] < '5' || text[0] > '8') return bad();
+        char parity = static_cast<char>(text[1] >= 'a' ? text[1] - 'a' + 'A' : text[1]);
+        if (std::string_view("NOEMS").find(parity) == std::string_view::npos) return bad();
+        std::string_view stop = text.substr(2);
+        uint8_t tenths = stop == "1" ? 10 : stop == "1.5" ? 15 : stop == "2" ? 20 : 0;
+        if (tenths == 0) return bad();
+        serial->DataBits = static_cast<uint8_t>(text[0] - '0');
+        serial->Parity = parity;
+        serial->StopBits = tenths;
+        return true;
+    }
+
+    // "baud=B" and "format=8N1", then "=FRIENDLY NAME".
+    static bool SerialKeys(Scanner& scan, Port* port, std::string* error) {
+        bool seen[2] = {};
+        for (scan.SkipBlanks(); !scan.AtEnd(); scan.SkipBlanks()) {
+            if (scan.Take('=')) return FriendlyName(scan, port, error);
+            std::string_view key = scan.Word();
+            int index = SameWord(key, "baud") ? 0 : SameWord(key, "format") ? 1 : -1;
+            if (index < 0 || !scan.Take('=')) {
+                *error = "a relay takes baud=, format= and =name, not " + Quoted(scan.Rest());
+                return false;
+            }
+            if (seen[index]) {
+                *error = Quoted(key) + " is given twice";
+                return false;
+            }
+            seen[index] = true;
+            if (index == 1) {
+                if (!FrameFormat(scan.Token(), &port->Serial, error)) return false;
+                continue;
+            }
+            uint64_t baud = 0;
+            if (!scan.Number(kMaxBaud, &baud, error)) return false;
+            if (baud < kMinBaud) {
+                *error = "the baud rate is at least " + std::to_string(kMinBaud);
+                return false;
+            }
+            port->Serial.Baud = static_cast<uint32_t>(baud);
+            if (!scan.AtEnd() && !IsBlank(scan.Peek())) {
+                *error = "unexpected " + Quoted(scan.Rest());
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // "tap DEVICE APPLICATION [keys]" and "sniff TX RX [keys]": a port on real
+    // serial lines. It takes no statements of its own: its traffic is real.
+    bool RelayStatement(Scanner& scan, const Context& context, std::string* error) {
+        cursor_ = PortCursor{};
+        bool tap = SameWord(context.Word, "tap");
+        Port port;
+        port.Kind = tap ? PortKind::Tap : PortKind::Sniff;
+        std::string first, second;
+        if (!SerialName(scan, tap ? "device" : "TX port", &first, error) ||
+            !SerialName(scan, tap ? "application's port" : "RX port", &second, error)) {
+            return false;
+        }
+        if (SameWord(first, second)) {
+            *error = "a relay needs two different serial ports";
+            return false;
+        }
+        Scanner name(tap ? second : first);
+        if (!PortName(name, &port, error) || !SerialKeys(scan, &port, error)) return false;
+        port.OtherName = tap ? first : second;
+        if (!AddPort(std::move(port), error)) return false;
+        cursor_.Closed = true;
+        cursor_.ClosedBy = tap ? "a tap" : "a sniffer";
         return true;
     }
 
@@ -665,8 +762,10 @@ private:
     size_t eventCount_ = 0;
 };
 
-const Parser::StatementWord Parser::kStatementWords[11] = {
+const Parser::StatementWord Parser::kStatementWords[13] = {
     {"port", false, false, &Parser::PortStatement},
+    {"tap", false, false, &Parser::RelayStatement},
+    {"sniff", false, false, &Parser::RelayStatement},
     {"fault", false, false, &Parser::FaultStatement},
     {"file", false, false, &Parser::FileStatement},
     {"gap", true, false, &Parser::GapStatement},

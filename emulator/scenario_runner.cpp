@@ -4,16 +4,18 @@
 
 #include <algorithm>
 #include <functional>
-#include <set>
 #include <string>
 
 #include "emulator/control_driver.h"
 #include "emulator/default_scenario.h"
 #include "emulator/device_core.h"
 #include "emulator/driver_clock.h"
+#include "emulator/filter_driver.h"
+#include "emulator/modem_line.h"
 #include "emulator/port_catalog.h"
 #include "emulator/scenario_file.h"
 #include "emulator/scenario_parser.h"
+#include "emulator/serial_relay.h"
 #include "emulator/settings_record.h"
 #include "emulator/scenario_timing.h"
 #include "emulator/test_control.h"
@@ -45,7 +47,6 @@ struct RunnerState {
     std::vector<scenario::Problem> Problems;
     size_t ProblemCount = 0;
     bool ProblemsShown = false;
-    std::set<uint32_t> RefusingKeys;
     size_t Pending = 0;  // steps of this generation scheduled and not yet run
 };
 
@@ -70,40 +71,18 @@ void At(double dueMs, std::function<void()> step) {
     });
 }
 
-bool Alive(size_t port) {
+// The record of a scenario port while it is present; null before it has
+// arrived and after it has gone.
+EmulatedPort* Present(size_t port) {
     const LivePort& live = State().Ports[port];
-    return live.Arrived && PortExists(live.Key);
+    return live.Arrived ? FindPort(live.Key) : nullptr;
 }
 
-std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
-
-// Friendly names are written in code page 1252, whatever the system's.
-std::wstring FromCodePage1252(const std::string& bytes) {
-    if (bytes.empty()) return std::wstring();
-    int length = MultiByteToWideChar(1252, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    if (length <= 0) return Widen(bytes);
-    std::wstring text(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(1252, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length);
-    return text;
-}
-
-control::PortBlobs BuildPortBlobs(const scenario::Port& port) {
-    using namespace quorvel;
-    std::wstring name = Widen(port.Name);
-    control::PortBlobs blobs =
-        port.Kind == scenario::PortKind::Empty ? EmptyPort() : ModemPort(name, port.Number);
-    if (port.Kind == scenario::PortKind::Foreign) {
-        blobs.Properties[kPropFriendlyName] = control::TextBlob(ForeignFriendlyName(name));
-    }
-    if (port.HasFriendlyName) {
-        blobs.Properties[kPropFriendlyName] = control::TextBlob(FromCodePage1252(port.FriendlyName));
-    }
-    return blobs;
-}
+bool Alive(size_t port) { return Present(port) != nullptr; }
 
 // The scenario's problems, once, as a notice on the first port that the
 // monitor attaches to: the user's only window onto the driver.
-void ShowProblems(uint32_t key) {
+void ShowProblems(EmulatedPort& port) {
     RunnerState& state = State();
     if (state.ProblemsShown || state.ProblemCount == 0) return;
     state.ProblemsShown = true;
@@ -112,14 +91,18 @@ void ShowProblems(uint32_t key) {
                        (state.ProblemCount == 1 ? " statement" : " statements") + " skipped; " +
                        first.Where + ": " + first.Message;
     if (text.size() > scenario::kMaxNoticeLength) text.resize(scenario::kMaxNoticeLength);
-    control::SendNotice(key, text);
+    PostNotice(port, text);
+}
+
+void Pass(EmulatedPort& port, uint8_t direction, std::string_view bytes) {
+    BytesPassed(port, direction, bytes, TicksNow(port));
 }
 
 void SendByte(size_t port, size_t event, size_t index, double firstMs) {
-    if (!Alive(port)) return;
-    const LivePort& live = State().Ports[port];
-    const Event& e = live.Plan.Events[event];
-    control::PushBytes(live.Key, e.Direction, e.Data.substr(index, 1));
+    EmulatedPort* record = Present(port);
+    if (!record) return;
+    const Event& e = State().Ports[port].Plan.Events[event];
+    Pass(*record, e.Direction, std::string_view(e.Data).substr(index, 1));
     if (index + 1 < e.Data.size()) {
         At(firstMs + static_cast<double>(index + 1) * e.GapMs,
            [=] { SendByte(port, event, index + 1, firstMs); });
@@ -135,9 +118,9 @@ struct GeneratorProgress {
 };
 
 void GenerateStep(size_t port, size_t event, double startMs, GeneratorProgress progress) {
-    if (!Alive(port)) return;
-    const LivePort& live = State().Ports[port];
-    const scenario::Generator& generator = live.Plan.Events[event].Traffic;
+    EmulatedPort* record = Present(port);
+    if (!record) return;
+    const scenario::Generator& generator = State().Ports[port].Plan.Events[event].Traffic;
     uint64_t due = scenario::RunsStartedBy(generator, DriverClockMilliseconds() - startMs);
     uint64_t written = 0;
     while (progress.Runs < due && written < kMaxBytesPerStep) {
@@ -145,7 +128,7 @@ void GenerateStep(size_t port, size_t event, double startMs, GeneratorProgress p
         uint64_t& count = direction == scenario::kTransmitted ? progress.Transmitted : progress.Received;
         std::string bytes(generator.RunLength, '\0');
         for (char& byte : bytes) byte = scenario::GeneratedByte(direction, count++);
-        control::PushBytes(live.Key, direction, bytes);
+        Pass(*record, direction, bytes);
         written += bytes.size();
         ++progress.Runs;
     }
@@ -156,19 +139,19 @@ void GenerateStep(size_t port, size_t event, double startMs, GeneratorProgress p
 }
 
 void Perform(size_t port, size_t event, double dueMs) {
-    const LivePort& live = State().Ports[port];
-    const Event& e = live.Plan.Events[event];
+    EmulatedPort& record = *Present(port);
+    const Event& e = State().Ports[port].Plan.Events[event];
     switch (e.Kind) {
         case EventKind::Bytes:
             if (e.GapMs == 0) {
-                control::PushBytes(live.Key, e.Direction, e.Data);
+                Pass(record, e.Direction, e.Data);
             } else {
                 SendByte(port, event, 0, dueMs);
             }
             break;
-        case EventKind::Flash: control::Flash(live.Key, e.Colour); break;
-        case EventKind::Notice: control::SendNotice(live.Key, e.Data); break;
-        case EventKind::Leave: control::RemovePort(live.Key); break;
+        case EventKind::Flash: FlashColour(record, e.Colour); break;
+        case EventKind::Notice: PostNotice(record, e.Data); break;
+        case EventKind::Leave: LeavePort(record.Key); break;
         case EventKind::Generate: GenerateStep(port, event, dueMs, GeneratorProgress{}); break;
     }
 }
@@ -204,10 +187,10 @@ void StartRound(size_t port, uint32_t round, double roundMs) {
 
 // The port's timeline begins once the monitor has lent it a capture ring.
 void WaitForAttach(size_t port) {
-    if (!Alive(port)) return;
-    uint32_t key = State().Ports[port].Key;
-    if (control::IsCaptureAttached(key)) {
-        ShowProblems(key);
+    EmulatedPort* record = Present(port);
+    if (!record) return;
+    if (record->Capture.Ring) {
+        ShowProblems(*record);
         StartRound(port, 0, DriverClockMilliseconds());
         return;
     }
@@ -217,12 +200,20 @@ void WaitForAttach(size_t port) {
 void Arrive(size_t port) {
     RunnerState& state = State();
     LivePort& live = state.Ports[port];
-    live.Key = control::AddPort(BuildPortBlobs(live.Plan));
+    if (live.Plan.Kind == scenario::PortKind::Tap || live.Plan.Kind == scenario::PortKind::Sniff) {
+        // Its relay brings it, when its serial ports open, and takes it away.
+        StartSerialRelay(live.Plan);
+        return;
+    }
+    ArrivingPort arriving;
+    arriving.Blobs = PortBlobsFor(live.Plan);
+    arriving.Line = NewModemLine();
+    arriving.RefusesProperties = live.Plan.PropertiesFail;
+    live.Key = ArrivePort(arriving);
     live.Arrived = true;
-    if (live.Plan.PropertiesFail) state.RefusingKeys.insert(live.Key);
     if (live.Plan.Leaves) {
         At(state.StartMs + static_cast<double>(live.Plan.LeaveMs), [=] {
-            if (Alive(port)) control::RemovePort(State().Ports[port].Key);
+            if (EmulatedPort* record = Present(port)) LeavePort(record->Key);
         });
     }
     WaitForAttach(port);
@@ -234,10 +225,10 @@ void StartScenario(const scenario::Scenario& played) {
     DriverGuard guard(DriverLock());
     RunnerState& state = State();
     ++state.Generation;  // the steps of the previous scenario do nothing from now on
+    EndSerialRelays(false);
     state.Pending = 0;
     state.StartMs = DriverClockMilliseconds();
     state.Ports.clear();
-    state.RefusingKeys.clear();
     state.Problems = played.Problems;
     state.ProblemCount = played.ProblemCount;
     state.ProblemsShown = false;
@@ -285,17 +276,12 @@ void ResetScenarios() {
     DriverGuard guard(DriverLock());
     RunnerState& state = State();
     ++state.Generation;
+    EndSerialRelays(false);
     state.Enabled = false;
     state.Pending = 0;
     state.Ports.clear();
-    state.RefusingKeys.clear();
     state.Problems.clear();
     state.ProblemCount = 0;
-}
-
-bool ScenarioRefusesProperties(uint32_t portKey) {
-    DriverGuard guard(DriverLock());
-    return State().RefusingKeys.count(portKey) != 0;
 }
 
 size_t PendingScenarioSteps() {

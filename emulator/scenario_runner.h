@@ -31,9 +31,6 @@ void StartScenario(const scenario::Scenario& scenario);
 // Ends the running scenario and switches scenarios off (for a fresh driver).
 void ResetScenarios();
 
-// True when the running scenario makes every property request of the port fail.
-bool ScenarioRefusesProperties(uint32_t portKey);
-
 // Timed steps of the running scenario that are scheduled and have not run yet.
 size_t PendingScenarioSteps();
 

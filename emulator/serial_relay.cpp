@@ -1,0 +1,508 @@
+// How a relay works: one thread per relay owns its serial ports and every
+// step on them. Each direction of the line is a small machine: it reads
+// what has come from its source (or, when nothing has, waits for the next
+// character), then hands the bytes to its sink and records them, and reads
+// again only once the sink has taken them all. The two directions never
+// wait for each other: the thread waits for whichever step ends first.
+//
+// Shared fields, with who writes and who reads them, are marked in Relay;
+// they are touched only with the driver lock held. The thread takes that
+// lock only after a byte is on its way to its sink, to record it.
+#include "emulator/serial_relay.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "driver/port_property_records.h"
+#include "emulator/command_channel.h"
+#include "emulator/control_driver.h"
+#include "emulator/device_core.h"
+#include "emulator/filter_driver.h"
+#include "emulator/port_catalog.h"
+#include "emulator/serial_endpoint.h"
+#include "port/capture_ring.h"
+#include "system/scoped_handles.h"
+
+namespace emu {
+namespace {
+
+using quorvel::kDirectionRx;
+using quorvel::kDirectionTx;
+
+constexpr DWORD kReopenMs = 1000;       // a failed port is tried again this often
+constexpr DWORD kProbeMs = 1000;        // an idle relay checks its ports this often
+constexpr DWORD kEndWriteMs = 2000;     // at the end, a write still under way gets this long
+constexpr DWORD kReadChunk = 16384;
+
+enum class Phase { Idle, Reading, Waiting, Writing };
+
+struct SerialPort {
+    std::string Name;
+    HANDLE Handle = INVALID_HANDLE_VALUE;
+    DWORD ReportedError = 0;  // the last failure written to the debugger output
+    bool Open() const { return Handle != INVALID_HANDLE_VALUE; }
+};
+
+struct Direction {
+    int Source = 0;
+    int Sink = -1;  // -1: nothing is written (a sniffer)
+    uint8_t Code = kDirectionTx;
+    Phase Step = Phase::Idle;
+    SerialStep Read;   // the read, or the wait for a character
+    SerialStep Write;
+    std::vector<char> Buffer = std::vector<char>(kReadChunk);
+    std::string Outgoing;  // read and not yet all taken by the sink
+    size_t Sent = 0;       // of Outgoing
+};
+
+struct Relay {
+    scenario::Port Plan;
+    bool Tap = true;
+    HANDLE Thread = nullptr;
+    quorvel::ScopedHandle Stop;  // manual reset: the relay ends
+    quorvel::ScopedHandle Wake;  // auto reset: the command channel changed
+    uint64_t TickFrequency = 0;  // the performance counter's
+
+    // With the driver lock held:
+    uint32_t PortKey = 0;        // written by the relay thread at arrival and loss, cleared by
+                                 // Release when the port leaves; read by the relay thread
+    bool TerminalHolds = false;  // written by SetChannel (the program's request), read by the relay
+    std::string Command;         // appended by Write (the program's request), taken by the relay
+
+    // The relay thread's alone:
+    SerialPort Ports[2];   // tap: device, application; sniffer: TX, RX
+    Direction Lines[2];    // TX, then RX
+};
+
+// Every relay started and not yet ended; guarded by RelaysLock, which is
+// never held while a relay's thread is waited for.
+quorvel::ProcessLock& RelaysLock() {
+    static quorvel::ProcessLock lock;
+    return lock;
+}
+
+std::vector<Relay*>& Relays() {
+    static auto* relays = new std::vector<Relay*>;  // never destroyed: relays may run at exit
+    return *relays;
+}
+
+void Report(SerialPort& port, DWORD error, const char* what) {
+    if (port.ReportedError == error) return;
+    port.ReportedError = error;
+    std::string line = "Quorvel stand-in relay: " + port.Name + " " + what + " (error " +
+                       std::to_string(error) + ")\n";
+    OutputDebugStringA(line.c_str());
+}
+
+uint64_t PerformanceCount() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<uint64_t>(now.QuadPart);
+}
+
+// ---- The port's side: arrival, loss, recording --------------------------
+
+const LineOps& RelayLineOps();
+
+void Arrive(Relay& relay) {
+    ArrivingPort arriving;
+    arriving.Blobs = PortBlobsFor(relay.Plan);
+    arriving.Line = PortLine{&RelayLineOps(), &relay};
+    arriving.TickFrequency = relay.TickFrequency;
+    uint32_t key = ArrivePort(arriving);
+    DriverGuard guard(DriverLock());
+    relay.PortKey = key;
+    relay.TerminalHolds = false;
+    relay.Command.clear();
+}
+
+void Leave(Relay& relay) {
+    uint32_t key = 0;
+    {
+        DriverGuard guard(DriverLock());
+        key = relay.PortKey;
+        relay.PortKey = 0;
+        relay.TerminalHolds = false;
+        relay.Command.clear();
+    }
+    if (key) LeavePort(key);
+}
+
+void Record(Relay& relay, uint8_t code, std::string_view bytes, uint64_t timestamp) {
+    DriverGuard guard(DriverLock());
+    if (EmulatedPort* port = FindPort(relay.PortKey)) BytesPassed(*port, code, bytes, timestamp);
+}
+
+// While the program holds the channel, what the device says is its answer.
+bool AnswerToTerminal(Relay& relay, const Direction& line, std::string_view bytes, uint64_t timestamp) {
+    if (!relay.Tap || line.Code != kDirectionRx) return false;
+    DriverGuard guard(DriverLock());
+    EmulatedPort* port = FindPort(relay.PortKey);
+    if (!port || !relay.TerminalHolds) return false;
+    ChannelReceives(*port, bytes, timestamp);
+    return true;
+}
+
+bool TerminalHolds(Relay& relay) {
+    DriverGuard guard(DriverLock());
+    return relay.TerminalHolds;
+}
+
+std::string TakeCommand(Relay& relay) {
+    DriverGuard guard(DriverLock());
+    std::string command;
+    command.swap(relay.Command);
+    return command;
+}
+
+// ---- The line's side: the steps of each direction -------------------------
+
+class RelayRun {
+public:
+    explicit RelayRun(Relay& relay) : relay_(relay) {}
+
+    void Run();
+
+private:
+    SerialPort& SourceOf(Direction& line) { return relay_.Ports[line.Source]; }
+    SerialPort* SinkOf(Direction& line) { return line.Sink < 0 ? nullptr : &relay_.Ports[line.Sink]; }
+    bool AllOpen() const { return relay_.Ports[0].Open() && relay_.Ports[1].Open(); }
+
+    bool OpenPorts();
+    void Advance(Direction& line);
+    void StartWriting(Direction& line);
+    void TookBytes(Direction& line, DWORD count);
+    void Passed(Direction& line, DWORD count);
+    void Finished(Direction& line);
+    void Failed(SerialPort& port, DWORD error);
+    void CloseFailed();
+    bool ProbePorts();
+    void End();
+
+    Relay& relay_;
+    bool present_ = false;  // the port has arrived and not left
+    bool failed_[2] = {};   // a port failed in this turn and is to be closed
+};
+
+bool RelayRun::OpenPorts() {
+    for (SerialPort& port : relay_.Ports) {
+        if (port.Open()) continue;
+        DWORD error = 0;
+        port.Handle = OpenSerialPort(port.Name, relay_.Plan.Serial, &error);
+        if (!port.Open()) Report(port, error, "cannot be opened; trying again every second");
+        else port.ReportedError = 0;
+    }
+    return AllOpen();
+}
+
+// A direction reads when its source is open and its sink, if any, too; a
+// tap's TX reads nothing while the program holds the channel, and sends
+// the program's commands instead.
+void RelayRun::Advance(Direction& line) {
+    while (line.Step == Phase::Idle) {
+        SerialPort* sink = SinkOf(line);
+        if (!line.Outgoing.empty()) {
+            if (!sink->Open()) return;
+            StartWriting(line);
+            continue;
+        }
+        if (!SourceOf(line).Open() || (sink && !sink->Open())) return;
+        if (relay_.Tap && line.Code == kDirectionTx && TerminalHolds(relay_)) {
+            line.Outgoing = TakeCommand(relay_);
+            if (line.Outgoing.empty()) return;
+            continue;
+        }
+        SerialPort& source = SourceOf(line);
+        StepResult read = StartRead(source.Handle, line.Read, line.Buffer.data(), kReadChunk);
+        if (read == StepResult::Pending) line.Step = Phase::Reading;
+        else if (read == StepResult::Failed) return Failed(source, line.Read.Error);
+        else TookBytes(line, line.Read.Count);
+    }
+}
+
+void RelayRun::StartWriting(Direction& line) {
+    SerialPort& sink = *SinkOf(line);
+    const char* rest = line.Outgoing.data() + line.Sent;
+    DWORD size = static_cast<DWORD>(line.Outgoing.size() - line.Sent);
+    StepResult write = StartWrite(sink.Handle, line.Write, rest, size);
+    if (write == StepResult::Pending) line.Step = Phase::Writing;
+    else if (write == StepResult::Failed) Failed(sink, line.Write.Error);
+    else Passed(line, line.Write.Count);
+}
+
+// A read ended with count bytes. None: wait for the next character (and
+// make sure that the port is still there). Some: on to the sink at once,
+// then into the capture, stamped with the moment the read ended.
+void RelayRun::TookBytes(Direction& line, DWORD count) {
+    SerialPort& source = SourceOf(line);
+    if (count == 0) {
+        if (!ProbePorts()) return;
+        StepResult wait = StartCharacterWait(source.Handle, line.Read);
+        if (wait == StepResult::Pending) line.Step = Phase::Waiting;
+        else if (wait == StepResult::Failed) Failed(source, line.Read.Error);
+        return;
+    }
+    uint64_t timestamp = PerformanceCount();
+    std::string_view bytes(line.Buffer.data(), count);
+    if (AnswerToTerminal(relay_, line, bytes, timestamp)) return;
+    if (SerialPort* sink = SinkOf(line)) {
+        line.Outgoing.assign(bytes);
+        line.Sent = 0;
+        if (sink->Open()) StartWriting(line);  // else it waits for the sink's return
+    }
+    Record(relay_, line.Code, bytes, timestamp);
+}
+
+void RelayRun::Passed(Direction& line, DWORD count) {
+    line.Sent += count;
+    line.Step = Phase::Idle;
+    if (line.Sent >= line.Outgoing.size()) {
+        line.Outgoing.clear();
+        line.Sent = 0;
+    }
+}
+
+// The step of the direction whose event was signalled has ended.
+void RelayRun::Finished(Direction& line) {
+    bool writing = line.Step == Phase::Writing;
+    SerialPort& port = writing ? *SinkOf(line) : SourceOf(line);
+    SerialStep& step = writing ? line.Write : line.Read;
+    StepResult result = FinishStep(port.Handle, step, false);
+    if (result == StepResult::Pending) return;
+    Phase was = line.Step;
+    line.Step = Phase::Idle;
+    if (was == Phase::Waiting) return;  // however it ended, the next read tells
+    if (result == StepResult::Failed) return Failed(port, step.Error);
+    if (writing) Passed(line, step.Count);
+    else TookBytes(line, step.Count);
+}
+
+void RelayRun::Failed(SerialPort& port, DWORD error) {
+    Report(port, error, "failed; trying again every second");
+    failed_[&port - relay_.Ports] = true;
+}
+
+// Closes the ports that failed. First every step still under way on them
+// ends: a read that has brought bytes passes them on like any other, and
+// what a write left unsent stays for the port's return.
+void RelayRun::CloseFailed() {
+    for (int p = 0; p < 2; ++p) {
+        if (!failed_[p]) continue;
+        SerialPort& port = relay_.Ports[p];
+        CancelIo(port.Handle);
+        for (Direction& line : relay_.Lines) {
+            if (line.Step == Phase::Idle) continue;
+            bool onThisPort = line.Step == Phase::Writing ? line.Sink == p : line.Source == p;
+            if (!onThisPort) continue;
+            SerialStep& step = line.Step == Phase::Writing ? line.Write : line.Read;
+            FinishStep(port.Handle, step, true);
+            Phase was = line.Step;
+            line.Step = Phase::Idle;
+            if (was == Phase::Writing) Passed(line, step.Count);
+            else if (was == Phase::Reading && step.Count > 0) TookBytes(line, step.Count);
+        }
+        CloseHandle(port.Handle);
+        port.Handle = INVALID_HANDLE_VALUE;
+        failed_[p] = false;
+    }
+    if (present_ && !AllOpen()) {
+        present_ = false;
+        Leave(relay_);
+    }
+}
+
+// A port that has gone away can leave a read that returns nothing and a
+// character wait that never ends; asking for its settings tells.
+bool RelayRun::ProbePorts() {
+    bool fine = true;
+    for (SerialPort& port : relay_.Ports) {
+        DCB dcb = {};
+        dcb.DCBlength = sizeof(dcb);
+        if (port.Open() && !GetCommState(port.Handle, &dcb)) {
+            Failed(port, GetLastError());
+            fine = false;
+        }
+    }
+    return fine;
+}
+
+void RelayRun::Run() {
+    for (;;) {
+        if (!present_) {
+            if (OpenPorts()) {
+                present_ = true;
+                Arrive(relay_);
+            } else {
+                CloseFailed();
+            }
+        }
+        for (Direction& line : relay_.Lines) Advance(line);
+        CloseFailed();
+        HANDLE handles[4] = {relay_.Stop.Get(), relay_.Wake.Get()};
+        Direction* owners[4] = {};
+        DWORD count = 2;
+        for (Direction& line : relay_.Lines) {
+            if (line.Step == Phase::Idle) continue;
+            owners[count] = &line;
+            handles[count++] = line.Step == Phase::Writing ? line.Write.Event : line.Read.Event;
+        }
+        DWORD limit = present_ ? kProbeMs : kReopenMs;
+        DWORD which = WaitForMultipleObjects(count, handles, FALSE, limit);
+        if (which == WAIT_OBJECT_0) break;
+        if (which == WAIT_TIMEOUT) {
+            if (present_) ProbePorts();
+        } else if (which >= WAIT_OBJECT_0 + 2 && which < WAIT_OBJECT_0 + count) {
+            Finished(*owners[which - WAIT_OBJECT_0]);
+        }
+        CloseFailed();
+    }
+    End();
+}
+
+// The relay ends: writes under way finish (for a while), reads stop, and
+// whatever a stopped read still brought is passed on before the ports close.
+void RelayRun::End() {
+    for (Direction& line : relay_.Lines) {
+        if (line.Step != Phase::Writing) continue;
+        WaitForSingleObject(line.Write.Event, kEndWriteMs);
+        Finished(line);
+    }
+    for (SerialPort& port : relay_.Ports) {
+        if (port.Open()) CancelIo(port.Handle);
+    }
+    for (Direction& line : relay_.Lines) {
+        if (line.Step == Phase::Idle) continue;
+        SerialPort& port = line.Step == Phase::Writing ? *SinkOf(line) : SourceOf(line);
+        SerialStep& step = line.Step == Phase::Writing ? line.Write : line.Read;
+        FinishStep(port.Handle, step, true);
+        Phase was = line.Step;
+        line.Step = Phase::Idle;
+        if (was == Phase::Reading && step.Count > 0) TookBytes(line, step.Count);
+        if (line.Step == Phase::Writing) {
+            WaitForSingleObject(line.Write.Event, kEndWriteMs);
+            CancelIo(SinkOf(line)->Handle);
+            FinishStep(SinkOf(line)->Handle, line.Write, true);
+            line.Step = Phase::Idle;
+        }
+    }
+    if (present_) Leave(relay_);
+    for (SerialPort& port : relay_.Ports) {
+        if (port.Open()) CloseHandle(port.Handle);
+        port.Handle = INVALID_HANDLE_VALUE;
+    }
+}
+
+DWORD WINAPI RelayThread(LPVOID parameter) {
+    auto* relay = static_cast<Relay*>(parameter);
+    RelayRun(*relay).Run();
+    return 0;
+}
+
+// ---- The command channel's side ------------------------------------------
+
+Relay& RelayOf(EmulatedPort& port) { return *static_cast<Relay*>(port.Line.Instance); }
+
+bool SetChannel(EmulatedPort& port, bool open) {
+    Relay& relay = RelayOf(port);
+    if (!relay.Tap) return false;  // nothing is ever written to a sniffed line
+    relay.TerminalHolds = open;
+    if (!open) relay.Command.clear();
+    SetEvent(relay.Wake.Get());
+    return true;
+}
+
+uint32_t Write(EmulatedPort& port, const std::string& bytes) {
+    Relay& relay = RelayOf(port);
+    if (!relay.Tap || !relay.TerminalHolds) return 0;
+    relay.Command += bytes;
+    SetEvent(relay.Wake.Get());
+    return static_cast<uint32_t>(bytes.size());
+}
+
+// The device keeps its own guard time; the program's word changes nothing.
+void ConfirmEscape(EmulatedPort&) {}
+
+void Release(EmulatedPort& port) {
+    Relay& relay = RelayOf(port);
+    if (relay.PortKey == port.Key) relay.PortKey = 0;
+}
+
+const LineOps& RelayLineOps() {
+    static constexpr LineOps ops = {SetChannel, Write, ConfirmEscape, Release};
+    return ops;
+}
+
+bool Prepare(Relay& relay) {
+    relay.Stop.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    relay.Wake.Reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    if (!relay.Stop || !relay.Wake) return false;
+    for (Direction& line : relay.Lines) {
+        if (!CreateStepEvent(line.Read) || !CreateStepEvent(line.Write)) return false;
+    }
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    relay.TickFrequency = static_cast<uint64_t>(frequency.QuadPart);
+    return true;
+}
+
+void Free(Relay* relay) {
+    for (Direction& line : relay->Lines) {
+        CloseStepEvent(line.Read);
+        CloseStepEvent(line.Write);
+    }
+    if (relay->Thread) CloseHandle(relay->Thread);
+    delete relay;
+}
+
+void EndAtExit() { EndSerialRelays(true); }
+
+}  // namespace
+
+void StartSerialRelay(const scenario::Port& plan) {
+    auto* relay = new Relay;
+    relay->Plan = plan;
+    relay->Tap = plan.Kind == scenario::PortKind::Tap;
+    // Tap: the device is port 0, the application's port 1; TX runs from
+    // the application to the device. Sniffer: TX is read from port 0, RX
+    // from port 1.
+    relay->Ports[0].Name = relay->Tap ? plan.OtherName : plan.Name;
+    relay->Ports[1].Name = relay->Tap ? plan.Name : plan.OtherName;
+    relay->Lines[0].Code = kDirectionTx;
+    relay->Lines[1].Code = kDirectionRx;
+    relay->Lines[0].Source = relay->Tap ? 1 : 0;
+    relay->Lines[1].Source = relay->Tap ? 0 : 1;
+    relay->Lines[0].Sink = relay->Tap ? 0 : -1;
+    relay->Lines[1].Sink = relay->Tap ? 1 : -1;
+    if (!Prepare(*relay)) {
+        OutputDebugStringA("Quorvel stand-in relay: out of system resources\n");
+        Free(relay);
+        return;
+    }
+    static LONG exitHook = 0;
+    if (!InterlockedExchange(&exitHook, 1)) atexit(EndAtExit);
+    quorvel::ScopedLock<quorvel::ProcessLock> guard(RelaysLock());
+    relay->Thread = CreateThread(nullptr, 0, RelayThread, relay, 0, nullptr);
+    if (!relay->Thread) {
+        Free(relay);
+        return;
+    }
+    Relays().push_back(relay);
+}
+
+void EndSerialRelays(bool wait) {
+    std::vector<Relay*> ending;
+    {
+        quorvel::ScopedLock<quorvel::ProcessLock> guard(RelaysLock());
+        for (Relay* relay : Relays()) SetEvent(relay->Stop.Get());
+        if (!wait) return;  // they end on their own; the next wait frees them
+        ending.swap(Relays());
+    }
+    for (Relay* relay : ending) {
+        WaitForSingleObject(relay->Thread, INFINITE);
+        Free(relay);
+    }
+}
+
+}  // namespace emu
