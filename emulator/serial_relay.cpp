@@ -55,6 +55,9 @@ struct Direction {
     std::vector<char> Buffer = std::vector<char>(kReadChunk);
     std::string Outgoing;  // read and not yet all taken by the sink
     size_t Sent = 0;       // of Outgoing
+    bool WokeUp = false;   // the last step was a character wait that ended
+    std::string Unrecorded;  // passed on, not yet in the capture
+    uint64_t Stamp = 0;      // when Unrecorded was read
 };
 
 struct Relay {
@@ -174,8 +177,12 @@ private:
     void Advance(Direction& line);
     void StartWriting(Direction& line);
     void TookBytes(Direction& line, DWORD count);
+    void WaitForCharacter(Direction& line);
     void Passed(Direction& line, DWORD count);
     void Finished(Direction& line);
+    void RecordPassed(Direction& line);
+    bool MayRead(Direction& line);
+    DWORD WaitForSteps(DWORD limit, Direction** owner);
     void Failed(SerialPort& port, DWORD error);
     void CloseFailed();
     bool ProbePorts();
@@ -183,6 +190,8 @@ private:
 
     Relay& relay_;
     bool present_ = false;  // the port has arrived and not left
+    bool closing_ = false;  // ports are being closed: no new waits
+    bool serving_ = false;  // steps that ended are served first: records wait
     bool failed_[2] = {};   // a port failed in this turn and is to be closed
 };
 
@@ -209,7 +218,7 @@ void RelayRun::Advance(Direction& line) {
             continue;
         }
         if (!SourceOf(line).Open() || (sink && !sink->Open())) return;
-        if (relay_.Tap && line.Code == kDirectionTx && TerminalHolds(relay_)) {
+        if (!MayRead(line)) {  // the program holds the channel: its commands go instead
             line.Outgoing = TakeCommand(relay_);
             if (line.Outgoing.empty()) return;
             continue;
@@ -232,18 +241,17 @@ void RelayRun::StartWriting(Direction& line) {
     else Passed(line, line.Write.Count);
 }
 
-// A read ended with count bytes. None: wait for the next character (and
-// make sure that the port is still there). Some: on to the sink at once,
-// then into the capture, stamped with the moment the read ended.
+// A read ended with count bytes. None: wait for the next character, after
+// a wait that woke for nothing first making sure that the port is still
+// there. (Under Wine a character wait that directly follows a read that
+// brought bytes ends about 10 ms late; an empty read between them avoids
+// that, so the wait always follows one.) Some: on to the sink at once, then
+// into the capture, stamped with the moment the read ended.
 void RelayRun::TookBytes(Direction& line, DWORD count) {
-    SerialPort& source = SourceOf(line);
-    if (count == 0) {
-        if (!ProbePorts()) return;
-        StepResult wait = StartCharacterWait(source.Handle, line.Read);
-        if (wait == StepResult::Pending) line.Step = Phase::Waiting;
-        else if (wait == StepResult::Failed) Failed(source, line.Read.Error);
-        return;
-    }
+    bool wokeForNothing = line.WokeUp && count == 0;
+    line.WokeUp = false;
+    if (wokeForNothing && !ProbePorts()) return;
+    if (count == 0) return WaitForCharacter(line);
     uint64_t timestamp = PerformanceCount();
     std::string_view bytes(line.Buffer.data(), count);
     if (AnswerToTerminal(relay_, line, bytes, timestamp)) return;
@@ -252,7 +260,33 @@ void RelayRun::TookBytes(Direction& line, DWORD count) {
         line.Sent = 0;
         if (sink->Open()) StartWriting(line);  // else it waits for the sink's return
     }
-    Record(relay_, line.Code, bytes, timestamp);
+    RecordPassed(line);  // what an earlier read brought goes first
+    line.Unrecorded.assign(bytes);
+    line.Stamp = timestamp;
+    if (!serving_) RecordPassed(line);
+}
+
+// A direction reads when its source and its sink, if any, are open; a
+// tap's TX reads nothing while the program holds the command channel.
+bool RelayRun::MayRead(Direction& line) {
+    SerialPort* sink = SinkOf(line);
+    if (!SourceOf(line).Open() || (sink && !sink->Open())) return false;
+    return !(relay_.Tap && line.Code == kDirectionTx && TerminalHolds(relay_));
+}
+
+void RelayRun::RecordPassed(Direction& line) {
+    if (line.Unrecorded.empty()) return;
+    Record(relay_, line.Code, line.Unrecorded, line.Stamp);
+    line.Unrecorded.clear();
+}
+
+void RelayRun::WaitForCharacter(Direction& line) {
+    if (closing_) return;
+    SerialPort& source = SourceOf(line);
+    StepResult wait = StartCharacterWait(source.Handle, line.Read);
+    if (wait == StepResult::Pending) line.Step = Phase::Waiting;
+    else if (wait == StepResult::Failed) Failed(source, line.Read.Error);
+    else line.WokeUp = true;
 }
 
 void RelayRun::Passed(Direction& line, DWORD count) {
@@ -273,7 +307,17 @@ void RelayRun::Finished(Direction& line) {
     if (result == StepResult::Pending) return;
     Phase was = line.Step;
     line.Step = Phase::Idle;
-    if (was == Phase::Waiting) return;  // however it ended, the next read tells
+    if (was == Phase::Waiting) {
+        // However it ended, a read tells; what it brings goes on at once.
+        line.WokeUp = true;
+        SerialPort& source = SourceOf(line);
+        if (closing_ || !MayRead(line)) return;
+        StepResult read = StartRead(source.Handle, line.Read, line.Buffer.data(), kReadChunk);
+        if (read == StepResult::Pending) line.Step = Phase::Reading;
+        else if (read == StepResult::Failed) Failed(source, line.Read.Error);
+        else if (line.Read.Count > 0) TookBytes(line, line.Read.Count);
+        return;
+    }
     if (result == StepResult::Failed) return Failed(port, step.Error);
     if (writing) Passed(line, step.Count);
     else TookBytes(line, step.Count);
@@ -288,6 +332,7 @@ void RelayRun::Failed(SerialPort& port, DWORD error) {
 // ends: a read that has brought bytes passes them on like any other, and
 // what a write left unsent stays for the port's return.
 void RelayRun::CloseFailed() {
+    closing_ = true;
     for (int p = 0; p < 2; ++p) {
         if (!failed_[p]) continue;
         SerialPort& port = relay_.Ports[p];
@@ -307,7 +352,9 @@ void RelayRun::CloseFailed() {
         port.Handle = INVALID_HANDLE_VALUE;
         failed_[p] = false;
     }
+    closing_ = false;
     if (present_ && !AllOpen()) {
+        for (Direction& line : relay_.Lines) RecordPassed(line);
         present_ = false;
         Leave(relay_);
     }
@@ -338,32 +385,48 @@ void RelayRun::Run() {
                 CloseFailed();
             }
         }
-        for (Direction& line : relay_.Lines) Advance(line);
-        CloseFailed();
-        HANDLE handles[4] = {relay_.Stop.Get(), relay_.Wake.Get()};
-        Direction* owners[4] = {};
-        DWORD count = 2;
         for (Direction& line : relay_.Lines) {
-            if (line.Step == Phase::Idle) continue;
-            owners[count] = &line;
-            handles[count++] = line.Step == Phase::Writing ? line.Write.Event : line.Read.Event;
-        }
-        DWORD limit = present_ ? kProbeMs : kReopenMs;
-        DWORD which = WaitForMultipleObjects(count, handles, FALSE, limit);
-        if (which == WAIT_OBJECT_0) break;
-        if (which == WAIT_TIMEOUT) {
-            if (present_) ProbePorts();
-        } else if (which >= WAIT_OBJECT_0 + 2 && which < WAIT_OBJECT_0 + count) {
-            Finished(*owners[which - WAIT_OBJECT_0]);
+            RecordPassed(line);
+            Advance(line);
         }
         CloseFailed();
+        Direction* owner = nullptr;
+        DWORD which = WaitForSteps(present_ ? kProbeMs : kReopenMs, &owner);
+        if (which == WAIT_TIMEOUT && present_) ProbePorts();
+        // Every step that has ended is served before the bookkeeping (the
+        // records, the next reads): bytes that have come go on first.
+        serving_ = true;
+        while (owner) {
+            Finished(*owner);
+            CloseFailed();
+            which = WaitForSteps(0, &owner);
+        }
+        serving_ = false;
+        if (which == WAIT_OBJECT_0) break;
     }
     End();
+}
+
+// Waits for the stop, the wake or a step of either direction to end; owner
+// is the direction whose step it was, else null.
+DWORD RelayRun::WaitForSteps(DWORD limit, Direction** owner) {
+    HANDLE handles[4] = {relay_.Stop.Get(), relay_.Wake.Get()};
+    Direction* owners[4] = {};
+    DWORD count = 2;
+    for (Direction& line : relay_.Lines) {
+        if (line.Step == Phase::Idle) continue;
+        owners[count] = &line;
+        handles[count++] = line.Step == Phase::Writing ? line.Write.Event : line.Read.Event;
+    }
+    DWORD which = WaitForMultipleObjects(count, handles, FALSE, limit);
+    *owner = which >= WAIT_OBJECT_0 + 2 && which < WAIT_OBJECT_0 + count ? owners[which - WAIT_OBJECT_0] : nullptr;
+    return which;
 }
 
 // The relay ends: writes under way finish (for a while), reads stop, and
 // whatever a stopped read still brought is passed on before the ports close.
 void RelayRun::End() {
+    closing_ = true;
     for (Direction& line : relay_.Lines) {
         if (line.Step != Phase::Writing) continue;
         WaitForSingleObject(line.Write.Event, kEndWriteMs);
@@ -387,6 +450,7 @@ void RelayRun::End() {
             line.Step = Phase::Idle;
         }
     }
+    for (Direction& line : relay_.Lines) RecordPassed(line);
     if (present_) Leave(relay_);
     for (SerialPort& port : relay_.Ports) {
         if (port.Open()) CloseHandle(port.Handle);

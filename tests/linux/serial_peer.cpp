@@ -1,0 +1,278 @@
+// A Linux program at one end of a real serial line (a tty or one end of a
+// pty pair), for the tests and the benchmark of the stand-in's relays: the
+// application that talks through a tap, or the device that answers it.
+//
+//   serial_peer PATH [--send TEXT] [--pattern N:SEED] [--chunk C] [--rate B]
+//                    [--answer REQUEST=REPLY] [--expect N] [--check SEED]
+//                    [--out FILE] [--timeout-ms T]
+//     Writes what it is given (TEXT with the escapes \r \n \t \\ \xHH, or N
+//     bytes of the line pattern of SEED, in chunks of C bytes, paced at B
+//     bytes a second if given) while it reads what comes; whenever what has
+//     come ends with REQUEST it writes REPLY. It is done once everything is
+//     written and N bytes have come (with --expect). --check: what comes must
+//     be the pattern of SEED. FILE gets what came, and FILE.done one line:
+//     "ok COUNT", or what went wrong.
+//
+//   serial_peer --latency N --client PATH --server PATH --out FILE
+//     N exchanges of "AT\r" and "\r\nOK\r\n" between the two ends, one at a
+//     time; FILE: "COUNT MEDIAN_US P99_US".
+//
+//   serial_peer --throughput BYTES --client PATH --server PATH --out FILE
+//     BYTES of the pattern from the client to the server; FILE: "BYTES
+//     SECONDS INTACT".
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/support/line_pattern.h"
+
+namespace {
+
+double Now() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+int OpenLine(const std::string& path) {
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return -1;
+    termios settings;
+    if (tcgetattr(fd, &settings) == 0) {
+        cfmakeraw(&settings);
+        tcsetattr(fd, TCSANOW, &settings);
+    }
+    return fd;
+}
+
+bool Unescape(const std::string& text, std::string* bytes) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            bytes->push_back(text[i]);
+            continue;
+        }
+        if (++i >= text.size()) return false;
+        switch (text[i]) {
+            case 'r': bytes->push_back('\r'); break;
+            case 'n': bytes->push_back('\n'); break;
+            case 't': bytes->push_back('\t'); break;
+            case '\\': bytes->push_back('\\'); break;
+            case 'x':
+                if (i + 2 >= text.size()) return false;
+                bytes->push_back(static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16)));
+                i += 2;
+                break;
+            default: return false;
+        }
+    }
+    return true;
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::string temporary = path + ".part";
+    if (FILE* file = std::fopen(temporary.c_str(), "wb")) {
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::fclose(file);
+        std::rename(temporary.c_str(), path.c_str());
+    }
+}
+
+// ---- One end ---------------------------------------------------------------
+
+struct EndOptions {
+    std::string Path;
+    std::string Send;
+    size_t Chunk = 4096;
+    double Rate = 0;  // bytes a second; 0: as fast as the line takes them
+    std::string Request, Reply;
+    size_t Expect = 0;
+    bool Check = false;
+    uint32_t CheckSeed = 0;
+    std::string Out;
+    double TimeoutSeconds = 30;
+};
+
+int RunEnd(const EndOptions& options) {
+    int fd = OpenLine(options.Path);
+    std::string status;
+    std::string received, pending = options.Send;
+    size_t sent = 0;
+    testsupport::LinePattern expected(options.CheckSeed);
+    double start = Now();
+    if (fd < 0) status = "cannot open " + options.Path + ": " + std::strerror(errno);
+    while (status.empty()) {
+        bool written = sent >= pending.size();
+        if (written && received.size() >= options.Expect && options.Request.empty()) break;
+        if (written && options.Expect && received.size() >= options.Expect) break;
+        double elapsed = Now() - start;
+        if (elapsed > options.TimeoutSeconds) {
+            status = "timeout: wrote " + std::to_string(sent) + ", read " + std::to_string(received.size());
+            break;
+        }
+        size_t allowed = pending.size();
+        if (options.Rate > 0) allowed = std::min(allowed, static_cast<size_t>(elapsed * options.Rate));
+        pollfd poll_fd{fd, static_cast<short>(POLLIN | (sent < allowed ? POLLOUT : 0)), 0};
+        poll(&poll_fd, 1, 1);
+        if (poll_fd.revents & POLLIN) {
+            char buffer[65536];
+            ssize_t count = read(fd, buffer, sizeof(buffer));
+            if (count < 0 && errno != EAGAIN) status = std::string("read: ") + std::strerror(errno);
+            for (ssize_t i = 0; i < count && status.empty(); ++i) {
+                if (options.Check && buffer[i] != expected.Next()) {
+                    status = "mismatch at byte " + std::to_string(received.size() + static_cast<size_t>(i));
+                }
+            }
+            if (count > 0) {
+                received.append(buffer, static_cast<size_t>(count));
+                const std::string& request = options.Request;
+                if (!request.empty() && received.size() >= request.size() &&
+                    received.compare(received.size() - request.size(), std::string::npos, request) == 0) {
+                    pending += options.Reply;
+                }
+            }
+        }
+        if (sent < allowed && (poll_fd.revents & POLLOUT)) {
+            size_t size = std::min(options.Chunk, allowed - sent);
+            ssize_t count = write(fd, pending.data() + sent, size);
+            if (count > 0) sent += static_cast<size_t>(count);
+            else if (count < 0 && errno != EAGAIN) status = std::string("write: ") + std::strerror(errno);
+        }
+        if (poll_fd.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            if (!(poll_fd.revents & POLLIN)) status = "the line hung up";
+        }
+    }
+    if (status.empty()) status = "ok " + std::to_string(received.size());
+    if (!options.Out.empty()) {
+        WriteFile(options.Out, received);
+        WriteFile(options.Out + ".done", status + "\n");
+    }
+    if (fd >= 0) close(fd);
+    std::printf("%s\n", status.c_str());
+    return status.rfind("ok", 0) == 0 ? 0 : 1;
+}
+
+// ---- Two ends: the benchmark ------------------------------------------------
+
+// Reads until the bytes have come; false after the time-out.
+bool ReadExactly(int fd, size_t count, std::string* into, double deadline) {
+    while (into->size() < count) {
+        if (Now() > deadline) return false;
+        pollfd poll_fd{fd, POLLIN, 0};
+        poll(&poll_fd, 1, 10);
+        char buffer[256];
+        ssize_t got = read(fd, buffer, std::min(sizeof(buffer), count - into->size()));
+        if (got > 0) into->append(buffer, static_cast<size_t>(got));
+    }
+    return true;
+}
+
+int RunLatency(int exchanges, const std::string& client, const std::string& server, const std::string& out) {
+    int a = OpenLine(client), b = OpenLine(server);
+    std::vector<double> microseconds;
+    const std::string command = "AT\r", answer = "\r\nOK\r\n";
+    for (int i = 0; i < exchanges && a >= 0 && b >= 0; ++i) {
+        std::string atServer, atClient;
+        double begun = Now();
+        if (write(a, command.data(), command.size()) != 3) break;
+        if (!ReadExactly(b, command.size(), &atServer, begun + 5)) break;
+        if (write(b, answer.data(), answer.size()) != 6) break;
+        if (!ReadExactly(a, answer.size(), &atClient, begun + 5)) break;
+        if (atServer != command || atClient != answer) break;
+        microseconds.push_back((Now() - begun) * 1e6);
+    }
+    std::sort(microseconds.begin(), microseconds.end());
+    auto at = [&](double share) {
+        return microseconds.empty() ? 0.0
+                                    : microseconds[static_cast<size_t>(share * static_cast<double>(microseconds.size() - 1))];
+    };
+    WriteFile(out, std::to_string(microseconds.size()) + " " + std::to_string(at(0.5)) + " " +
+                       std::to_string(at(0.99)) + "\n");
+    return static_cast<int>(microseconds.size()) == exchanges ? 0 : 1;
+}
+
+// BYTES of the pattern from the client to the server, as fast as the line
+// takes them.
+int RunThroughput(size_t bytes, const std::string& client, const std::string& server, const std::string& out) {
+    int from = OpenLine(client), to = OpenLine(server);
+    std::string data = testsupport::LinePattern(11).Take(bytes), got;
+    size_t sent = 0;
+    double begun = Now();
+    while (from >= 0 && to >= 0 && got.size() < bytes && Now() - begun < 120) {
+        pollfd fds[2] = {{to, POLLIN, 0}, {from, static_cast<short>(sent < bytes ? POLLOUT : 0), 0}};
+        poll(fds, 2, 10);
+        if (fds[0].revents & POLLIN) {
+            char buffer[65536];
+            ssize_t count = read(to, buffer, sizeof(buffer));
+            if (count > 0) got.append(buffer, static_cast<size_t>(count));
+        }
+        if ((fds[1].revents & POLLOUT) && sent < bytes) {
+            ssize_t count = write(from, data.data() + sent, std::min<size_t>(65536, bytes - sent));
+            if (count > 0) sent += static_cast<size_t>(count);
+        }
+    }
+    double seconds = Now() - begun;
+    bool intact = got == data;
+    WriteFile(out, std::to_string(bytes) + " " + std::to_string(seconds) + " " + (intact ? "1" : "0") + "\n");
+    return intact ? 0 : 1;
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: serial_peer PATH [options] | --latency N ... | --throughput BYTES ...\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    auto option = [&](const char* name, std::string* value) {
+        auto found = std::find(args.begin(), args.end(), name);
+        if (found == args.end() || found + 1 == args.end()) return false;
+        *value = *(found + 1);
+        return true;
+    };
+    std::string value, client, server, out;
+    option("--client", &client);
+    option("--server", &server);
+    option("--out", &out);
+    if (option("--latency", &value)) return RunLatency(std::atoi(value.c_str()), client, server, out);
+    if (option("--throughput", &value)) return RunThroughput(std::strtoull(value.c_str(), nullptr, 10), client, server, out);
+    if (args.empty() || args[0].rfind("--", 0) == 0) return Usage();
+
+    EndOptions end;
+    end.Path = args[0];
+    end.Out = out;
+    if (option("--send", &value) && !Unescape(value, &end.Send)) return Usage();
+    if (option("--pattern", &value)) {
+        size_t colon = value.find(':');
+        size_t count = std::strtoull(value.c_str(), nullptr, 10);
+        uint32_t seed = colon == std::string::npos ? 1 : static_cast<uint32_t>(std::atoi(value.c_str() + colon + 1));
+        end.Send += testsupport::LinePattern(seed).Take(count);
+    }
+    if (option("--chunk", &value)) end.Chunk = std::max<size_t>(1, std::strtoull(value.c_str(), nullptr, 10));
+    if (option("--rate", &value)) end.Rate = std::atof(value.c_str());
+    if (option("--answer", &value)) {
+        size_t equals = value.find('=');
+        if (equals == std::string::npos || !Unescape(value.substr(0, equals), &end.Request) ||
+            !Unescape(value.substr(equals + 1), &end.Reply)) {
+            return Usage();
+        }
+    }
+    if (option("--expect", &value)) end.Expect = std::strtoull(value.c_str(), nullptr, 10);
+    if (option("--check", &value)) {
+        end.Check = true;
+        end.CheckSeed = static_cast<uint32_t>(std::atoi(value.c_str()));
+    }
+    if (option("--timeout-ms", &value)) end.TimeoutSeconds = std::atof(value.c_str()) / 1000;
+    return RunEnd(end);
+}
