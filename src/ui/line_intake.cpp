@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "port/pane_line_queue.h"
+#include "ui/pane_storage.h"
 #include "ui/pane_tail.h"
 
 namespace quorvel {
@@ -63,6 +64,15 @@ Turn PaceRepaint(PaneLineQueue& queue, DWORD now) {
     return Turn::Worked;
 }
 
+// Asks the pane again for room ahead of its lines, right after an add, before
+// anything else takes the room that the add gave back (pane_storage.h). The
+// answer does not matter: a pane without the room grows as it would anyway.
+void KeepRoom(PaneLineQueue& queue, int count) {
+    auto lines = static_cast<uint32_t>(count);
+    queue.ReservedLines = PaneReservation(lines, queue.ReservedLines);
+    SendMessageA(queue.Pane, LB_INITSTORAGE, queue.ReservedLines - lines, 0);
+}
+
 // Adds up to kLinesPerPane of the queue's lines to its pane, with its
 // redraw off, until the turn's end; or repaints it when that is due.
 Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
@@ -89,6 +99,7 @@ Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
         SendMessageA(pane, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
         queue.TakenOffset += std::strlen(line) + 1;
         ++count;
+        KeepRoom(queue, count);
     }
     if (following) SendMessageA(pane, LB_SETTOPINDEX, TailTopIndex(count, visible), 0);
     return Turn::Worked;

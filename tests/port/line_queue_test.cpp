@@ -1,6 +1,7 @@
 // The hand-over of pane lines: batches keep their lines as a list box would,
 // bounded; queues are listed once, in order, wake the intake once, and give
-// their lines to the main thread in the order they were queued.
+// their lines to the main thread in the order they were queued; a pane is
+// asked to keep room for its next lines, which doubles as they reach it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "port/line_batch.h"
 #include "port/pane_line_queue.h"
+#include "ui/pane_storage.h"
 #include "ui/pane_tail.h"
 
 namespace {
@@ -84,6 +86,14 @@ TEST(PaneTail, AViewAtTheBottomFollowsAndOneAboveStays) {
     EXPECT_TRUE(ShowsLastLine(5, 0, 6)) << "a pane too low for one line still follows";
     EXPECT_EQ(TailTopIndex(100, 10), 90);
     EXPECT_EQ(TailTopIndex(4, 10), 0);
+}
+
+TEST(PaneStorage, TheRoomStaysWhileTheLinesFitAndDoublesWhenTheyReachIt) {
+    EXPECT_EQ(PaneReservation(1, 0), kFirstReservedLines) << "a new pane";
+    EXPECT_EQ(PaneReservation(1023, 1024), 1024u) << "one more line fits";
+    EXPECT_EQ(PaneReservation(1024, 1024), 2048u);
+    EXPECT_EQ(PaneReservation(5000, 1024), 8192u) << "doubled until another line fits";
+    EXPECT_EQ(PaneReservation(3000000000u, 2147483648u), UINT32_MAX) << "never wraps";
 }
 
 }  // namespace
