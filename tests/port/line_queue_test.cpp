@@ -1,7 +1,8 @@
 // The hand-over of pane lines: batches keep their lines as a list box would,
 // bounded; queues are listed once, in order, wake the intake once, and give
 // their lines to the main thread in the order they were queued; a pane is
-// asked to keep room for its next lines, which doubles as they reach it.
+// asked to keep room for its next lines, which doubles as they reach it; the
+// notice of lines a pane could not show counts them.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "port/line_batch.h"
 #include "port/pane_line_queue.h"
+#include "ui/missed_lines.h"
 #include "ui/pane_storage.h"
 #include "ui/pane_tail.h"
 
@@ -94,6 +96,16 @@ TEST(PaneStorage, TheRoomStaysWhileTheLinesFitAndDoublesWhenTheyReachIt) {
     EXPECT_EQ(PaneReservation(1024, 1024), 2048u);
     EXPECT_EQ(PaneReservation(5000, 1024), 8192u) << "doubled until another line fits";
     EXPECT_EQ(PaneReservation(3000000000u, 2147483648u), UINT32_MAX) << "never wraps";
+}
+
+TEST(MissedLines, TheNoticeCountsTheLinesWithoutWrapping) {
+    char notice[kMissedLinesNoticeSize];
+    FormatMissedLinesNotice(1, notice, sizeof(notice));
+    EXPECT_STREQ(notice, "(1 line could not be shown)");
+    FormatMissedLinesNotice(UINT32_MAX, notice, sizeof(notice));
+    EXPECT_STREQ(notice, "(4294967295 lines could not be shown)");
+    EXPECT_EQ(CountMissedLine(7), 8u);
+    EXPECT_EQ(CountMissedLine(UINT32_MAX), UINT32_MAX);
 }
 
 }  // namespace
