@@ -380,6 +380,7 @@ FeedFigures MeasureFeed(HWND main, int ports, const TrafficShape& shape, const L
             }
         }
         figures.CommittedWithLines = CommittedBytes();
+        figures.ResidentWithLines = ResidentBytes();
         DestroyPanes(rig);
     };
     start = Now();

@@ -81,6 +81,7 @@ struct FeedFigures {
     std::vector<double> PostWaits;    // seconds that messages posted every 20 ms waited
     double LongestRepaintWait = 0;    // seconds that added lines waited for their pane's repaint
     uint64_t CommittedWithLines = 0;  // the process's commit at the end, the panes still holding their lines
+    uint64_t ResidentWithLines = 0;   // the process's resident memory then
     uint64_t DroppedAll() const;
     // The least that any port had drained, as a share of what was offered.
     double LeastDrainedShare() const;

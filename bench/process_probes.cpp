@@ -62,6 +62,38 @@ LRESULT CALLBACK BareProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 
 bool PaneHasLines(HWND pane) { return SendMessageW(pane, LB_GETCOUNT, 0, 0) >= 2; }
 
+uint64_t WorkingSetOf(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    if (!GetProcessMemoryInfo(process, &counters, sizeof(counters))) return 0;
+    return counters.WorkingSetSize;
+}
+
+// The lines that the monitor's panes hold (the window's children after the
+// two terminal edits), and how many panes show lines; false when a pane did
+// not answer within a few seconds.
+bool CountPaneLines(HWND window, uint64_t* lines, int* panesWithLines) {
+    std::vector<HWND> children = testsupport::ChildWindows(window);
+    *lines = 0;
+    *panesWithLines = 0;
+    for (size_t i = 2; i < children.size(); ++i) {
+        DWORD_PTR count = 0;
+        if (!SendMessageTimeoutW(children[i], LB_GETCOUNT, 0, 0, SMTO_NORMAL, 5000, &count)) return false;
+        *lines += count;
+        *panesWithLines += count >= 2 ? 1 : 0;
+    }
+    return true;
+}
+
+ResidentSample Sample(HANDLE process, HWND window, double since, bool* answered) {
+    ResidentSample sample;
+    sample.Seconds = Now() - since;
+    int panes = 0;
+    *answered = CountPaneLines(window, &sample.Lines, &panes);
+    sample.Resident = WorkingSetOf(process);
+    return sample;
+}
+
 }  // namespace
 
 int RunBareWindow() {
@@ -111,6 +143,41 @@ double SecondsToThreePortsWithTraffic() {
     return seconds;
 }
 
+double ResidentRun::GrownPerLine(const ResidentSample& start, const ResidentSample& at) {
+    if (at.Lines <= start.Lines) return 0;
+    return (static_cast<double>(at.Resident) - static_cast<double>(start.Resident)) /
+           static_cast<double>(at.Lines - start.Lines);
+}
+
+ResidentRun ResidentUnderTraffic(const std::string& settings, int panes, const std::vector<double>& atSeconds) {
+    ResidentRun run;
+    emu::control::ResetServices();
+    Child child = StartChild(ProductFolder() + "quorvel-emu.exe", settings);
+    if (!child.Started) return run;
+    HWND window = testsupport::WaitForProcessWindow(child.Info.dwProcessId, "QuorvelClass", kStartLimitMs);
+    double waitFrom = Now();
+    bool answered = window != nullptr, shown = false;
+    while (answered && !shown && Now() - waitFrom < kStartLimitMs / 1000.0) {
+        uint64_t lines = 0;
+        int panesWithLines = 0;
+        answered = CountPaneLines(window, &lines, &panesWithLines);
+        shown = panesWithLines >= panes;
+        if (!shown) Sleep(2);
+    }
+    answered = answered && shown;
+    double start = Now();
+    run.Start = Sample(child.Info.hProcess, window, start, &answered);
+    for (double at : atSeconds) {
+        if (!answered) break;
+        while (Now() - start < at) Sleep(20);
+        run.Samples.push_back(Sample(child.Info.hProcess, window, start, &answered));
+    }
+    run.Complete = answered && run.Samples.size() == atSeconds.size();
+    CloseChild(child, window);
+    emu::control::ResetServices();
+    return run;
+}
+
 uint64_t CommittedBytes() {
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof(counters);
@@ -118,4 +185,7 @@ uint64_t CommittedBytes() {
     return counters.PagefileUsage;
 }
 
+uint64_t ResidentBytes() { return WorkingSetOf(GetCurrentProcess()); }
+
 }  // namespace bench
+

@@ -6,6 +6,7 @@
 #include "emulator/control_driver.h"
 #include "emulator/device_state.h"
 #include "emulator/driver_clock.h"
+#include "emulator/request_sizes.h"
 #include "emulator/status_codes.h"
 
 namespace emu {
@@ -224,6 +225,11 @@ BOOL IssueRequest(HANDLE device, DWORD code, const void* input, DWORD inputSize,
         overlapped->Internal = kStatusPending;
         overlapped->InternalHigh = 0;
         ResetEvent(CompletionEvent(device, overlapped));
+    }
+    // A driver checks the sizes first: a request of another size fails
+    // before anything else is looked at, injected faults included.
+    if (!RequestSizesFit(code, inputBytes, outputSize)) {
+        return FailRequest(ERROR_INVALID_PARAMETER, logged, overlapped);
     }
     control::RequestFault fault;
     bool faulted = TakeFault(code, &fault);

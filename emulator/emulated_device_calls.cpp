@@ -1,6 +1,10 @@
 // The stand-in's control device: the device half of the seam.
 //
-// "\\.\Quorvel" opens only while the stand-in's "Quorvel" service runs. Any
+// "\\.\Quorvel" opens only while the stand-in's "Quorvel" service runs, and
+// only with the arguments that the driver accepts: no access rights asked (its requests need
+// none), no sharing, no security attributes, an existing device, normal
+// attributes and overlapped, no template. Asking for access fails with
+// ERROR_ACCESS_DENIED, any other argument with ERROR_INVALID_PARAMETER. Any
 // other name, and any handle that is not a device handle, goes to the system.
 #include <windows.h>
 
@@ -16,6 +20,15 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
     if (fileName && lstrcmpiA(fileName, "\\\\.\\Quorvel") == 0) {
         if (!emu::IsServiceRunning("Quorvel")) {
             SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (desiredAccess != 0) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (shareMode != 0 || securityAttributes || creationDisposition != OPEN_EXISTING ||
+            flagsAndAttributes != (FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED) || templateFile) {
+            SetLastError(ERROR_INVALID_PARAMETER);
             return INVALID_HANDLE_VALUE;
         }
         return emu::OpenDevice(flagsAndAttributes);

@@ -4,6 +4,14 @@
 // object of this process; every handle of a service counts in the shared
 // table, so that a deleted service stays, marked for deletion, until its last
 // handle anywhere is closed, as on Windows.
+//
+// It takes only the calls that the program's drivers are installed with: the
+// local machine's active database opened with all access, services opened
+// and created with all access, created without tag, dependencies, account or
+// password. Other access rights fail with ERROR_ACCESS_DENIED, other
+// arguments with ERROR_INVALID_PARAMETER, so that a call the program should
+// not make does not pass unseen. A service created without a load-order
+// group has none, which is not an empty one.
 #include <windows.h>
 
 #include <cstring>
@@ -79,6 +87,12 @@ void CopyText(char* target, size_t capacity, const char* text) {
     lstrcpynA(target, text ? text : "", static_cast<int>(capacity));
 }
 
+// Fails the call with error unless ok; true when it may go on.
+bool Accept(bool ok, DWORD error) {
+    if (!ok) SetLastError(error);
+    return ok;
+}
+
 }  // namespace
 }  // namespace emu
 
@@ -86,7 +100,12 @@ namespace seam {
 
 using namespace emu;
 
-SC_HANDLE OpenSCManagerA(LPCSTR, LPCSTR, DWORD) {
+SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD desiredAccess) {
+    bool localActive = !machineName && (!databaseName || lstrcmpiA(databaseName, SERVICES_ACTIVE_DATABASEA) == 0);
+    if (!Accept(localActive, ERROR_INVALID_PARAMETER) ||
+        !Accept(desiredAccess == SC_MANAGER_ALL_ACCESS, ERROR_ACCESS_DENIED)) {
+        return nullptr;
+    }
     DWORD error = 0;
     if (!WithServiceTable([&](ServiceTable& table) { error = table.ManagerOpenFailError; })) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -99,11 +118,12 @@ SC_HANDLE OpenSCManagerA(LPCSTR, LPCSTR, DWORD) {
     return reinterpret_cast<SC_HANDLE>(NewHandle(true, nullptr));
 }
 
-SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD) {
+SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAccess) {
     if (!IsManagerHandle(manager)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
+    if (!Accept(desiredAccess == SERVICE_ALL_ACCESS, ERROR_ACCESS_DENIED)) return nullptr;
     DWORD error = ERROR_SERVICE_DOES_NOT_EXIST;
     WithServiceTable([&](ServiceTable& table) {
         ServiceSlot* slot = FindService(table, serviceName);
@@ -122,16 +142,18 @@ SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD) {
     return reinterpret_cast<SC_HANDLE>(NewHandle(false, serviceName));
 }
 
-SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName, DWORD,
+SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName, DWORD desiredAccess,
                          DWORD serviceType, DWORD startType, DWORD errorControl,
-                         LPCSTR binaryPathName, LPCSTR loadOrderGroup, LPDWORD tagId, LPCSTR,
-                         LPCSTR, LPCSTR) {
+                         LPCSTR binaryPathName, LPCSTR loadOrderGroup, LPDWORD tagId, LPCSTR dependencies,
+                         LPCSTR serviceStartName, LPCSTR password) {
     if (!IsManagerHandle(manager)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    if (!serviceName || !*serviceName || lstrlenA(serviceName) >= 64 || !binaryPathName) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+    bool named = serviceName && *serviceName && lstrlenA(serviceName) < 64 && binaryPathName;
+    bool plain = !tagId && !dependencies && !serviceStartName && !password;
+    if (!Accept(named && plain, ERROR_INVALID_PARAMETER) ||
+        !Accept(desiredAccess == SERVICE_ALL_ACCESS, ERROR_ACCESS_DENIED)) {
         return nullptr;
     }
     DWORD error = ERROR_NOT_ENOUGH_MEMORY;
@@ -150,6 +172,7 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
                      displayName ? displayName : serviceName);
             CopyText(slot.BinaryPath, sizeof(slot.BinaryPath), binaryPathName);
             CopyText(slot.LoadOrderGroup, sizeof(slot.LoadOrderGroup), loadOrderGroup);
+            slot.HasLoadOrderGroup = loadOrderGroup ? 1 : 0;
             slot.ServiceType = serviceType;
             slot.StartType = startType;
             slot.ErrorControl = errorControl;
@@ -163,7 +186,6 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
         SetLastError(error);
         return nullptr;
     }
-    if (tagId) *tagId = 0;
     return reinterpret_cast<SC_HANDLE>(NewHandle(false, serviceName));
 }
 

@@ -20,7 +20,7 @@ struct ServiceSlot {
     uint8_t InUse;
     uint8_t MarkedForDeletion;   // deleted, but handles are still open
     uint8_t HoldPending;         // fault: a pending state never settles
-    uint8_t Reserved;
+    uint8_t HasLoadOrderGroup;   // created with a group (none is not an empty one)
     char Name[64];
     char DisplayName[128];
     char BinaryPath[520];

@@ -33,7 +33,7 @@ ServiceInfo GetService(const char* name) {
         info.MarkedForDeletion = slot->MarkedForDeletion != 0;
         info.DisplayName = slot->DisplayName;
         info.BinaryPath = slot->BinaryPath;
-        info.LoadOrderGroup = slot->LoadOrderGroup;
+        if (slot->HasLoadOrderGroup) info.LoadOrderGroup = slot->LoadOrderGroup;
         info.ServiceType = slot->ServiceType;
         info.StartType = slot->StartType;
         info.ErrorControl = slot->ErrorControl;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,7 @@ struct ServiceInfo {
     bool MarkedForDeletion = false;
     std::string DisplayName;
     std::string BinaryPath;
-    std::string LoadOrderGroup;
+    std::optional<std::string> LoadOrderGroup;  // none when created without one
     DWORD ServiceType = 0;
     DWORD StartType = 0;
     DWORD ErrorControl = 0;

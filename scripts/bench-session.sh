@@ -21,6 +21,9 @@ esac
     echo "- command: \`$command\`"
     echo "- architecture: $QUORVEL_ARCH build under $( [ "$QUORVEL_ARCH" = x86_64 ] && echo 64 || echo 32)-bit Wine, on a $(uname -m) machine with $(nproc) cores"
     echo "- date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+    if [ "$QUORVEL_ARCH" = x86_64 ] && [ "$("$here/machine-arch.sh" "$BUILD_DIR")" = x86_64 ]; then
+        echo "- i686, the product's build: not run, this machine refuses 32-bit programs; no figure here is of it"
+    fi
     echo
     echo "Every figure stands beside a limit measured in the same run (table 0); the machines are shared"
     echo "and noisy, so the ratios, not the absolute figures, are what carries over between runs."

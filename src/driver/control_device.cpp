@@ -90,16 +90,15 @@ bool SetPersistentMode(HANDLE device, uint8_t persistentFlag, uint8_t* restartNe
     DWORD error = GetLastError();
     Trace(start != RequestStart::Failed || error == ERROR_MEDIA_CHANGED, __LINE__,
           "DeviceIoControl", error);
-    bool ok = start == RequestStart::Completed;
     if (start == RequestStart::Pending) {
+        // A pending request that later fails, with ERROR_MEDIA_CHANGED too,
+        // asks for no restart: only the driver's answer at once does.
         if (!AwaitRequestEvent(DeviceEvent)) return false;
-        ok = ReadRequestResult(device, overlapped, nullptr);
-        error = GetLastError();
+        return ReadRequestResult(device, overlapped, nullptr);
     }
-    // The driver asks for a Windows restart, whether it says so at once or
-    // when the pending request completes.
-    if (!ok && error == ERROR_MEDIA_CHANGED && restartNeeded) *restartNeeded = 1;
-    return ok;
+    // The driver asks for a Windows restart.
+    if (start == RequestStart::Failed && error == ERROR_MEDIA_CHANGED && restartNeeded) *restartNeeded = 1;
+    return start == RequestStart::Completed;
 }
 
 void NotifyShutdown(HANDLE device, uint8_t value) {

@@ -35,8 +35,9 @@ void CloseControlDevice(HANDLE& device);
 void ConfigureDriver(HANDLE device, const char* settingsText);
 
 // Sends the persistent-mode flag. When restartNeeded is given it is set to
-// 1 if the driver asks for a Windows restart (ERROR_MEDIA_CHANGED, at once
-// or on completion), else 0. True when the request succeeded.
+// 1 if the driver asks for a Windows restart (the request fails at once with
+// ERROR_MEDIA_CHANGED; a pending request that fails later with it does not
+// ask), else 0. True when the request succeeded.
 bool SetPersistentMode(HANDLE device, uint8_t persistentFlag, uint8_t* restartNeeded = nullptr);
 
 // Tells the driver that the program ends (0) or is being removed (1).

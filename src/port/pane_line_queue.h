@@ -38,11 +38,14 @@ struct PaneLineQueue {
     PaneLineQueue* NextListed = nullptr;  // guarded
     // The main thread's alone: lines taken and not all added yet; whether the
     // pane's redraw is off for lines added since its last repaint, and when
-    // that repaint was.
+    // that repaint was; the item room last asked of the pane; the lines that
+    // the pane refused since it last took one.
     LineBatch Taken;
     size_t TakenOffset = 0;
     bool RedrawOff = false;
     DWORD LastRepaint = 0;
+    uint32_t ReservedLines = 0;
+    uint32_t MissedLines = 0;
 };
 
 // The call that asks the main thread to take lines (from any thread); none

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "port/pane_line_queue.h"
+#include "ui/missed_lines.h"
+#include "ui/pane_storage.h"
 #include "ui/pane_tail.h"
 
 namespace quorvel {
@@ -63,6 +65,45 @@ Turn PaceRepaint(PaneLineQueue& queue, DWORD now) {
     return Turn::Worked;
 }
 
+LRESULT AddWithListBox(HWND pane, const char* line) {
+    return SendMessageA(pane, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+}
+
+// The main thread's: how a line is added (SetPaneLineAdder).
+PaneLineAdder g_addLine = AddWithListBox;
+
+// Asks the pane again for room ahead of its lines, right after an add, before
+// anything else takes the room that the add gave back (pane_storage.h). The
+// answer does not matter: a pane without the room grows as it would anyway.
+void KeepRoom(PaneLineQueue& queue, int count) {
+    auto lines = static_cast<uint32_t>(count);
+    queue.ReservedLines = PaneReservation(lines, queue.ReservedLines);
+    SendMessageA(queue.Pane, LB_INITSTORAGE, queue.ReservedLines - lines, 0);
+}
+
+// Adds a line; false when the pane refused it.
+bool Add(PaneLineQueue& queue, const char* line, int& count) {
+    if (g_addLine(queue.Pane, line) < 0) return false;  // LB_ERR or LB_ERRSPACE
+    ++count;
+    KeepRoom(queue, count);
+    return true;
+}
+
+// Adds a line, or counts it when the pane refuses it; after refusals the
+// notice of how many lines are missing goes first (missed_lines.h).
+void AddOrCount(PaneLineQueue& queue, const char* line, int& count) {
+    if (queue.MissedLines > 0) {
+        char notice[kMissedLinesNoticeSize];
+        FormatMissedLinesNotice(queue.MissedLines, notice, sizeof(notice));
+        if (!Add(queue, notice, count)) {
+            queue.MissedLines = CountMissedLine(queue.MissedLines);
+            return;
+        }
+        queue.MissedLines = 0;
+    }
+    if (!Add(queue, line, count)) queue.MissedLines = CountMissedLine(queue.MissedLines);
+}
+
 // Adds up to kLinesPerPane of the queue's lines to its pane, with its
 // redraw off, until the turn's end; or repaints it when that is due.
 Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
@@ -86,9 +127,8 @@ Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
             break;
         }
         const char* line = data + queue.TakenOffset;
-        SendMessageA(pane, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+        AddOrCount(queue, line, count);
         queue.TakenOffset += std::strlen(line) + 1;
-        ++count;
     }
     if (following) SendMessageA(pane, LB_SETTOPINDEX, TailTopIndex(count, visible), 0);
     return Turn::Worked;
@@ -140,6 +180,8 @@ bool RunLineIntake() {
     InterlockedExchange(&g_awake, 1);
     return true;
 }
+
+void SetPaneLineAdder(PaneLineAdder add) { g_addLine = add ? add : AddWithListBox; }
 
 bool StartLineIntake() {
     WNDCLASSA windowClass = {};

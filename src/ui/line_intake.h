@@ -15,7 +15,8 @@
 // kRepaintPaceMs, and for one pane a turn: under Wine the scroll bars of a
 // pane with LBS_DISABLENOSCROLL cost as much to update as thousands of adds
 // (15 ms, and up to 90 ms on a busy machine). A pane that showed its last line before the add shows
-// its newest after it.
+// its newest after it. A line that a pane refuses is counted, never retried
+// (missed_lines.h).
 #pragma once
 
 #include <windows.h>
@@ -38,5 +39,13 @@ void StopLineIntake();
 // One turn of the intake, as its timer runs it; for tests that want the
 // lines in their panes at once. True when lines are left for another turn.
 bool RunLineIntake();
+
+// How the intake adds a line to a pane: the list box's answer to
+// LB_ADDSTRING, whose index, or LB_ERR or LB_ERRSPACE when the pane refuses
+// the line (missed_lines.h says what follows). Tests put in a call that
+// refuses lines, as a list box out of room does; null puts the list box
+// back. Main thread.
+using PaneLineAdder = LRESULT (*)(HWND pane, const char* line);
+void SetPaneLineAdder(PaneLineAdder add);
 
 }  // namespace quorvel

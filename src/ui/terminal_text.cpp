@@ -9,6 +9,10 @@ CommandLine PrepareCommandLine(char* text, uint32_t length) {
     if (length > 0 && text[length - 1] == '\n') text[--length] = 0;
     if (length >= 4 && std::memcmp(text, "+++\r", 4) == 0) {
         text[3] = 0;
+        // The pluses alone, also when more text follows them (a pasted
+        // "+++\r\nATH"): bytes that went out right behind them would break
+        // the modem's guard time, the quiet it needs after the escape, and
+        // the modem would take the escape for data.
         length = 3;
         line.Escape = true;
     }

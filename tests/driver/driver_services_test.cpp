@@ -83,7 +83,7 @@ TEST_F(DriverServicesTest, FirstRunCreatesBothServicesStartsTheControlDriverAndC
     EXPECT_EQ(controlService.StartType, 1u);
     EXPECT_EQ(controlService.ErrorControl, 1u);
     EXPECT_EQ(controlService.BinaryPath, folder_ + "quorvel.sys");
-    EXPECT_EQ(controlService.LoadOrderGroup, "");
+    EXPECT_EQ(controlService.LoadOrderGroup, std::nullopt) << "no group, not an empty one";
     EXPECT_EQ(controlService.State, static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(controlService.StartCount, 1u);
     EXPECT_EQ(filter.OpenHandles + controlService.OpenHandles, 0u) << "every handle is closed";

@@ -3,12 +3,19 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/request_codes.h"
 #include "emulator/test_control.h"
 #include "driver/port_property_records.h"
+#include "port/capture_ring.h"
+#include "port/ring_memory.h"
 #include "support/emulated_driver.h"
 #include "system/system_calls.h"
 
@@ -58,6 +65,37 @@ TEST(EmulatedDeviceOpen, OpensOnlyWhileTheServiceRuns) {
     ASSERT_NE(first, INVALID_HANDLE_VALUE);
     ASSERT_NE(second, INVALID_HANDLE_VALUE);
     EXPECT_NE(first, second);
+
+    // Only as the driver takes it: no access rights, no sharing, no security
+    // attributes, an existing device, overlapped, no template.
+    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
+    const DWORD overlapped = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED;
+    struct Case {
+        const char* name;
+        DWORD access, share;
+        SECURITY_ATTRIBUTES* security;
+        DWORD disposition, flags;
+        HANDLE templateFile;
+        DWORD error;
+    } refused[] = {
+        {"read access", GENERIC_READ, 0, nullptr, OPEN_EXISTING, overlapped, nullptr, ERROR_ACCESS_DENIED},
+        {"write access", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, overlapped, nullptr, ERROR_ACCESS_DENIED},
+        {"shared", 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, overlapped, nullptr,
+         ERROR_INVALID_PARAMETER},
+        {"security attributes", 0, 0, &security, OPEN_EXISTING, overlapped, nullptr, ERROR_INVALID_PARAMETER},
+        {"created", 0, 0, nullptr, OPEN_ALWAYS, overlapped, nullptr, ERROR_INVALID_PARAMETER},
+        {"not overlapped", 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr, ERROR_INVALID_PARAMETER},
+        {"a template", 0, 0, nullptr, OPEN_EXISTING, overlapped, first, ERROR_INVALID_PARAMETER},
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(c.name);
+        SetLastError(0);
+        EXPECT_EQ(seam::CreateFileA("\\\\.\\Quorvel", c.access, c.share, c.security, c.disposition, c.flags,
+                                    c.templateFile),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), c.error);
+    }
+    EXPECT_EQ(control::OpenDeviceHandles(), 2u);
 
     control::StopServiceFromOutside("Quorvel");
     EXPECT_EQ(testsupport::OpenEmulatedDevice(), INVALID_HANDLE_VALUE);
@@ -255,6 +293,7 @@ TEST_F(EmulatedControlDevice, ConfigurationAndShutdownAreKept) {
     ASSERT_TRUE(Issue(IOCTL_LINE_SET_CONFIG, nullptr, 0, config, record.data(), 520));
     OverlappedRequest shortConfig;
     EXPECT_FALSE(Issue(IOCTL_LINE_SET_CONFIG, nullptr, 0, shortConfig, record.data(), 519));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     uint8_t value = 1;
     OverlappedRequest shutdown;
     ASSERT_TRUE(Issue(IOCTL_LINE_SHUTDOWN, nullptr, 0, shutdown, &value, 1));
@@ -294,9 +333,10 @@ TEST_F(EmulatedControlDevice, PropertyReplyHasExactlyTheComputedSize) {
     EXPECT_EQ(reply[93], 0) << "property 3 starts at 93, absent";
     EXPECT_EQ(reply[size - 11], 'C');
 
-    // Too small a buffer fails; size faults report a count one off.
+    // A buffer of another size fails; size faults report a count one off.
     OverlappedRequest tooSmall;
     EXPECT_FALSE(Issue(IOCTL_LINE_GET_PORT_PROPERTIES, reply.data(), size - 1, tooSmall, &header, 80));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     control::RequestFault longer;
     longer.FaultKind = control::RequestFault::Kind::ReplySizeDelta;
     longer.SizeDelta = +1;
@@ -309,6 +349,98 @@ TEST_F(EmulatedControlDevice, PropertyReplyHasExactlyTheComputedSize) {
     header.PortKey = key + 100;
     OverlappedRequest unknownPort;
     EXPECT_FALSE(Issue(IOCTL_LINE_GET_PORT_PROPERTIES, reply.data(), size, unknownPort, &header, 80));
+}
+
+// The sizes of every request as the drivers take them; each one byte off, in
+// either direction, fails at once with ERROR_INVALID_PARAMETER, as a driver
+// fails it, while the right sizes never fail so.
+TEST_F(EmulatedControlDevice, EveryRequestOfAnotherSizeFailsAtOnceWithInvalidParameter) {
+    uint32_t key = control::AddPort(ModemPort(L"Modem on COM1"));
+    OverlappedRequest arrival;
+    PortPropertyHeader header{};
+    ASSERT_TRUE(Issue(IOCTL_LINE_WAIT_PORT_ARRIVAL, &header, 80, arrival));
+    DWORD propertySize = 80;
+    for (uint32_t length : header.Lengths) propertySize += length + 1;
+    void* ring = AllocateRingMemory(CaptureRingBytes(kCaptureCapacity));
+    ASSERT_NE(ring, nullptr);
+    static_cast<CaptureRing*>(ring)->Capacity = kCaptureCapacity;
+    static_cast<CaptureRing*>(ring)->PortKey = key;
+    AttachRequest attach{0, 1, 0};
+    ASSERT_TRUE(RingAddressField(ring, &attach.RingAddress));
+
+    // Room for every input and output; each input starts with what its
+    // request needs (the key, the header, the attach record).
+    std::vector<uint8_t> input(1024, 0), output(1024, 0);
+    enum Input { Key, Header, Attach, Flag };
+    auto fill = [&](Input kind) {
+        std::fill(input.begin(), input.end(), 0);
+        if (kind == Key) std::memcpy(input.data(), &key, 4);
+        if (kind == Header) std::memcpy(input.data(), &header, 80);
+        if (kind == Attach) std::memcpy(input.data(), &attach, sizeof attach);
+    };
+    struct Case {
+        const char* name;
+        uint32_t code;
+        Input kind;
+        DWORD input;
+        DWORD output;
+        bool inputAtLeast = false;  // the command write: its key and any text
+        bool outputAny = false;     // the response read: whatever room is offered
+    } cases[] = {
+        {"driver information", IOCTL_LINE_GET_DRIVER_INFO, Flag, 0, 20},
+        {"configuration", IOCTL_LINE_SET_CONFIG, Flag, 520, 0},
+        {"persistent mode", IOCTL_LINE_SET_PERSISTENT, Flag, 1, 0},
+        {"shutdown", IOCTL_LINE_SHUTDOWN, Flag, 1, 0},
+        {"port arrival", IOCTL_LINE_WAIT_PORT_ARRIVAL, Flag, 0, 80},
+        {"port properties", IOCTL_LINE_GET_PORT_PROPERTIES, Header, 80, propertySize},
+        {"capture attach", IOCTL_LINE_ATTACH_CAPTURE, Attach, 12, 0},
+        {"data wait", IOCTL_LINE_WAIT_DATA, Key, 4, 0},
+        {"signal wait", IOCTL_LINE_WAIT_SIGNAL, Key, 4, 4},
+        {"notice wait", IOCTL_LINE_WAIT_NOTICE, Key, 4, 400},
+        {"capture detach", IOCTL_LINE_DETACH_CAPTURE, Key, 4, 0},
+        {"pause toggle", IOCTL_LINE_TOGGLE_PAUSE, Key, 8, 0},
+        {"command mode", IOCTL_LINE_SET_COMMAND_MODE, Key, 28, 0},
+        {"response read", IOCTL_LINE_READ_RESPONSE, Key, 4, 16, false, true},
+        {"command write", IOCTL_LINE_WRITE_COMMAND, Key, 7, 0, true},
+        {"escape follow-up", IOCTL_LINE_ESCAPE_FOLLOWUP, Key, 8, 0},
+    };
+    ASSERT_EQ(std::size(cases), 16u);
+    std::vector<std::unique_ptr<OverlappedRequest>> issued;  // a pending request keeps its record
+    auto issue = [&](const Case& c, DWORD inputSize, DWORD outputSize) {
+        fill(c.kind);
+        issued.push_back(std::make_unique<OverlappedRequest>());
+        SetLastError(0);
+        BOOL done = Issue(c.code, output.data(), outputSize, *issued.back(), input.data(), inputSize);
+        return done ? ERROR_SUCCESS : GetLastError();
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::pair<DWORD, DWORD>> wrong;
+        if (c.inputAtLeast) {
+            wrong.push_back({4 - 1, c.output});
+        } else {
+            if (c.input > 0) wrong.push_back({c.input - 1, c.output});
+            wrong.push_back({c.input + 1, c.output});
+        }
+        if (!c.outputAny) {
+            if (c.output > 0) wrong.push_back({c.input, c.output - 1});
+            wrong.push_back({c.input, c.output + 1});
+        }
+        for (auto [inputSize, outputSize] : wrong) {
+            SCOPED_TRACE("input " + std::to_string(inputSize) + ", output " + std::to_string(outputSize));
+            control::ClearRequestLog();
+            EXPECT_EQ(issue(c, inputSize, outputSize), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+            EXPECT_FALSE(issued.back()->Signalled()) << "failed at once: nothing completes";
+            auto log = control::RequestLog(c.code);
+            ASSERT_EQ(log.size(), 1u);
+            EXPECT_EQ(log[0].Result, Outcome::FailedAtOnce);
+        }
+        EXPECT_NE(issue(c, c.input, c.output), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << "the right sizes";
+    }
+    // The waits still pending end before their records go.
+    seam::CancelIo(device_);
+    control::ResetDriver();
+    FreeRingMemory(ring);
 }
 
 TEST_F(EmulatedControlDevice, CompleteLaterTurnsAnImmediateReplyIntoAPendingOne) {

@@ -60,6 +60,60 @@ TEST_F(EmulatedServiceManager, CreateKeepsEveryFieldAndRefusesADuplicate) {
     seam::CloseServiceHandle(service);
 }
 
+// The drivers' services are opened and created in one way only: the local
+// active database and every service with all access, services created
+// without tag, dependencies, account or password. Anything else is refused
+// and creates nothing; a missing load-order group stays missing.
+TEST_F(EmulatedServiceManager, OnlyTheCallsTheDriversAreInstalledWithAreTaken) {
+    SetLastError(0);
+    EXPECT_EQ(seam::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(seam::OpenSCManagerA("\\elsewhere", nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(seam::OpenSCManagerA(nullptr, "ServicesFailed", SC_MANAGER_ALL_ACCESS), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    SC_HANDLE active = seam::OpenSCManagerA(nullptr, SERVICES_ACTIVE_DATABASEA, SC_MANAGER_ALL_ACCESS);
+    EXPECT_NE(active, nullptr) << "the active database by its name";
+    seam::CloseServiceHandle(active);
+
+    DWORD tag = 7;
+    const char* text = "x";
+    struct Case {
+        const char* name;
+        DWORD access;
+        LPDWORD tag;
+        const char *dependencies, *account, *password;
+        DWORD error;
+    } cases[] = {
+        {"less access", SERVICE_QUERY_STATUS | SERVICE_START, nullptr, nullptr, nullptr, nullptr, ERROR_ACCESS_DENIED},
+        {"a tag", SERVICE_ALL_ACCESS, &tag, nullptr, nullptr, nullptr, ERROR_INVALID_PARAMETER},
+        {"dependencies", SERVICE_ALL_ACCESS, nullptr, text, nullptr, nullptr, ERROR_INVALID_PARAMETER},
+        {"an account", SERVICE_ALL_ACCESS, nullptr, nullptr, text, nullptr, ERROR_INVALID_PARAMETER},
+        {"a password", SERVICE_ALL_ACCESS, nullptr, nullptr, nullptr, text, ERROR_INVALID_PARAMETER},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetLastError(0);
+        EXPECT_EQ(seam::CreateServiceA(manager_, "Quorvel", "Quorvel", c.access, SERVICE_KERNEL_DRIVER,
+                                       SERVICE_SYSTEM_START, SERVICE_ERROR_NORMAL, driverPath_.c_str(), nullptr,
+                                       c.tag, c.dependencies, c.account, c.password),
+                  nullptr);
+        EXPECT_EQ(GetLastError(), c.error);
+        EXPECT_FALSE(GetService("Quorvel").Exists);
+    }
+    EXPECT_EQ(tag, 7u) << "no tag written";
+
+    SC_HANDLE none = Create("Quorvel", driverPath_, nullptr);
+    SC_HANDLE empty = Create("Tolvarik", driverPath_, "");
+    EXPECT_EQ(GetService("Quorvel").LoadOrderGroup, std::nullopt) << "no group";
+    EXPECT_EQ(GetService("Tolvarik").LoadOrderGroup, "") << "an empty one, as given";
+    EXPECT_EQ(seam::OpenServiceA(manager_, "Quorvel", SERVICE_QUERY_STATUS), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(GetService("Quorvel").OpenHandles, 1u);
+    seam::CloseServiceHandle(none);
+    seam::CloseServiceHandle(empty);
+}
+
 TEST_F(EmulatedServiceManager, OpeningAMissingServiceFailsWith1060) {
     SetLastError(0);
     EXPECT_EQ(seam::OpenServiceA(manager_, "Quorvel", SERVICE_ALL_ACCESS), nullptr);

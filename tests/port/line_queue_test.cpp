@@ -1,6 +1,8 @@
 // The hand-over of pane lines: batches keep their lines as a list box would,
 // bounded; queues are listed once, in order, wake the intake once, and give
-// their lines to the main thread in the order they were queued.
+// their lines to the main thread in the order they were queued; a pane is
+// asked to keep room for its next lines, which doubles as they reach it; the
+// notice of lines a pane could not show counts them.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +10,8 @@
 
 #include "port/line_batch.h"
 #include "port/pane_line_queue.h"
+#include "ui/missed_lines.h"
+#include "ui/pane_storage.h"
 #include "ui/pane_tail.h"
 
 namespace {
@@ -84,6 +88,24 @@ TEST(PaneTail, AViewAtTheBottomFollowsAndOneAboveStays) {
     EXPECT_TRUE(ShowsLastLine(5, 0, 6)) << "a pane too low for one line still follows";
     EXPECT_EQ(TailTopIndex(100, 10), 90);
     EXPECT_EQ(TailTopIndex(4, 10), 0);
+}
+
+TEST(PaneStorage, TheRoomStaysWhileTheLinesFitAndDoublesWhenTheyReachIt) {
+    EXPECT_EQ(PaneReservation(1, 0), kFirstReservedLines) << "a new pane";
+    EXPECT_EQ(PaneReservation(1023, 1024), 1024u) << "one more line fits";
+    EXPECT_EQ(PaneReservation(1024, 1024), 2048u);
+    EXPECT_EQ(PaneReservation(5000, 1024), 8192u) << "doubled until another line fits";
+    EXPECT_EQ(PaneReservation(3000000000u, 2147483648u), UINT32_MAX) << "never wraps";
+}
+
+TEST(MissedLines, TheNoticeCountsTheLinesWithoutWrapping) {
+    char notice[kMissedLinesNoticeSize];
+    FormatMissedLinesNotice(1, notice, sizeof(notice));
+    EXPECT_STREQ(notice, "(1 line could not be shown)");
+    FormatMissedLinesNotice(UINT32_MAX, notice, sizeof(notice));
+    EXPECT_STREQ(notice, "(4294967295 lines could not be shown)");
+    EXPECT_EQ(CountMissedLine(7), 8u);
+    EXPECT_EQ(CountMissedLine(UINT32_MAX), UINT32_MAX);
 }
 
 }  // namespace

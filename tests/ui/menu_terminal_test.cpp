@@ -273,6 +273,14 @@ TEST_F(MenuTerminalTest, ATerminalConversationWithThePausedPortsModem) {
     EXPECT_EQ(followups[0].Input, KeyAnd(key, std::string("\1\1\0\0", 4)));
     EXPECT_GT(followups[0].Sequence, writes().back().Sequence);
     EXPECT_TRUE(ResponseMode);
+    // A pasted "+++" with more text behind it is the escape all the same,
+    // and only the pluses go: anything right behind them would break the
+    // modem's guard time.
+    SetWindowTextA(command_, "+++\r\nATH");
+    EditNotice(EN_VSCROLL);
+    EXPECT_EQ(writes().back().Input, KeyAnd(key, "+++"));
+    EXPECT_EQ(control::RequestLog(IOCTL_LINE_ESCAPE_FOLLOWUP).size(), 2u);
+    EXPECT_EQ(Text(command_), "") << "the rest goes with the line";
 
     // A response edit too narrow for one character drops nothing; a text
     // wider than the edit loses its front, at most an edit-width a tick.
