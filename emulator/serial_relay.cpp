@@ -54,6 +54,7 @@ struct Direction {
     SerialStep Write;
     std::vector<char> Buffer = std::vector<char>(kReadChunk);
     std::string Outgoing;  // read and not yet all taken by the sink
+    std::string Held;      // a tap's TX read while the program held the channel
     size_t Sent = 0;       // of Outgoing
     bool WokeUp = false;   // the last step was a character wait that ended
     std::string Unrecorded;  // passed on, not yet in the capture
@@ -187,6 +188,7 @@ private:
     void CloseFailed();
     bool ProbePorts();
     void End();
+    bool FinishWriting(Direction& line);
 
     Relay& relay_;
     bool present_ = false;  // the port has arrived and not left
@@ -223,6 +225,10 @@ void RelayRun::Advance(Direction& line) {
             if (line.Outgoing.empty()) return;
             continue;
         }
+        if (!line.Held.empty()) {  // the channel has closed: what waited goes first
+            line.Outgoing.swap(line.Held);
+            continue;
+        }
         SerialPort& source = SourceOf(line);
         StepResult read = StartRead(source.Handle, line.Read, line.Buffer.data(), kReadChunk);
         if (read == StepResult::Pending) line.Step = Phase::Reading;
@@ -255,7 +261,11 @@ void RelayRun::TookBytes(Direction& line, DWORD count) {
     uint64_t timestamp = PerformanceCount();
     std::string_view bytes(line.Buffer.data(), count);
     if (AnswerToTerminal(relay_, line, bytes, timestamp)) return;
-    if (SerialPort* sink = SinkOf(line)) {
+    if (relay_.Tap && line.Code == kDirectionTx && TerminalHolds(relay_)) {
+        // A read that was under way when the program took the channel:
+        // its bytes wait with the rest of the application's.
+        line.Held.append(bytes);
+    } else if (SerialPort* sink = SinkOf(line)) {
         line.Outgoing.assign(bytes);
         line.Sent = 0;
         if (sink->Open()) StartWriting(line);  // else it waits for the sink's return
@@ -423,39 +433,55 @@ DWORD RelayRun::WaitForSteps(DWORD limit, Direction** owner) {
     return which;
 }
 
-// The relay ends: writes under way finish (for a while), reads stop, and
-// whatever a stopped read still brought is passed on before the ports close.
+// The relay ends: reads stop, and whatever has been read (a stopped read's
+// last bytes too, and what waited for the command channel) goes to its sink
+// before the ports close. A sink that takes nothing for a while is given up.
 void RelayRun::End() {
     closing_ = true;
     for (Direction& line : relay_.Lines) {
-        if (line.Step != Phase::Writing) continue;
-        WaitForSingleObject(line.Write.Event, kEndWriteMs);
-        Finished(line);
+        if (line.Step == Phase::Writing) FinishWriting(line);
     }
     for (SerialPort& port : relay_.Ports) {
-        if (port.Open()) CancelIo(port.Handle);
+        if (port.Open()) CancelIo(port.Handle);  // only reads and waits are left
     }
     for (Direction& line : relay_.Lines) {
         if (line.Step == Phase::Idle) continue;
-        SerialPort& port = line.Step == Phase::Writing ? *SinkOf(line) : SourceOf(line);
-        SerialStep& step = line.Step == Phase::Writing ? line.Write : line.Read;
-        FinishStep(port.Handle, step, true);
-        Phase was = line.Step;
+        FinishStep(SourceOf(line).Handle, line.Read, true);
+        bool read = line.Step == Phase::Reading;
         line.Step = Phase::Idle;
-        if (was == Phase::Reading && step.Count > 0) TookBytes(line, step.Count);
-        if (line.Step == Phase::Writing) {
-            WaitForSingleObject(line.Write.Event, kEndWriteMs);
-            CancelIo(SinkOf(line)->Handle);
-            FinishStep(SinkOf(line)->Handle, line.Write, true);
-            line.Step = Phase::Idle;
-        }
+        if (read && line.Read.Count > 0) TookBytes(line, line.Read.Count);
+        if (line.Step == Phase::Writing) FinishWriting(line);
     }
-    for (Direction& line : relay_.Lines) RecordPassed(line);
+    for (Direction& line : relay_.Lines) {
+        line.Outgoing.append(line.Held);
+        line.Held.clear();
+        SerialPort* sink = SinkOf(line);
+        while (!line.Outgoing.empty() && sink && sink->Open() && line.Step == Phase::Idle) {
+            StartWriting(line);
+            if (line.Step == Phase::Writing && !FinishWriting(line)) break;
+        }
+        RecordPassed(line);
+    }
     if (present_) Leave(relay_);
     for (SerialPort& port : relay_.Ports) {
         if (port.Open()) CloseHandle(port.Handle);
         port.Handle = INVALID_HANDLE_VALUE;
     }
+}
+
+// Waits (for a while) for the direction's write to end; false when the
+// sink took nothing in that time and the write was given up.
+bool RelayRun::FinishWriting(Direction& line) {
+    if (WaitForSingleObject(line.Write.Event, kEndWriteMs) == WAIT_OBJECT_0) {
+        Finished(line);
+        return line.Step == Phase::Idle;
+    }
+    HANDLE sink = SinkOf(line)->Handle;
+    CancelIo(sink);
+    FinishStep(sink, line.Write, true);
+    line.Step = Phase::Idle;
+    Passed(line, line.Write.Count);
+    return false;
 }
 
 DWORD WINAPI RelayThread(LPVOID parameter) {

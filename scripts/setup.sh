@@ -22,6 +22,8 @@ need make command -v make
 need python3 command -v python3
 need g++-mingw-w64-i686-posix command -v i686-w64-mingw32-g++-posix
 need googletest test -f /usr/src/googletest/CMakeLists.txt
+# The Linux-side programs of the relays (the modem on a pty, the tests' peer).
+need g++ command -v g++
 if [ "$purpose" != build ]; then
     case "$arch" in
         i686)
@@ -41,6 +43,8 @@ if [ "$purpose" != build ]; then
             ;;
     esac
     need xvfb command -v Xvfb
+    # Pty pairs for the relays on real serial lines (their tests, make tap).
+    need socat command -v socat
     need xdotool command -v xdotool
     # The pure code's native sanitizer and fuzzing build.
     need clang command -v clang++

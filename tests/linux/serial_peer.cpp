@@ -4,12 +4,13 @@
 //
 //   serial_peer PATH [--send TEXT] [--pattern N:SEED] [--chunk C] [--rate B]
 //                    [--answer REQUEST=REPLY] [--expect N] [--check SEED]
-//                    [--out FILE] [--timeout-ms T]
+//                    [--for-ms T] [--out FILE] [--timeout-ms T]
 //     Writes what it is given (TEXT with the escapes \r \n \t \\ \xHH, or N
 //     bytes of the line pattern of SEED, in chunks of C bytes, paced at B
 //     bytes a second if given) while it reads what comes; whenever what has
 //     come ends with REQUEST it writes REPLY. It is done once everything is
-//     written and N bytes have come (with --expect). --check: what comes must
+//     written and N bytes have come (with --expect), or, with --for-ms, once
+//     everything is written and T ms have passed. --check: what comes must
 //     be the pattern of SEED. FILE gets what came, and FILE.done one line:
 //     "ok COUNT", or what went wrong.
 //
@@ -99,6 +100,7 @@ struct EndOptions {
     bool Check = false;
     uint32_t CheckSeed = 0;
     std::string Out;
+    double ForSeconds = 0;  // listen this long, whatever comes
     double TimeoutSeconds = 30;
 };
 
@@ -112,9 +114,12 @@ int RunEnd(const EndOptions& options) {
     if (fd < 0) status = "cannot open " + options.Path + ": " + std::strerror(errno);
     while (status.empty()) {
         bool written = sent >= pending.size();
-        if (written && received.size() >= options.Expect && options.Request.empty()) break;
-        if (written && options.Expect && received.size() >= options.Expect) break;
         double elapsed = Now() - start;
+        if (options.ForSeconds > 0) {
+            if (written && elapsed >= options.ForSeconds) break;
+        } else if (written && (options.Expect ? received.size() >= options.Expect : options.Request.empty())) {
+            break;
+        }
         if (elapsed > options.TimeoutSeconds) {
             status = "timeout: wrote " + std::to_string(sent) + ", read " + std::to_string(received.size());
             break;
@@ -273,6 +278,7 @@ int main(int argc, char** argv) {
         end.Check = true;
         end.CheckSeed = static_cast<uint32_t>(std::atoi(value.c_str()));
     }
+    if (option("--for-ms", &value)) end.ForSeconds = std::atof(value.c_str()) / 1000;
     if (option("--timeout-ms", &value)) end.TimeoutSeconds = std::atof(value.c_str()) / 1000;
     return RunEnd(end);
 }

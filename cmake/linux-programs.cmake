@@ -1,0 +1,24 @@
+# Small Linux programs beside the Windows build, compiled with the build
+# machine's own compiler: the simulated modem on a pty (for `make tap`
+# without hardware) and the peer at the far end of a real line (for the
+# tests and the benchmark of the stand-in's relays). They land in
+# <build folder>/linux/.
+find_program(QUORVEL_HOST_CXX NAMES g++ c++ REQUIRED)
+set(QUORVEL_LINUX_DIR ${CMAKE_BINARY_DIR}/linux)
+
+# quorvel_linux_program(NAME SOURCES...)
+function(quorvel_linux_program name)
+    set(sources ${ARGN})
+    list(TRANSFORM sources PREPEND ${CMAKE_SOURCE_DIR}/)
+    add_custom_command(
+        OUTPUT ${QUORVEL_LINUX_DIR}/${name}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${QUORVEL_LINUX_DIR}
+        COMMAND ${QUORVEL_HOST_CXX} -std=c++20 -O2 -Wall -Wextra -Werror -I${CMAKE_SOURCE_DIR}
+                -o ${QUORVEL_LINUX_DIR}/${name} ${sources}
+        DEPENDS ${sources} ${CMAKE_SOURCE_DIR}/emulator/hayes_modem.h ${CMAKE_SOURCE_DIR}/tests/support/line_pattern.h
+        VERBATIM)
+    add_custom_target(${name} ALL DEPENDS ${QUORVEL_LINUX_DIR}/${name})
+endfunction()
+
+quorvel_linux_program(quorvel-pty-modem emulator/linux/pty_modem.cpp emulator/hayes_modem.cpp)
+quorvel_linux_program(serial_peer tests/linux/serial_peer.cpp)

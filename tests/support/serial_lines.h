@@ -1,0 +1,66 @@
+// Real serial lines for tests that run under Wine: pty pairs made by socat,
+// Wine serial ports mapped to their ends (links comN in the prefix's
+// dosdevices folder), and the Linux-side peer at the far end of a line
+// (serial_peer, built beside the test executables). Everything of the Linux
+// side runs as Linux programs started through Wine; nothing of the serial
+// side is faked.
+//
+// A lab lives in a folder of its own under /tmp. It ends every process it
+// started, removes its port mappings and its folder when it goes. While it
+// waits, it serves the calling thread's windows.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+class LineLab {
+public:
+    LineLab();
+    ~LineLab();
+    LineLab(const LineLab&) = delete;
+    LineLab& operator=(const LineLab&) = delete;
+
+    bool Ready() const { return ready_; }
+    // The Linux path of a file in the lab's folder.
+    std::string Path(const std::string& name) const;
+
+    // A pty pair whose two ends are the links NAME.a and NAME.b; false when
+    // socat did not make it within a few seconds.
+    bool StartPair(const std::string& name);
+    // Ends the pair (its links go with it).
+    bool StopPair(const std::string& name);
+    // Maps the Wine serial port (COM71) to a file of the lab (a pair's end).
+    bool MapPort(const std::string& comName, const std::string& name);
+
+    // Starts serial_peer on a file of the lab (a pair's end) with the
+    // arguments; its results go to OUT and OUT.done.
+    bool StartPeer(const std::string& end, const std::string& arguments, const std::string& out);
+    // The peer's last line ("ok COUNT", or what went wrong), once it is done;
+    // "" when it was not done within timeoutMs.
+    std::string WaitPeer(const std::string& out, DWORD timeoutMs);
+    // A file of the lab, byte for byte.
+    std::string ReadFile(const std::string& name) const;
+
+    // Runs the shell commands and waits for them (up to timeoutMs).
+    bool Run(const std::string& commands, DWORD timeoutMs = 10000);
+
+private:
+    std::string WindowsPath(const std::string& name) const;
+
+    std::string folder_;  // Linux path
+    std::string peer_;    // Linux path of serial_peer
+    std::string dosDevices_;
+    std::vector<std::string> mapped_;
+    int steps_ = 0;
+    bool ready_ = false;
+};
+
+// What the run lines of a pane carry in one direction (0xB6 TX, 0xB7 RX),
+// in order, without their prefixes.
+std::string PaneBytes(const std::vector<std::string>& lines, char prefix);
+
+}  // namespace testsupport
