@@ -1,6 +1,7 @@
 # make build: the 32-bit product (i686), with its import and PE checks.
 # make test:  install what is missing, build, run every test.
 # make run:   install what is missing, build, run quorvel-emu.exe.
+# make tap:   the same on a real serial line (DEVICE=...), or on the simulated modem.
 # make bench: build and run the capture benchmark (not part of make test).
 # make soak:  long runs (not part of make test).
 #
@@ -27,7 +28,7 @@ endif
 configure = cmake -S . -B $(1) $(if $(wildcard $(1)/CMakeCache.txt),,-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$(2)-mingw32.cmake) >/dev/null
 check_product = python3 scripts/check-pe.py --machine i386 $(BUILD_DIR)/quorvel.exe $(BUILD_DIR)/quorvel-emu.exe
 
-.PHONY: all build product test run bench soak fuzz clean
+.PHONY: all build product test run tap bench soak fuzz clean
 
 all: build
 
@@ -65,6 +66,15 @@ test:
 run:
 	$(call run_build,--target quorvel-emu driver_files,run)
 	@scripts/run.sh $(RUN_DIR)
+
+# The monitor on a real serial line: DEVICE=/dev/ttyUSB0 [BAUD=9600]
+# [FORMAT=8N1], or SNIFF_TX=... SNIFF_RX=...; without them, on the simulated
+# modem behind a pty.
+TAP_SETTINGS = DEVICE="$(DEVICE)" BAUD="$(BAUD)" FORMAT="$(FORMAT)" SNIFF_TX="$(SNIFF_TX)" SNIFF_RX="$(SNIFF_RX)"
+tap:
+	@$(TAP_SETTINGS) scripts/tap.sh --check
+	$(call run_build,--target quorvel-emu driver_files quorvel-pty-modem,run)
+	@$(TAP_SETTINGS) scripts/tap.sh $(RUN_DIR)
 
 bench:
 	$(call run_build,--target capture_bench,test)
