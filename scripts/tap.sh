@@ -52,7 +52,7 @@ cleanup() {
         import -window root "$BUILD_DIR/tap-screenshot.png" 2>/dev/null &&
             echo "Screenshot of the monitor: $BUILD_DIR/tap-screenshot.png"
     fi
-    wineserver -k >/dev/null 2>&1
+    [ -n "${monitor:-}" ] && kill "$monitor" 2>/dev/null && wait "$monitor" 2>/dev/null
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
     rm -f "${links[@]}"
