@@ -24,6 +24,7 @@
 #include "bench/pane_watch.h"
 #include "bench/process_probes.h"
 #include "bench/results_table.h"
+#include "bench/serial_line_bench.h"
 #include "bench/traffic_shapes.h"
 #include "driver/stop_event.h"
 #include "port/capture_ring.h"
@@ -474,6 +475,7 @@ int main(int argc, char** argv) {
         if (asked(5)) StartupTable(limits);
         if (asked(6)) MemoryTable(main, options);
         if (asked(7)) BurstMemoryTable();
+        if (asked(8)) SerialLineTable(main, options.ConfirmSeconds / 2);
     }
 
     quorvel::StopLineIntake();

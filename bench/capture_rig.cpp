@@ -13,6 +13,8 @@
 #include "driver/request_codes.h"
 #include "driver/stop_event.h"
 #include "emulator/port_catalog.h"
+#include "emulator/scenario_parser.h"
+#include "emulator/scenario_runner.h"
 #include "emulator/test_control.h"
 #include "port/capture_ring.h"
 #include "port/capture_runs.h"
@@ -180,12 +182,18 @@ unsigned __stdcall FeedLoop(void* argument) {
 }  // namespace
 
 bool CaptureRig::Start(HWND main, int count, const RunClock* clock) {
-    if (StartPorts(main, count, clock)) return true;
+    if (StartPorts(main, count, clock, nullptr)) return true;
     std::fprintf(stderr, "bench: the capture rig did not start\n");
     return false;
 }
 
-bool CaptureRig::StartPorts(HWND main, int count, const RunClock* clock) {
+bool CaptureRig::StartScenario(HWND main, const char* scenario, int count) {
+    if (StartPorts(main, count, nullptr, scenario)) return true;
+    std::fprintf(stderr, "bench: the capture rig did not start with %s\n", scenario);
+    return false;
+}
+
+bool CaptureRig::StartPorts(HWND main, int count, const RunClock* clock, const char* scenario) {
     Stop();
     ResetEvent(quorvel::StopEvent);
     started_ = true;
@@ -193,7 +201,8 @@ bool CaptureRig::StartPorts(HWND main, int count, const RunClock* clock) {
     device_ = seam::CreateFileA("\\\\.\\Quorvel", 0, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (device_ == INVALID_HANDLE_VALUE) return false;
-    for (int i = 0; i < count; ++i) {
+    if (scenario) emu::StartScenario(emu::scenario::ParseScenario(scenario));
+    for (int i = 0; i < count && !scenario; ++i) {
         control::AddPort(emu::ModemPort(L"COM" + std::to_wstring(i + 1), static_cast<uint32_t>(i + 1)));
     }
     for (int i = 0; i < count; ++i) {

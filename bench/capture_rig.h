@@ -39,6 +39,9 @@ public:
     // pending. A start that fails says so on stderr. clock (optional) is
     // where the panes look up when each run entered the ring.
     bool Start(HWND main, int ports, const RunClock* clock = nullptr);
+    // The same with the ports that a scenario of the stand-in brings (a
+    // relay's port on a real line, for example) in place of modems.
+    bool StartScenario(HWND main, const char* scenario, int ports);
     // Ends the capture threads (the panes go first, so that a ring still
     // full drains in moments), frees the ports and resets the stand-in.
     void Stop();
@@ -48,7 +51,7 @@ public:
     uint32_t Lines(const BenchPort& port) const;
 
 private:
-    bool StartPorts(HWND main, int ports, const RunClock* clock);
+    bool StartPorts(HWND main, int ports, const RunClock* clock, const char* scenario);
 
     HANDLE device_ = INVALID_HANDLE_VALUE;
     std::vector<BenchPort> ports_;

@@ -52,7 +52,15 @@ cleanup() {
         import -window root "$BUILD_DIR/tap-screenshot.png" 2>/dev/null &&
             echo "Screenshot of the monitor: $BUILD_DIR/tap-screenshot.png"
     fi
-    [ -n "${monitor:-}" ] && kill "$monitor" 2>/dev/null && wait "$monitor" 2>/dev/null
+    if [ -n "${monitor:-}" ] && kill -0 "$monitor" 2>/dev/null; then
+        # Closed as a user closes it (its window asked to close), so that the
+        # relay passes on what it has read before the program ends.
+        wine taskkill /im quorvel-emu.exe >/dev/null 2>&1
+        local i
+        for i in $(seq 50); do kill -0 "$monitor" 2>/dev/null || break; sleep 0.1; done
+        kill "$monitor" 2>/dev/null
+        wait "$monitor" 2>/dev/null
+    fi
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
     rm -f "${links[@]}"

@@ -511,4 +511,49 @@ TEST(ScenarioTiming, GeneratorRunsFollowTheRateAndEndWithTheDuration) {
     EXPECT_EQ(GeneratedByte(kTransmitted, 25), 'z');
 }
 
+TEST(ScenarioText, RelaysNameTwoSerialPortsTheirLineSettingsAndTakeNoStatements) {
+    Scenario scenario = ParseScenario("tap COM41 COM40;sniff COM5 COM6 baud=9600 format=7e1.5 =Cable \\x2Fdev");
+    ASSERT_EQ(scenario.ProblemCount, 0u);
+    ASSERT_EQ(scenario.Ports.size(), 2u);
+    const Port& tap = scenario.Ports[0];
+    EXPECT_EQ(tap.Kind, PortKind::Tap);
+    EXPECT_EQ(tap.Name, "COM40") << "a tap's port is the application's";
+    EXPECT_EQ(tap.OtherName, "COM41");
+    EXPECT_EQ(tap.Number, 40u);
+    EXPECT_EQ(tap.Serial.Baud, 115200u);
+    EXPECT_EQ(std::string(1, static_cast<char>('0' + tap.Serial.DataBits)) + tap.Serial.Parity, "8N");
+    EXPECT_EQ(tap.Serial.StopBits, 10);
+    const Port& sniff = scenario.Ports[1];
+    EXPECT_EQ(sniff.Kind, PortKind::Sniff);
+    EXPECT_EQ(sniff.Name + "/" + sniff.OtherName, "COM5/COM6");
+    EXPECT_EQ(sniff.Serial.Baud, 9600u);
+    EXPECT_EQ(sniff.Serial.DataBits, 7);
+    EXPECT_EQ(sniff.Serial.Parity, 'E');
+    EXPECT_EQ(sniff.Serial.StopBits, 15);
+    EXPECT_EQ(sniff.FriendlyName, "Cable /dev");
+
+    const struct {
+        const char* Text;
+        const char* Problem;
+    } refused[] = {
+        {"tap COM41", "the application's port is a serial port's name"},
+        {"tap", "the device is a serial port's name"},
+        {"tap COM4-1 COM40", "the device is a serial port's name"},
+        {"tap COM41 COM41", "two different serial ports"},
+        {"tap COM41 COM40 baud=49", "at least 50"},
+        {"tap COM41 COM40 baud=4000001", "out of range"},
+        {"tap COM41 COM40 baud=9600 baud=300", "given twice"},
+        {"tap COM41 COM40 format=8N3", "format= is data bits"},
+        {"tap COM41 COM40 format=4N1", "format= is data bits"},
+        {"tap COM41 COM40 speed=5", "takes baud=, format= and =name"},
+        {"sniff COM5 COM6;tx A", "follows a sniffer"},
+        {"tap COM41 COM40;gap 5", "follows a tap"},
+        {"@5 tap COM41 COM40", "takes no time"},
+    };
+    for (const auto& row : refused) {
+        EXPECT_NE(OnlyProblem(row.Text).find(row.Problem), std::string::npos)
+            << row.Text << " gave: " << OnlyProblem(row.Text);
+    }
+}
+
 }  // namespace

@@ -16,11 +16,11 @@
 //
 //   serial_peer --latency N --client PATH --server PATH --out FILE
 //     N exchanges of "AT\r" and "\r\nOK\r\n" between the two ends, one at a
-//     time; FILE: "COUNT MEDIAN_US P99_US".
+//     time; FILE: "COUNT MEDIAN_US P99_US" (and FILE.done).
 //
 //   serial_peer --throughput BYTES --client PATH --server PATH --out FILE
 //     BYTES of the pattern from the client to the server; FILE: "BYTES
-//     SECONDS INTACT".
+//     SECONDS INTACT" (and FILE.done).
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -202,6 +202,7 @@ int RunLatency(int exchanges, const std::string& client, const std::string& serv
     };
     WriteFile(out, std::to_string(microseconds.size()) + " " + std::to_string(at(0.5)) + " " +
                        std::to_string(at(0.99)) + "\n");
+    WriteFile(out + ".done", "ok\n");
     return static_cast<int>(microseconds.size()) == exchanges ? 0 : 1;
 }
 
@@ -228,6 +229,7 @@ int RunThroughput(size_t bytes, const std::string& client, const std::string& se
     double seconds = Now() - begun;
     bool intact = got == data;
     WriteFile(out, std::to_string(bytes) + " " + std::to_string(seconds) + " " + (intact ? "1" : "0") + "\n");
+    WriteFile(out + ".done", "ok\n");
     return intact ? 0 : 1;
 }
 
