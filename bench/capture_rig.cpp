@@ -10,7 +10,7 @@
 #include "bench/bench_windows.h"
 #include "bench/pane_watch.h"
 #include "bench/process_probes.h"
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "driver/stop_event.h"
 #include "emulator/port_catalog.h"
 #include "emulator/scenario_parser.h"

@@ -1,10 +1,10 @@
 #include "emulator/command_channel.h"
 
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "emulator/device_core.h"
 #include "emulator/filter_driver.h"
-#include "port/capture_ring.h"
-#include "port/port_control_records.h"
+#include "wire/capture_records.h"
+#include "wire/port_control_records.h"
 
 namespace emu {
 namespace {

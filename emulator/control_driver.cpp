@@ -3,9 +3,9 @@
 #include <cstring>
 #include <deque>
 
-#include "driver/device_records.h"
-#include "driver/request_codes.h"
-#include "driver/port_property_records.h"
+#include "wire/device_records.h"
+#include "wire/request_codes.h"
+#include "wire/port_property_records.h"
 #include "emulator/command_channel.h"
 #include "emulator/device_core.h"
 #include "emulator/driver_clock.h"

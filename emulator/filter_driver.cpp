@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "emulator/device_core.h"
 #include "emulator/driver_clock.h"
-#include "port/capture_ring.h"
-#include "port/port_control_records.h"
+#include "wire/capture_records.h"
+#include "wire/port_control_records.h"
 
 namespace emu {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 
 namespace emu {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "emulator/scenario_escapes.h"
 
 namespace emu::scenario {

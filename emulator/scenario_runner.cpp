@@ -19,7 +19,7 @@
 #include "emulator/settings_record.h"
 #include "emulator/scenario_timing.h"
 #include "emulator/test_control.h"
-#include "driver/port_property_records.h"
+#include "wire/port_property_records.h"
 
 namespace emu {
 namespace {

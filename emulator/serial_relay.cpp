@@ -15,14 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "driver/port_property_records.h"
+#include "wire/port_property_records.h"
 #include "emulator/command_channel.h"
 #include "emulator/control_driver.h"
 #include "emulator/device_core.h"
 #include "emulator/filter_driver.h"
 #include "emulator/port_catalog.h"
 #include "emulator/serial_endpoint.h"
-#include "port/capture_ring.h"
+#include "wire/capture_records.h"
 #include "system/scoped_handles.h"
 
 namespace emu {

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Build check of the layering system <- driver <- port <- ui <- app: from
-each layer's include folder, every header of a higher layer must be out of
-reach (the compiler finds no such file), and the layer's own headers and
-those of the layers below must compile.
+"""Build check of the layering system <- wire <- driver <- port <- ui <- app:
+from each layer's include folder, every header of a higher layer must be out
+of reach (the compiler finds no such file), and the layer's own headers and
+those of the layers below must compile. The driver stand-in (emulator) sees
+the system and wire layers and none of the program's layers above them.
    usage: check-layers.py COMPILER LAYER-INCLUDES-FOLDER SOURCE-FOLDER"""
 import glob
 import os
@@ -10,7 +11,9 @@ import subprocess
 import sys
 import tempfile
 
-LAYERS = ["system", "driver", "port", "ui", "app"]
+LAYERS = ["system", "wire", "driver", "port", "ui", "app"]
+# Folders that are not a layer of their own: what each may see.
+SIDES = {"emulator": ["system", "wire"]}
 
 
 def compile_include(compiler, folder, header):
@@ -42,6 +45,18 @@ def main(compiler, includes, sources):
                 problems.append("%s reaches the higher layer's %s" % (layer, header))
             else:
                 print("ok   %-6s %s %s" % (layer, "sees" if other_index <= index else "cannot see", header))
+    for side, seen in SIDES.items():
+        folder = os.path.join(includes, side)
+        for other in LAYERS:
+            headers = sorted(glob.glob(os.path.join(sources, other, "*.h")))
+            header = other + "/" + os.path.basename(headers[0])
+            ok, output = compile_include(compiler, folder, header)
+            if other in seen and not ok:
+                problems.append("%s cannot include %s:\n%s" % (side, header, output))
+            elif other not in seen and (ok or "No such file" not in output):
+                problems.append("%s reaches the program's %s" % (side, header))
+            else:
+                print("ok   %-8s %s %s" % (side, "sees" if other in seen else "cannot see", header))
     for problem in problems:
         print("FAIL " + problem)
     return 1 if problems else 0

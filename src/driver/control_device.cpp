@@ -1,10 +1,10 @@
 #include "driver/control_device.h"
 
 #include "driver/capture_options.h"
-#include "driver/device_records.h"
+#include "wire/device_records.h"
 #include "driver/device_request.h"
 #include "driver/driver_config_record.h"
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "driver/trace_api_result.h"
 #include "system/system_calls.h"
 

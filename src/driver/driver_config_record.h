@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "driver/device_records.h"
+#include "wire/device_records.h"
 
 namespace quorvel {
 

@@ -2,7 +2,7 @@
 
 #include "driver/control_device.h"
 #include "driver/device_request.h"
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "driver/stop_event.h"
 #include "driver/trace_api_result.h"
 #include "system/scoped_handles.h"

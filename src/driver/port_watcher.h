@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "driver/port_property_records.h"
+#include "wire/port_property_records.h"
 
 namespace quorvel {
 

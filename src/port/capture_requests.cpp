@@ -2,7 +2,7 @@
 
 #include "driver/capture_options.h"
 #include "driver/device_request.h"
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "port/capture_ring.h"
 #include "port/ring_memory.h"
 #include "system/scoped_handles.h"

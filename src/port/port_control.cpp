@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "driver/device_request.h"
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "port/capture_ring.h"
-#include "port/port_control_records.h"
+#include "wire/port_control_records.h"
 #include "system/scoped_handles.h"
 
 namespace quorvel {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "driver/device_request.h"
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "port/capture_ring.h"
 #include "port/property_reply_layout.h"
 #include "port/wide_to_ansi.h"

@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "port/pane_line_queue.h"
-#include "driver/port_property_records.h"
+#include "wire/port_property_records.h"
 
 namespace quorvel {
 

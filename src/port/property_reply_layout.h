@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "driver/port_property_records.h"
+#include "wire/port_property_records.h"
 
 namespace quorvel {
 

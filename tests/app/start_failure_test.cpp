@@ -7,7 +7,7 @@
 #include "app/application.h"
 #include "driver/control_device.h"
 #include "driver/driver_services.h"
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "ui/window_commands.h"
 #include "emulator/test_control.h"
 #include "support/instance_count.h"

@@ -9,7 +9,7 @@
 
 #include "driver/control_device.h"
 #include "driver/port_watcher.h"
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "driver/stop_event.h"
 #include "ui/window_commands.h"
 #include "emulator/port_catalog.h"

@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "emulator/test_control.h"
-#include "driver/port_property_records.h"
+#include "wire/port_property_records.h"
 #include "port/capture_ring.h"
 #include "port/ring_memory.h"
 #include "support/emulated_driver.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "emulator/default_scenario.h"
 #include "emulator/scenario_escapes.h"
 #include "emulator/scenario_parser.h"

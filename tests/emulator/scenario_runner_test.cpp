@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "emulator/driver_clock.h"
 #include "emulator/scenario.h"
 #include "emulator/scenario_file.h"
 #include "emulator/scenario_runner.h"
 #include "emulator/test_control.h"
 #include "port/capture_ring.h"
-#include "driver/port_property_records.h"
+#include "wire/port_property_records.h"
 #include "port/ring_memory.h"
 #include "support/emulated_driver.h"
 #include "system/system_calls.h"

@@ -12,7 +12,7 @@
 #include "emulator/scenario_parser.h"
 #include "emulator/scenario_runner.h"
 #include "emulator/test_control.h"
-#include "port/capture_ring.h"
+#include "wire/capture_records.h"
 #include "port/port_list.h"
 #include "support/line_pattern.h"
 #include "support/message_pump.h"

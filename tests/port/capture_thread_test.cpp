@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "driver/stop_event.h"
 #include "ui/window_commands.h"
 #include "emulator/port_catalog.h"

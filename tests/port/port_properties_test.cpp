@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "emulator/port_catalog.h"
 #include "emulator/test_control.h"
 #include "port/port_monitor.h"

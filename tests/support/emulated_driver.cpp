@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "emulator/test_control.h"
 #include "support/test_paths.h"
 #include "system/system_calls.h"

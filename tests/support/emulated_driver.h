@@ -8,7 +8,7 @@
 #include <string>
 
 #include "emulator/test_control.h"
-#include "driver/port_property_records.h"
+#include "wire/port_property_records.h"
 
 namespace testsupport {
 

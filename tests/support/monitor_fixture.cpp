@@ -1,7 +1,7 @@
 #include "support/monitor_fixture.h"
 
 #include "app/application.h"
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "emulator/port_catalog.h"
 #include "port/port_list.h"
 #include "support/instance_count.h"

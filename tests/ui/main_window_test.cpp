@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/application.h"
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "ui/window_commands.h"
 #include "emulator/port_catalog.h"
 #include "emulator/test_control.h"

@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "driver/request_codes.h"
+#include "wire/request_codes.h"
 #include "ui/window_commands.h"
 #include "emulator/port_catalog.h"
 #include "emulator/test_control.h"
 #include "port/capture_ring.h"
 #include "port/driver_notice.h"
 #include "port/port_list.h"
-#include "driver/port_property_records.h"
+#include "wire/port_property_records.h"
 #include "support/message_box_capture.h"
 #include "support/message_pump.h"
 #include "support/monitor_fixture.h"
