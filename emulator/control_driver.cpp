@@ -38,7 +38,7 @@ std::vector<uint8_t> DefaultInfoReply() {
     return std::vector<uint8_t>(bytes, bytes + sizeof(reply));
 }
 
-DriverState& State() {
+DriverState& ControlDriver() {
     static auto* state = [] {
         auto* s = new DriverState;  // never destroyed: the driver thread may run at exit
         s->InfoReply = DefaultInfoReply();
@@ -55,7 +55,7 @@ uint32_t ReadU32(const std::vector<uint8_t>& bytes, size_t offset) {
 
 // Hands queued arrivals to pending arrival waits, one port per wait.
 void DeliverArrivals() {
-    DriverState& state = State();
+    DriverState& state = ControlDriver();
     while (!state.UnreportedArrivals.empty() && !state.ArrivalWaits.empty()) {
         uint32_t wait = state.ArrivalWaits.front();
         state.ArrivalWaits.pop_front();
@@ -68,12 +68,12 @@ void DeliverArrivals() {
 
 Reply GetDriverInfo(const Request& request) {
     if (request.OutputSize < sizeof(DriverInfoReply)) return Fail(ERROR_INSUFFICIENT_BUFFER);
-    return Succeed(State().InfoReply);
+    return Succeed(ControlDriver().InfoReply);
 }
 
 Reply SetConfig(const Request& request) {
     if (request.Input.size() != kDriverConfigLength) return Fail(ERROR_INVALID_PARAMETER);
-    control::DriverSnapshot& snapshot = State().Snapshot;
+    control::DriverSnapshot& snapshot = ControlDriver().Snapshot;
     snapshot.Configured = true;
     snapshot.ConfigRecord = request.Input;
     const char* text = reinterpret_cast<const char*>(request.Input.data()) + 16;
@@ -84,19 +84,19 @@ Reply SetConfig(const Request& request) {
 
 Reply SetPersistent(const Request& request) {
     if (request.Input.size() < 1) return Fail(ERROR_INVALID_PARAMETER);
-    State().Snapshot.PersistentFlag = request.Input[0];
+    ControlDriver().Snapshot.PersistentFlag = request.Input[0];
     return Succeed();
 }
 
 Reply Shutdown(const Request& request) {
     if (request.Input.size() < 1) return Fail(ERROR_INVALID_PARAMETER);
-    State().Snapshot.ShutdownValues.push_back(request.Input[0]);
+    ControlDriver().Snapshot.ShutdownValues.push_back(request.Input[0]);
     return Succeed();
 }
 
 Reply WaitPortArrival(const Request& request) {
     if (request.OutputSize < sizeof(PortPropertyHeader)) return Fail(ERROR_INSUFFICIENT_BUFFER);
-    DriverState& state = State();
+    DriverState& state = ControlDriver();
     // Waits cancelled meanwhile no longer count.
     auto& waits = state.ArrivalWaits;
     for (auto it = waits.begin(); it != waits.end();) {
@@ -148,7 +148,7 @@ bool PortExists(uint32_t portKey) { return FindPort(portKey) != nullptr; }
 uint32_t ArrivePort(const ArrivingPort& arriving) {
     EnsureControlDriver();
     DriverGuard guard(DriverLock());
-    DriverState& state = State();
+    DriverState& state = ControlDriver();
     uint32_t key = state.NextPortKey++;
     EmulatedPort& port = InsertPort(key);
     port.Blobs = arriving.Blobs;
@@ -167,7 +167,7 @@ void LeavePort(uint32_t portKey) {
     ForgetPortCapture(*port);
     port->Line.Ops->Release(*port);
     ErasePort(portKey);
-    auto& queue = State().UnreportedArrivals;
+    auto& queue = ControlDriver().UnreportedArrivals;
     for (auto it = queue.begin(); it != queue.end();) {
         it = *it == portKey ? queue.erase(it) : it + 1;
     }
@@ -199,12 +199,12 @@ void RemovePort(uint32_t portKey) { LeavePort(portKey); }
 
 void SetDriverInfoReply(const std::vector<uint8_t>& reply) {
     DriverGuard guard(DriverLock());
-    State().InfoReply = reply;
+    ControlDriver().InfoReply = reply;
 }
 
 DriverSnapshot Driver() {
     DriverGuard guard(DriverLock());
-    return State().Snapshot;
+    return ControlDriver().Snapshot;
 }
 
 void ResetDriver() {
@@ -214,11 +214,11 @@ void ResetDriver() {
     CancelScheduledEvents();
     ResetScenarios();
     CancelAllRequests();
-    ClearRequestFaults();
-    ClearRequestLogEntries();
+    ClearFaults();
+    ClearRequestLog();
     ResetFilterDriver();
     for (EmulatedPort* port : AllPorts()) LeavePort(port->Key);
-    DriverState& state = State();
+    DriverState& state = ControlDriver();
     state.InfoReply = DefaultInfoReply();
     state.Snapshot = DriverSnapshot{};
     state.UnreportedArrivals.clear();

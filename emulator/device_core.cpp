@@ -11,7 +11,7 @@
 
 namespace emu {
 
-DeviceState& State() {
+DeviceState& Device() {
     static auto* state = new DeviceState;  // never destroyed: the driver thread may run at exit
     return *state;
 }
@@ -19,7 +19,7 @@ DeviceState& State() {
 namespace {
 
 control::LoggedRequest* FindLogEntry(uint32_t id) {
-    auto& log = State().Log;
+    auto& log = Device().Log;
     // Entries are appended in id order; a cleared log may have lost the entry.
     auto it = std::lower_bound(log.begin(), log.end(), id,
                                [](const control::LoggedRequest& e, uint32_t v) { return e.Sequence < v; });
@@ -61,8 +61,8 @@ void FinishOverlapped(HANDLE device, OVERLAPPED* overlapped, NtStatus status, DW
 }
 
 bool TakeFault(uint32_t code, control::RequestFault* fault) {
-    auto found = State().Faults.find(code);
-    if (found == State().Faults.end() || found->second.empty()) return false;
+    auto found = Device().Faults.find(code);
+    if (found == Device().Faults.end() || found->second.empty()) return false;
     *fault = found->second.front();
     if (fault->Times != 0 && --found->second.front().Times == 0) found->second.pop_front();
     return true;
@@ -77,20 +77,20 @@ quorvel::ProcessLock& DriverLock() {
 
 void SetRequestHandler(uint32_t code, RequestHandler handler) {
     DriverGuard guard(DriverLock());
-    State().Handlers[code] = handler;
+    Device().Handlers[code] = handler;
 }
 
 bool IsRequestPending(uint32_t id) {
     DriverGuard guard(DriverLock());
-    return State().Pending.count(id) != 0;
+    return Device().Pending.count(id) != 0;
 }
 
 bool CompleteRequest(uint32_t id, DWORD error, const std::vector<uint8_t>& output, DWORD written) {
     DriverGuard guard(DriverLock());
-    auto found = State().Pending.find(id);
-    if (found == State().Pending.end()) return false;
+    auto found = Device().Pending.find(id);
+    if (found == Device().Pending.end()) return false;
     PendingRequest request = found->second;
-    State().Pending.erase(found);
+    Device().Pending.erase(found);
     DWORD bytes = error == ERROR_SUCCESS
                       ? DeliverOutput(output, written, request.Output, request.OutputSize,
                                       request.SizeDelta)
@@ -118,13 +118,13 @@ HANDLE OpenDevice(DWORD flagsAndAttributes) {
     HANDLE handle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!handle) return INVALID_HANDLE_VALUE;
     DriverGuard guard(DriverLock());
-    State().Handles[handle] = flagsAndAttributes;
+    Device().Handles[handle] = flagsAndAttributes;
     return handle;
 }
 
 bool IsDeviceHandle(HANDLE handle) {
     DriverGuard guard(DriverLock());
-    return State().Handles.count(handle) != 0;
+    return Device().Handles.count(handle) != 0;
 }
 
 namespace {
@@ -134,7 +134,7 @@ using Kind = control::RequestFault::Kind;
 // Appends the request to the log, dropping the oldest beyond the limit.
 control::LoggedRequest& LogRequest(uint32_t id, DWORD code, HANDLE device,
                                    const std::vector<uint8_t>& input, DWORD outputSize) {
-    auto& log = State().Log;
+    auto& log = Device().Log;
     if (log.size() >= kMaxLoggedRequests) log.pop_front();
     control::LoggedRequest entry;
     entry.Sequence = id;
@@ -157,8 +157,8 @@ Reply Decide(const Request& request, const control::RequestFault* fault) {
         ScheduleAfter(fault->DelayMs, [id, error] { CompleteRequest(id, error); });
         return KeepPending();
     }
-    auto handler = State().Handlers.find(request.Code);
-    Reply reply = handler != State().Handlers.end() ? handler->second(request) : Fail(ERROR_INVALID_FUNCTION);
+    auto handler = Device().Handlers.find(request.Code);
+    Reply reply = handler != Device().Handlers.end() ? handler->second(request) : Fail(ERROR_INVALID_FUNCTION);
     if (fault && fault->FaultKind == Kind::CompleteLater && !reply.Pending) {
         DWORD error = reply.Error, written = reply.Written;
         std::vector<uint8_t> late = std::move(reply.Output);
@@ -178,7 +178,7 @@ BOOL PendRequest(const Request& request, control::LoggedRequest& logged, OVERLAP
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    State().Pending[request.Id] = PendingRequest{request.Id, request.Code, request.Device, request.ThreadId,
+    Device().Pending[request.Id] = PendingRequest{request.Id, request.Code, request.Device, request.ThreadId,
                                                  overlapped, static_cast<uint8_t*>(output), request.OutputSize,
                                                  sizeDelta};
     logged.Result = control::LoggedRequest::Outcome::Pending;
@@ -211,7 +211,7 @@ BOOL CompleteAtOnce(const Reply& reply, control::LoggedRequest& logged, HANDLE d
 BOOL IssueRequest(HANDLE device, DWORD code, const void* input, DWORD inputSize, void* output,
                   DWORD outputSize, DWORD* bytesReturned, OVERLAPPED* overlapped) {
     DriverGuard guard(DriverLock());
-    DeviceState& state = State();
+    DeviceState& state = Device();
     if (!state.Handles.count(device)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -245,7 +245,7 @@ BOOL IssueRequest(HANDLE device, DWORD code, const void* input, DWORD inputSize,
 
 void CancelPendingWhere(const std::function<bool(const PendingRequest&)>& picked) {
     std::vector<uint32_t> ids;
-    for (const auto& [id, request] : State().Pending) {
+    for (const auto& [id, request] : Device().Pending) {
         if (picked(request)) ids.push_back(id);
     }
     for (uint32_t id : ids) CompleteRequest(id, ERROR_OPERATION_ABORTED);
@@ -253,7 +253,7 @@ void CancelPendingWhere(const std::function<bool(const PendingRequest&)>& picked
 
 BOOL CancelThreadRequests(HANDLE device) {
     DriverGuard guard(DriverLock());
-    if (!State().Handles.count(device)) {
+    if (!Device().Handles.count(device)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -265,13 +265,13 @@ BOOL CancelThreadRequests(HANDLE device) {
 BOOL CloseDevice(HANDLE device) {
     {
         DriverGuard guard(DriverLock());
-        if (!State().Handles.count(device)) {
+        if (!Device().Handles.count(device)) {
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
         // Closing the handle cancels every request still pending on it.
         CancelPendingWhere([&](const PendingRequest& r) { return r.Device == device; });
-        State().Handles.erase(device);
+        Device().Handles.erase(device);
     }
     return ::CloseHandle(device);
 }

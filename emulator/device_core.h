@@ -80,13 +80,7 @@ BOOL IssueRequest(HANDLE device, DWORD code, const void* input, DWORD inputSize,
 BOOL CancelThreadRequests(HANDLE device);
 BOOL CloseDevice(HANDLE device);
 
-// Test control, behind test_control.h.
-void InjectRequestFault(uint32_t code, const control::RequestFault& fault);
-void ClearRequestFaults();
-std::vector<control::LoggedRequest> CopyRequestLog();
-void ClearRequestLogEntries();
-size_t CountPendingRequests(uint32_t code);
-size_t CountOpenHandles();
+// Completes every pending request as cancelled (for a fresh driver).
 void CancelAllRequests();
 
 template <typename Record>

@@ -42,7 +42,7 @@ struct DeviceState {
 };
 
 // With the driver lock held.
-DeviceState& State();
+DeviceState& Device();
 
 // Completes, as cancelled, every pending request that the condition picks.
 // With the driver lock held.

@@ -5,38 +5,38 @@
 
 namespace emu {
 
-void InjectRequestFault(uint32_t code, const control::RequestFault& fault) {
+void control::InjectFault(uint32_t code, const control::RequestFault& fault) {
     DriverGuard guard(DriverLock());
-    State().Faults[code].push_back(fault);
+    Device().Faults[code].push_back(fault);
 }
 
-void ClearRequestFaults() {
+void control::ClearFaults() {
     DriverGuard guard(DriverLock());
-    State().Faults.clear();
+    Device().Faults.clear();
 }
 
-std::vector<control::LoggedRequest> CopyRequestLog() {
+std::vector<control::LoggedRequest> control::RequestLog() {
     DriverGuard guard(DriverLock());
-    return std::vector<control::LoggedRequest>(State().Log.begin(), State().Log.end());
+    return std::vector<control::LoggedRequest>(Device().Log.begin(), Device().Log.end());
 }
 
-void ClearRequestLogEntries() {
+void control::ClearRequestLog() {
     DriverGuard guard(DriverLock());
-    State().Log.clear();
+    Device().Log.clear();
 }
 
-size_t CountPendingRequests(uint32_t code) {
+size_t control::PendingRequests(uint32_t code) {
     DriverGuard guard(DriverLock());
     size_t count = 0;
-    for (const auto& [id, request] : State().Pending) {
+    for (const auto& [id, request] : Device().Pending) {
         if (code == 0 || request.Code == code) ++count;
     }
     return count;
 }
 
-size_t CountOpenHandles() {
+size_t control::OpenDeviceHandles() {
     DriverGuard guard(DriverLock());
-    return State().Handles.size();
+    return Device().Handles.size();
 }
 
 void CancelAllRequests() {

@@ -25,7 +25,7 @@ struct ClockState {
     HANDLE Thread = nullptr;
 };
 
-ClockState& State() {
+ClockState& Clock() {
     static auto* state = new ClockState;  // never destroyed: the thread may run at exit
     return *state;
 }
@@ -43,7 +43,7 @@ LARGE_INTEGER Frequency() {
 }
 
 DWORD WINAPI DriverThread(LPVOID) {
-    ClockState& state = State();
+    ClockState& state = Clock();
     for (;;) {
         DWORD waitMs = INFINITE;
         {
@@ -87,7 +87,7 @@ double DriverClockMilliseconds() {
 }
 
 void ScheduleAt(double dueMs, std::function<void()> action) {
-    ClockState& state = State();
+    ClockState& state = Clock();
     DriverGuard guard(DriverLock());
     if (!state.Thread) {
         state.Wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -104,7 +104,7 @@ void ScheduleAfter(DWORD delayMs, std::function<void()> action) {
 
 void CancelScheduledEvents() {
     DriverGuard guard(DriverLock());
-    State().Events.clear();
+    Clock().Events.clear();
 }
 
 }  // namespace emu

@@ -50,7 +50,7 @@ struct RunnerState {
     size_t Pending = 0;  // steps of this generation scheduled and not yet run
 };
 
-RunnerState& State() {
+RunnerState& Runner() {
     static auto* state = new RunnerState;  // never destroyed: the driver thread may run at exit
     return *state;
 }
@@ -58,13 +58,13 @@ RunnerState& State() {
 // Runs step at dueMs on the driver's clock, unless a newer scenario or a
 // reset has come in between.
 void At(double dueMs, std::function<void()> step) {
-    RunnerState& state = State();
+    RunnerState& state = Runner();
     uint64_t generation = state.Generation;
     ++state.Pending;
     // At the absolute time: steps due together keep the script's order even
     // when scheduled at different moments.
     ScheduleAt(dueMs, [generation, step = std::move(step)] {
-        RunnerState& now = State();
+        RunnerState& now = Runner();
         if (now.Generation != generation) return;
         --now.Pending;
         step();
@@ -74,7 +74,7 @@ void At(double dueMs, std::function<void()> step) {
 // The record of a scenario port while it is present; null before it has
 // arrived and after it has gone.
 EmulatedPort* Present(size_t port) {
-    const LivePort& live = State().Ports[port];
+    const LivePort& live = Runner().Ports[port];
     return live.Arrived ? FindPort(live.Key) : nullptr;
 }
 
@@ -83,7 +83,7 @@ bool Alive(size_t port) { return Present(port) != nullptr; }
 // The scenario's problems, once, as a notice on the first port that the
 // monitor attaches to: the user's only window onto the driver.
 void ShowProblems(EmulatedPort& port) {
-    RunnerState& state = State();
+    RunnerState& state = Runner();
     if (state.ProblemsShown || state.ProblemCount == 0) return;
     state.ProblemsShown = true;
     const scenario::Problem& first = state.Problems.front();
@@ -101,7 +101,7 @@ void Pass(EmulatedPort& port, uint8_t direction, std::string_view bytes) {
 void SendByte(size_t port, size_t event, size_t index, double firstMs) {
     EmulatedPort* record = Present(port);
     if (!record) return;
-    const Event& e = State().Ports[port].Plan.Events[event];
+    const Event& e = Runner().Ports[port].Plan.Events[event];
     Pass(*record, e.Direction, std::string_view(e.Data).substr(index, 1));
     if (index + 1 < e.Data.size()) {
         At(firstMs + static_cast<double>(index + 1) * e.GapMs,
@@ -120,7 +120,7 @@ struct GeneratorProgress {
 void GenerateStep(size_t port, size_t event, double startMs, GeneratorProgress progress) {
     EmulatedPort* record = Present(port);
     if (!record) return;
-    const scenario::Generator& generator = State().Ports[port].Plan.Events[event].Traffic;
+    const scenario::Generator& generator = Runner().Ports[port].Plan.Events[event].Traffic;
     uint64_t due = scenario::RunsStartedBy(generator, DriverClockMilliseconds() - startMs);
     uint64_t written = 0;
     while (progress.Runs < due && written < kMaxBytesPerStep) {
@@ -140,7 +140,7 @@ void GenerateStep(size_t port, size_t event, double startMs, GeneratorProgress p
 
 void Perform(size_t port, size_t event, double dueMs) {
     EmulatedPort& record = *Present(port);
-    const Event& e = State().Ports[port].Plan.Events[event];
+    const Event& e = Runner().Ports[port].Plan.Events[event];
     switch (e.Kind) {
         case EventKind::Bytes:
             if (e.GapMs == 0) {
@@ -160,7 +160,7 @@ void Perform(size_t port, size_t event, double dueMs) {
 // schedules the next, so a port has one step of its round waiting at a time.
 void RunEvent(size_t port, double roundMs, size_t k) {
     if (!Alive(port)) return;
-    const LivePort& live = State().Ports[port];
+    const LivePort& live = Runner().Ports[port];
     size_t event = live.Order[k];
     double dueMs = roundMs + static_cast<double>(live.Plan.Events[event].AtMs);
     Perform(port, event, dueMs);
@@ -172,7 +172,7 @@ void RunEvent(size_t port, double roundMs, size_t k) {
 
 void StartRound(size_t port, uint32_t round, double roundMs) {
     if (!Alive(port)) return;
-    const LivePort& live = State().Ports[port];
+    const LivePort& live = Runner().Ports[port];
     const scenario::Port& plan = live.Plan;
     bool another = plan.RoundMs > 0 && (plan.Rounds == 0 || round + 1 < plan.Rounds);
     if (another) {
@@ -198,7 +198,7 @@ void WaitForAttach(size_t port) {
 }
 
 void Arrive(size_t port) {
-    RunnerState& state = State();
+    RunnerState& state = Runner();
     LivePort& live = state.Ports[port];
     if (live.Plan.Kind == scenario::PortKind::Tap || live.Plan.Kind == scenario::PortKind::Sniff) {
         // Its relay brings it, when its serial ports open, and takes it away.
@@ -223,7 +223,7 @@ void Arrive(size_t port) {
 
 void StartScenario(const scenario::Scenario& played) {
     DriverGuard guard(DriverLock());
-    RunnerState& state = State();
+    RunnerState& state = Runner();
     ++state.Generation;  // the steps of the previous scenario do nothing from now on
     EndSerialRelays(false);
     state.Pending = 0;
@@ -242,7 +242,7 @@ void StartScenario(const scenario::Scenario& played) {
         request.FaultKind = control::RequestFault::Kind::FailAtOnce;
         request.Error = fault.Error;
         request.Times = fault.Times;
-        InjectRequestFault(fault.Code, request);
+        control::InjectFault(fault.Code, request);
     }
     for (const scenario::Port& port : played.Ports) {
         LivePort live;
@@ -260,7 +260,7 @@ void StartScenario(const scenario::Scenario& played) {
 
 void StartConfiguredScenario(const std::vector<uint8_t>& configRecord) {
     DriverGuard guard(DriverLock());
-    if (!State().Enabled) return;
+    if (!Runner().Enabled) return;
     scenario::SettingsText settings = scenario::ReadSettingsText(configRecord.data(), configRecord.size());
     if (!settings.Present) {
         StartScenario(scenario::ParseScenario(DefaultScenarioText()));
@@ -274,7 +274,7 @@ void StartConfiguredScenario(const std::vector<uint8_t>& configRecord) {
 
 void ResetScenarios() {
     DriverGuard guard(DriverLock());
-    RunnerState& state = State();
+    RunnerState& state = Runner();
     ++state.Generation;
     EndSerialRelays(false);
     state.Enabled = false;
@@ -286,14 +286,14 @@ void ResetScenarios() {
 
 size_t PendingScenarioSteps() {
     DriverGuard guard(DriverLock());
-    return State().Pending;
+    return Runner().Pending;
 }
 
 namespace control {
 
 void RunScenarios(bool run) {
     DriverGuard guard(DriverLock());
-    State().Enabled = run;
+    Runner().Enabled = run;
 }
 
 }  // namespace control

@@ -72,21 +72,15 @@ void SetServiceState(const char* name, DWORD state) {
     });
 }
 
-void InjectFault(uint32_t code, const RequestFault& fault) { InjectRequestFault(code, fault); }
-void ClearFaults() { ClearRequestFaults(); }
-std::vector<LoggedRequest> RequestLog() { return CopyRequestLog(); }
 
 std::vector<LoggedRequest> RequestLog(uint32_t code) {
     std::vector<LoggedRequest> selected;
-    for (LoggedRequest& entry : CopyRequestLog()) {
+    for (LoggedRequest& entry : RequestLog()) {
         if (entry.Code == code) selected.push_back(std::move(entry));
     }
     return selected;
 }
 
-void ClearRequestLog() { ClearRequestLogEntries(); }
-size_t PendingRequests(uint32_t code) { return CountPendingRequests(code); }
-size_t OpenDeviceHandles() { return CountOpenHandles(); }
 
 void ScheduleAfter(DWORD delayMs, std::function<void()> action) {
     emu::ScheduleAfter(delayMs, std::move(action));

@@ -57,8 +57,8 @@ bool TogglePause(PortMonitor& port, bool tx, bool rx) {
     return true;
 }
 
-bool IsPaused(const PortMonitor& port, bool tx) {
-    return (tx ? port.TxPaused : port.RxPaused) != 0;
+bool IsPaused(const PortMonitor& port, PauseFlag flag) {
+    return (flag == PauseFlag::Tx ? port.TxPaused : port.RxPaused) != 0;
 }
 
 bool OpenCommandChannel(PortMonitor& port) {
@@ -108,9 +108,9 @@ uint32_t ReadResponse(PortMonitor& port, char* buffer, uint32_t size) {
     return count;
 }
 
-void SendEscapeFollowup(PortMonitor& port, bool first, bool second) {
+void SendEscapeFollowup(PortMonitor& port, FollowupFlags flags) {
     if (!CanSend(port) || !LazyAutoResetEvent(g_escapeEvent)) return;
-    PortFlagsRecord record = FlagsRecord(port, first, second);
+    PortFlagsRecord record = FlagsRecord(port, flags.First, flags.Second);
     Send(port, IOCTL_LINE_ESCAPE_FOLLOWUP, &record, sizeof(record), nullptr, 0, g_escapeEvent);
 }
 

@@ -20,8 +20,11 @@ namespace quorvel {
 // were. True when the flags were flipped.
 bool TogglePause(PortMonitor& port, bool tx, bool rx);
 
-// The TX flag when tx is true, the RX flag otherwise.
-bool IsPaused(const PortMonitor& port, bool tx);
+// The direction whose pause flag IsPaused reads.
+enum class PauseFlag { Tx, Rx };
+
+// The TX or the RX pause flag.
+bool IsPaused(const PortMonitor& port, PauseFlag flag);
 
 // Opens the command channel (reads then return at once with what has
 // arrived). True when the driver accepted; sets CommandChannelOpen.
@@ -40,7 +43,13 @@ uint32_t WriteCommand(PortMonitor& port, const char* text, uint32_t length);
 // when nothing was sent.
 uint32_t ReadResponse(PortMonitor& port, char* buffer, uint32_t size);
 
+// The two flags of the escape follow-up; the terminal sends both set.
+struct FollowupFlags {
+    bool First = false;
+    bool Second = false;
+};
+
 // The follow-up request after the escape sequence "+++".
-void SendEscapeFollowup(PortMonitor& port, bool first, bool second);
+void SendEscapeFollowup(PortMonitor& port, FollowupFlags flags);
 
 }  // namespace quorvel

@@ -80,7 +80,7 @@ void BlinkNotice(HWND mainWindow) {
 }  // namespace
 
 void UpdateTerminalState(HWND mainWindow, PortMonitor* port) {
-    if (port && IsPaused(*port, true) && IsPaused(*port, false)) {
+    if (port && IsPaused(*port, PauseFlag::Tx) && IsPaused(*port, PauseFlag::Rx)) {
         EnableEdits(mainWindow, true);
         CommandPort = port;
         return;
@@ -136,7 +136,7 @@ void SendCommandLine(HWND mainWindow) {
         // The guard time after "+++": the window neither repaints nor ticks,
         // but the capture threads' calls into their panes are served.
         SleepServingSentMessages(kEscapeGuardMs);
-        if (CommandPort) SendEscapeFollowup(*CommandPort, true, true);
+        if (CommandPort) SendEscapeFollowup(*CommandPort, {.First = true, .Second = true});
     }
     BeginResponseMode();
 }

@@ -124,7 +124,8 @@ PortMonitor* FocusedPort(HWND mainWindow) {
 
 }  // namespace
 
-void UpdatePortMenu(HWND mainWindow, bool arriving, uint32_t count, PortMonitor* port) {
+void UpdatePortMenu(HWND mainWindow, PortChange change, uint32_t count, PortMonitor* port) {
+    bool arriving = change == PortChange::Arrived;
     if (arriving && count == 1) {
         BuildMenuBar(mainWindow, port);
     } else if (arriving) {
@@ -142,7 +143,7 @@ void OnPaneFocus(HWND mainWindow, HWND pane, bool gained) {
     if (!port) return;
     if (HMENU bar = GetMenu(mainWindow)) {
         if (gained) {
-            PauseItemTexts texts = PauseTexts(IsPaused(*port, true), IsPaused(*port, false));
+            PauseItemTexts texts = PauseTexts(IsPaused(*port, PauseFlag::Tx), IsPaused(*port, PauseFlag::Rx));
             SetItem(bar, ID_PAUSE_TX, texts.Tx, true, true);
             SetItem(bar, ID_PAUSE_RX, texts.Rx, true, true);
             SetItem(bar, ID_PAUSE_BOTH, texts.Both, true, texts.BothEnabled);
@@ -163,9 +164,9 @@ void OnPauseCommand(HWND mainWindow, uint32_t command) {
     bool rx = command != ID_PAUSE_TX;
     TogglePause(*port, tx, rx);
     if (HMENU bar = GetMenu(mainWindow)) {
-        PauseItemTexts texts = PauseTexts(IsPaused(*port, true), IsPaused(*port, false));
+        PauseItemTexts texts = PauseTexts(IsPaused(*port, PauseFlag::Tx), IsPaused(*port, PauseFlag::Rx));
         if (command == ID_PAUSE_BOTH) {
-            texts = PauseTextsAfterBoth(IsPaused(*port, false));
+            texts = PauseTextsAfterBoth(IsPaused(*port, PauseFlag::Rx));
             SetItem(bar, ID_PAUSE_TX, texts.Tx, false, true);
             SetItem(bar, ID_PAUSE_RX, texts.Rx, false, true);
             SetItem(bar, ID_PAUSE_BOTH, texts.Both, false, true);

@@ -17,7 +17,8 @@ namespace quorvel {
 // a loss before the port is removed (count still includes it). The popup's
 // items keep ids 1101 upwards in their order: after a loss the remaining ones
 // are renumbered, so a new arrival's 1100 + count is always the next id.
-void UpdatePortMenu(HWND mainWindow, bool arriving, uint32_t count, PortMonitor* port);
+enum class PortChange { Arrived, Removed };
+void UpdatePortMenu(HWND mainWindow, PortChange change, uint32_t count, PortMonitor* port);
 
 // LBN_SETFOCUS (gained) or LBN_KILLFOCUS of a pane: the pause items follow
 // the pane's port, and so does the terminal.

@@ -50,7 +50,7 @@ void OnPortArrived(HWND mainWindow, LPARAM lParam) {
     if (port) {
         LinkPortMonitor(*port);
         if (CreatePortPane(mainWindow, *port)) {
-            UpdatePortMenu(mainWindow, true, PortCount, port);
+            UpdatePortMenu(mainWindow, PortChange::Arrived, PortCount, port);
             LayoutPanes(mainWindow);
         } else {
             // A port without pane or capture thread could never be shown nor
@@ -116,7 +116,7 @@ void OnPortLost(HWND mainWindow, LPARAM lParam) {
     // leaving pane: the window keeps its size.
     {
         LayoutHold hold(PortCount == 1);
-        UpdatePortMenu(mainWindow, false, PortCount, port);
+        UpdatePortMenu(mainWindow, PortChange::Removed, PortCount, port);
     }
     ReleaseTerminalPort(mainWindow, port);
     RemovePort(*port);

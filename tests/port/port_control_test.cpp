@@ -80,10 +80,10 @@ TEST_F(PortControlTest, NothingIsSentWithoutARingOrADevice) {
         EXPECT_FALSE(OpenCommandChannel(*port));
         EXPECT_EQ(WriteCommand(*port, "AT\r", 3), 0u);
         EXPECT_EQ(ReadResponse(*port, buffer, sizeof buffer), 0u);
-        SendEscapeFollowup(*port, true, true);
+        SendEscapeFollowup(*port, {.First = true, .Second = true});
         CloseCommandChannel(*port);
-        EXPECT_FALSE(IsPaused(*port, true));
-        EXPECT_FALSE(IsPaused(*port, false));
+        EXPECT_FALSE(IsPaused(*port, PauseFlag::Tx));
+        EXPECT_FALSE(IsPaused(*port, PauseFlag::Rx));
     }
     ReleaseStorage(noDevice);
     ASSERT_TRUE(AttachCapture(*port_));
@@ -98,15 +98,15 @@ TEST_F(PortControlTest, PauseTheChannelAndWhatTheFilterRecords) {
     // Pause TX: transmitted bytes are no longer recorded.
     EXPECT_TRUE(TogglePause(*port_, true, false));
     EXPECT_EQ(Log(IOCTL_LINE_TOGGLE_PAUSE).back().Input, KeyAnd(key_, std::string("\1\0\0\0", 4)));
-    EXPECT_TRUE(IsPaused(*port_, true));
-    EXPECT_FALSE(IsPaused(*port_, false));
+    EXPECT_TRUE(IsPaused(*port_, PauseFlag::Tx));
+    EXPECT_FALSE(IsPaused(*port_, PauseFlag::Rx));
     control::PushBytes(key_, kDirectionTx, "ATZ\r");
     control::PushBytes(key_, kDirectionRx, "OK");
     EXPECT_EQ(Recorded(ring), "|RX:OK");
     // Both named: TX resumes, RX pauses.
     EXPECT_TRUE(TogglePause(*port_, true, true));
-    EXPECT_FALSE(IsPaused(*port_, true));
-    EXPECT_TRUE(IsPaused(*port_, false));
+    EXPECT_FALSE(IsPaused(*port_, PauseFlag::Tx));
+    EXPECT_TRUE(IsPaused(*port_, PauseFlag::Rx));
     EXPECT_TRUE(control::IsDirectionPaused(key_, kDirectionRx));
     EXPECT_FALSE(control::IsDirectionPaused(key_, kDirectionTx));
 
@@ -115,8 +115,8 @@ TEST_F(PortControlTest, PauseTheChannelAndWhatTheFilterRecords) {
     EXPECT_FALSE(TogglePause(*port_, true, false));
     FailNext(IOCTL_LINE_TOGGLE_PAUSE, control::RequestFault::Kind::FailAfterPending);
     EXPECT_FALSE(TogglePause(*port_, false, true));
-    EXPECT_FALSE(IsPaused(*port_, true));
-    EXPECT_TRUE(IsPaused(*port_, false));
+    EXPECT_FALSE(IsPaused(*port_, PauseFlag::Tx));
+    EXPECT_TRUE(IsPaused(*port_, PauseFlag::Rx));
     EXPECT_TRUE(control::IsDirectionPaused(key_, kDirectionRx));
     EXPECT_TRUE(TogglePause(*port_, false, true));
 
@@ -150,7 +150,7 @@ TEST_F(PortControlTest, PauseTheChannelAndWhatTheFilterRecords) {
     // The escape: three characters and no terminator; the follow-up with both flags.
     EXPECT_EQ(WriteCommand(*port_, "+++", 3), 3u);
     EXPECT_EQ(Log(IOCTL_LINE_WRITE_COMMAND).back().Input.size(), 7u);
-    SendEscapeFollowup(*port_, true, true);
+    SendEscapeFollowup(*port_, {.First = true, .Second = true});
     EXPECT_EQ(Log(IOCTL_LINE_ESCAPE_FOLLOWUP).back().Input, KeyAnd(key_, std::string("\1\1\0\0", 4)));
 
     // Once a channel was open, every close sends its all-zero record, also

@@ -137,8 +137,8 @@ private:
         SetFocus(port->ListBox);
         SendMessageA(main_, WM_COMMAND, ID_PAUSE_TX, 0);
         SendMessageA(main_, WM_COMMAND, ID_PAUSE_RX, 0);
-        outcome.TxPaused = IsPaused(*port, true);
-        outcome.RxPaused = IsPaused(*port, false);
+        outcome.TxPaused = IsPaused(*port, PauseFlag::Tx);
+        outcome.RxPaused = IsPaused(*port, PauseFlag::Rx);
         // The menu and the terminal say what the flags say.
         PauseItemTexts texts = PauseTexts(outcome.TxPaused, outcome.RxPaused);
         HMENU bar = GetMenu(main_);
