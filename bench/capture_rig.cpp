@@ -22,6 +22,7 @@
 #include "port/port_monitor.h"
 #include "support/emulated_driver.h"
 #include "system/system_calls.h"
+#include "ui/line_intake.h"
 
 namespace bench {
 namespace {
@@ -57,6 +58,7 @@ HANDLE StartCaptureThread(HWND pane, PortMonitor* port) {
     HANDLE started = CreateSemaphoreA(nullptr, 0, 1, nullptr);
     quorvel::CaptureStartBlock block{pane, port, started};
     HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, quorvel::CaptureThread, &block, 0, nullptr));
+    quorvel::SetPane(*port, pane, thread);  // as the program does: the line intake finds the pane there
     if (thread) WaitForSingleObject(started, INFINITE);
     CloseHandle(started);
     return thread;
@@ -251,11 +253,13 @@ void CaptureRig::Stop() {
     SetEvent(quorvel::StopEvent);
     for (BenchPort& port : ports_) {
         if (!port.Thread) {
+            quorvel::ForgetPaneIntake(port.Monitor->PaneLines);
             quorvel::ReleaseStorage(*port.Monitor);
             delete port.Monitor;
             continue;
         }
         if (WaitPumping(port.Thread, 30000)) {
+            quorvel::ForgetPaneIntake(port.Monitor->PaneLines);
             quorvel::ReleaseStorage(*port.Monitor);
             delete port.Monitor;
         } else {

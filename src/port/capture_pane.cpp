@@ -9,8 +9,10 @@ void ShowNothing(HWND) {}
 bool NoFlash(HWND, uint32_t) { return false; }
 void RestoreNothing(HWND, HBRUSH, bool) {}
 void ReportNothing(HWND, PortMonitor*) {}
+void AskNothing() {}
 
-const CapturePane kNoPane = {NoBackground, NothingToPrepare, ShowNothing, NoFlash, RestoreNothing, ReportNothing};
+const CapturePane kNoPane = {NoBackground, NothingToPrepare, ShowNothing, NoFlash, RestoreNothing, ReportNothing,
+                             AskNothing};
 
 // Written by the main thread before any capture thread starts.
 const CapturePane* g_pane = &kNoPane;

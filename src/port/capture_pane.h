@@ -1,6 +1,8 @@
 // What a capture thread does to its pane and to the main window: show the
-// pane, flash the window's background, and report the port lost. The user
-// interface provides these calls before any capture starts; the capture loop
+// pane, flash the window's background, ask the main thread for the lines it
+// queued, and report the port lost: the one table of calls from the port
+// layer up to the window. The user interface provides it before any capture
+// starts; the capture loop
 // itself makes no window call, so that it runs, and is tested, with any pane
 // behind it, or none (all calls then do nothing and no flash shows).
 #pragma once
@@ -27,6 +29,9 @@ struct CapturePane {
     void (*Restore)(HWND pane, HBRUSH background, bool showPane);
     // The port is lost: asks the main window to remove it, then the pane to close.
     void (*Lost)(HWND pane, PortMonitor* port);
+    // Lines were queued (pane_line_queue.h): asks the main thread to take
+    // them. From any capture thread, at most once until they are taken.
+    void (*LinesQueued)();
 };
 
 // Set by the main thread before any capture thread starts (null: the calls

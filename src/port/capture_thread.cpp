@@ -183,7 +183,6 @@ Ending RunCaptureLoop(CaptureLoop& loop, volatile LONG* noticeBlink, uint32_t no
 void RunCapture(PortMonitor& port, HWND listBox, bool* endedByStop, volatile LONG* noticeBlink,
                 uint32_t noticeSize, char* noticeText) {
     CaptureLoop loop(port, listBox, CurrentCapturePane());
-    port.PaneLines.Pane = listBox;
     loop.SavedBackground = loop.Pane.Background(listBox);
     bool created = true;
     for (uint32_t i = 0; i < kCaptureWaits && created; ++i) {

@@ -1,5 +1,6 @@
 #include "port/pane_line_queue.h"
 
+#include "port/capture_pane.h"
 #include "system/scoped_handles.h"
 
 namespace quorvel {
@@ -17,9 +18,6 @@ public:
 PaneLineQueue* g_first = nullptr;
 PaneLineQueue* g_last = nullptr;
 
-// Written once before any capture thread runs; read by capture threads.
-void (*volatile g_wake)() = nullptr;
-
 // With the lock held.
 void List(PaneLineQueue& queue) {
     queue.Listed = true;
@@ -34,8 +32,6 @@ void List(PaneLineQueue& queue) {
 
 }  // namespace
 
-void SetLineWaker(void (*wake)()) { g_wake = wake; }
-
 bool QueueLines(PaneLineQueue& queue, const char* timing, const char* run) {
     bool wake = false;
     {
@@ -46,7 +42,7 @@ bool QueueLines(PaneLineQueue& queue, const char* timing, const char* run) {
             wake = true;
         }
     }
-    if (wake && g_wake) g_wake();
+    if (wake) CurrentCapturePane().LinesQueued();
     return true;
 }
 
@@ -74,16 +70,10 @@ void ListAgain(PaneLineQueue& queue) {
     if (!queue.Listed) List(queue);
 }
 
-bool TakeGatheredLines(PaneLineQueue& queue) {
-    if (queue.TakenOffset < queue.Taken.Bytes()) return true;
-    // A batch that grew for a burst gives its memory back; a small one is
-    // kept for the next lines.
-    if (queue.Taken.Capacity() > kKeptBatchBytes) queue.Taken.Release();
-    queue.Taken.Clear();
-    queue.TakenOffset = 0;
+bool TakeGatheredLines(PaneLineQueue& queue, LineBatch& taken) {
     QueueGuard guard;
-    queue.Taken.Swap(queue.Gathered);  // the emptied batch keeps its memory for the next lines
-    return !queue.Taken.Empty();
+    taken.Swap(queue.Gathered);
+    return !taken.Empty();
 }
 
 void ForgetQueue(PaneLineQueue& queue) {
@@ -101,8 +91,6 @@ void ForgetQueue(PaneLineQueue& queue) {
         queue.Listed = false;
     }
     queue.Gathered.Release();
-    queue.Taken.Release();
-    queue.TakenOffset = 0;
 }
 
 }  // namespace quorvel

@@ -35,7 +35,7 @@ void FreeText(char*& text) {
 
 }  // namespace
 
-PortMonitor::PortMonitor(HANDLE device) : DeviceHandle(device) {}
+PortMonitor::PortMonitor(HANDLE device) : DeviceHandle(device) { PaneLines.Port = this; }
 
 bool FetchProperties(PortMonitor& port, const PortPropertyHeader& header) {
     if (port.DeviceHandle == INVALID_HANDLE_VALUE) return false;

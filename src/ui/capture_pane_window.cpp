@@ -3,6 +3,7 @@
 #include "port/capture_pane.h"
 #include "system/scoped_handles.h"
 #include "ui/flash_brushes.h"
+#include "ui/line_intake.h"
 #include "ui/pane_call_gate.h"
 #include "ui/window_commands.h"
 
@@ -46,7 +47,7 @@ void Lost(HWND pane, PortMonitor* port) {
     PostMessageA(pane, WM_CLOSE, 0, 0);
 }
 
-const CapturePane kWindowPane = {Background, EnsureFlashBrushes, Show, Flash, Restore, Lost};
+const CapturePane kWindowPane = {Background, EnsureFlashBrushes, Show, Flash, Restore, Lost, WakeLineIntake};
 
 }  // namespace
 

@@ -1,8 +1,10 @@
 #include "ui/line_intake.h"
 
 #include <cstring>
+#include <map>
 
 #include "port/pane_line_queue.h"
+#include "port/port_monitor.h"
 #include "ui/missed_lines.h"
 #include "ui/pane_storage.h"
 #include "ui/pane_tail.h"
@@ -27,11 +29,45 @@ volatile HWND g_intake = nullptr;
 // waker posts only when it turns it from 0 to 1.
 volatile LONG g_awake = 0;
 
-void Wake() {
-    if (InterlockedExchange(&g_awake, 1) == 0) {
-        HWND intake = g_intake;
-        if (!intake || !PostMessageA(intake, kWakeMessage, 0, 0)) InterlockedExchange(&g_awake, 0);
-    }
+// The most memory an emptied batch keeps for the next lines.
+constexpr size_t kKeptBatchBytes = 64 * 1024;
+
+// The intake's own state of one pane, the main thread's alone: the lines
+// taken and not all added yet; whether the pane's redraw is off for lines
+// added since its last repaint, and when that repaint was; the item room
+// last asked of the pane; the lines that the pane refused since it last
+// took one.
+struct PaneIntake {
+    LineBatch Taken;
+    size_t TakenOffset = 0;
+    bool RedrawOff = false;
+    DWORD LastRepaint = 0;
+    uint32_t ReservedLines = 0;
+    uint32_t MissedLines = 0;
+};
+
+// Main thread only: each queue's intake state, made when its first lines
+// are taken, dropped when its port goes (ForgetPaneIntake).
+std::map<const PaneLineQueue*, PaneIntake>& Intakes() {
+    static auto* intakes = new std::map<const PaneLineQueue*, PaneIntake>;
+    return *intakes;
+}
+
+const PaneIntake* FindIntake(const PaneLineQueue& queue) {
+    auto found = Intakes().find(&queue);
+    return found == Intakes().end() ? nullptr : &found->second;
+}
+
+// When every taken line has been added, swaps in what the queue has gathered
+// since. False when there is nothing to add.
+bool TakeLines(PaneIntake& intake, PaneLineQueue& queue) {
+    if (intake.TakenOffset < intake.Taken.Bytes()) return true;
+    // A batch that grew for a burst gives its memory back; a small one is
+    // kept for the next lines.
+    if (intake.Taken.Capacity() > kKeptBatchBytes) intake.Taken.Release();
+    intake.Taken.Clear();
+    intake.TakenOffset = 0;
+    return TakeGatheredLines(queue, intake.Taken);
 }
 
 int VisibleLines(HWND pane) {
@@ -54,14 +90,14 @@ bool g_redrawnThisTurn = false;
 
 // Turns the pane's redraw back on once its pace allows and the turn has not
 // had one yet, which updates its scroll bars and repaints it.
-Turn PaceRepaint(PaneLineQueue& queue, DWORD now) {
-    if (!queue.RedrawOff) return Turn::Done;
-    if (now - queue.LastRepaint < kRepaintPaceMs || g_redrawnThisTurn) return Turn::Waiting;
+Turn PaceRepaint(HWND pane, PaneIntake& intake, DWORD now) {
+    if (!intake.RedrawOff) return Turn::Done;
+    if (now - intake.LastRepaint < kRepaintPaceMs || g_redrawnThisTurn) return Turn::Waiting;
     g_redrawnThisTurn = true;
-    SendMessageA(queue.Pane, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(queue.Pane, nullptr, TRUE);
-    queue.RedrawOff = false;
-    queue.LastRepaint = now;
+    SendMessageA(pane, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(pane, nullptr, TRUE);
+    intake.RedrawOff = false;
+    intake.LastRepaint = now;
     return Turn::Worked;
 }
 
@@ -75,60 +111,61 @@ PaneLineAdder g_addLine = AddWithListBox;
 // Asks the pane again for room ahead of its lines, right after an add, before
 // anything else takes the room that the add gave back (pane_storage.h). The
 // answer does not matter: a pane without the room grows as it would anyway.
-void KeepRoom(PaneLineQueue& queue, int count) {
+void KeepRoom(HWND pane, PaneIntake& intake, int count) {
     auto lines = static_cast<uint32_t>(count);
-    queue.ReservedLines = PaneReservation(lines, queue.ReservedLines);
-    SendMessageA(queue.Pane, LB_INITSTORAGE, queue.ReservedLines - lines, 0);
+    intake.ReservedLines = PaneReservation(lines, intake.ReservedLines);
+    SendMessageA(pane, LB_INITSTORAGE, intake.ReservedLines - lines, 0);
 }
 
 // Adds a line; false when the pane refused it.
-bool Add(PaneLineQueue& queue, const char* line, int& count) {
-    if (g_addLine(queue.Pane, line) < 0) return false;  // LB_ERR or LB_ERRSPACE
+bool Add(HWND pane, PaneIntake& intake, const char* line, int& count) {
+    if (g_addLine(pane, line) < 0) return false;  // LB_ERR or LB_ERRSPACE
     ++count;
-    KeepRoom(queue, count);
+    KeepRoom(pane, intake, count);
     return true;
 }
 
 // Adds a line, or counts it when the pane refuses it; after refusals the
 // notice of how many lines are missing goes first (missed_lines.h).
-void AddOrCount(PaneLineQueue& queue, const char* line, int& count) {
-    if (queue.MissedLines > 0) {
+void AddOrCount(HWND pane, PaneIntake& intake, const char* line, int& count) {
+    if (intake.MissedLines > 0) {
         char notice[kMissedLinesNoticeSize];
-        FormatMissedLinesNotice(queue.MissedLines, notice, sizeof(notice));
-        if (!Add(queue, notice, count)) {
-            queue.MissedLines = CountMissedLine(queue.MissedLines);
+        FormatMissedLinesNotice(intake.MissedLines, notice, sizeof(notice));
+        if (!Add(pane, intake, notice, count)) {
+            intake.MissedLines = CountMissedLine(intake.MissedLines);
             return;
         }
-        queue.MissedLines = 0;
+        intake.MissedLines = 0;
     }
-    if (!Add(queue, line, count)) queue.MissedLines = CountMissedLine(queue.MissedLines);
+    if (!Add(pane, intake, line, count)) intake.MissedLines = CountMissedLine(intake.MissedLines);
 }
 
 // Adds up to kLinesPerPane of the queue's lines to its pane, with its
 // redraw off, until the turn's end; or repaints it when that is due.
 Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
-    HWND pane = queue.Pane;
-    if (!TakeGatheredLines(queue)) return IsWindow(pane) ? PaceRepaint(queue, now) : Turn::Done;
+    PaneIntake& intake = Intakes()[&queue];
+    HWND pane = queue.Port ? queue.Port->ListBox : nullptr;
+    if (!TakeLines(intake, queue)) return IsWindow(pane) ? PaceRepaint(pane, intake, now) : Turn::Done;
     if (!IsWindow(pane)) {
-        queue.TakenOffset = queue.Taken.Bytes();  // a pane that is gone takes nothing
+        intake.TakenOffset = intake.Taken.Bytes();  // a pane that is gone takes nothing
         return Turn::Worked;
     }
     int count = static_cast<int>(SendMessageA(pane, LB_GETCOUNT, 0, 0));
     int visible = VisibleLines(pane);
     bool following = ShowsLastLine(static_cast<int>(SendMessageA(pane, LB_GETTOPINDEX, 0, 0)), visible, count);
-    if (!queue.RedrawOff) {
+    if (!intake.RedrawOff) {
         SendMessageA(pane, WM_SETREDRAW, FALSE, 0);
-        queue.RedrawOff = true;
+        intake.RedrawOff = true;
     }
-    const char* data = queue.Taken.Data();
-    for (uint32_t added = 0; added < kLinesPerPane && queue.TakenOffset < queue.Taken.Bytes(); ++added) {
+    const char* data = intake.Taken.Data();
+    for (uint32_t added = 0; added < kLinesPerPane && intake.TakenOffset < intake.Taken.Bytes(); ++added) {
         if (added % kLinesBetweenClockReads == kLinesBetweenClockReads - 1 &&
             static_cast<LONG>(GetTickCount() - turnEnd) >= 0) {
             break;
         }
-        const char* line = data + queue.TakenOffset;
-        AddOrCount(queue, line, count);
-        queue.TakenOffset += std::strlen(line) + 1;
+        const char* line = data + intake.TakenOffset;
+        AddOrCount(pane, intake, line, count);
+        intake.TakenOffset += std::strlen(line) + 1;
     }
     if (following) SendMessageA(pane, LB_SETTOPINDEX, TailTopIndex(count, visible), 0);
     return Turn::Worked;
@@ -181,6 +218,25 @@ bool RunLineIntake() {
     return true;
 }
 
+void WakeLineIntake() {
+    if (InterlockedExchange(&g_awake, 1) == 0) {
+        HWND intake = g_intake;
+        if (!intake || !PostMessageA(intake, kWakeMessage, 0, 0)) InterlockedExchange(&g_awake, 0);
+    }
+}
+
+void ForgetPaneIntake(const PaneLineQueue& queue) { Intakes().erase(&queue); }
+
+uint32_t MissedLines(const PaneLineQueue& queue) {
+    const PaneIntake* intake = FindIntake(queue);
+    return intake ? intake->MissedLines : 0;
+}
+
+bool AllTakenLinesAdded(const PaneLineQueue& queue) {
+    const PaneIntake* intake = FindIntake(queue);
+    return !intake || intake->TakenOffset >= intake->Taken.Bytes();
+}
+
 void SetPaneLineAdder(PaneLineAdder add) { g_addLine = add ? add : AddWithListBox; }
 
 bool StartLineIntake() {
@@ -193,10 +249,9 @@ bool StartLineIntake() {
                                   windowClass.hInstance, nullptr);
     if (!intake) return false;
     g_intake = intake;
-    SetLineWaker(Wake);
     // Lines queued before the start wait to be taken.
     InterlockedExchange(&g_awake, 0);
-    Wake();
+    WakeLineIntake();
     return true;
 }
 

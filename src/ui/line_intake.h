@@ -21,16 +21,30 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace quorvel {
+
+struct PaneLineQueue;
 
 constexpr DWORD kIntakeTimerMs = 10;
 constexpr DWORD kIntakeTurnMs = 25;
 constexpr DWORD kRepaintPaceMs = 150;
 
 // Creates the intake window on the calling thread (which must own the panes
-// and serve its messages) and sets it as the queues' waker. True when it
-// exists.
+// and serve its messages). True when it exists.
 bool StartLineIntake();
+
+// Asks the intake to come (from any thread): the capture pane's LinesQueued.
+void WakeLineIntake();
+
+// Main thread, when a port goes: drops the intake's state of its queue.
+void ForgetPaneIntake(const PaneLineQueue& queue);
+
+// For tests: the lines that the queue's pane has refused since it last took
+// one, and whether every line taken from the queue has been added.
+uint32_t MissedLines(const PaneLineQueue& queue);
+bool AllTakenLinesAdded(const PaneLineQueue& queue);
 
 // Destroys the intake window; lines queued from now on wait until it is
 // started again.

@@ -12,6 +12,7 @@
 #include "ui/flash_brushes.h"
 #include "port/port_list.h"
 #include "ui/main_window.h"
+#include "ui/line_intake.h"
 #include "ui/port_menu.h"
 #include "system/scoped_handles.h"
 #include "ui/command_terminal.h"
@@ -33,6 +34,7 @@ bool IsLinked(const PortMonitor* port) {
 }
 
 void FreePort(PortMonitor* port) {
+    ForgetPaneIntake(port->PaneLines);
     ReleaseStorage(*port);
     delete port;
 }

@@ -105,6 +105,7 @@ protected:
             CloseHandle(thread_);
         }
         if (port_) {
+            ForgetPaneIntake(port_->PaneLines);
             ReleaseStorage(*port_);
             delete port_;
         }
@@ -130,6 +131,7 @@ protected:
         CaptureStartBlock block{listBox_, port_, CreateSemaphoreA(nullptr, 0, 1, nullptr)};
         thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, CaptureThread, &block, 0, nullptr));
         ASSERT_NE(thread_, nullptr);
+        SetPane(*port_, listBox_, thread_);  // as the program does: the intake finds the pane there
         WaitForSingleObject(block.Started, INFINITE);
         CloseHandle(block.Started);
         if (!armed) return;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "port/capture_pane.h"
 #include "port/line_batch.h"
 #include "port/pane_line_queue.h"
 #include "ui/missed_lines.h"
@@ -20,6 +21,13 @@ using namespace quorvel;
 
 int g_wakes = 0;
 void CountWake() { ++g_wakes; }
+
+// A capture pane whose only call that does anything counts the wake-ups.
+CapturePane CountingPane() {
+    CapturePane pane = CurrentCapturePane();
+    pane.LinesQueued = CountWake;
+    return pane;
+}
 
 std::vector<std::string> Lines(const LineBatch& batch, size_t from = 0) {
     std::vector<std::string> lines;
@@ -47,7 +55,8 @@ TEST(LineBatch, KeepsLinesUpToTheirZeroAndNeverGrowsPastItsBound) {
 
 TEST(PaneLineQueue, ListedOnceInOrderWakingOnceAndTakenInOrder) {
     g_wakes = 0;
-    SetLineWaker(CountWake);
+    const CapturePane counting = CountingPane();
+    SetCapturePane(&counting);
     PaneLineQueue first, second;
     ASSERT_TRUE(QueueLines(second, "{1ms}", "\xB7RX: 1"));
     ASSERT_TRUE(QueueLines(first, nullptr, "\xB7RX: a"));
@@ -59,26 +68,27 @@ TEST(PaneLineQueue, ListedOnceInOrderWakingOnceAndTakenInOrder) {
     EXPECT_EQ(taken[0], &second) << "oldest first";
     EXPECT_EQ(taken[1], &first);
     EXPECT_FALSE(AnyListedQueue());
-    ASSERT_TRUE(TakeGatheredLines(second));
-    EXPECT_EQ(Lines(second.Taken), (std::vector<std::string>{"{1ms}", "\xB7RX: 1", "\xB6TX: 2"}));
+    LineBatch lines;
+    ASSERT_TRUE(TakeGatheredLines(second, lines));
+    EXPECT_EQ(Lines(lines), (std::vector<std::string>{"{1ms}", "\xB7RX: 1", "\xB6TX: 2"}));
     // Lines queued while the taken ones are being added come behind them.
     ASSERT_TRUE(QueueLines(second, nullptr, "\xB7RX: 3"));
     EXPECT_EQ(g_wakes, 3);
-    EXPECT_TRUE(TakeGatheredLines(second)) << "the taken lines are not all added yet";
-    EXPECT_EQ(Lines(second.Taken).size(), 3u);
-    second.TakenOffset = second.Taken.Bytes();
-    ASSERT_TRUE(TakeGatheredLines(second));
-    EXPECT_EQ(Lines(second.Taken), (std::vector<std::string>{"\xB7RX: 3"}));
+    lines.Clear();
+    ASSERT_TRUE(TakeGatheredLines(second, lines));
+    EXPECT_EQ(Lines(lines), (std::vector<std::string>{"\xB7RX: 3"}));
+    lines.Clear();
+    EXPECT_FALSE(TakeGatheredLines(second, lines)) << "nothing gathered since";
     // A queue that is forgotten leaves the list and its memory.
     ListAgain(first);
     ForgetQueue(second);
     ASSERT_EQ(TakeListedQueues(taken, 4), 1u);
     EXPECT_EQ(taken[0], &first) << "the forgotten one is gone from the list";
-    EXPECT_EQ(second.Taken.Capacity(), 0u);
+    EXPECT_EQ(second.Gathered.Capacity(), 0u);
     ListAgain(first);
     ForgetQueue(first);
     EXPECT_FALSE(AnyListedQueue());
-    SetLineWaker(nullptr);
+    SetCapturePane(nullptr);
 }
 
 TEST(PaneTail, AViewAtTheBottomFollowsAndOneAboveStays) {

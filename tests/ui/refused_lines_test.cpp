@@ -113,8 +113,7 @@ protected:
     bool AllLinesHandled() {
         for (const Port& port : ports_) {
             const CaptureRing* ring = port.Monitor->CaptureRing;
-            const PaneLineQueue& queue = port.Monitor->PaneLines;
-            if (ring->ReadIndex != ring->WriteIndex || queue.TakenOffset < queue.Taken.Bytes()) return false;
+            if (ring->ReadIndex != ring->WriteIndex || !AllTakenLinesAdded(port.Monitor->PaneLines)) return false;
         }
         return !AnyListedQueue();
     }
@@ -169,7 +168,7 @@ TEST_F(RefusedLinesTest, APaneOutOfRoomCountsWhatItCannotShowAndNothingElseStops
     Feed(1500);
     EXPECT_EQ(Lines(full), 100) << "nothing was added";
     EXPECT_EQ(Lines(other), 3100);
-    EXPECT_EQ(full.Monitor->PaneLines.MissedLines, 3000u);
+    EXPECT_EQ(MissedLines(full.Monitor->PaneLines), 3000u);
     EXPECT_EQ(g_refusals, 3000) << "one refused add a line: none is retried";
     // Still refusing, with nothing more to add: no thread works on.
     uint64_t cpuBefore = ProcessCpuMs();
@@ -187,7 +186,7 @@ TEST_F(RefusedLinesTest, APaneOutOfRoomCountsWhatItCannotShowAndNothingElseStops
     EXPECT_EQ(lines[100], "(3000 lines could not be shown)");
     EXPECT_EQ(lines[101].front(), '{') << "a timing line follows the notice";
     EXPECT_EQ(lines[102].substr(0, 5), "\xB7RX: ");
-    EXPECT_EQ(full.Monitor->PaneLines.MissedLines, 0u);
+    EXPECT_EQ(MissedLines(full.Monitor->PaneLines), 0u);
     EXPECT_EQ(Lines(other), 3120);
     for (const Port& port : ports_) EXPECT_EQ(control::DroppedRecords(port.Key), 0u);
 
