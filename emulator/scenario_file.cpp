@@ -9,13 +9,12 @@ namespace emu::scenario {
 
 bool ReadScenarioFile(const std::string& path, std::string* contents, std::string* error) {
     contents->clear();
-    HANDLE opened = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (opened == INVALID_HANDLE_VALUE) {
+    quorvel::ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         *error = "cannot open the file (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
-    quorvel::ScopedHandle file(opened);
     if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
         *error = "not a file on disk";
         return false;

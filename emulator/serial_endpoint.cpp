@@ -56,7 +56,7 @@ StepResult Started(BOOL done, HANDLE port, SerialStep& step) {
 }
 
 void Prepare(SerialStep& step) {
-    HANDLE event = step.Event;
+    HANDLE event = step.Event.Get();
     step.Overlapped = OVERLAPPED{};
     step.Overlapped.hEvent = event;
     step.Count = 0;
@@ -85,13 +85,8 @@ HANDLE OpenSerialPort(const std::string& name, const scenario::SerialSettings& s
 }
 
 bool CreateStepEvent(SerialStep& step) {
-    step.Event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    return step.Event != nullptr;
-}
-
-void CloseStepEvent(SerialStep& step) {
-    if (step.Event) CloseHandle(step.Event);
-    step.Event = nullptr;
+    step.Event.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    return static_cast<bool>(step.Event);
 }
 
 StepResult StartRead(HANDLE port, SerialStep& step, char* buffer, DWORD size) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "emulator/scenario.h"
+#include "system/scoped_handles.h"
 
 namespace emu {
 
@@ -30,14 +31,13 @@ enum class StepResult { Done, Pending, Failed };
 // An overlapped step of its own, with its event (manual reset).
 struct SerialStep {
     OVERLAPPED Overlapped = {};
-    HANDLE Event = nullptr;
+    quorvel::ScopedHandle Event;
     DWORD Count = 0;      // bytes moved by a finished read or write
     DWORD Error = 0;      // of a failed step
     DWORD EventMask = 0;  // the output of a character wait
 };
 
 bool CreateStepEvent(SerialStep& step);
-void CloseStepEvent(SerialStep& step);
 
 // A read of at most size bytes that returns at once with what has come.
 StepResult StartRead(HANDLE port, SerialStep& step, char* buffer, DWORD size);

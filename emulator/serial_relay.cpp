@@ -40,9 +40,9 @@ enum class Phase { Idle, Reading, Waiting, Writing };
 
 struct SerialPort {
     std::string Name;
-    HANDLE Handle = INVALID_HANDLE_VALUE;
+    quorvel::ScopedHandle Handle;
     DWORD ReportedError = 0;  // the last failure written to the debugger output
-    bool Open() const { return Handle != INVALID_HANDLE_VALUE; }
+    bool Open() const { return static_cast<bool>(Handle); }
 };
 
 struct Direction {
@@ -64,7 +64,7 @@ struct Direction {
 struct Relay {
     scenario::Port Plan;
     bool Tap = true;
-    HANDLE Thread = nullptr;
+    quorvel::ScopedHandle Thread;
     quorvel::ScopedHandle Stop;  // manual reset: the relay ends
     quorvel::ScopedHandle Wake;  // auto reset: the command channel changed
     uint64_t TickFrequency = 0;  // the performance counter's
@@ -201,7 +201,7 @@ bool RelayRun::OpenPorts() {
     for (SerialPort& port : relay_.Ports) {
         if (port.Open()) continue;
         DWORD error = 0;
-        port.Handle = OpenSerialPort(port.Name, relay_.Plan.Serial, &error);
+        port.Handle.Reset(OpenSerialPort(port.Name, relay_.Plan.Serial, &error));
         if (!port.Open()) Report(port, error, "cannot be opened; trying again every second");
         else port.ReportedError = 0;
     }
@@ -230,7 +230,7 @@ void RelayRun::Advance(Direction& line) {
             continue;
         }
         SerialPort& source = SourceOf(line);
-        StepResult read = StartRead(source.Handle, line.Read, line.Buffer.data(), kReadChunk);
+        StepResult read = StartRead(source.Handle.Get(), line.Read, line.Buffer.data(), kReadChunk);
         if (read == StepResult::Pending) line.Step = Phase::Reading;
         else if (read == StepResult::Failed) return Failed(source, line.Read.Error);
         else TookBytes(line, line.Read.Count);
@@ -241,7 +241,7 @@ void RelayRun::StartWriting(Direction& line) {
     SerialPort& sink = *SinkOf(line);
     const char* rest = line.Outgoing.data() + line.Sent;
     DWORD size = static_cast<DWORD>(line.Outgoing.size() - line.Sent);
-    StepResult write = StartWrite(sink.Handle, line.Write, rest, size);
+    StepResult write = StartWrite(sink.Handle.Get(), line.Write, rest, size);
     if (write == StepResult::Pending) line.Step = Phase::Writing;
     else if (write == StepResult::Failed) Failed(sink, line.Write.Error);
     else Passed(line, line.Write.Count);
@@ -293,7 +293,7 @@ void RelayRun::RecordPassed(Direction& line) {
 void RelayRun::WaitForCharacter(Direction& line) {
     if (closing_) return;
     SerialPort& source = SourceOf(line);
-    StepResult wait = StartCharacterWait(source.Handle, line.Read);
+    StepResult wait = StartCharacterWait(source.Handle.Get(), line.Read);
     if (wait == StepResult::Pending) line.Step = Phase::Waiting;
     else if (wait == StepResult::Failed) Failed(source, line.Read.Error);
     else line.WokeUp = true;
@@ -313,7 +313,7 @@ void RelayRun::Finished(Direction& line) {
     bool writing = line.Step == Phase::Writing;
     SerialPort& port = writing ? *SinkOf(line) : SourceOf(line);
     SerialStep& step = writing ? line.Write : line.Read;
-    StepResult result = FinishStep(port.Handle, step, false);
+    StepResult result = FinishStep(port.Handle.Get(), step, false);
     if (result == StepResult::Pending) return;
     Phase was = line.Step;
     line.Step = Phase::Idle;
@@ -322,7 +322,7 @@ void RelayRun::Finished(Direction& line) {
         line.WokeUp = true;
         SerialPort& source = SourceOf(line);
         if (closing_ || !MayRead(line)) return;
-        StepResult read = StartRead(source.Handle, line.Read, line.Buffer.data(), kReadChunk);
+        StepResult read = StartRead(source.Handle.Get(), line.Read, line.Buffer.data(), kReadChunk);
         if (read == StepResult::Pending) line.Step = Phase::Reading;
         else if (read == StepResult::Failed) Failed(source, line.Read.Error);
         else if (line.Read.Count > 0) TookBytes(line, line.Read.Count);
@@ -346,20 +346,19 @@ void RelayRun::CloseFailed() {
     for (int p = 0; p < 2; ++p) {
         if (!failed_[p]) continue;
         SerialPort& port = relay_.Ports[p];
-        CancelIo(port.Handle);
+        CancelIo(port.Handle.Get());
         for (Direction& line : relay_.Lines) {
             if (line.Step == Phase::Idle) continue;
             bool onThisPort = line.Step == Phase::Writing ? line.Sink == p : line.Source == p;
             if (!onThisPort) continue;
             SerialStep& step = line.Step == Phase::Writing ? line.Write : line.Read;
-            FinishStep(port.Handle, step, true);
+            FinishStep(port.Handle.Get(), step, true);
             Phase was = line.Step;
             line.Step = Phase::Idle;
             if (was == Phase::Writing) Passed(line, step.Count);
             else if (was == Phase::Reading && step.Count > 0) TookBytes(line, step.Count);
         }
-        CloseHandle(port.Handle);
-        port.Handle = INVALID_HANDLE_VALUE;
+        port.Handle.Reset();
         failed_[p] = false;
     }
     closing_ = false;
@@ -377,7 +376,7 @@ bool RelayRun::ProbePorts() {
     for (SerialPort& port : relay_.Ports) {
         DCB dcb = {};
         dcb.DCBlength = sizeof(dcb);
-        if (port.Open() && !GetCommState(port.Handle, &dcb)) {
+        if (port.Open() && !GetCommState(port.Handle.Get(), &dcb)) {
             Failed(port, GetLastError());
             fine = false;
         }
@@ -426,7 +425,7 @@ DWORD RelayRun::WaitForSteps(DWORD limit, Direction** owner) {
     for (Direction& line : relay_.Lines) {
         if (line.Step == Phase::Idle) continue;
         owners[count] = &line;
-        handles[count++] = line.Step == Phase::Writing ? line.Write.Event : line.Read.Event;
+        handles[count++] = line.Step == Phase::Writing ? line.Write.Event.Get() : line.Read.Event.Get();
     }
     DWORD which = WaitForMultipleObjects(count, handles, FALSE, limit);
     *owner = which >= WAIT_OBJECT_0 + 2 && which < WAIT_OBJECT_0 + count ? owners[which - WAIT_OBJECT_0] : nullptr;
@@ -442,11 +441,11 @@ void RelayRun::End() {
         if (line.Step == Phase::Writing) FinishWriting(line);
     }
     for (SerialPort& port : relay_.Ports) {
-        if (port.Open()) CancelIo(port.Handle);  // only reads and waits are left
+        if (port.Open()) CancelIo(port.Handle.Get());  // only reads and waits are left
     }
     for (Direction& line : relay_.Lines) {
         if (line.Step == Phase::Idle) continue;
-        FinishStep(SourceOf(line).Handle, line.Read, true);
+        FinishStep(SourceOf(line).Handle.Get(), line.Read, true);
         bool read = line.Step == Phase::Reading;
         line.Step = Phase::Idle;
         if (read && line.Read.Count > 0) TookBytes(line, line.Read.Count);
@@ -464,19 +463,18 @@ void RelayRun::End() {
     }
     if (present_) Leave(relay_);
     for (SerialPort& port : relay_.Ports) {
-        if (port.Open()) CloseHandle(port.Handle);
-        port.Handle = INVALID_HANDLE_VALUE;
+        port.Handle.Reset();
     }
 }
 
 // Waits (for a while) for the direction's write to end; false when the
 // sink took nothing in that time and the write was given up.
 bool RelayRun::FinishWriting(Direction& line) {
-    if (WaitForSingleObject(line.Write.Event, kEndWriteMs) == WAIT_OBJECT_0) {
+    if (WaitForSingleObject(line.Write.Event.Get(), kEndWriteMs) == WAIT_OBJECT_0) {
         Finished(line);
         return line.Step == Phase::Idle;
     }
-    HANDLE sink = SinkOf(line)->Handle;
+    HANDLE sink = SinkOf(line)->Handle.Get();
     CancelIo(sink);
     FinishStep(sink, line.Write, true);
     line.Step = Phase::Idle;
@@ -537,14 +535,7 @@ bool Prepare(Relay& relay) {
     return true;
 }
 
-void Free(Relay* relay) {
-    for (Direction& line : relay->Lines) {
-        CloseStepEvent(line.Read);
-        CloseStepEvent(line.Write);
-    }
-    if (relay->Thread) CloseHandle(relay->Thread);
-    delete relay;
-}
+
 
 void EndAtExit() { EndSerialRelays(true); }
 
@@ -567,15 +558,15 @@ void StartSerialRelay(const scenario::Port& plan) {
     relay->Lines[1].Sink = relay->Tap ? 1 : -1;
     if (!Prepare(*relay)) {
         OutputDebugStringA("Quorvel stand-in relay: out of system resources\n");
-        Free(relay);
+        delete relay;
         return;
     }
     static LONG exitHook = 0;
     if (!InterlockedExchange(&exitHook, 1)) atexit(EndAtExit);
     quorvel::ScopedLock<quorvel::ProcessLock> guard(RelaysLock());
-    relay->Thread = CreateThread(nullptr, 0, RelayThread, relay, 0, nullptr);
+    relay->Thread.Reset(CreateThread(nullptr, 0, RelayThread, relay, 0, nullptr));
     if (!relay->Thread) {
-        Free(relay);
+        delete relay;
         return;
     }
     Relays().push_back(relay);
@@ -590,8 +581,8 @@ void EndSerialRelays(bool wait) {
         ending.swap(Relays());
     }
     for (Relay* relay : ending) {
-        WaitForSingleObject(relay->Thread, INFINITE);
-        Free(relay);
+        WaitForSingleObject(relay->Thread.Get(), INFINITE);
+        delete relay;
     }
 }
 

@@ -31,9 +31,24 @@ void Trace(bool success, uint32_t line, const char* callName) {
     TraceApiResult(success ? 1 : 0, kServiceAccessSource, line, callName, 0);
 }
 
-void CloseTraced(SC_HANDLE handle, uint32_t line) {
-    Trace(seam::CloseServiceHandle(handle) != FALSE, line, "CloseServiceHandle");
-}
+// A handle of the service manager or of a service, closed when its scope
+// ends; the close is traced with the line where the handle was had.
+class ServiceHandle {
+public:
+    ServiceHandle(SC_HANDLE handle, uint32_t line) : handle_(handle), line_(line) {}
+    ~ServiceHandle() {
+        if (handle_) Trace(seam::CloseServiceHandle(handle_) != FALSE, line_, "CloseServiceHandle");
+    }
+    ServiceHandle(const ServiceHandle&) = delete;
+    ServiceHandle& operator=(const ServiceHandle&) = delete;
+
+    SC_HANDLE Get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    SC_HANDLE handle_;
+    uint32_t line_;
+};
 
 // The local machine's active service database (a null name selects it).
 SC_HANDLE OpenManager() {
@@ -96,10 +111,9 @@ SC_HANDLE CreateDriverService(SC_HANDLE manager, const char* name, const char* d
 
 // Deletes the named service if it can be opened.
 void DeleteServiceNamed(SC_HANDLE manager, const char* name) {
-    SC_HANDLE service = seam::OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
+    ServiceHandle service(seam::OpenServiceA(manager, name, SERVICE_ALL_ACCESS), __LINE__);
     if (!service) return;
-    Trace(seam::DeleteService(service) != FALSE, __LINE__, "DeleteService");
-    CloseTraced(service, __LINE__);
+    Trace(seam::DeleteService(service.Get()) != FALSE, __LINE__, "DeleteService");
 }
 
 }  // namespace
@@ -124,10 +138,12 @@ bool DriverPath(const char* moduleDirectory, const char* file, size_t fileSize, 
 SC_HANDLE OpenOrCreateServices(SC_HANDLE manager, const char* controlPath, const char* filterPath) {
     SC_HANDLE service = seam::OpenServiceA(manager, kControlServiceName, SERVICE_ALL_ACCESS);
     if (service || GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST) return service;
-    SC_HANDLE filter = CreateDriverService(manager, kFilterServiceName, kFilterDisplayName, SERVICE_DEMAND_START,
-                                           filterPath, kFilterLoadOrderGroup);
-    Trace(filter != nullptr, __LINE__, "CreateService");
-    if (filter) CloseTraced(filter, __LINE__);
+    {
+        ServiceHandle filter(CreateDriverService(manager, kFilterServiceName, kFilterDisplayName,
+                                                 SERVICE_DEMAND_START, filterPath, kFilterLoadOrderGroup),
+                             __LINE__);
+        Trace(static_cast<bool>(filter), __LINE__, "CreateService");
+    }
     return CreateDriverService(manager, kControlServiceName, kControlDisplayName, SERVICE_SYSTEM_START,
                                controlPath, nullptr);
 }
@@ -165,38 +181,29 @@ bool InstallAndStartDrivers(const char* moduleDirectory) {
         !DriverPath(moduleDirectory, kFilterDriverFile, sizeof(kFilterDriverFile), filterPath)) {
         return false;
     }
-    SC_HANDLE manager = OpenManager();
+    ServiceHandle manager(OpenManager(), __LINE__);
     if (!manager) return false;
-    SC_HANDLE service = OpenOrCreateServices(manager, controlPath, filterPath);
-    if (!service) {
-        CloseTraced(manager, __LINE__);
-        return false;
-    }
+    ServiceHandle service(OpenOrCreateServices(manager.Get(), controlPath, filterPath), __LINE__);
+    if (!service) return false;
     CountThisInstance();
-    bool running = StartUnlessRunning(service);
-    CloseTraced(service, __LINE__);
-    CloseTraced(manager, __LINE__);
-    return running;
+    return StartUnlessRunning(service.Get());
 }
 
 void WaitUntilRunning(SC_HANDLE service) { PollUntilState(service, SERVICE_RUNNING); }
 
 void StopDriverIfLastInstance() {
     if (!InstanceCounter || !InstanceCounted) return;
-    SC_HANDLE manager = OpenManager();
+    ServiceHandle manager(OpenManager(), __LINE__);
     if (!manager) return;
-    SC_HANDLE service = seam::OpenServiceA(manager, kControlServiceName, SERVICE_ALL_ACCESS);
-    if (!service) {
-        CloseTraced(manager, __LINE__);
-        return;
-    }
+    ServiceHandle service(seam::OpenServiceA(manager.Get(), kControlServiceName, SERVICE_ALL_ACCESS), __LINE__);
+    if (!service) return;
 
     // Interrogate first so that the status read next is fresh.
     SERVICE_STATUS status{};
-    Trace(seam::ControlService(service, SERVICE_CONTROL_INTERROGATE, &status) != FALSE, __LINE__,
+    Trace(seam::ControlService(service.Get(), SERVICE_CONTROL_INTERROGATE, &status) != FALSE, __LINE__,
           "ControlService");
     DWORD state = 0;
-    QueryState(service, &state, __LINE__);
+    QueryState(service.Get(), &state, __LINE__);
 
     if (state == SERVICE_RUNNING) {
         // Read the count: raise it by one, learn the count before, and take
@@ -206,18 +213,15 @@ void StopDriverIfLastInstance() {
             WaitForSingleObject(InstanceCounter, INFINITE);
             if (previous == 1) {
                 bool accepted =
-                    seam::ControlService(service, SERVICE_CONTROL_STOP, &status) != FALSE;
+                    seam::ControlService(service.Get(), SERVICE_CONTROL_STOP, &status) != FALSE;
                 Trace(accepted, __LINE__, "ControlService");
-                if (accepted) WaitUntilStopped(service);
+                if (accepted) WaitUntilStopped(service.Get());
             }
         }
         // This instance's own count.
         WaitForSingleObject(InstanceCounter, INFINITE);
         InstanceCounted = false;
     }
-
-    CloseTraced(service, __LINE__);
-    CloseTraced(manager, __LINE__);
 }
 
 void WaitUntilStopped(SC_HANDLE service) {
@@ -227,11 +231,10 @@ void WaitUntilStopped(SC_HANDLE service) {
 
 void DeleteDriverServices() {
     if (!InstanceCounter) return;
-    SC_HANDLE manager = OpenManager();
+    ServiceHandle manager(OpenManager(), __LINE__);
     if (!manager) return;
-    DeleteServiceNamed(manager, kControlServiceName);
-    DeleteServiceNamed(manager, kFilterServiceName);
-    CloseTraced(manager, __LINE__);
+    DeleteServiceNamed(manager.Get(), kControlServiceName);
+    DeleteServiceNamed(manager.Get(), kFilterServiceName);
 }
 
 }  // namespace quorvel

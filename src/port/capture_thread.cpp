@@ -178,8 +178,8 @@ Ending RunCaptureLoop(CaptureLoop& loop, volatile LONG* noticeBlink, uint32_t no
     }
 }
 
-}  // namespace
-
+// The capture loop of one port; returns when its capture has ended.
+// *endedByStop is set only when StopEvent ended it.
 void RunCapture(PortMonitor& port, HWND listBox, bool* endedByStop, volatile LONG* noticeBlink,
                 uint32_t noticeSize, char* noticeText) {
     CaptureLoop loop(port, listBox, CurrentCapturePane());
@@ -196,6 +196,8 @@ void RunCapture(PortMonitor& port, HWND listBox, bool* endedByStop, volatile LON
     CancelWaits(port, loop.Overlapped, loop.Outstanding);
     if (loop.WaitLimit != INFINITE) loop.Pane.Restore(listBox, loop.SavedBackground, false);
 }
+
+}  // namespace
 
 unsigned __stdcall CaptureThread(void* startBlock) {
     SetLastError(ERROR_SUCCESS);

@@ -25,9 +25,4 @@ struct CaptureStartBlock {
 // the port lost (capture_pane.h).
 unsigned __stdcall CaptureThread(void* startBlock);
 
-// The capture loop of one port; returns when its capture has ended.
-// *endedByStop is set only when StopEvent ended it.
-void RunCapture(PortMonitor& port, HWND listBox, bool* endedByStop, volatile LONG* noticeBlink,
-                uint32_t noticeSize, char* noticeText);
-
 }  // namespace quorvel

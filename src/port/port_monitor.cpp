@@ -104,19 +104,15 @@ void GetPane(const PortMonitor& port, HWND* listBox, HANDLE* captureThread) {
 
 const char* GetFriendlyName(const PortMonitor& port) { return port.FriendlyName; }
 
+// Every text that the record owns.
+constexpr char* PortMonitor::*kOwnedTexts[] = {
+    &PortMonitor::ClassGuid,  &PortMonitor::ClassName,    &PortMonitor::CompatibleIds, &PortMonitor::Description,
+    &PortMonitor::DriverKey,  &PortMonitor::Enumerator,   &PortMonitor::FriendlyName,  &PortMonitor::HardwareID,
+    &PortMonitor::Location,   &PortMonitor::Manufacturer, &PortMonitor::PDOName,       &PortMonitor::ComPort,
+};
+
 void ReleaseStorage(PortMonitor& port) {
-    FreeText(port.ClassGuid);
-    FreeText(port.ClassName);
-    FreeText(port.CompatibleIds);
-    FreeText(port.Description);
-    FreeText(port.DriverKey);
-    FreeText(port.Enumerator);
-    FreeText(port.FriendlyName);
-    FreeText(port.HardwareID);
-    FreeText(port.Location);
-    FreeText(port.Manufacturer);
-    FreeText(port.PDOName);
-    FreeText(port.ComPort);
+    for (char* PortMonitor::*text : kOwnedTexts) FreeText(port.*text);
     FreeCaptureRing(port.CaptureRing);
     port.CaptureRing = nullptr;
     ForgetQueue(port.PaneLines);

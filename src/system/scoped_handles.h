@@ -11,7 +11,10 @@
 
 namespace quorvel {
 
-// A kernel handle closed with CloseHandle (events, semaphores, threads).
+// A kernel handle closed with CloseHandle: events, semaphores, threads, and
+// files and devices too. Both values that mean "no handle" are known: null
+// (what CreateEvent and the like return on failure) and INVALID_HANDLE_VALUE
+// (what CreateFile returns); neither is ever closed.
 class ScopedHandle {
 public:
     ScopedHandle() = default;
@@ -21,7 +24,7 @@ public:
     ScopedHandle& operator=(const ScopedHandle&) = delete;
 
     HANDLE Get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
+    explicit operator bool() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
     // Hands the handle to a new owner; this one holds nothing after it.
     HANDLE Release() {
         HANDLE handle = handle_;
@@ -29,7 +32,7 @@ public:
         return handle;
     }
     void Reset(HANDLE handle = nullptr) {
-        if (handle_) CloseHandle(handle_);
+        if (*this) CloseHandle(handle_);
         handle_ = handle;
     }
 

@@ -1,10 +1,11 @@
 // Waiting on the main thread without starving the threads that call into
 // its windows.
 //
-// Capture threads add lines to their panes and show or hide them with
-// synchronous calls, which complete only while the main thread serves
-// messages sent to its windows. When the main thread waits for such a thread
-// to end, it must keep serving those calls, or both would wait for ever.
+// Capture threads queue their lines for the main thread (pane_line_queue.h),
+// but they show and hide their panes with ShowWindow, a synchronous call that
+// completes only while the main thread serves messages sent to its windows.
+// When the main thread waits for such a thread to end, it must keep serving
+// those calls, or both would wait for ever.
 #pragma once
 
 #include <windows.h>

@@ -6,7 +6,8 @@
 
 namespace quorvel {
 
-// The main window's class: the watcher finds the main window by it.
+// The main window's class, registered at start-up (the watcher is handed
+// the window itself; tests from outside find it by this name).
 constexpr char kMainWindowClass[] = "QuorvelClass";
 
 // Command identifiers of WM_COMMAND.
