@@ -16,6 +16,7 @@
 #include "port/port_control.h"
 #include "port/port_monitor.h"
 #include "support/emulated_driver.h"
+#include "support/wire_client.h"
 
 namespace {
 
@@ -33,15 +34,13 @@ Bytes KeyAnd(uint32_t key, const std::string& rest) {
 std::string Recorded(CaptureRing* ring) {
     std::string runs;
     uint8_t direction = 0;
-    for (uint32_t i = ring->ReadIndex; i != ring->WriteIndex; i = (i + 1) % ring->Capacity) {
-        const CaptureRecord& record = RingRecords(ring)[i];
+    for (const testsupport::TakenRecord& record : testsupport::TakeRecords(ring)) {
         if (record.Direction != direction) {
             direction = record.Direction;
             runs += direction == kDirectionRx ? "|RX:" : "|TX:";
         }
         runs.push_back(static_cast<char>(record.Data));
     }
-    ring->ReadIndex = ring->WriteIndex;
     return runs;
 }
 
