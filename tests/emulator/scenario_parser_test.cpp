@@ -16,6 +16,8 @@
 #include "emulator/scenario_parser.h"
 #include "emulator/settings_record.h"
 #include "emulator/scenario_timing.h"
+#include "support/wire_client.h"
+#include "wire/device_records.h"
 
 namespace {
 
@@ -340,36 +342,34 @@ TEST(ScenarioFile, AFilesStatementsStandInItsPlaceNumberedByLine) {
 }
 
 TEST(ScenarioSettings, TheRecordCarriesTextOnlyWithTwentyAtOffsetFour) {
-    std::vector<uint8_t> record(520, 0);
-    record[0] = 0x08;
-    record[1] = 0x02;
-    record[4] = 4;
-    std::memcpy(record.data() + 16, "port COM1", 9);
-    EXPECT_FALSE(ReadSettingsText(record.data(), record.size()).Present) << "4: no settings text";
+    quorvel::DriverConfigRecord record = testsupport::ConfigRecordFor("port COM1");
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
+    record.SettingsPresent = 4;
+    EXPECT_FALSE(ReadSettingsText(bytes, sizeof record).Present) << "4: no settings text";
 
-    record[4] = 20;
-    SettingsText text = ReadSettingsText(record.data(), record.size());
+    record.SettingsPresent = 20;
+    SettingsText text = ReadSettingsText(bytes, sizeof record);
     EXPECT_TRUE(text.Present);
     EXPECT_EQ(text.Text, "port COM1");
     EXPECT_FALSE(text.FillsField);
 
-    record[16] = 0;
-    text = ReadSettingsText(record.data(), record.size());
+    record.SettingsText[0] = 0;
+    text = ReadSettingsText(bytes, sizeof record);
     EXPECT_TRUE(text.Present) << "an empty text is a text";
     EXPECT_TRUE(text.Text.empty());
 
-    std::memset(record.data() + 16, 'a', 503);
-    text = ReadSettingsText(record.data(), record.size());
+    std::memset(record.SettingsText, 'a', 503);
+    text = ReadSettingsText(bytes, sizeof record);
     EXPECT_EQ(text.Text.size(), 503u);
     EXPECT_TRUE(text.FillsField);
-    record[519] = 'b';  // no terminator at all
-    text = ReadSettingsText(record.data(), record.size());
+    record.SettingsText[503] = 'b';  // no terminator at all
+    text = ReadSettingsText(bytes, sizeof record);
     EXPECT_EQ(text.Text, std::string(503, 'a')) << "never beyond the 503 characters";
     EXPECT_TRUE(text.FillsField);
 
-    EXPECT_FALSE(ReadSettingsText(record.data(), 10).Present);
-    EXPECT_FALSE(ReadSettingsText(nullptr, 520).Present);
-    SettingsText shortRecord = ReadSettingsText(record.data(), 30);
+    EXPECT_FALSE(ReadSettingsText(bytes, 10).Present);
+    EXPECT_FALSE(ReadSettingsText(nullptr, sizeof record).Present);
+    SettingsText shortRecord = ReadSettingsText(bytes, 30);
     EXPECT_EQ(shortRecord.Text.size(), 14u) << "a shorter record is read no further than its end";
 }
 
