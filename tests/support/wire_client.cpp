@@ -35,6 +35,13 @@ BOOL IssueRequest(HANDLE device, uint32_t code, const void* input, DWORD inputSi
                                  nullptr, &request.overlapped);
 }
 
+std::vector<uint8_t> PortKeyAnd(uint32_t portKey, const std::string& rest) {
+    std::vector<uint8_t> bytes(sizeof portKey + rest.size());
+    std::memcpy(bytes.data(), &portKey, sizeof portKey);
+    std::memcpy(bytes.data() + sizeof portKey, rest.data(), rest.size());
+    return bytes;
+}
+
 std::unique_ptr<PendingRequest> IssuePortWait(HANDLE device, uint32_t code, uint32_t portKey,
                                               size_t outputSize) {
     auto request = std::make_unique<PendingRequest>(outputSize);

@@ -42,6 +42,10 @@ BOOL IssueRequest(HANDLE device, uint32_t code, const void* input, DWORD inputSi
 BOOL IssueRequest(HANDLE device, uint32_t code, const void* input, DWORD inputSize, void* output,
                   DWORD outputSize, PendingRequest& request);
 
+// The input of a per-port request as the driver receives it: the port's key,
+// then the rest of the record.
+std::vector<uint8_t> PortKeyAnd(uint32_t portKey, const std::string& rest);
+
 // Issues one of the port's waits (data, signal, notice) with its key as input.
 std::unique_ptr<PendingRequest> IssuePortWait(HANDLE device, uint32_t code, uint32_t portKey,
                                               size_t outputSize);
