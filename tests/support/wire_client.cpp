@@ -23,8 +23,7 @@ bool PendingRequest::Signalled(DWORD waitMs) const {
     return WaitForSingleObject(overlapped.hEvent, waitMs) == WAIT_OBJECT_0;
 }
 
-BOOL IssueRequest(HANDLE device, uint32_t code, const void* input, DWORD inputSize,
-                  PendingRequest& request) {
+BOOL IssueRequest(HANDLE device, uint32_t code, const void* input, DWORD inputSize, PendingRequest& request) {
     return IssueRequest(device, code, input, inputSize, request.output.data(),
                         static_cast<DWORD>(request.output.size()), request);
 }
@@ -102,14 +101,13 @@ std::wstring PropertyReply::Text(uint32_t index) const {
 }
 
 PropertyReply RequestProperties(HANDLE device, const PortPropertyHeader& header) {
-    PropertyReply reply;
-    reply.Header = header;
+    PropertyReply reply{ERROR_SUCCESS, header, {}};
     PendingRequest request(PropertyReplySize(header));
-    if (!IssueRequest(device, IOCTL_LINE_GET_PORT_PROPERTIES, &header, sizeof header, request)) {
+    if (IssueRequest(device, IOCTL_LINE_GET_PORT_PROPERTIES, &header, sizeof header, request)) {
+        reply.Bytes = request.output;
+    } else {
         reply.Error = GetLastError();
-        return reply;
     }
-    reply.Bytes = request.output;
     return reply;
 }
 
