@@ -1,9 +1,7 @@
 // Tables of expected outcomes, one row a case, checked by one loop. Each row
-// keeps the file and line it was written on, and every failure inside the
-// check of a row names that place, so that the failing row is found at once
-// rather than the loop that checked it.
-//
-// A row type starts with a RowPlace named Place; rows are written with
+// keeps the file and line it was written on, and a failure in the check of a
+// row names that place: the failing row is found at once, not just the loop.
+// A row type starts with a RowPlace named Place; rows are written
 // TABLE_ROW(the other fields...).
 #pragma once
 
@@ -11,7 +9,6 @@
 
 namespace testsupport {
 
-// Where a row was written.
 struct RowPlace {
     const char* File;
     int Line;
@@ -19,7 +16,7 @@ struct RowPlace {
 
 #define TABLE_ROW(...) {{__FILE__, __LINE__}, __VA_ARGS__}
 
-// Runs check(row) for every row; a failure reports the row's file and line.
+// Runs check(row) for every row, each under a trace that names the row's place.
 template <typename Rows, typename Check>
 void CheckEachRow(const Rows& rows, Check check) {
     for (const auto& row : rows) {
