@@ -21,6 +21,7 @@
 #include "port/capture_thread.h"
 #include "port/port_monitor.h"
 #include "support/emulated_driver.h"
+#include "support/wire_client.h"
 #include "system/system_calls.h"
 #include "ui/line_intake.h"
 
@@ -38,18 +39,6 @@ bool StartCleanDriver() {
     std::fprintf(stderr, "bench: the stand-in's control driver did not start (%squorvel.sys)\n",
                  testsupport::ProductFolder().c_str());
     return false;
-}
-
-// The next port arrival's header, or false.
-bool NextArrival(HANDLE device, quorvel::PortPropertyHeader& header) {
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    bool arrived = seam::DeviceIoControl(device, quorvel::IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0,
-                                         &header, sizeof(header), nullptr, &overlapped) ||
-                   (GetLastError() == ERROR_IO_PENDING &&
-                    WaitForSingleObject(overlapped.hEvent, 5000) == WAIT_OBJECT_0);
-    CloseHandle(overlapped.hEvent);
-    return arrived;
 }
 
 // ---- Capture threads -------------------------------------------------------
@@ -200,20 +189,19 @@ bool CaptureRig::StartPorts(HWND main, int count, const RunClock* clock, const c
     ResetEvent(quorvel::StopEvent);
     started_ = true;
     if (!StartCleanDriver()) return false;
-    device_ = seam::CreateFileA("\\\\.\\Quorvel", 0, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    device_ = testsupport::OpenEmulatedDevice();
     if (device_ == INVALID_HANDLE_VALUE) return false;
     if (scenario) emu::StartScenario(emu::scenario::ParseScenario(scenario));
     for (int i = 0; i < count && !scenario; ++i) {
         control::AddPort(emu::ModemPort(L"COM" + std::to_wstring(i + 1), static_cast<uint32_t>(i + 1)));
     }
     for (int i = 0; i < count; ++i) {
-        quorvel::PortPropertyHeader header{};
-        if (!NextArrival(device_, header)) return false;
+        testsupport::Arrival arrival = testsupport::WaitArrival(device_, 5000);
+        if (!arrival.Arrived) return false;
         BenchPort port;
-        port.Key = header.PortKey;
+        port.Key = arrival.Header.PortKey;
         port.Monitor = new PortMonitor(device_);
-        if (!quorvel::FetchProperties(*port.Monitor, header)) {
+        if (!quorvel::FetchProperties(*port.Monitor, arrival.Header)) {
             delete port.Monitor;
             return false;
         }

@@ -11,47 +11,27 @@
 #include <utility>
 #include <vector>
 
-#include "wire/request_codes.h"
+#include "emulator/port_catalog.h"
 #include "emulator/test_control.h"
-#include "wire/port_property_records.h"
 #include "port/capture_ring.h"
-#include "port/ring_memory.h"
 #include "support/emulated_driver.h"
+#include "support/wire_client.h"
 #include "system/system_calls.h"
+#include "wire/device_records.h"
+#include "wire/port_property_records.h"
+#include "wire/request_codes.h"
 
 namespace {
 
 using namespace quorvel;
 namespace control = emu::control;
 using Outcome = control::LoggedRequest::Outcome;
+using emu::ModemPort;
+using testsupport::IssueRequest;
+using testsupport::PendingRequest;
+using EmulatedControlDevice = testsupport::EmulatedDeviceTest;
 
-// One overlapped request with its own manual-reset event.
-struct OverlappedRequest {
-    OverlappedRequest() { overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
-    ~OverlappedRequest() { CloseHandle(overlapped.hEvent); }
-    bool Signalled(DWORD waitMs = 0) const {
-        return WaitForSingleObject(overlapped.hEvent, waitMs) == WAIT_OBJECT_0;
-    }
-    OVERLAPPED overlapped{};
-};
-
-control::PortBlobs ModemPort(const wchar_t* name) {
-    control::PortBlobs port;
-    port.Properties[kPropFriendlyName] = control::TextBlob(name);
-    port.Properties[kPropAddress] = control::NumberBlob(7);
-    return port;
-}
-
-class EmulatedControlDevice : public testsupport::EmulatedDeviceTest {
-protected:
-    // Issues a request with no input; returns the call's result.
-    BOOL Issue(uint32_t code, void* output, DWORD outputSize, OverlappedRequest& request,
-               const void* input = nullptr, DWORD inputSize = 0) {
-        DWORD bytes = 0;
-        return seam::DeviceIoControl(device_, code, const_cast<void*>(input), inputSize, output,
-                                     outputSize, &bytes, &request.overlapped);
-    }
-};
+constexpr DWORD kHeaderSize = sizeof(PortPropertyHeader);
 
 TEST(EmulatedDeviceOpen, OpensOnlyWhileTheServiceRuns) {
     control::ResetServices();
@@ -106,42 +86,39 @@ TEST(EmulatedDeviceOpen, OpensOnlyWhileTheServiceRuns) {
 }
 
 TEST_F(EmulatedControlDevice, CompletionAtOnceReadsBackThroughTheSystem) {
-    OverlappedRequest request;
-    uint8_t reply[20] = {};
-    ASSERT_TRUE(Issue(IOCTL_LINE_GET_DRIVER_INFO, reply, sizeof reply, request));
+    PendingRequest request(sizeof(DriverInfoReply));
+    ASSERT_TRUE(IssueRequest(device_, IOCTL_LINE_GET_DRIVER_INFO, nullptr, 0, request));
     EXPECT_TRUE(request.Signalled());
     DWORD bytes = 0;
     ASSERT_TRUE(GetOverlappedResult(device_, &request.overlapped, &bytes, FALSE));
     EXPECT_EQ(bytes, 20u);
-    uint32_t length = 0, options = 0;
-    std::memcpy(&length, reply, 4);
-    std::memcpy(&options, reply + 12, 4);
-    EXPECT_EQ(length, 20u);
-    EXPECT_EQ(options, 5u);
+    DriverInfoReply reply;
+    std::memcpy(&reply, request.output.data(), sizeof reply);
+    EXPECT_EQ(reply.Length, 20u);
+    EXPECT_EQ(reply.Options, 5u);
 }
 
 TEST_F(EmulatedControlDevice, PendingCompletionReadsBackThroughTheSystem) {
-    OverlappedRequest request;
-    uint8_t header[80];
-    std::memset(header, 0xCC, sizeof header);
-    ASSERT_FALSE(Issue(IOCTL_LINE_WAIT_PORT_ARRIVAL, header, sizeof header, request));
+    PendingRequest request(kHeaderSize);
+    std::fill(request.output.begin(), request.output.end(), 0xCC);
+    ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, request));
     ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
     EXPECT_FALSE(request.Signalled(50));
     DWORD bytes = 0;
     EXPECT_FALSE(GetOverlappedResult(device_, &request.overlapped, &bytes, FALSE));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_INCOMPLETE));
-    EXPECT_EQ(header[0], 0xCC) << "buffered output is written only at completion";
+    EXPECT_EQ(request.output[0], 0xCC) << "buffered output is written only at completion";
 
-    uint32_t key = control::AddPort(ModemPort(L"Modem on COM1"));
+    uint32_t key = control::AddPort(ModemPort(L"COM1", 1));
     ASSERT_TRUE(request.Signalled(1000));
     ASSERT_TRUE(GetOverlappedResult(device_, &request.overlapped, &bytes, FALSE));
     EXPECT_EQ(bytes, 80u);
     PortPropertyHeader received;
-    std::memcpy(&received, header, sizeof received);
+    std::memcpy(&received, request.output.data(), sizeof received);
     EXPECT_EQ(received.PortKey, key);
-    EXPECT_EQ(received.Lengths[kPropFriendlyName], 28u);  // 13 characters and the terminator
+    EXPECT_EQ(received.Lengths[kPropFriendlyName], 64u);  // 31 characters and the terminator
     EXPECT_EQ(received.Lengths[kPropAddress], 4u);
-    EXPECT_EQ(received.Lengths[kPropDescription], 0u);
+    EXPECT_EQ(received.Lengths[kPropConfig], 0u);  // absent
 }
 
 TEST_F(EmulatedControlDevice, FailureAfterPendingKeepsItsError) {
@@ -149,9 +126,9 @@ TEST_F(EmulatedControlDevice, FailureAfterPendingKeepsItsError) {
     fault.FaultKind = control::RequestFault::Kind::FailAfterPending;
     fault.Error = ERROR_MEDIA_CHANGED;
     control::InjectFault(IOCTL_LINE_SET_PERSISTENT, fault);
-    OverlappedRequest request;
+    PendingRequest request;
     uint8_t flag = 1;
-    ASSERT_FALSE(Issue(IOCTL_LINE_SET_PERSISTENT, nullptr, 0, request, &flag, 1));
+    ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, request));
     ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
     ASSERT_TRUE(request.Signalled(2000));
     DWORD bytes = 0;
@@ -159,8 +136,8 @@ TEST_F(EmulatedControlDevice, FailureAfterPendingKeepsItsError) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MEDIA_CHANGED));
 
     // The fault hit once; the next request completes normally.
-    OverlappedRequest again;
-    EXPECT_TRUE(Issue(IOCTL_LINE_SET_PERSISTENT, nullptr, 0, again, &flag, 1));
+    PendingRequest again;
+    EXPECT_TRUE(IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, again));
     EXPECT_EQ(control::Driver().PersistentFlag, 1);
 }
 
@@ -168,15 +145,15 @@ TEST_F(EmulatedControlDevice, FailureAtOnceDoesNotSignal) {
     control::RequestFault fault;
     fault.Error = ERROR_MEDIA_CHANGED;
     control::InjectFault(IOCTL_LINE_SET_PERSISTENT, fault);
-    OverlappedRequest request;
+    PendingRequest request;
     SetEvent(request.overlapped.hEvent);  // the call must clear it
     uint8_t flag = 0;
-    EXPECT_FALSE(Issue(IOCTL_LINE_SET_PERSISTENT, nullptr, 0, request, &flag, 1));
+    EXPECT_FALSE(IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, request));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MEDIA_CHANGED));
     EXPECT_FALSE(request.Signalled());
 
-    OverlappedRequest unknown;
-    EXPECT_FALSE(Issue(0x150044, nullptr, 0, unknown));
+    PendingRequest unknown;
+    EXPECT_FALSE(IssueRequest(device_, MakeLineRequestCode(17), nullptr, 0, unknown));  // after the sixteen
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
 }
 
@@ -195,15 +172,13 @@ struct ArrivalWaiter {
     }
     static DWORD WINAPI Run(LPVOID self) {
         auto* w = static_cast<ArrivalWaiter*>(self);
-        seam::DeviceIoControl(w->device, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, w->header, 80,
-                              nullptr, &w->request.overlapped);
+        IssueRequest(w->device, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, w->request);
         SetEvent(w->issued);
         WaitForSingleObject(w->release, INFINITE);
         return 0;
     }
     HANDLE device;
-    OverlappedRequest request;
-    uint8_t header[80] = {};
+    PendingRequest request{kHeaderSize};
     HANDLE issued = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE thread = nullptr;
@@ -213,9 +188,8 @@ TEST_F(EmulatedControlDevice, CancelIoCancelsOnlyTheCallingThreadsRequests) {
     ArrivalWaiter other(device_);
     ASSERT_EQ(WaitForSingleObject(other.issued, 5000), WAIT_OBJECT_0);
 
-    OverlappedRequest mine;
-    uint8_t header[80];
-    ASSERT_FALSE(Issue(IOCTL_LINE_WAIT_PORT_ARRIVAL, header, 80, mine));
+    PendingRequest mine(kHeaderSize);
+    ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, mine));
     ASSERT_TRUE(seam::CancelIo(device_));
     ASSERT_TRUE(mine.Signalled());
     DWORD bytes = 0;
@@ -225,15 +199,14 @@ TEST_F(EmulatedControlDevice, CancelIoCancelsOnlyTheCallingThreadsRequests) {
     EXPECT_EQ(control::PendingRequests(IOCTL_LINE_WAIT_PORT_ARRIVAL), 1u);
 
     // The arrival goes to the wait that is still pending.
-    uint32_t key = control::AddPort(ModemPort(L"COM2"));
+    uint32_t key = control::AddPort(ModemPort(L"COM2", 2));
     ASSERT_TRUE(other.request.Signalled(1000));
-    EXPECT_EQ(other.header[0], key & 0xFF);
+    EXPECT_EQ(other.request.output[0], key & 0xFF);
 }
 
 TEST_F(EmulatedControlDevice, ClosingTheHandleCancelsItsRequests) {
-    OverlappedRequest request;
-    uint8_t header[80];
-    ASSERT_FALSE(Issue(IOCTL_LINE_WAIT_PORT_ARRIVAL, header, 80, request));
+    PendingRequest request(kHeaderSize);
+    ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, request));
     HANDLE device = device_;
     ASSERT_TRUE(seam::CloseHandle(device));
     device_ = INVALID_HANDLE_VALUE;
@@ -243,31 +216,31 @@ TEST_F(EmulatedControlDevice, ClosingTheHandleCancelsItsRequests) {
 }
 
 TEST_F(EmulatedControlDevice, ArrivalsAreReportedOnePerWaitInOrder) {
-    uint32_t first = control::AddPort(ModemPort(L"COM1"));
-    uint32_t second = control::AddPort(ModemPort(L"COM2"));
-    uint32_t third = control::AddPort(ModemPort(L"COM3"));
+    uint32_t first = control::AddPort(ModemPort(L"COM1", 1));
+    uint32_t second = control::AddPort(ModemPort(L"COM2", 2));
+    uint32_t third = control::AddPort(ModemPort(L"COM3", 3));
     control::RemovePort(second);  // gone before it was reported
     for (uint32_t expected : {first, third}) {
-        OverlappedRequest request;
+        PendingRequest request;
         PortPropertyHeader header{};
-        EXPECT_TRUE(Issue(IOCTL_LINE_WAIT_PORT_ARRIVAL, &header, 80, request));
+        EXPECT_TRUE(
+            IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &header, kHeaderSize, request));
         EXPECT_EQ(header.PortKey, expected);
     }
-    OverlappedRequest last;
+    PendingRequest last;
     PortPropertyHeader header{};
-    EXPECT_FALSE(Issue(IOCTL_LINE_WAIT_PORT_ARRIVAL, &header, 80, last));
+    EXPECT_FALSE(IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &header, kHeaderSize, last));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
 }
 
 TEST_F(EmulatedControlDevice, RequestLogRecordsEveryRequest) {
     control::ClearRequestLog();
-    OverlappedRequest persistent;
+    PendingRequest persistent;
     uint8_t flag = 1;
-    ASSERT_TRUE(Issue(IOCTL_LINE_SET_PERSISTENT, nullptr, 0, persistent, &flag, 1));
-    OverlappedRequest arrival;
-    uint8_t header[80];
-    ASSERT_FALSE(Issue(IOCTL_LINE_WAIT_PORT_ARRIVAL, header, 80, arrival));
-    control::AddPort(ModemPort(L"COM1"));
+    ASSERT_TRUE(IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, persistent));
+    PendingRequest arrival(kHeaderSize);
+    ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, arrival));
+    control::AddPort(ModemPort(L"COM1", 1));
 
     auto log = control::RequestLog();
     ASSERT_EQ(log.size(), 2u);
@@ -285,22 +258,20 @@ TEST_F(EmulatedControlDevice, RequestLogRecordsEveryRequest) {
 }
 
 TEST_F(EmulatedControlDevice, ConfigurationAndShutdownAreKept) {
-    std::vector<uint8_t> record(520, 0);
-    record[0] = 0x08;
-    record[1] = 0x02;
-    std::memcpy(record.data() + 16, "ports=2", 8);
-    OverlappedRequest config;
-    ASSERT_TRUE(Issue(IOCTL_LINE_SET_CONFIG, nullptr, 0, config, record.data(), 520));
-    OverlappedRequest shortConfig;
-    EXPECT_FALSE(Issue(IOCTL_LINE_SET_CONFIG, nullptr, 0, shortConfig, record.data(), 519));
+    DriverConfigRecord record = testsupport::ConfigRecordFor("ports=2");
+    PendingRequest config;
+    ASSERT_TRUE(IssueRequest(device_, IOCTL_LINE_SET_CONFIG, &record, sizeof record, config));
+    PendingRequest shortConfig;
+    EXPECT_FALSE(IssueRequest(device_, IOCTL_LINE_SET_CONFIG, &record, sizeof record - 1, shortConfig));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     uint8_t value = 1;
-    OverlappedRequest shutdown;
-    ASSERT_TRUE(Issue(IOCTL_LINE_SHUTDOWN, nullptr, 0, shutdown, &value, 1));
+    PendingRequest shutdown;
+    ASSERT_TRUE(IssueRequest(device_, IOCTL_LINE_SHUTDOWN, &value, 1, shutdown));
 
     auto driver = control::Driver();
     EXPECT_TRUE(driver.Configured);
-    EXPECT_EQ(driver.ConfigRecord, record);
+    const auto* recordBytes = reinterpret_cast<const uint8_t*>(&record);
+    EXPECT_EQ(driver.ConfigRecord, std::vector<uint8_t>(recordBytes, recordBytes + sizeof record));
     EXPECT_EQ(driver.SettingsText, "ports=2");
     EXPECT_EQ(driver.ShutdownValues, std::vector<uint8_t>{1});
 }
@@ -313,16 +284,19 @@ TEST_F(EmulatedControlDevice, PropertyReplyHasExactlyTheComputedSize) {
     port.Properties[2] = {9, 9, 9, 9, 9, 9};
     port.Properties[18] = control::TextBlob(L"COM7");
     uint32_t key = control::AddPort(port);
-    OverlappedRequest arrival;
+    PendingRequest arrival;
     PortPropertyHeader header{};
-    ASSERT_TRUE(Issue(IOCTL_LINE_WAIT_PORT_ARRIVAL, &header, 80, arrival));
+    ASSERT_TRUE(IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &header, kHeaderSize, arrival));
 
-    DWORD size = 80;
-    for (uint32_t length : header.Lengths) size += length + 1;
+    DWORD size = testsupport::PropertyReplySize(header);
     EXPECT_EQ(size, 80u + 19u + 4u + 6u + 10u);
     std::vector<uint8_t> reply(size, 0xCC);
-    OverlappedRequest properties;
-    ASSERT_TRUE(Issue(IOCTL_LINE_GET_PORT_PROPERTIES, reply.data(), size, properties, &header, 80));
+    auto requestProperties = [&](DWORD outputSize, PendingRequest& request) {
+        return IssueRequest(device_, IOCTL_LINE_GET_PORT_PROPERTIES, &header, kHeaderSize, reply.data(),
+                            outputSize, request);
+    };
+    PendingRequest properties;
+    ASSERT_TRUE(requestProperties(size, properties));
     DWORD bytes = 0;
     ASSERT_TRUE(GetOverlappedResult(device_, &properties.overlapped, &bytes, FALSE));
     EXPECT_EQ(bytes, size);
@@ -334,39 +308,36 @@ TEST_F(EmulatedControlDevice, PropertyReplyHasExactlyTheComputedSize) {
     EXPECT_EQ(reply[size - 11], 'C');
 
     // A buffer of another size fails; size faults report a count one off.
-    OverlappedRequest tooSmall;
-    EXPECT_FALSE(Issue(IOCTL_LINE_GET_PORT_PROPERTIES, reply.data(), size - 1, tooSmall, &header, 80));
+    PendingRequest tooSmall;
+    EXPECT_FALSE(requestProperties(size - 1, tooSmall));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     control::RequestFault longer;
     longer.FaultKind = control::RequestFault::Kind::ReplySizeDelta;
     longer.SizeDelta = +1;
     control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, longer);
-    OverlappedRequest longReply;
-    ASSERT_TRUE(Issue(IOCTL_LINE_GET_PORT_PROPERTIES, reply.data(), size, longReply, &header, 80));
+    PendingRequest longReply;
+    ASSERT_TRUE(requestProperties(size, longReply));
     ASSERT_TRUE(GetOverlappedResult(device_, &longReply.overlapped, &bytes, FALSE));
     EXPECT_EQ(bytes, size + 1);
 
     header.PortKey = key + 100;
-    OverlappedRequest unknownPort;
-    EXPECT_FALSE(Issue(IOCTL_LINE_GET_PORT_PROPERTIES, reply.data(), size, unknownPort, &header, 80));
+    PendingRequest unknownPort;
+    EXPECT_FALSE(requestProperties(size, unknownPort));
 }
 
 // The sizes of every request as the drivers take them; each one byte off, in
 // either direction, fails at once with ERROR_INVALID_PARAMETER, as a driver
 // fails it, while the right sizes never fail so.
 TEST_F(EmulatedControlDevice, EveryRequestOfAnotherSizeFailsAtOnceWithInvalidParameter) {
-    uint32_t key = control::AddPort(ModemPort(L"Modem on COM1"));
-    OverlappedRequest arrival;
+    uint32_t key = control::AddPort(ModemPort(L"COM1", 1));
+    PendingRequest arrival;
     PortPropertyHeader header{};
-    ASSERT_TRUE(Issue(IOCTL_LINE_WAIT_PORT_ARRIVAL, &header, 80, arrival));
-    DWORD propertySize = 80;
-    for (uint32_t length : header.Lengths) propertySize += length + 1;
-    void* ring = AllocateRingMemory(CaptureRingBytes(kCaptureCapacity));
+    ASSERT_TRUE(IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &header, kHeaderSize, arrival));
+    DWORD propertySize = testsupport::PropertyReplySize(header);
+    testsupport::OwnedRing ring = testsupport::NewRing(kCaptureCapacity, key);
     ASSERT_NE(ring, nullptr);
-    static_cast<CaptureRing*>(ring)->Capacity = kCaptureCapacity;
-    static_cast<CaptureRing*>(ring)->PortKey = key;
-    AttachRequest attach{0, 1, 0};
-    ASSERT_TRUE(RingAddressField(ring, &attach.RingAddress));
+    AttachRequest attach{};
+    ASSERT_TRUE(testsupport::AttachRecordFor(ring.get(), &attach));
 
     // Room for every input and output; each input starts with what its
     // request needs (the key, the header, the attach record).
@@ -374,8 +345,8 @@ TEST_F(EmulatedControlDevice, EveryRequestOfAnotherSizeFailsAtOnceWithInvalidPar
     enum Input { Key, Header, Attach, Flag };
     auto fill = [&](Input kind) {
         std::fill(input.begin(), input.end(), 0);
-        if (kind == Key) std::memcpy(input.data(), &key, 4);
-        if (kind == Header) std::memcpy(input.data(), &header, 80);
+        if (kind == Key) std::memcpy(input.data(), &key, sizeof key);
+        if (kind == Header) std::memcpy(input.data(), &header, sizeof header);
         if (kind == Attach) std::memcpy(input.data(), &attach, sizeof attach);
     };
     struct Case {
@@ -405,12 +376,13 @@ TEST_F(EmulatedControlDevice, EveryRequestOfAnotherSizeFailsAtOnceWithInvalidPar
         {"escape follow-up", IOCTL_LINE_ESCAPE_FOLLOWUP, Key, 8, 0},
     };
     ASSERT_EQ(std::size(cases), 16u);
-    std::vector<std::unique_ptr<OverlappedRequest>> issued;  // a pending request keeps its record
+    std::vector<std::unique_ptr<PendingRequest>> issued;  // a pending request keeps its record
     auto issue = [&](const Case& c, DWORD inputSize, DWORD outputSize) {
         fill(c.kind);
-        issued.push_back(std::make_unique<OverlappedRequest>());
+        issued.push_back(std::make_unique<PendingRequest>());
         SetLastError(0);
-        BOOL done = Issue(c.code, output.data(), outputSize, *issued.back(), input.data(), inputSize);
+        BOOL done =
+            IssueRequest(device_, c.code, input.data(), inputSize, output.data(), outputSize, *issued.back());
         return done ? ERROR_SUCCESS : GetLastError();
     };
     for (const Case& c : cases) {
@@ -440,7 +412,6 @@ TEST_F(EmulatedControlDevice, EveryRequestOfAnotherSizeFailsAtOnceWithInvalidPar
     // The waits still pending end before their records go.
     seam::CancelIo(device_);
     control::ResetDriver();
-    FreeRingMemory(ring);
 }
 
 TEST_F(EmulatedControlDevice, CompleteLaterTurnsAnImmediateReplyIntoAPendingOne) {
@@ -448,14 +419,13 @@ TEST_F(EmulatedControlDevice, CompleteLaterTurnsAnImmediateReplyIntoAPendingOne)
     later.FaultKind = control::RequestFault::Kind::CompleteLater;
     later.DelayMs = 30;
     control::InjectFault(IOCTL_LINE_GET_DRIVER_INFO, later);
-    OverlappedRequest request;
-    uint8_t reply[20] = {};
-    ASSERT_FALSE(Issue(IOCTL_LINE_GET_DRIVER_INFO, reply, 20, request));
+    PendingRequest request(sizeof(DriverInfoReply));
+    ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_GET_DRIVER_INFO, nullptr, 0, request));
     ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
     DWORD bytes = 0;
     ASSERT_TRUE(GetOverlappedResult(device_, &request.overlapped, &bytes, TRUE));
     EXPECT_EQ(bytes, 20u);
-    EXPECT_EQ(reply[0], 20);
+    EXPECT_EQ(request.output[0], 20);
 }
 
 }  // namespace
@@ -463,10 +433,10 @@ TEST_F(EmulatedControlDevice, CompleteLaterTurnsAnImmediateReplyIntoAPendingOne)
 namespace {
 
 TEST_F(EmulatedControlDevice, AWaitForAPortThatHasGoneEndsCancelled) {
-    uint32_t key = control::AddPort(ModemPort(L"COM4"));
+    uint32_t key = control::AddPort(ModemPort(L"COM4", 4));
     control::RemovePort(key);
-    OverlappedRequest request;
-    ASSERT_FALSE(Issue(IOCTL_LINE_WAIT_DATA, nullptr, 0, request, &key, 4));
+    PendingRequest request;
+    ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_WAIT_DATA, &key, sizeof key, request));
     ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
     ASSERT_TRUE(request.Signalled(2000));
     DWORD bytes = 0;

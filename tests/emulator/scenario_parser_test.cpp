@@ -16,6 +16,9 @@
 #include "emulator/scenario_parser.h"
 #include "emulator/settings_record.h"
 #include "emulator/scenario_timing.h"
+#include "support/table_rows.h"
+#include "support/wire_client.h"
+#include "wire/device_records.h"
 
 namespace {
 
@@ -34,6 +37,20 @@ std::string OnlyProblem(const std::string& text) {
     Scenario scenario = Parse(text);
     EXPECT_EQ(scenario.ProblemCount, 1u) << text << "\n" << Messages(scenario);
     return scenario.Problems.empty() ? std::string() : scenario.Problems[0].Message;
+}
+
+// A text with exactly one problem, and a part of that problem's message.
+struct ProblemRow {
+    testsupport::RowPlace Place;
+    std::string Text;
+    const char* Problem;
+};
+
+void ExpectOnlyProblems(const std::vector<ProblemRow>& rows) {
+    testsupport::CheckEachRow(rows, [](const ProblemRow& row) {
+        std::string problem = OnlyProblem(row.Text);
+        EXPECT_NE(problem.find(row.Problem), std::string::npos) << row.Text.substr(0, 60) << " gave: " << problem;
+    });
 }
 
 TEST(ScenarioEscapes, DecodeEveryEscapeAndKeepOtherBytes) {
@@ -116,14 +133,16 @@ TEST(ScenarioText, PortsTakeTheirNameTimesKindAndFriendlyName) {
 }
 
 TEST(ScenarioText, BadPortStatementsAreSkippedWithTheirPortsStatements) {
-    EXPECT_NE(OnlyProblem("port").find("name is missing"), std::string::npos);
-    EXPECT_NE(OnlyProblem("port COM1234567890123456").find("longer"), std::string::npos);
-    EXPECT_NE(OnlyProblem("port COM1@500-400").find("leave before it arrives"), std::string::npos);
-    EXPECT_NE(OnlyProblem("port COM1 fancy").find("unknown port property"), std::string::npos);
-    EXPECT_NE(OnlyProblem("port COM9 foreign =Mine").find("own friendly name"), std::string::npos);
-    EXPECT_NE(OnlyProblem("port COM9 empty foreign").find("either"), std::string::npos);
-    EXPECT_NE(OnlyProblem("port COM1 =\\q").find("escape"), std::string::npos);
-    EXPECT_NE(OnlyProblem("@5 port COM1").find("takes no time"), std::string::npos);
+    ExpectOnlyProblems({
+        TABLE_ROW("port", "name is missing"),
+        TABLE_ROW("port COM1234567890123456", "longer"),
+        TABLE_ROW("port COM1@500-400", "leave before it arrives"),
+        TABLE_ROW("port COM1 fancy", "unknown port property"),
+        TABLE_ROW("port COM9 foreign =Mine", "own friendly name"),
+        TABLE_ROW("port COM9 empty foreign", "either"),
+        TABLE_ROW("port COM1 =\\q", "escape"),
+        TABLE_ROW("@5 port COM1", "takes no time"),
+    });
 
     // The statements after a bad port statement do not slip onto the port
     // before it.
@@ -168,7 +187,7 @@ TEST(ScenarioText, LeaveComesAfterAFiniteGeneratorButNotAfterAnEndlessOne) {
     EXPECT_EQ(finite.Ports[0].Events[1].Kind, EventKind::Leave);
     EXPECT_EQ(finite.Ports[0].Events[1].AtMs, 317u);
 
-    EXPECT_NE(OnlyProblem("port COM1;gen rate=100;tx A").find("without end"), std::string::npos);
+    ExpectOnlyProblems({TABLE_ROW("port COM1;gen rate=100;tx A", "without end")});
     Scenario absolute = Parse("port COM1;gen rate=100 dir=tx run=4;@900 leave");
     EXPECT_EQ(absolute.ProblemCount, 0u) << Messages(absolute);
     EXPECT_TRUE(absolute.Ports[0].Events[0].Traffic.Endless);
@@ -176,30 +195,26 @@ TEST(ScenarioText, LeaveComesAfterAFiniteGeneratorButNotAfterAnEndlessOne) {
 }
 
 TEST(ScenarioText, NumbersOutOfRangeAndOverlongValuesAreRefused) {
-    const std::map<std::string, std::string> cases = {
-        {"port COM1@86400001", "out of range"},
-        {"port COM1;@99999999999999999999999999 tx A", "out of range"},
-        {"port COM1;flash 256", "out of range"},
-        {"port COM1;flash -1", "number is expected"},
-        {"port COM1;flash", "number is expected"},
-        {"port COM1;flash 3 4", "unexpected"},
-        {"port COM1;gap 60001", "out of range"},
-        {"port COM1;gen rate=0", "at least 1 byte per second"},
-        {"port COM1;gen rate=1000001", "out of range"},
-        {"port COM1;gen rate=10 run=65537", "out of range"},
-        {"port COM1;gen rate=10 for=0", "at least 1 ms"},
-        {"port COM1;notice " + std::string(400, 'n'), "longer than 399"},
-        {"port COM1;tx " + std::string(5000, 'x'), "longer than 4096 characters"},
-        {"port COM1 =" + std::string(257, 'f'), "longer than 256"},
-        {"port COM1;+86400000 tx A;+1 tx B", "later than a day"},
-        {"port COM1;gap 60000;@86300000 tx ABC", "later than a day"},
-        {"port COM1;tx", "missing"},
-        {"port COM1;leave now", "unexpected"},
-    };
-    for (const auto& [text, expected] : cases) {
-        std::string problem = OnlyProblem(text);
-        EXPECT_NE(problem.find(expected), std::string::npos) << text.substr(0, 60) << " -> " << problem;
-    }
+    ExpectOnlyProblems({
+        TABLE_ROW("port COM1@86400001", "out of range"),
+        TABLE_ROW("port COM1;@99999999999999999999999999 tx A", "out of range"),
+        TABLE_ROW("port COM1;flash 256", "out of range"),
+        TABLE_ROW("port COM1;flash -1", "number is expected"),
+        TABLE_ROW("port COM1;flash", "number is expected"),
+        TABLE_ROW("port COM1;flash 3 4", "unexpected"),
+        TABLE_ROW("port COM1;gap 60001", "out of range"),
+        TABLE_ROW("port COM1;gen rate=0", "at least 1 byte per second"),
+        TABLE_ROW("port COM1;gen rate=1000001", "out of range"),
+        TABLE_ROW("port COM1;gen rate=10 run=65537", "out of range"),
+        TABLE_ROW("port COM1;gen rate=10 for=0", "at least 1 ms"),
+        TABLE_ROW("port COM1;notice " + std::string(400, 'n'), "longer than 399"),
+        TABLE_ROW("port COM1;tx " + std::string(5000, 'x'), "longer than 4096 characters"),
+        TABLE_ROW("port COM1 =" + std::string(257, 'f'), "longer than 256"),
+        TABLE_ROW("port COM1;+86400000 tx A;+1 tx B", "later than a day"),
+        TABLE_ROW("port COM1;gap 60000;@86300000 tx ABC", "later than a day"),
+        TABLE_ROW("port COM1;tx", "missing"),
+        TABLE_ROW("port COM1;leave now", "unexpected"),
+    });
 }
 
 TEST(ScenarioText, UnknownStatementsAndMisplacedOnesAreSkippedAndTheRestRuns) {
@@ -222,13 +237,15 @@ TEST(ScenarioText, ALoopClosesItsPortAndItsEventsFitTheRound) {
     EXPECT_EQ(scenario.Ports[1].RoundMs, 20u);
     EXPECT_EQ(scenario.Ports[1].Rounds, 3u);
 
-    EXPECT_NE(OnlyProblem("port COM1;tx A;+5 loop").find("at least 10 ms"), std::string::npos);
-    EXPECT_NE(OnlyProblem("port COM1;loop").find("at least 10 ms"), std::string::npos);
-    EXPECT_NE(OnlyProblem("port COM1;@500 tx A;@100 loop").find("within its round"), std::string::npos);
-    EXPECT_NE(OnlyProblem("port COM1;gap 10;tx ABC;@15 loop").find("within its round"), std::string::npos);
-    EXPECT_NE(OnlyProblem("port COM1;gen rate=5;@100 loop").find("within its round"), std::string::npos);
-    EXPECT_NE(OnlyProblem("port COM1;tx A;+50 loop 0").find("at least 1 round"), std::string::npos);
-    EXPECT_NE(OnlyProblem("port COM1;tx A;+50 loop;tx B").find("follows its port's loop"), std::string::npos);
+    ExpectOnlyProblems({
+        TABLE_ROW("port COM1;tx A;+5 loop", "at least 10 ms"),
+        TABLE_ROW("port COM1;loop", "at least 10 ms"),
+        TABLE_ROW("port COM1;@500 tx A;@100 loop", "within its round"),
+        TABLE_ROW("port COM1;gap 10;tx ABC;@15 loop", "within its round"),
+        TABLE_ROW("port COM1;gen rate=5;@100 loop", "within its round"),
+        TABLE_ROW("port COM1;tx A;+50 loop 0", "at least 1 round"),
+        TABLE_ROW("port COM1;tx A;+50 loop;tx B", "follows its port's loop"),
+    });
     Scenario fine = Parse("port COM1;gen rate=100 run=1 for=40;+10 loop 2");
     EXPECT_EQ(fine.ProblemCount, 0u) << Messages(fine);
     EXPECT_EQ(fine.Ports[0].RoundMs, 50u);
@@ -243,12 +260,14 @@ TEST(ScenarioText, GeneratorKeysAreCheckedOneByOne) {
     EXPECT_EQ(generator.Direction, GeneratorDirection::Received);
     EXPECT_FALSE(generator.Endless);
 
-    EXPECT_NE(OnlyProblem("port COM1;gen run=3").find("needs rate="), std::string::npos);
-    EXPECT_NE(OnlyProblem("port COM1;gen rate=3 rate=4").find("twice"), std::string::npos);
-    EXPECT_NE(OnlyProblem("port COM1;gen rate=3 speed=4").find("no key"), std::string::npos);
-    EXPECT_NE(OnlyProblem("port COM1;gen rate=3 dir=up").find("alt, rx or tx"), std::string::npos);
-    EXPECT_NE(OnlyProblem("port COM1;gen rate=3x").find("unexpected"), std::string::npos);
-    EXPECT_NE(OnlyProblem("port COM1;gen 300").find("rate="), std::string::npos);
+    ExpectOnlyProblems({
+        TABLE_ROW("port COM1;gen run=3", "needs rate="),
+        TABLE_ROW("port COM1;gen rate=3 rate=4", "twice"),
+        TABLE_ROW("port COM1;gen rate=3 speed=4", "no key"),
+        TABLE_ROW("port COM1;gen rate=3 dir=up", "alt, rx or tx"),
+        TABLE_ROW("port COM1;gen rate=3x", "unexpected"),
+        TABLE_ROW("port COM1;gen 300", "rate="),
+    });
 }
 
 TEST(ScenarioText, FaultsNameARequestWithAnErrorAndACount) {
@@ -265,12 +284,14 @@ TEST(ScenarioText, FaultsNameARequestWithAnErrorAndACount) {
     EXPECT_EQ(scenario.Faults[2].Times, 0u) << "every time";
     EXPECT_EQ(scenario.Faults[3].Times, 3u);
 
-    EXPECT_NE(OnlyProblem("fault config").find("names no request"), std::string::npos);
-    EXPECT_NE(OnlyProblem("fault").find("names no request"), std::string::npos);
-    EXPECT_NE(OnlyProblem("fault data 0").find("not 0"), std::string::npos);
-    EXPECT_NE(OnlyProblem("fault data 65536").find("out of range"), std::string::npos);
-    EXPECT_NE(OnlyProblem("fault data 5 1001").find("out of range"), std::string::npos);
-    EXPECT_NE(OnlyProblem("fault restart 2").find("unexpected"), std::string::npos);
+    ExpectOnlyProblems({
+        TABLE_ROW("fault config", "names no request"),
+        TABLE_ROW("fault", "names no request"),
+        TABLE_ROW("fault data 0", "not 0"),
+        TABLE_ROW("fault data 65536", "out of range"),
+        TABLE_ROW("fault data 5 1001", "out of range"),
+        TABLE_ROW("fault restart 2", "unexpected"),
+    });
 }
 
 TEST(ScenarioText, ProblemsAreKeptUpToALimitAndAllCounted) {
@@ -329,9 +350,11 @@ TEST(ScenarioFile, AFilesStatementsStandInItsPlaceNumberedByLine) {
     EXPECT_EQ(scenario.Problems[2].Where, "statement 4");
     EXPECT_NE(scenario.Problems[2].Message.find("cannot open"), std::string::npos);
 
-    EXPECT_NE(OnlyProblem("file x.txt").find("no scenario files"), std::string::npos);
-    EXPECT_NE(OnlyProblem("file").find("path is missing"), std::string::npos);
-    EXPECT_NE(OnlyProblem("+3 file x").find("takes no time"), std::string::npos);
+    ExpectOnlyProblems({
+        TABLE_ROW("file x.txt", "no scenario files"),
+        TABLE_ROW("file", "path is missing"),
+        TABLE_ROW("+3 file x", "takes no time"),
+    });
     std::vector<std::string> none;
     options.ReadFile = FakeFiles({}, &none);
     EXPECT_EQ(ParseScenario("file " + std::string(300, 'p'), options).Problems.at(0).Message,
@@ -340,36 +363,34 @@ TEST(ScenarioFile, AFilesStatementsStandInItsPlaceNumberedByLine) {
 }
 
 TEST(ScenarioSettings, TheRecordCarriesTextOnlyWithTwentyAtOffsetFour) {
-    std::vector<uint8_t> record(520, 0);
-    record[0] = 0x08;
-    record[1] = 0x02;
-    record[4] = 4;
-    std::memcpy(record.data() + 16, "port COM1", 9);
-    EXPECT_FALSE(ReadSettingsText(record.data(), record.size()).Present) << "4: no settings text";
+    quorvel::DriverConfigRecord record = testsupport::ConfigRecordFor("port COM1");
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
+    record.SettingsPresent = 4;
+    EXPECT_FALSE(ReadSettingsText(bytes, sizeof record).Present) << "4: no settings text";
 
-    record[4] = 20;
-    SettingsText text = ReadSettingsText(record.data(), record.size());
+    record.SettingsPresent = 20;
+    SettingsText text = ReadSettingsText(bytes, sizeof record);
     EXPECT_TRUE(text.Present);
     EXPECT_EQ(text.Text, "port COM1");
     EXPECT_FALSE(text.FillsField);
 
-    record[16] = 0;
-    text = ReadSettingsText(record.data(), record.size());
+    record.SettingsText[0] = 0;
+    text = ReadSettingsText(bytes, sizeof record);
     EXPECT_TRUE(text.Present) << "an empty text is a text";
     EXPECT_TRUE(text.Text.empty());
 
-    std::memset(record.data() + 16, 'a', 503);
-    text = ReadSettingsText(record.data(), record.size());
+    std::memset(record.SettingsText, 'a', 503);
+    text = ReadSettingsText(bytes, sizeof record);
     EXPECT_EQ(text.Text.size(), 503u);
     EXPECT_TRUE(text.FillsField);
-    record[519] = 'b';  // no terminator at all
-    text = ReadSettingsText(record.data(), record.size());
+    record.SettingsText[503] = 'b';  // no terminator at all
+    text = ReadSettingsText(bytes, sizeof record);
     EXPECT_EQ(text.Text, std::string(503, 'a')) << "never beyond the 503 characters";
     EXPECT_TRUE(text.FillsField);
 
-    EXPECT_FALSE(ReadSettingsText(record.data(), 10).Present);
-    EXPECT_FALSE(ReadSettingsText(nullptr, 520).Present);
-    SettingsText shortRecord = ReadSettingsText(record.data(), 30);
+    EXPECT_FALSE(ReadSettingsText(bytes, 10).Present);
+    EXPECT_FALSE(ReadSettingsText(nullptr, sizeof record).Present);
+    SettingsText shortRecord = ReadSettingsText(bytes, 30);
     EXPECT_EQ(shortRecord.Text.size(), 14u) << "a shorter record is read no further than its end";
 }
 
@@ -532,28 +553,21 @@ TEST(ScenarioText, RelaysNameTwoSerialPortsTheirLineSettingsAndTakeNoStatements)
     EXPECT_EQ(sniff.Serial.StopBits, 15);
     EXPECT_EQ(sniff.FriendlyName, "Cable /dev");
 
-    const struct {
-        const char* Text;
-        const char* Problem;
-    } refused[] = {
-        {"tap COM41", "the application's port is a serial port's name"},
-        {"tap", "the device is a serial port's name"},
-        {"tap COM4-1 COM40", "the device is a serial port's name"},
-        {"tap COM41 COM41", "two different serial ports"},
-        {"tap COM41 COM40 baud=49", "at least 50"},
-        {"tap COM41 COM40 baud=4000001", "out of range"},
-        {"tap COM41 COM40 baud=9600 baud=300", "given twice"},
-        {"tap COM41 COM40 format=8N3", "format= is data bits"},
-        {"tap COM41 COM40 format=4N1", "format= is data bits"},
-        {"tap COM41 COM40 speed=5", "takes baud=, format= and =name"},
-        {"sniff COM5 COM6;tx A", "follows a sniffer"},
-        {"tap COM41 COM40;gap 5", "follows a tap"},
-        {"@5 tap COM41 COM40", "takes no time"},
-    };
-    for (const auto& row : refused) {
-        EXPECT_NE(OnlyProblem(row.Text).find(row.Problem), std::string::npos)
-            << row.Text << " gave: " << OnlyProblem(row.Text);
-    }
+    ExpectOnlyProblems({
+        TABLE_ROW("tap COM41", "the application's port is a serial port's name"),
+        TABLE_ROW("tap", "the device is a serial port's name"),
+        TABLE_ROW("tap COM4-1 COM40", "the device is a serial port's name"),
+        TABLE_ROW("tap COM41 COM41", "two different serial ports"),
+        TABLE_ROW("tap COM41 COM40 baud=49", "at least 50"),
+        TABLE_ROW("tap COM41 COM40 baud=4000001", "out of range"),
+        TABLE_ROW("tap COM41 COM40 baud=9600 baud=300", "given twice"),
+        TABLE_ROW("tap COM41 COM40 format=8N3", "format= is data bits"),
+        TABLE_ROW("tap COM41 COM40 format=4N1", "format= is data bits"),
+        TABLE_ROW("tap COM41 COM40 speed=5", "takes baud=, format= and =name"),
+        TABLE_ROW("sniff COM5 COM6;tx A", "follows a sniffer"),
+        TABLE_ROW("tap COM41 COM40;gap 5", "follows a tap"),
+        TABLE_ROW("@5 tap COM41 COM40", "takes no time"),
+    });
 }
 
 }  // namespace

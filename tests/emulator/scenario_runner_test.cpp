@@ -4,23 +4,22 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "wire/request_codes.h"
 #include "emulator/driver_clock.h"
 #include "emulator/scenario.h"
 #include "emulator/scenario_file.h"
 #include "emulator/scenario_runner.h"
 #include "emulator/test_control.h"
-#include "port/capture_ring.h"
-#include "wire/port_property_records.h"
-#include "port/ring_memory.h"
 #include "support/emulated_driver.h"
+#include "support/wire_client.h"
 #include "system/system_calls.h"
+#include "wire/capture_records.h"
+#include "wire/port_property_records.h"
+#include "wire/request_codes.h"
 
 namespace {
 
@@ -29,28 +28,13 @@ namespace control = emu::control;
 
 double Now() { return emu::DriverClockMilliseconds(); }
 
-// One overlapped request with its own manual-reset event and output.
-struct Overlapped {
-    explicit Overlapped(size_t outputSize = 0) : output(outputSize, 0) {
-        overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    }
-    ~Overlapped() { CloseHandle(overlapped.hEvent); }
-    bool Done(DWORD waitMs) const { return WaitForSingleObject(overlapped.hEvent, waitMs) == WAIT_OBJECT_0; }
-    OVERLAPPED overlapped{};
-    std::vector<uint8_t> output;
-};
-
-struct Arrival {
-    bool Arrived = false;
-    PortPropertyHeader Header{};
+// An arrival and when the test saw it.
+struct TimedArrival : testsupport::Arrival {
     double AtMs = 0;
 };
 
-struct Record {
-    uint8_t Data;
-    uint8_t Direction;
-    uint64_t Ms;  // the rings count milliseconds in these tests
-};
+using Record = testsupport::TakenRecord;  // the rings count milliseconds in these tests
+using testsupport::TakeRecords;
 
 // Whether the records hold exactly these bytes.
 std::string Bytes(const std::vector<Record>& records) {
@@ -75,98 +59,31 @@ protected:
         control::ResetServices();
     }
 
-    // Sends the configuration record: with text, offset 4 holds 20 and the
-    // text follows at 16 (without its terminator when it fills the field);
-    // without, offset 4 holds 4.
     void Configure(const char* text) {
-        std::vector<uint8_t> record(520, 0);
-        record[0] = 0x08;
-        record[1] = 0x02;
-        record[4] = text ? 20 : 4;
-        record[10] = 1;
-        if (text) std::memcpy(record.data() + 16, text, std::min<size_t>(std::strlen(text), 504));
-        Overlapped request;
         configuredMs_ = Now();
-        ASSERT_TRUE(seam::DeviceIoControl(device_, IOCTL_LINE_SET_CONFIG, record.data(), 520, nullptr, 0,
-                                          nullptr, &request.overlapped));
+        ASSERT_TRUE(testsupport::Configure(device_, text));
     }
 
-    Arrival WaitArrival(DWORD timeoutMs = 2000) {
-        Arrival arrival;
-        Overlapped request(80);
-        BOOL done = seam::DeviceIoControl(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0,
-                                          request.output.data(), 80, nullptr, &request.overlapped);
-        if (!done && GetLastError() != ERROR_IO_PENDING) return arrival;
-        if (!request.Done(timeoutMs)) {
-            seam::CancelIo(device_);
-            request.Done(INFINITE);
-        }
+    TimedArrival WaitArrival(DWORD timeoutMs = 2000) {
+        TimedArrival arrival{testsupport::WaitArrival(device_, timeoutMs)};
         arrival.AtMs = Now();
-        if (request.overlapped.Internal != 0) return arrival;
-        arrival.Arrived = true;
-        std::memcpy(&arrival.Header, request.output.data(), 80);
         return arrival;
     }
 
-    // The property reply of a port, or its error.
-    std::vector<uint8_t> Properties(const PortPropertyHeader& header, DWORD* error) {
-        DWORD size = 80;
-        for (uint32_t length : header.Lengths) size += length + 1;
-        Overlapped request(size);
-        *error = ERROR_SUCCESS;
-        PortPropertyHeader input = header;
-        if (!seam::DeviceIoControl(device_, IOCTL_LINE_GET_PORT_PROPERTIES, &input, 80, request.output.data(),
-                                   size, nullptr, &request.overlapped)) {
-            *error = GetLastError();
-            return {};
-        }
-        return request.output;
-    }
-
-    // Property blob `index` of a reply, as UTF-16 text.
-    static std::wstring TextProperty(const std::vector<uint8_t>& reply, const PortPropertyHeader& header,
-                                     uint32_t index) {
-        size_t offset = 80;
-        for (uint32_t i = 0; i < index; ++i) offset += header.Lengths[i] + 1;
-        std::wstring text;
-        for (size_t i = 0; i + 1 < header.Lengths[index]; i += 2) {
-            wchar_t c = static_cast<wchar_t>(reply[offset + i] | (reply[offset + i + 1] << 8));
-            if (c) text.push_back(c);
-        }
-        return text;
+    testsupport::PropertyReply Properties(const PortPropertyHeader& header) {
+        return testsupport::RequestProperties(device_, header);
     }
 
     bool PortGone(const PortPropertyHeader& header) {
-        DWORD error = 0;
-        Properties(header, &error);
-        return error == ERROR_DEV_NOT_EXIST;
+        return Properties(header).Error == ERROR_DEV_NOT_EXIST;
     }
 
     // Lends the driver a ring for the port, as the capture thread does.
     CaptureRing* Attach(uint32_t key) {
         constexpr uint32_t kCapacity = 20000;
-        CaptureRing* ring = AllocateCaptureRing(kCapacity, key);
-        rings_.emplace_back(ring, FreeCaptureRing);
-        AttachRequest attach{};
-        EXPECT_TRUE(RingAddressField(ring, &attach.RingAddress));
-        attach.RecordForm = 1;
-        Overlapped request;
-        EXPECT_TRUE(seam::DeviceIoControl(device_, IOCTL_LINE_ATTACH_CAPTURE, &attach, sizeof attach, nullptr,
-                                          0, nullptr, &request.overlapped));
-        return ring;
-    }
-
-    // Takes the pending records of a ring.
-    static std::vector<Record> Take(CaptureRing* ring) {
-        std::vector<Record> records;
-        uint32_t write = ring->WriteIndex;
-        MemoryBarrier();
-        for (uint32_t i = ring->ReadIndex; i != write; i = i + 1 == ring->Capacity ? 0 : i + 1) {
-            const CaptureRecord& record = RingRecords(ring)[i];
-            records.push_back(Record{record.Data, record.Direction, RecordTimestamp(record)});
-        }
-        ring->ReadIndex = write;
-        return records;
+        rings_.push_back(testsupport::NewRing(kCapacity, key));
+        EXPECT_TRUE(testsupport::AttachRing(device_, rings_.back().get()));
+        return rings_.back().get();
     }
 
     // Takes records until there are `count` of them or two seconds have
@@ -175,7 +92,7 @@ protected:
         std::vector<Record> records;
         double startMs = Now();
         for (;;) {
-            std::vector<Record> more = Take(ring);
+            std::vector<Record> more = TakeRecords(ring);
             records.insert(records.end(), more.begin(), more.end());
             if (records.size() >= count || Now() - startMs > 2000) return records;
             Sleep(2);
@@ -190,16 +107,13 @@ protected:
     }
 
     // Issues a wait with the port's key as input.
-    std::unique_ptr<Overlapped> Wait(uint32_t code, uint32_t key, size_t outputSize) {
-        auto request = std::make_unique<Overlapped>(outputSize);
-        seam::DeviceIoControl(device_, code, &key, 4, request->output.data(), static_cast<DWORD>(outputSize),
-                              nullptr, &request->overlapped);
-        return request;
+    std::unique_ptr<testsupport::PendingRequest> Wait(uint32_t code, uint32_t key, size_t outputSize) {
+        return testsupport::IssuePortWait(device_, code, key, outputSize);
     }
 
     HANDLE device_ = INVALID_HANDLE_VALUE;
     double configuredMs_ = 0;
-    std::vector<std::unique_ptr<CaptureRing, void (*)(CaptureRing*)>> rings_;
+    std::vector<testsupport::OwnedRing> rings_;
 };
 
 // Timing tolerances: the driver thread never acts early; late by a few
@@ -210,13 +124,13 @@ constexpr double kLate = 400;
 
 // Byte `index` passed at its due time: never early, at most kLate late.
 void ExpectOnTime(const Record& record, double dueMs, size_t index) {
-    EXPECT_GE(static_cast<double>(record.Ms), dueMs - kEarly) << "byte " << index;
-    EXPECT_LT(static_cast<double>(record.Ms), dueMs + kLate) << "byte " << index;
+    EXPECT_GE(static_cast<double>(record.Time), dueMs - kEarly) << "byte " << index;
+    EXPECT_LT(static_cast<double>(record.Time), dueMs + kLate) << "byte " << index;
 }
 
 TEST_F(ScenarioRunTest, PortsArriveAndLeaveAtTheirTimesWithTheirProperties) {
     Configure("port COM1@0-250;port COM2@150 =Lab \\x80 modem;port COM3@100 empty;port COM9@100 foreign");
-    Arrival first = WaitArrival(), second = WaitArrival(), third = WaitArrival(), fourth = WaitArrival();
+    TimedArrival first = WaitArrival(), second = WaitArrival(), third = WaitArrival(), fourth = WaitArrival();
     ASSERT_TRUE(first.Arrived && second.Arrived && third.Arrived && fourth.Arrived);
     EXPECT_LT(first.AtMs - configuredMs_, kLate);
     EXPECT_GE(second.AtMs - configuredMs_, 100 - kEarly);
@@ -224,18 +138,16 @@ TEST_F(ScenarioRunTest, PortsArriveAndLeaveAtTheirTimesWithTheirProperties) {
     EXPECT_LT(fourth.AtMs - configuredMs_, 150 + kLate);
 
     // In order of their times; at equal times in the order written.
-    DWORD error = 0;
-    std::vector<uint8_t> com1 = Properties(first.Header, &error);
-    ASSERT_EQ(error, static_cast<DWORD>(ERROR_SUCCESS));
-    EXPECT_EQ(TextProperty(com1, first.Header, kPropComPort), L"COM1");
-    EXPECT_EQ(TextProperty(com1, first.Header, kPropFriendlyName), L"Standard 56000 bps V90 Modem #1");
+    testsupport::PropertyReply com1 = Properties(first.Header);
+    ASSERT_EQ(com1.Error, static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(com1.Text(kPropComPort), L"COM1");
+    EXPECT_EQ(com1.Text(kPropFriendlyName), L"Standard 56000 bps V90 Modem #1");
     for (uint32_t length : second.Header.Lengths) EXPECT_EQ(length, 0u) << "COM3 is empty";
-    std::vector<uint8_t> com9 = Properties(third.Header, &error);
-    EXPECT_EQ(TextProperty(com9, third.Header, kPropFriendlyName), L"\x041C\x043E\x0434\x0435\x043C COM9");
-    std::vector<uint8_t> com2 = Properties(fourth.Header, &error);
-    EXPECT_EQ(TextProperty(com2, fourth.Header, kPropFriendlyName), L"Lab \x20AC modem")
+    EXPECT_EQ(Properties(third.Header).Text(kPropFriendlyName), L"\x041C\x043E\x0434\x0435\x043C COM9");
+    testsupport::PropertyReply com2 = Properties(fourth.Header);
+    EXPECT_EQ(com2.Text(kPropFriendlyName), L"Lab \x20AC modem")
         << "the friendly name is read in code page 1252";
-    EXPECT_EQ(TextProperty(com2, fourth.Header, kPropComPort), L"COM2");
+    EXPECT_EQ(com2.Text(kPropComPort), L"COM2");
 
     // COM1 leaves at 250, and only COM1.
     while (!PortGone(first.Header) && Now() - configuredMs_ < 2000) Sleep(2);
@@ -247,7 +159,7 @@ TEST_F(ScenarioRunTest, PortsArriveAndLeaveAtTheirTimesWithTheirProperties) {
 
 TEST_F(ScenarioRunTest, TrafficCountsFromTheAttachWithHonestTimestamps) {
     Configure("port COM1;@100 tx ATZ\\r;+50 rx OK;gap 20;+30 tx ABC;@300 flash 5;notice Hi there;+60 leave");
-    Arrival arrival = WaitArrival();
+    TimedArrival arrival = WaitArrival();
     ASSERT_TRUE(arrival.Arrived);
     uint32_t key = arrival.Header.PortKey;
     Sleep(150);  // nobody listens yet: the port's time has not begun
@@ -258,11 +170,11 @@ TEST_F(ScenarioRunTest, TrafficCountsFromTheAttachWithHonestTimestamps) {
     CaptureRing* ring = Attach(key);
     EXPECT_EQ(ring->TickFrequency, 1000u);
 
-    ASSERT_TRUE(data->Done(2000));
+    ASSERT_TRUE(data->Signalled(2000));
     EXPECT_EQ(data->overlapped.Internal, 0u) << "the data wait completes with the first records";
-    ASSERT_TRUE(signal->Done(2000));
+    ASSERT_TRUE(signal->Signalled(2000));
     double flashMs = Now();
-    ASSERT_TRUE(notice->Done(50)) << "the notice comes with the flash";
+    ASSERT_TRUE(notice->Signalled(50)) << "the notice comes with the flash";
     uint32_t colour = 0;
     std::memcpy(&colour, signal->output.data(), 4);
     EXPECT_EQ(colour, 5u);
@@ -270,17 +182,17 @@ TEST_F(ScenarioRunTest, TrafficCountsFromTheAttachWithHonestTimestamps) {
     EXPECT_GE(flashMs - attachMs, 300 - kEarly);
     EXPECT_LT(flashMs - attachMs, 300 + kLate);
 
-    std::vector<Record> records = Take(ring);
+    std::vector<Record> records = TakeRecords(ring);
     ASSERT_EQ(Bytes(records), "ATZ\rOKABC");
     for (size_t i = 0; i < records.size(); ++i) {
         EXPECT_EQ(records[i].Direction, i >= 4 && i < 6 ? 2 : 3) << "byte " << i;
-        if (i > 0) EXPECT_GE(records[i].Ms, records[i - 1].Ms) << "timestamps in order";
+        if (i > 0) EXPECT_GE(records[i].Time, records[i - 1].Time) << "timestamps in order";
     }
     // Each byte passes at its time in the script, counted from the attach,
     // never before it; "gap 20" spaces ABC 20 ms apart.
     const double plannedMs[] = {100, 100, 100, 100, 150, 150, 180, 200, 220};
     for (size_t i = 0; i < records.size(); ++i) ExpectOnTime(records[i], attachMs + plannedMs[i], i);
-    EXPECT_EQ(records[3].Ms, records[0].Ms) << "bytes without a gap pass together";
+    EXPECT_EQ(records[3].Time, records[0].Time) << "bytes without a gap pass together";
 
     // At 360 the port leaves; nothing of the scenario waits any more.
     while (!PortGone(arrival.Header) && Now() - attachMs < 2000) Sleep(2);
@@ -290,7 +202,7 @@ TEST_F(ScenarioRunTest, TrafficCountsFromTheAttachWithHonestTimestamps) {
 
 TEST_F(ScenarioRunTest, GeneratorKeepsItsByteRateAndRunLength) {
     Configure("port COM1;gen rate=4000 run=40 for=1000");
-    Arrival arrival = WaitArrival();
+    TimedArrival arrival = WaitArrival();
     ASSERT_TRUE(arrival.Arrived);
     double attachMs = Now();
     CaptureRing* ring = Attach(arrival.Header.PortKey);
@@ -298,7 +210,7 @@ TEST_F(ScenarioRunTest, GeneratorKeepsItsByteRateAndRunLength) {
     std::vector<Record> records = TakeAtLeast(ring, 4000);
     ASSERT_EQ(records.size(), 4000u) << "100 runs of 40 bytes, the last one starting before 1000 ms";
 
-    EXPECT_GE(static_cast<double>(records.front().Ms), attachMs - kEarly);
+    EXPECT_GE(static_cast<double>(records.front().Time), attachMs - kEarly);
     size_t byHalfSecond = 0, byHalfSecondLate = 0;
     for (size_t i = 0; i < records.size(); ++i) {
         size_t run = i / 40, inRun = i % 40;
@@ -306,8 +218,8 @@ TEST_F(ScenarioRunTest, GeneratorKeepsItsByteRateAndRunLength) {
         ASSERT_EQ(records[i].Direction, direction) << "byte " << i;
         char expected = static_cast<char>((direction == 2 ? 'A' : 'a') + ((run / 2) * 40 + inRun) % 26);
         ASSERT_EQ(records[i].Data, static_cast<uint8_t>(expected)) << "byte " << i;
-        if (inRun > 0) ASSERT_EQ(records[i].Ms, records[i - 1].Ms) << "a run passes at once";
-        double ms = static_cast<double>(records[i].Ms);
+        if (inRun > 0) ASSERT_EQ(records[i].Time, records[i - 1].Time) << "a run passes at once";
+        double ms = static_cast<double>(records[i].Time);
         byHalfSecond += ms < attachMs + 500 - kEarly;
         byHalfSecondLate += ms < attachMs + 500 + kLate;
     }
@@ -315,14 +227,14 @@ TEST_F(ScenarioRunTest, GeneratorKeepsItsByteRateAndRunLength) {
     // runs that have started, and those all pass soon after.
     EXPECT_LE(byHalfSecond, 51u * 40);
     EXPECT_GE(byHalfSecondLate, 51u * 40);
-    EXPECT_GE(static_cast<double>(records.back().Ms), attachMs + 990 - kEarly) << "the last run starts at 990 ms";
+    EXPECT_GE(static_cast<double>(records.back().Time), attachMs + 990 - kEarly) << "the last run starts at 990 ms";
     EXPECT_TRUE(StepsRunOut()) << "a generator that has ended schedules nothing";
-    EXPECT_TRUE(Take(ring).empty());
+    EXPECT_TRUE(TakeRecords(ring).empty());
 }
 
 TEST_F(ScenarioRunTest, ALoopRunsItsRoundsAndStops) {
     Configure("port COM1;tx X;+30 rx Y;+15 loop 3");
-    Arrival arrival = WaitArrival();
+    TimedArrival arrival = WaitArrival();
     ASSERT_TRUE(arrival.Arrived);
     double attachMs = Now();
     CaptureRing* ring = Attach(arrival.Header.PortKey);
@@ -333,7 +245,7 @@ TEST_F(ScenarioRunTest, ALoopRunsItsRoundsAndStops) {
         ExpectOnTime(records[i], attachMs + plannedMs, i);
     }
     EXPECT_TRUE(StepsRunOut());
-    EXPECT_TRUE(Take(ring).empty()) << "three rounds and no more";
+    EXPECT_TRUE(TakeRecords(ring).empty()) << "three rounds and no more";
     EXPECT_FALSE(PortGone(arrival.Header)) << "the port stays after its rounds";
 }
 
@@ -341,21 +253,21 @@ TEST_F(ScenarioRunTest, APortThatLeavesGetsNoMoreWork) {
     // COM1 loops for ever and is attached; COM2 is never attached, so the
     // scenario keeps looking for its attach until it leaves.
     Configure("port COM1-200;tx X;+20 loop;port COM2-150");
-    Arrival com1 = WaitArrival(), com2 = WaitArrival();
+    TimedArrival com1 = WaitArrival(), com2 = WaitArrival();
     ASSERT_TRUE(com1.Arrived && com2.Arrived);
     CaptureRing* ring = Attach(com1.Header.PortKey);
     EXPECT_GT(emu::PendingScenarioSteps(), 0u);
     while (!PortGone(com1.Header) && Now() - configuredMs_ < 2000) Sleep(2);
     EXPECT_TRUE(PortGone(com2.Header));
-    size_t sent = Take(ring).size();
+    size_t sent = TakeRecords(ring).size();
     EXPECT_GE(sent, 5u);
     EXPECT_TRUE(StepsRunOut());
-    EXPECT_TRUE(Take(ring).empty());
+    EXPECT_TRUE(TakeRecords(ring).empty());
 }
 
 TEST_F(ScenarioRunTest, ResetDriverEndsTheScenarioAndSwitchesScenariosOff) {
     Configure("port COM1@200;port COM2;tx X;+20 loop");
-    Arrival com2 = WaitArrival();
+    TimedArrival com2 = WaitArrival();
     ASSERT_TRUE(com2.Arrived);
     control::ResetDriver();
     EXPECT_EQ(emu::PendingScenarioSteps(), 0u);
@@ -374,36 +286,27 @@ TEST_F(ScenarioRunTest, ResetDriverEndsTheScenarioAndSwitchesScenariosOff) {
 TEST_F(ScenarioRunTest, FaultsAreArmedForTheProgramsNextRequests) {
     Configure("fault restart;port COM1 noprops;port COM2");
     uint8_t flag = 1;
-    Overlapped persistent;
-    EXPECT_FALSE(seam::DeviceIoControl(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, nullptr, 0, nullptr,
-                                       &persistent.overlapped));
+    testsupport::PendingRequest persistent, again;
+    EXPECT_FALSE(testsupport::IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, persistent));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MEDIA_CHANGED));
-    Overlapped again;
-    EXPECT_TRUE(seam::DeviceIoControl(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, nullptr, 0, nullptr,
-                                      &again.overlapped))
+    EXPECT_TRUE(testsupport::IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, again))
         << "the restart request is made once";
 
-    Arrival com1 = WaitArrival(), com2 = WaitArrival();
+    TimedArrival com1 = WaitArrival(), com2 = WaitArrival();
     ASSERT_TRUE(com1.Arrived && com2.Arrived);
-    DWORD error = 0;
-    Properties(com1.Header, &error);
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_GEN_FAILURE));
-    Properties(com1.Header, &error);
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_GEN_FAILURE)) << "every time";
-    Properties(com2.Header, &error);
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(Properties(com1.Header).Error, static_cast<DWORD>(ERROR_GEN_FAILURE));
+    EXPECT_EQ(Properties(com1.Header).Error, static_cast<DWORD>(ERROR_GEN_FAILURE)) << "every time";
+    EXPECT_EQ(Properties(com2.Header).Error, static_cast<DWORD>(ERROR_SUCCESS));
 }
 
 TEST_F(ScenarioRunTest, WithoutSettingsTextTheDefaultModemsTalk) {
     Configure(nullptr);
-    std::vector<Arrival> ports;
+    std::vector<TimedArrival> ports;
     for (int i = 0; i < 3; ++i) ports.push_back(WaitArrival());
     std::vector<CaptureRing*> rings;
     for (size_t i = 0; i < ports.size(); ++i) {
         ASSERT_TRUE(ports[i].Arrived) << i;
-        DWORD error = 0;
-        std::vector<uint8_t> reply = Properties(ports[i].Header, &error);
-        EXPECT_EQ(TextProperty(reply, ports[i].Header, kPropComPort), L"COM" + std::to_wstring(i + 1));
+        EXPECT_EQ(Properties(ports[i].Header).Text(kPropComPort), L"COM" + std::to_wstring(i + 1));
         rings.push_back(Attach(ports[i].Header.PortKey));
     }
     std::vector<Record> com1 = TakeAtLeast(rings[0], 4), com2 = TakeAtLeast(rings[1], 14);
@@ -413,7 +316,7 @@ TEST_F(ScenarioRunTest, WithoutSettingsTextTheDefaultModemsTalk) {
     std::string answered = Bytes(com2);
     EXPECT_EQ(answered.substr(0, 14), "ATZ\rATZ\r\r\nOK\r\n") << "the modem echoes and answers";
     EXPECT_EQ(com2[4].Direction, 2);
-    EXPECT_GT(com2[4].Ms, com2[3].Ms);
+    EXPECT_GT(com2[4].Time, com2[3].Time);
 }
 
 TEST_F(ScenarioRunTest, AnEmptyTextPlaysNothing) {
@@ -428,18 +331,18 @@ TEST_F(ScenarioRunTest, AFullTextRunsAllButAStatementThatMayBeCut) {
     ASSERT_EQ(text.size(), 503u);
     text += "0";
     Configure(text.c_str());
-    Arrival com1 = WaitArrival();
+    TimedArrival com1 = WaitArrival();
     ASSERT_TRUE(com1.Arrived);
     EXPECT_FALSE(WaitArrival(150).Arrived);
 }
 
 TEST_F(ScenarioRunTest, SkippedStatementsAreToldInANoticeAndTheRestRuns) {
     Configure("port COM1;bogus;@20 tx A;flash 300");
-    Arrival arrival = WaitArrival();
+    TimedArrival arrival = WaitArrival();
     ASSERT_TRUE(arrival.Arrived);
     auto notice = Wait(IOCTL_LINE_WAIT_NOTICE, arrival.Header.PortKey, 400);
     CaptureRing* ring = Attach(arrival.Header.PortKey);
-    ASSERT_TRUE(notice->Done(1000));
+    ASSERT_TRUE(notice->Signalled(1000));
     EXPECT_STREQ(reinterpret_cast<const char*>(notice->output.data()),
                  "Scenario: 2 statements skipped; statement 2: unknown statement \"bogus\"");
     EXPECT_EQ(Bytes(TakeAtLeast(ring, 1)), "A");
@@ -465,11 +368,9 @@ struct TemporaryFile {
 TEST_F(ScenarioRunTest, TheTextMayNameAScenarioFile) {
     TemporaryFile scenario("# a longer scenario\r\nport COM4 =From a file\r\n@10 rx \\r\\nRING\\r\\n\r\n");
     Configure(("file " + scenario.path).c_str());
-    Arrival arrival = WaitArrival();
+    TimedArrival arrival = WaitArrival();
     ASSERT_TRUE(arrival.Arrived);
-    DWORD error = 0;
-    std::vector<uint8_t> reply = Properties(arrival.Header, &error);
-    EXPECT_EQ(TextProperty(reply, arrival.Header, kPropFriendlyName), L"From a file");
+    EXPECT_EQ(Properties(arrival.Header).Text(kPropFriendlyName), L"From a file");
     CaptureRing* ring = Attach(arrival.Header.PortKey);
     EXPECT_EQ(Bytes(TakeAtLeast(ring, 8)), "\r\nRING\r\n");
 }

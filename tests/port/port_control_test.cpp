@@ -16,32 +16,25 @@
 #include "port/port_control.h"
 #include "port/port_monitor.h"
 #include "support/emulated_driver.h"
+#include "support/wire_client.h"
 
 namespace {
 
 using namespace quorvel;
 namespace control = emu::control;
-using Bytes = std::vector<uint8_t>;
-
-Bytes KeyAnd(uint32_t key, const std::string& rest) {
-    Bytes bytes = control::NumberBlob(key);
-    bytes.insert(bytes.end(), rest.begin(), rest.end());
-    return bytes;
-}
+using testsupport::PortKeyAnd;
 
 // The records pending in the ring, as "RX:..." and "TX:..." runs.
 std::string Recorded(CaptureRing* ring) {
     std::string runs;
     uint8_t direction = 0;
-    for (uint32_t i = ring->ReadIndex; i != ring->WriteIndex; i = (i + 1) % ring->Capacity) {
-        const CaptureRecord& record = RingRecords(ring)[i];
+    for (const testsupport::TakenRecord& record : testsupport::TakeRecords(ring)) {
         if (record.Direction != direction) {
             direction = record.Direction;
             runs += direction == kDirectionRx ? "|RX:" : "|TX:";
         }
         runs.push_back(static_cast<char>(record.Data));
     }
-    ring->ReadIndex = ring->WriteIndex;
     return runs;
 }
 
@@ -97,7 +90,7 @@ TEST_F(PortControlTest, PauseTheChannelAndWhatTheFilterRecords) {
 
     // Pause TX: transmitted bytes are no longer recorded.
     EXPECT_TRUE(TogglePause(*port_, true, false));
-    EXPECT_EQ(Log(IOCTL_LINE_TOGGLE_PAUSE).back().Input, KeyAnd(key_, std::string("\1\0\0\0", 4)));
+    EXPECT_EQ(Log(IOCTL_LINE_TOGGLE_PAUSE).back().Input, PortKeyAnd(key_, std::string("\1\0\0\0", 4)));
     EXPECT_TRUE(IsPaused(*port_, PauseFlag::Tx));
     EXPECT_FALSE(IsPaused(*port_, PauseFlag::Rx));
     control::PushBytes(key_, kDirectionTx, "ATZ\r");
@@ -129,13 +122,13 @@ TEST_F(PortControlTest, PauseTheChannelAndWhatTheFilterRecords) {
 
     ASSERT_TRUE(OpenCommandChannel(*port_));
     EXPECT_EQ(Log(IOCTL_LINE_SET_COMMAND_MODE).back().Input,
-              KeyAnd(key_, std::string("\1\0\0\0\xFF\xFF\xFF\xFF", 8) + std::string(16, '\0')));
+              PortKeyAnd(key_, std::string("\1\0\0\0\xFF\xFF\xFF\xFF", 8) + std::string(16, '\0')));
     EXPECT_TRUE(control::IsCommandChannelOpen(key_));
 
     // "AT" and CR go out as they are; the modem's echo and answer come back
     // and both directions pass the filter.
     EXPECT_EQ(WriteCommand(*port_, "AT\r", 3), 3u);
-    EXPECT_EQ(Log(IOCTL_LINE_WRITE_COMMAND).back().Input, KeyAnd(key_, "AT\r"));
+    EXPECT_EQ(Log(IOCTL_LINE_WRITE_COMMAND).back().Input, PortKeyAnd(key_, "AT\r"));
     EXPECT_EQ(Recorded(ring), "|TX:AT\r|RX:AT\r\r\nOK\r\n");
     char buffer[64] = {};
     EXPECT_EQ(ReadResponse(*port_, buffer, 4), 4u) << "never more than the size offered";
@@ -151,14 +144,14 @@ TEST_F(PortControlTest, PauseTheChannelAndWhatTheFilterRecords) {
     EXPECT_EQ(WriteCommand(*port_, "+++", 3), 3u);
     EXPECT_EQ(Log(IOCTL_LINE_WRITE_COMMAND).back().Input.size(), 7u);
     SendEscapeFollowup(*port_, {.First = true, .Second = true});
-    EXPECT_EQ(Log(IOCTL_LINE_ESCAPE_FOLLOWUP).back().Input, KeyAnd(key_, std::string("\1\1\0\0", 4)));
+    EXPECT_EQ(Log(IOCTL_LINE_ESCAPE_FOLLOWUP).back().Input, PortKeyAnd(key_, std::string("\1\1\0\0", 4)));
 
     // Once a channel was open, every close sends its all-zero record, also
     // after a failed open.
     FailNext(IOCTL_LINE_SET_COMMAND_MODE, control::RequestFault::Kind::FailAtOnce);
     EXPECT_FALSE(OpenCommandChannel(*port_));
     CloseCommandChannel(*port_);
-    EXPECT_EQ(Log(IOCTL_LINE_SET_COMMAND_MODE).back().Input, KeyAnd(key_, std::string(24, '\0')));
+    EXPECT_EQ(Log(IOCTL_LINE_SET_COMMAND_MODE).back().Input, PortKeyAnd(key_, std::string(24, '\0')));
     EXPECT_FALSE(control::IsCommandChannelOpen(key_));
     EXPECT_EQ(WriteCommand(*port_, "AT\r", 3), 0u) << "a closed channel takes nothing";
     EXPECT_EQ(Log(IOCTL_LINE_WRITE_COMMAND).back().Error, static_cast<DWORD>(ERROR_NOT_READY));

@@ -15,6 +15,7 @@
 #include "ui/properties_box.h"
 #include "support/emulated_driver.h"
 #include "support/message_box_capture.h"
+#include "support/wire_client.h"
 #include "system/system_calls.h"
 
 namespace {
@@ -109,12 +110,10 @@ TEST_F(PortPropertiesTest, AModemIsDecodedAndTheRequestCarriesItsHeader) {
 
     auto log = control::RequestLog();
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].Code, 0x150018u);
+    EXPECT_EQ(log[0].Code, IOCTL_LINE_GET_PORT_PROPERTIES);
     const auto* headerBytes = reinterpret_cast<const uint8_t*>(&header);
-    EXPECT_EQ(log[0].Input, std::vector<uint8_t>(headerBytes, headerBytes + 80));
-    uint32_t expectedSize = 80;
-    for (uint32_t length : header.Lengths) expectedSize += length + 1;
-    EXPECT_EQ(log[0].OutputSize, expectedSize);
+    EXPECT_EQ(log[0].Input, std::vector<uint8_t>(headerBytes, headerBytes + sizeof header));
+    EXPECT_EQ(log[0].OutputSize, testsupport::PropertyReplySize(header));
 
     EXPECT_EQ(port.Header.PortKey, header.PortKey);
     EXPECT_STREQ(port.HardwareID, "SERENUM\\QVL5601") << "only the first id of the list";

@@ -5,6 +5,7 @@
 #include "wire/request_codes.h"
 #include "emulator/test_control.h"
 #include "support/test_paths.h"
+#include "support/wire_client.h"
 #include "system/system_calls.h"
 
 namespace testsupport {
@@ -46,11 +47,9 @@ HANDLE OpenEmulatedDevice() {
 quorvel::PortPropertyHeader ArriveAndTakeHeader(HANDLE device, const emu::control::PortBlobs& port) {
     emu::control::AddPort(port);
     quorvel::PortPropertyHeader header{};
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_TRUE(seam::DeviceIoControl(device, quorvel::IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0,
-                                      &header, sizeof header, nullptr, &overlapped));
-    CloseHandle(overlapped.hEvent);
+    PendingRequest request;
+    EXPECT_TRUE(IssueRequest(device, quorvel::IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &header, sizeof header,
+                             request));
     return header;
 }
 

@@ -21,6 +21,7 @@
 #include "support/message_box_capture.h"
 #include "support/message_pump.h"
 #include "support/monitor_fixture.h"
+#include "support/wire_client.h"
 #include "ui/command_terminal.h"
 #include "ui/main_window.h"
 
@@ -28,6 +29,7 @@ namespace {
 
 using namespace quorvel;
 namespace control = emu::control;
+using testsupport::PortKeyAnd;
 using testsupport::Height;
 using testsupport::PumpUntil;
 using testsupport::Width;
@@ -60,12 +62,6 @@ std::string Text(HWND window) {
     char text[512] = {};
     GetWindowTextA(window, text, sizeof(text));
     return text;
-}
-
-std::vector<uint8_t> KeyAnd(uint32_t key, const std::string& rest) {
-    std::vector<uint8_t> bytes = control::NumberBlob(key);
-    bytes.insert(bytes.end(), rest.begin(), rest.end());
-    return bytes;
 }
 
 class MenuTerminalTest : public testsupport::MonitorTest {
@@ -141,7 +137,8 @@ TEST_F(MenuTerminalTest, TheMenuBarFollowsThePortsTheFocusAndThePauses) {
     control::ClearRequestLog();
     Command(ID_PAUSE_TX);
     EXPECT_EQ(PauseItems(), "Activate &TX|Pause &RX|-");
-    EXPECT_EQ(control::RequestLog(IOCTL_LINE_TOGGLE_PAUSE).back().Input, KeyAnd(com1, std::string("\1\0\0\0", 4)));
+    EXPECT_EQ(control::RequestLog(IOCTL_LINE_TOGGLE_PAUSE).back().Input,
+              PortKeyAnd(com1, std::string("\1\0\0\0", 4)));
     EXPECT_TRUE(EditsDisabled());
     Command(ID_PAUSE_RX);
     EXPECT_EQ(PauseItems(), "Activate &TX|Activate &RX|&Activate TX/RX");
@@ -234,7 +231,7 @@ TEST_F(MenuTerminalTest, ATerminalConversationWithThePausedPortsModem) {
     // shows at the next tick with CR and LF as '.'.
     Type("AT\r");
     ASSERT_EQ(writes().size(), 1u);
-    EXPECT_EQ(writes()[0].Input, KeyAnd(key, "AT\r"));
+    EXPECT_EQ(writes()[0].Input, PortKeyAnd(key, "AT\r"));
     EXPECT_EQ(Text(command_), "");
     EXPECT_EQ(Text(response_), "");
     EXPECT_TRUE(ResponseMode);
@@ -257,20 +254,20 @@ TEST_F(MenuTerminalTest, ATerminalConversationWithThePausedPortsModem) {
 
     // Enter on an empty line sends a single CR; a long line is cut to 198.
     Type("\r");
-    EXPECT_EQ(writes().back().Input, KeyAnd(key, "\r"));
+    EXPECT_EQ(writes().back().Input, PortKeyAnd(key, "\r"));
     SetWindowTextA(command_, std::string(250, 'S').c_str());
     EditNotice(EN_VSCROLL);
-    EXPECT_EQ(writes().back().Input, KeyAnd(key, std::string(198, 'S')));
+    EXPECT_EQ(writes().back().Input, PortKeyAnd(key, std::string(198, 'S')));
     // "+++": exactly three characters, half a second, then the follow-up.
     DWORD before = GetTickCount();
     Type("+++\r");
     DWORD waited = GetTickCount() - before;
     EXPECT_GE(waited, 495u);
     EXPECT_LT(waited, 1000u);
-    EXPECT_EQ(writes().back().Input, KeyAnd(key, "+++"));
+    EXPECT_EQ(writes().back().Input, PortKeyAnd(key, "+++"));
     auto followups = control::RequestLog(IOCTL_LINE_ESCAPE_FOLLOWUP);
     ASSERT_EQ(followups.size(), 1u);
-    EXPECT_EQ(followups[0].Input, KeyAnd(key, std::string("\1\1\0\0", 4)));
+    EXPECT_EQ(followups[0].Input, PortKeyAnd(key, std::string("\1\1\0\0", 4)));
     EXPECT_GT(followups[0].Sequence, writes().back().Sequence);
     EXPECT_TRUE(ResponseMode);
     // A pasted "+++" with more text behind it is the escape all the same,
@@ -278,7 +275,7 @@ TEST_F(MenuTerminalTest, ATerminalConversationWithThePausedPortsModem) {
     // modem's guard time.
     SetWindowTextA(command_, "+++\r\nATH");
     EditNotice(EN_VSCROLL);
-    EXPECT_EQ(writes().back().Input, KeyAnd(key, "+++"));
+    EXPECT_EQ(writes().back().Input, PortKeyAnd(key, "+++"));
     EXPECT_EQ(control::RequestLog(IOCTL_LINE_ESCAPE_FOLLOWUP).size(), 2u);
     EXPECT_EQ(Text(command_), "") << "the rest goes with the line";
 
