@@ -69,16 +69,26 @@ protected:
 
     void Command(UINT id) { SendMessageA(main_, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
+    // A tap between the pty pairs "app" (the application at app.a) and "dev"
+    // (the device at dev.b), on COM70 and COM71 with the keys given; its
+    // port's key once it has arrived, or 0.
+    uint32_t StartTap(const std::string& keys) {
+        if (!lab_.StartPair("app") || !lab_.StartPair("dev") || !lab_.MapPort("COM70", "app.b") ||
+            !lab_.MapPort("COM71", "dev.a")) {
+            ADD_FAILURE() << "the pty pairs of the tap";
+            return 0;
+        }
+        Play("tap COM71 COM70" + keys);
+        return PortArrived();
+    }
+
     testsupport::LineLab lab_;
 };
 
 // An application's exchange and then a megabyte each way at once pass the
 // tap intact, and the pane shows each direction's bytes in order.
 TEST_F(SerialRelayTest, ATapPassesEveryByteBothWaysAndThePaneShowsThem) {
-    ASSERT_TRUE(lab_.StartPair("app") && lab_.StartPair("dev"));
-    ASSERT_TRUE(lab_.MapPort("COM70", "app.b") && lab_.MapPort("COM71", "dev.a"));
-    Play("tap COM71 COM70 baud=9600");
-    uint32_t key = PortArrived();
+    uint32_t key = StartTap(" baud=9600");
     ASSERT_NE(key, 0u);
     EXPECT_STREQ(PortList->FriendlyName, "Tap of COM71");
 
@@ -111,10 +121,7 @@ TEST_F(SerialRelayTest, ATapPassesEveryByteBothWaysAndThePaneShowsThem) {
 // to the device and its answer to the response edit; the application's
 // bytes wait meanwhile and reach the device once the channel closes.
 TEST_F(SerialRelayTest, TheTerminalTalksToTheDeviceWhileTheApplicationWaits) {
-    ASSERT_TRUE(lab_.StartPair("app") && lab_.StartPair("dev"));
-    ASSERT_TRUE(lab_.MapPort("COM70", "app.b") && lab_.MapPort("COM71", "dev.a"));
-    Play("tap COM71 COM70");
-    ASSERT_NE(PortArrived(), 0u);
+    ASSERT_NE(StartTap(""), 0u);
     KillTimer(main_, RefreshTimerId);  // the test ticks the timer itself
 
     SetFocus(PaneOf(PortList));
@@ -144,10 +151,7 @@ TEST_F(SerialRelayTest, TheTerminalTalksToTheDeviceWhileTheApplicationWaits) {
 // A device that goes makes its port leave; the same device back brings a
 // new pane; the application's side stays open all along.
 TEST_F(SerialRelayTest, ADeviceThatGoesAndComesBackLeavesAndArrivesAgain) {
-    ASSERT_TRUE(lab_.StartPair("app") && lab_.StartPair("dev"));
-    ASSERT_TRUE(lab_.MapPort("COM70", "app.b") && lab_.MapPort("COM71", "dev.a"));
-    Play("tap COM71 COM70 =Modem on \\x2Fdev\\x2FttyUSB0");
-    uint32_t first = PortArrived();
+    uint32_t first = StartTap(" =Modem on \\x2Fdev\\x2FttyUSB0");
     ASSERT_NE(first, 0u);
     EXPECT_STREQ(PortList->FriendlyName, "Modem on /dev/ttyUSB0");
 

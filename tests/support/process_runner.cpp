@@ -1,5 +1,7 @@
 #include "support/process_runner.h"
 
+#include <vector>
+
 namespace testsupport {
 namespace {
 
@@ -70,6 +72,20 @@ ProcessResult RunProcess(const std::string& exePath, const std::string& argument
         handles.Kill();
     }
     return result;
+}
+
+bool StartLinuxProgram(const std::string& commandLine) {
+    std::vector<char> text(commandLine.begin(), commandLine.end());
+    text.push_back(0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return false;
+    }
+    if (process.hThread) CloseHandle(process.hThread);
+    if (process.hProcess) CloseHandle(process.hProcess);
+    return true;
 }
 
 }  // namespace testsupport

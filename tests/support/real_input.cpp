@@ -1,6 +1,6 @@
 #include "support/real_input.h"
 
-#include <vector>
+#include "support/process_runner.h"
 
 namespace testsupport {
 namespace {
@@ -10,19 +10,10 @@ constexpr DWORD kInputSettleMs = 250;
 
 }  // namespace
 
+// xdotool is a Linux program: Wine gives no handle to wait for, so the
+// settle time covers its run.
 bool XDoTool(const std::string& arguments) {
-    std::string commandLine = "Z:\\usr\\bin\\xdotool " + arguments;
-    std::vector<char> text(commandLine.begin(), commandLine.end());
-    text.push_back(0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        return false;
-    }
-    WaitForSingleObject(process.hProcess, 5000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    if (!StartLinuxProgram("Z:\\usr\\bin\\xdotool " + arguments)) return false;
     Sleep(kInputSettleMs);
     return true;
 }

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "support/message_pump.h"
+#include "support/process_runner.h"
 #include "support/test_paths.h"
 
 namespace testsupport {
@@ -30,22 +31,6 @@ bool WriteText(const std::string& windowsPath, const std::string& text) {
     return done;
 }
 
-// Starts a Linux program through Wine; it cannot be waited for (Wine gives
-// no process handle for it), so callers wait for a file that it writes.
-bool StartLinux(const std::string& commandLine) {
-    std::vector<char> text(commandLine.begin(), commandLine.end());
-    text.push_back(0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        return false;
-    }
-    if (process.hThread) CloseHandle(process.hThread);
-    if (process.hProcess) CloseHandle(process.hProcess);
-    return true;
-}
-
 }  // namespace
 
 LineLab::LineLab() {
@@ -65,7 +50,7 @@ LineLab::~LineLab() {
     std::string commands = "for pid in $(cat " + folder_ + "/*.pid 2>/dev/null); do kill $pid 2>/dev/null; done\n";
     for (const std::string& com : mapped_) commands += "rm -f " + dosDevices_ + "/" + com + "\n";
     Run(commands);
-    StartLinux("Z:\\bin\\rm -rf " + folder_);  // the lab's own folder goes last, unwaited
+    StartLinuxProgram("Z:\\bin\\rm -rf " + folder_);  // the lab's own folder goes last, unwaited
 }
 
 std::string LineLab::Path(const std::string& name) const { return folder_ + "/" + name; }
@@ -81,7 +66,7 @@ bool LineLab::Run(const std::string& commands, DWORD timeoutMs) {
     std::string ok = WindowsPath(step + ".ok"), failed = WindowsPath(step + ".failed");
     std::string script = "{\n" + commands + "\n} && touch " + Path(step + ".ok") + " || touch " + Path(step + ".failed") + "\n";
     if (!WriteText(WindowsPath(step + ".sh"), script)) return false;
-    if (!StartLinux("Z:\\bin\\sh " + Path(step + ".sh"))) return false;
+    if (!StartLinuxProgram("Z:\\bin\\sh " + Path(step + ".sh"))) return false;
     auto exists = [](const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; };
     PumpUntil([&] { return exists(ok) || exists(failed); }, timeoutMs);
     return exists(ok);
