@@ -50,8 +50,10 @@ if [ "$purpose" != build ]; then
     need clang command -v clang++
     need libclang-rt-14-dev sh -c 'test -f "$(clang++ -print-resource-dir)/lib/linux/libclang_rt.fuzzer-x86_64.a"'
 fi
-if [ "$purpose" = run ]; then
+# Screenshots without a display: make run, make tap, and the test of make tap.
+if [ "$purpose" = run ] || [ "$purpose" = test ]; then
     need imagemagick command -v import
+    need procps command -v pgrep
 fi
 
 [ ${#missing[@]} -eq 0 ] && exit 0
