@@ -177,6 +177,7 @@ private:
     bool OpenPorts();
     void Advance(Direction& line);
     void StartWriting(Direction& line);
+    bool ReadSource(Direction& line);
     void TookBytes(Direction& line, DWORD count);
     void WaitForCharacter(Direction& line);
     void Passed(Direction& line, DWORD count);
@@ -229,12 +230,21 @@ void RelayRun::Advance(Direction& line) {
             line.Outgoing.swap(line.Held);
             continue;
         }
-        SerialPort& source = SourceOf(line);
-        StepResult read = StartRead(source.Handle.Get(), line.Read, line.Buffer.data(), kReadChunk);
-        if (read == StepResult::Pending) line.Step = Phase::Reading;
-        else if (read == StepResult::Failed) return Failed(source, line.Read.Error);
-        else TookBytes(line, line.Read.Count);
+        if (!ReadSource(line)) return;
     }
+}
+
+// Reads what has come from the direction's source; false when the read failed.
+bool RelayRun::ReadSource(Direction& line) {
+    SerialPort& source = SourceOf(line);
+    StepResult read = StartRead(source.Handle.Get(), line.Read, line.Buffer.data(), kReadChunk);
+    if (read == StepResult::Failed) {
+        Failed(source, line.Read.Error);
+        return false;
+    }
+    if (read == StepResult::Pending) line.Step = Phase::Reading;
+    else TookBytes(line, line.Read.Count);
+    return true;
 }
 
 void RelayRun::StartWriting(Direction& line) {
@@ -320,12 +330,7 @@ void RelayRun::Finished(Direction& line) {
     if (was == Phase::Waiting) {
         // However it ended, a read tells; what it brings goes on at once.
         line.WokeUp = true;
-        SerialPort& source = SourceOf(line);
-        if (closing_ || !MayRead(line)) return;
-        StepResult read = StartRead(source.Handle.Get(), line.Read, line.Buffer.data(), kReadChunk);
-        if (read == StepResult::Pending) line.Step = Phase::Reading;
-        else if (read == StepResult::Failed) Failed(source, line.Read.Error);
-        else if (line.Read.Count > 0) TookBytes(line, line.Read.Count);
+        if (!closing_ && MayRead(line)) ReadSource(line);
         return;
     }
     if (result == StepResult::Failed) return Failed(port, step.Error);
