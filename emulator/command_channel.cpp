@@ -65,7 +65,6 @@ Reply ReadResponse(const Request& request) {
 
 // The program's word that the guard time after "+++" has passed.
 Reply EscapeFollowup(const Request& request) {
-    if (request.Input.size() != sizeof(PortFlagsRecord)) return Fail(ERROR_INVALID_PARAMETER);
     DWORD error = 0;
     EmulatedPort* port = PortWithOpenChannel(request, &error);
     if (!port) return Fail(error);

@@ -49,6 +49,8 @@ inline Reply SucceedWritten(DWORD written) { return Reply{false, ERROR_SUCCESS, 
 inline Reply Fail(DWORD error) { return Reply{false, error, {}, 0}; }
 inline Reply KeepPending() { return Reply{true, ERROR_SUCCESS, {}, 0}; }
 
+// A handler sees only requests whose input and output sizes are those of
+// its code (request_sizes.h): the device refuses the others first.
 using RequestHandler = Reply (*)(const Request&);
 
 // The PortKey that heads the input of every per-port request (0 when the

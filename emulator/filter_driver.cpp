@@ -146,7 +146,6 @@ Reply WaitData(const Request& request) {
 Reply WaitSignal(const Request& request) {
     EmulatedPort* port = PortOf(request);
     if (!port) return EndedWithThePort(request);
-    if (request.OutputSize < 4) return Fail(ERROR_INSUFFICIENT_BUFFER);
     PortCapture& capture = port->Capture;
     if (!capture.Colours.empty()) {
         uint32_t colour = capture.Colours.front();
