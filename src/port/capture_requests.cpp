@@ -19,16 +19,13 @@ HANDLE NewCallEvent() { return CreateEventA(nullptr, FALSE, FALSE, nullptr); }
 
 bool AttachCapture(PortMonitor& port) {
     if (port.DeviceHandle == INVALID_HANDLE_VALUE) return false;
-    CaptureRing* ring = AllocateCaptureRing(kCaptureCapacity, port.Header.PortKey);
+    OwnedCaptureRing ring(AllocateCaptureRing(kCaptureCapacity, port.Header.PortKey));
     if (!ring) return false;
     AttachRequest request{};
-    if (!RingAddressField(ring, &request.RingAddress)) {
-        // Never reached with a ring from AllocateCaptureRing; an address is
-        // never cut to fit.
-        FreeCaptureRing(ring);
-        return false;
-    }
-    port.CaptureRing = ring;
+    // Never fails with a ring from AllocateCaptureRing; an address is never
+    // cut to fit.
+    if (!RingAddressField(ring.get(), &request.RingAddress)) return false;
+    port.CaptureRing = ring.get();
     request.RecordForm = port.RecordForm;
     request.Options = CaptureOptions & 7;
     ScopedHandle event(NewCallEvent());
@@ -37,14 +34,14 @@ bool AttachCapture(PortMonitor& port) {
                                                     &request, sizeof(request), nullptr, 0,
                                                     overlapped, event.Get())
                                      : RequestStart::Failed;
-    if (start == RequestStart::Completed) return true;
-    if (start == RequestStart::Failed || !AwaitRequestEvent(event.Get())) {
-        FreeCaptureRing(ring);
+    if (start == RequestStart::Failed || (start == RequestStart::Pending && !AwaitRequestEvent(event.Get()))) {
         port.CaptureRing = nullptr;
         return false;
     }
-    // The final status of a pending attach is not examined.
-    SetLastError(ERROR_SUCCESS);
+    // The ring is the port's now (ReleaseStorage frees it); the final status
+    // of a pending attach is not examined.
+    port.CaptureRing = ring.release();
+    if (start == RequestStart::Pending) SetLastError(ERROR_SUCCESS);
     return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "wire/capture_records.h"
 
@@ -16,5 +17,11 @@ static_assert(CaptureRingBytes(kCaptureCapacity) == 800024);
 // had.
 CaptureRing* AllocateCaptureRing(uint32_t capacity, uint32_t portKey);
 void FreeCaptureRing(CaptureRing* ring);
+
+// A ring not yet lent to the driver: freed unless released to its port.
+struct CaptureRingFree {
+    void operator()(CaptureRing* ring) const { FreeCaptureRing(ring); }
+};
+using OwnedCaptureRing = std::unique_ptr<CaptureRing, CaptureRingFree>;
 
 }  // namespace quorvel
