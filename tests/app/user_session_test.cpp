@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,74 +63,93 @@ protected:
     void TearDown() override { control::ResetServices(); }
 };
 
+// Runs the monitor on a scenario, lets act play the user once its window is
+// up, then closes the window as a user does; returns how the process ended.
+ProcessResult RunSession(const std::string& scenario, const std::function<void(DWORD, const Screen&)>& act) {
+    return RunProcess(MonitorProgram(), scenario, kRunTimeoutMs, [&](DWORD process) {
+        Screen screen;
+        screen.Main = WaitForProcessWindow(process, kMainWindowClass);
+        ASSERT_NE(screen.Main, nullptr);
+        act(process, screen);
+        PostMessageA(screen.Main, WM_CLOSE, 0, 0);
+    });
+}
+
+// The panes: arrival order in sibling order; each run a line of its own
+// behind its timing line, in the order the bytes passed.
+void ReadTheTraffic(const Screen& screen) {
+    ASSERT_TRUE(PumpUntil([&] { return screen.Panes().size() == 3 && screen.PaneWith("OK") && screen.PaneWith("ATA"); }));
+    std::vector<std::string> com1 = ListBoxLines(screen.PaneWith("OK"));
+    ASSERT_EQ(com1.size(), 4u);
+    EXPECT_EQ(com1[1], "\xB6TX: ATZ\r");
+    EXPECT_EQ(com1[3], "\xB7RX: ATZ\r\r\nOK\r\n");
+    EXPECT_EQ(com1[2].front(), '{');
+    std::vector<std::string> com2 = ListBoxLines(screen.PaneWith("ATA"));
+    ASSERT_EQ(com2.size(), 4u);
+    EXPECT_EQ(com2[1], "\xB7RX: \r\nRING\r\n");
+    EXPECT_EQ(com2[3], "\xB6TX: ATA\r");
+    EXPECT_TRUE(ListBoxLines(screen.Panes()[2]).empty());
+}
+
+// The quiet port's two directions paused, one by its accelerator and one by
+// mouse; then "AT" typed into the terminal.
+void PauseTheQuietPortAndTalkToIt(const Screen& screen) {
+    EXPECT_FALSE(IsWindowEnabled(screen.Command()));
+    ClickWindow(screen.Panes()[2]);
+    PressKeys("alt+t");  // "Pause &TX"
+    Sleep(200);
+    EXPECT_FALSE(IsWindowEnabled(screen.Command())) << "one direction paused: no terminal";
+    screen.ClickMenuItem(1);  // "Pause &RX" by mouse
+    ASSERT_TRUE(PumpUntil([&] { return IsWindowEnabled(screen.Command()) != FALSE; }))
+        << "both paused: the terminal is usable";
+    ClickWindow(screen.Command());
+    TypeText("AT");
+    PressKeys("Return");
+    ASSERT_TRUE(PumpUntil([&] { return EditText(screen.Response()).find("OK") != std::string::npos; }))
+        << EditText(screen.Response());
+    EXPECT_EQ(EditText(screen.Response()), "AT...OK..");
+    EXPECT_EQ(EditText(screen.Command()), "");
+}
+
+// "&Description" and its first item, COM1's box; then a client area lower
+// than the edits and back, and a minimise and restore.
+void ReadPropertiesResizeAndMinimise(DWORD process, const Screen& screen) {
+    PressKeys("alt+d Return");
+    CapturedMessageBox box = WaitForProcessMessageBox(process, 5000);
+    ASSERT_TRUE(box.found);
+    EXPECT_EQ(box.caption, "Port properties");
+    EXPECT_NE(box.text.find("COM port:\tCOM1"), std::string::npos);
+
+    RECT before;
+    GetWindowRect(screen.Main, &before);
+    SetWindowPos(screen.Main, nullptr, 0, 0, before.right - before.left, 40, SWP_NOMOVE | SWP_NOZORDER);
+    Sleep(300);
+    EXPECT_TRUE(IsWindow(screen.Main));
+    SetWindowPos(screen.Main, nullptr, 0, 0, before.right - before.left, before.bottom - before.top,
+                 SWP_NOMOVE | SWP_NOZORDER);
+    Sleep(300);
+    RECT pane;
+    GetWindowRect(screen.Panes()[0], &pane);
+    EXPECT_GT(pane.bottom - pane.top, 20) << "the panes are laid out again";
+    ShowWindow(screen.Main, SW_MINIMIZE);
+    Sleep(300);
+    ShowWindow(screen.Main, SW_RESTORE);
+    ASSERT_TRUE(PumpUntil([&] { return IsWindowVisible(screen.Panes()[2]) != FALSE; }));
+    EXPECT_EQ(ListBoxLines(screen.PaneWith("OK")).size(), 4u) << "nothing lost on the way";
+}
+
 // Three modems with traffic; a user picks the quiet one, pauses both of its
-// directions (one by its accelerator, one by mouse), talks to its modem,
-// reads its properties, resizes, minimises and restores the window, closes it.
+// directions, talks to its modem, reads its properties, resizes, minimises
+// and restores the window, closes it.
 TEST_F(UserSession, TrafficPauseTerminalPropertiesResizeAndClose) {
     std::string scenario =
         "/s=port COM1;@100 tx ATZ\\r;+50 rx ATZ\\r\\r\\nOK\\r\\n;"
         "port COM2;@100 rx \\r\\nRING\\r\\n;+50 tx ATA\\r;"
         "port COM3 =Quiet modem";
-    ProcessResult run = RunProcess(MonitorProgram(), scenario, kRunTimeoutMs, [&](DWORD process) {
-        Screen screen;
-        screen.Main = WaitForProcessWindow(process, kMainWindowClass);
-        ASSERT_NE(screen.Main, nullptr);
-        ASSERT_TRUE(PumpUntil([&] { return screen.Panes().size() == 3 && screen.PaneWith("OK") && screen.PaneWith("ATA"); }));
-        // The panes: arrival order in sibling order; each run a line of its
-        // own behind its timing line, in the order the bytes passed.
-        std::vector<std::string> com1 = ListBoxLines(screen.PaneWith("OK"));
-        ASSERT_EQ(com1.size(), 4u);
-        EXPECT_EQ(com1[1], "\xB6TX: ATZ\r");
-        EXPECT_EQ(com1[3], "\xB7RX: ATZ\r\r\nOK\r\n");
-        EXPECT_EQ(com1[2].front(), '{');
-        std::vector<std::string> com2 = ListBoxLines(screen.PaneWith("ATA"));
-        ASSERT_EQ(com2.size(), 4u);
-        EXPECT_EQ(com2[1], "\xB7RX: \r\nRING\r\n");
-        EXPECT_EQ(com2[3], "\xB6TX: ATA\r");
-        HWND quiet = screen.Panes()[2];
-        EXPECT_TRUE(ListBoxLines(quiet).empty());
-
-        EXPECT_FALSE(IsWindowEnabled(screen.Command()));
-        ClickWindow(quiet);
-        PressKeys("alt+t");  // "Pause &TX"
-        Sleep(200);
-        EXPECT_FALSE(IsWindowEnabled(screen.Command())) << "one direction paused: no terminal";
-        screen.ClickMenuItem(1);  // "Pause &RX" by mouse
-        ASSERT_TRUE(PumpUntil([&] { return IsWindowEnabled(screen.Command()) != FALSE; }))
-            << "both paused: the terminal is usable";
-        ClickWindow(screen.Command());
-        TypeText("AT");
-        PressKeys("Return");
-        ASSERT_TRUE(PumpUntil([&] { return EditText(screen.Response()).find("OK") != std::string::npos; }))
-            << EditText(screen.Response());
-        EXPECT_EQ(EditText(screen.Response()), "AT...OK..");
-        EXPECT_EQ(EditText(screen.Command()), "");
-
-        // "&Description": the first item is COM1's; its box, and dismissing it.
-        PressKeys("alt+d Return");
-        CapturedMessageBox box = WaitForProcessMessageBox(process, 5000);
-        ASSERT_TRUE(box.found);
-        EXPECT_EQ(box.caption, "Port properties");
-        EXPECT_NE(box.text.find("COM port:\tCOM1"), std::string::npos);
-
-        // A client area lower than the edits, and back.
-        RECT before;
-        GetWindowRect(screen.Main, &before);
-        SetWindowPos(screen.Main, nullptr, 0, 0, before.right - before.left, 40, SWP_NOMOVE | SWP_NOZORDER);
-        Sleep(300);
-        EXPECT_TRUE(IsWindow(screen.Main));
-        SetWindowPos(screen.Main, nullptr, 0, 0, before.right - before.left, before.bottom - before.top,
-                     SWP_NOMOVE | SWP_NOZORDER);
-        Sleep(300);
-        RECT pane;
-        GetWindowRect(screen.Panes()[0], &pane);
-        EXPECT_GT(pane.bottom - pane.top, 20) << "the panes are laid out again";
-        ShowWindow(screen.Main, SW_MINIMIZE);
-        Sleep(300);
-        ShowWindow(screen.Main, SW_RESTORE);
-        ASSERT_TRUE(PumpUntil([&] { return IsWindowVisible(screen.Panes()[2]) != FALSE; }));
-        EXPECT_EQ(ListBoxLines(screen.PaneWith("OK")).size(), 4u) << "nothing lost on the way";
-        PostMessageA(screen.Main, WM_CLOSE, 0, 0);
+    ProcessResult run = RunSession(scenario, [](DWORD process, const Screen& screen) {
+        ASSERT_NO_FATAL_FAILURE(ReadTheTraffic(screen));
+        ASSERT_NO_FATAL_FAILURE(PauseTheQuietPortAndTalkToIt(screen));
+        ReadPropertiesResizeAndMinimise(process, screen);
     });
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitCode, 0u);
@@ -140,12 +160,9 @@ TEST_F(UserSession, TrafficPauseTerminalPropertiesResizeAndClose) {
 // being chosen, one leaves while it is the terminal's port.
 TEST_F(UserSession, PortsComeAndGoWhileTheUserIsBusyWithThem) {
     std::string scenario = "/s=port COM1-4500;port COM2-8500;port COM3@2500";
-    ProcessResult run = RunProcess(MonitorProgram(), scenario, kRunTimeoutMs, [&](DWORD process) {
-        Screen screen;
-        screen.Main = WaitForProcessWindow(process, kMainWindowClass);
+    ProcessResult run = RunSession(scenario, [](DWORD process, const Screen& screen) {
         DWORD start = GetTickCount();
         auto at = [&](DWORD ms) { while (GetTickCount() - start < ms) Sleep(20); };
-        ASSERT_NE(screen.Main, nullptr);
         ASSERT_TRUE(PumpUntil([&] { return screen.Panes().size() == 2; }));
         ClickWindow(screen.Panes()[0]);
         // A box open while COM3 arrives.
@@ -164,8 +181,7 @@ TEST_F(UserSession, PortsComeAndGoWhileTheUserIsBusyWithThem) {
         if (box.found) EXPECT_EQ(box.caption, "Port properties");
         PressKeys("Escape");
         // COM2 is the terminal's port when it leaves.
-        HWND com2 = screen.Panes()[0];
-        ClickWindow(com2);
+        ClickWindow(screen.Panes()[0]);
         PressKeys("alt+t");
         PressKeys("alt+r");
         ASSERT_TRUE(PumpUntil([&] { return IsWindowEnabled(screen.Command()) != FALSE; }));
@@ -174,25 +190,25 @@ TEST_F(UserSession, PortsComeAndGoWhileTheUserIsBusyWithThem) {
         EXPECT_TRUE(PumpUntil([&] { return screen.Panes().size() == 1; }));
         EXPECT_FALSE(IsWindowEnabled(screen.Command())) << "the terminal let go of its port";
         EXPECT_FALSE(IsWindowEnabled(screen.Response()));
-        PostMessageA(screen.Main, WM_CLOSE, 0, 0);
     });
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitCode, 0u);
 }
 
-// Closing the window at the worst moments: the program still ends on its
-// own with exit code 0.
-TEST_F(UserSession, ClosingAtTheWorstMomentsStillEndsWithZero) {
-    struct Moment {
-        const char* Name;
-        std::string Scenario;
-        void (*Act)(DWORD process, const Screen& screen);
-    };
+// The worst moments to close the window at: each a scenario and what the
+// user does before the close.
+struct Moment {
+    const char* Name;
+    std::string Scenario;
+    void (*Act)(DWORD process, const Screen& screen);
+};
+
+std::vector<Moment> WorstMoments() {
     std::string eightPorts;
     for (int n = 1; n <= 8; ++n) eightPorts += "port COM" + std::to_string(n) + ";gen rate=184320 run=64;";
     std::string arrivals;
     for (int n = 1; n <= 40; ++n) arrivals += "port COM" + std::to_string(n) + "@" + std::to_string(n * 5) + ";";
-    const Moment moments[] = {
+    return {
         {"during a burst on 8 ports", eightPorts,
          [](DWORD, const Screen& screen) {
              PumpUntil([&] { return screen.Panes().size() == 8 && !ListBoxLines(screen.Panes()[7]).empty(); });
@@ -221,17 +237,18 @@ TEST_F(UserSession, ClosingAtTheWorstMomentsStillEndsWithZero) {
         {"while arrivals are being handed over", arrivals,
          [](DWORD, const Screen& screen) { PumpUntil([&] { return !screen.Panes().empty(); }); }},
     };
-    for (const Moment& moment : moments) {
+}
+
+// Closing the window at the worst moments: the program still ends on its
+// own with exit code 0.
+TEST_F(UserSession, ClosingAtTheWorstMomentsStillEndsWithZero) {
+    for (const Moment& moment : WorstMoments()) {
         SCOPED_TRACE(moment.Name);
         control::ResetServices();
         DWORD closedAt = 0;
-        ProcessResult run = RunProcess(MonitorProgram(), "/s=" + moment.Scenario, kRunTimeoutMs, [&](DWORD process) {
-            Screen screen;
-            screen.Main = WaitForProcessWindow(process, kMainWindowClass);
-            ASSERT_NE(screen.Main, nullptr);
+        ProcessResult run = RunSession("/s=" + moment.Scenario, [&](DWORD process, const Screen& screen) {
             moment.Act(process, screen);
             closedAt = GetTickCount();
-            PostMessageA(screen.Main, WM_CLOSE, 0, 0);
         });
         DWORD exitMs = GetTickCount() - closedAt;
         std::printf("close %-38s exit code %lu after %lu ms\n", moment.Name, static_cast<unsigned long>(run.exitCode),

@@ -22,6 +22,7 @@ namespace {
 
 using namespace quorvel;
 namespace control = emu::control;
+using Kind = control::RequestFault::Kind;
 using testsupport::PortKeyAnd;
 
 // The records pending in the ring, as "RX:..." and "TX:..." runs.
@@ -53,11 +54,7 @@ protected:
         EmulatedDeviceTest::TearDown();
     }
     std::vector<control::LoggedRequest> Log(uint32_t code) { return control::RequestLog(code); }
-    void FailNext(uint32_t code, control::RequestFault::Kind kind) {
-        control::RequestFault fault;
-        fault.FaultKind = kind;
-        control::InjectFault(code, fault);
-    }
+    void FailNext(uint32_t code, Kind kind) { control::InjectFault(code, {.FaultKind = kind}); }
 
     PortMonitor* port_ = nullptr;
     uint32_t key_ = 0;
@@ -84,7 +81,7 @@ TEST_F(PortControlTest, NothingIsSentWithoutARingOrADevice) {
     EXPECT_EQ(control::RequestLog().size(), 1u) << "only the attach went out";
 }
 
-TEST_F(PortControlTest, PauseTheChannelAndWhatTheFilterRecords) {
+TEST_F(PortControlTest, PausesAndWhatTheFilterRecords) {
     ASSERT_TRUE(AttachCapture(*port_));
     CaptureRing* ring = port_->CaptureRing;
 
@@ -104,17 +101,21 @@ TEST_F(PortControlTest, PauseTheChannelAndWhatTheFilterRecords) {
     EXPECT_FALSE(control::IsDirectionPaused(key_, kDirectionTx));
 
     // A toggle the driver rejects, at once or after pending, flips nothing.
-    FailNext(IOCTL_LINE_TOGGLE_PAUSE, control::RequestFault::Kind::FailAtOnce);
+    FailNext(IOCTL_LINE_TOGGLE_PAUSE, Kind::FailAtOnce);
     EXPECT_FALSE(TogglePause(*port_, true, false));
-    FailNext(IOCTL_LINE_TOGGLE_PAUSE, control::RequestFault::Kind::FailAfterPending);
+    FailNext(IOCTL_LINE_TOGGLE_PAUSE, Kind::FailAfterPending);
     EXPECT_FALSE(TogglePause(*port_, false, true));
     EXPECT_FALSE(IsPaused(*port_, PauseFlag::Tx));
     EXPECT_TRUE(IsPaused(*port_, PauseFlag::Rx));
     EXPECT_TRUE(control::IsDirectionPaused(key_, kDirectionRx));
     EXPECT_TRUE(TogglePause(*port_, false, true));
+}
 
+TEST_F(PortControlTest, TheCommandChannelAndWhatTheFilterRecords) {
+    ASSERT_TRUE(AttachCapture(*port_));
+    CaptureRing* ring = port_->CaptureRing;
     // A failed open sets nothing, and a close after it sends nothing.
-    FailNext(IOCTL_LINE_SET_COMMAND_MODE, control::RequestFault::Kind::FailAtOnce);
+    FailNext(IOCTL_LINE_SET_COMMAND_MODE, Kind::FailAtOnce);
     EXPECT_FALSE(OpenCommandChannel(*port_));
     CloseCommandChannel(*port_);
     EXPECT_EQ(Log(IOCTL_LINE_SET_COMMAND_MODE).size(), 1u);
@@ -148,7 +149,7 @@ TEST_F(PortControlTest, PauseTheChannelAndWhatTheFilterRecords) {
 
     // Once a channel was open, every close sends its all-zero record, also
     // after a failed open.
-    FailNext(IOCTL_LINE_SET_COMMAND_MODE, control::RequestFault::Kind::FailAtOnce);
+    FailNext(IOCTL_LINE_SET_COMMAND_MODE, Kind::FailAtOnce);
     EXPECT_FALSE(OpenCommandChannel(*port_));
     CloseCommandChannel(*port_);
     EXPECT_EQ(Log(IOCTL_LINE_SET_COMMAND_MODE).back().Input, PortKeyAnd(key_, std::string(24, '\0')));

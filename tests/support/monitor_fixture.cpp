@@ -50,9 +50,7 @@ void MonitorTest::SetUp() {
     ResetStandIn();
     // Without a configuration the stand-in runs no scenario: the ports are
     // the test's alone.
-    control::RequestFault noScenario;
-    noScenario.Times = 0;
-    control::InjectFault(IOCTL_LINE_SET_CONFIG, noScenario);
+    control::InjectFault(IOCTL_LINE_SET_CONFIG, {.Times = 0});
     ASSERT_TRUE(StartMonitorInProcess(&main_));
     command_ = GetWindow(main_, GW_CHILD);
     response_ = GetWindow(command_, GW_HWNDNEXT);
@@ -92,6 +90,13 @@ HWND MonitorTest::PaneOf(const PortMonitor* port) {
     HWND pane = nullptr;
     GetPane(*port, &pane, nullptr);
     return pane;
+}
+
+PortMonitor* MonitorTest::PortOf(uint32_t key) {
+    for (PortMonitor* port = PortList; port; port = port->Next) {
+        if (port->Header.PortKey == key) return port;
+    }
+    return nullptr;
 }
 
 int MonitorTest::EditHeight() { return Height(RectInClient(main_, command_)); }

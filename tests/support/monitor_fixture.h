@@ -33,6 +33,8 @@ protected:
     void SetClientSize(int width, int height);
     RECT Client();
     HWND PaneOf(const quorvel::PortMonitor* port);
+    // The record of the port with this key, or null.
+    quorvel::PortMonitor* PortOf(uint32_t key);
     int EditHeight();
 
     HWND main_ = nullptr;

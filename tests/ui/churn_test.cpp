@@ -42,7 +42,7 @@ struct Churn {
     double Seconds = 0;
     volatile LONG Stop = 0;
     uint32_t Keys[kSlots] = {};  // 0: the slot has no port; the churn thread's alone
-    uint64_t Arrivals = 0, Losses = 0, Flashes = 0, Notices = 0, Bytes = 0;
+    unsigned long long Arrivals = 0, Losses = 0, Flashes = 0, Notices = 0, Bytes = 0;
 };
 
 // Every 10 ms: a port may arrive in an empty slot or leave a full one (not in
@@ -113,7 +113,23 @@ std::string WrittenStream(uint32_t key) {
     return stream;
 }
 
-class ChurnTest : public testsupport::MonitorTest {};
+class ChurnTest : public testsupport::MonitorTest {
+protected:
+    // Every port that stayed has arrived and drained its ring. A port that
+    // left between its arrival and its attach keeps its empty pane until
+    // exit (its attach failed, so it has no ring and no waits that could
+    // end); every other port that left is gone.
+    bool StayedPortsDrained(const std::vector<uint32_t>& stayed) {
+        auto stays = [&](uint32_t key) { return std::find(stayed.begin(), stayed.end(), key) != stayed.end(); };
+        size_t drained = 0, withoutRing = 0;
+        for (PortMonitor* port = PortList; port; port = port->Next) {
+            CaptureRing* ring = port->CaptureRing;
+            if (!ring) ++withoutRing;
+            if (ring && ring->ReadIndex == ring->WriteIndex && stays(port->Header.PortKey)) ++drained;
+        }
+        return drained == stayed.size() && PortCount == stayed.size() + withoutRing;
+    }
+};
 
 TEST_F(ChurnTest, PortsComeAndGoWhileTheyStreamAndEveryWrittenByteReachesItsPane) {
     control::KeepWrittenRecords(true);
@@ -126,35 +142,19 @@ TEST_F(ChurnTest, PortsComeAndGoWhileTheyStreamAndEveryWrittenByteReachesItsPane
     ASSERT_TRUE(testsupport::PumpUntil([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; },
                                        static_cast<DWORD>(churn.Seconds * 1000) + 30000));
     CloseHandle(thread);
-    // Every port that stayed has arrived and drained its ring. A port that
-    // left between its arrival and its attach keeps its empty pane until
-    // exit (its attach failed, so it has no ring and no waits that could
-    // end); every other port that left is gone.
     std::vector<uint32_t> stayed;
     for (uint32_t key : churn.Keys) {
         if (key) stayed.push_back(key);
     }
-    auto stays = [&](uint32_t key) { return std::find(stayed.begin(), stayed.end(), key) != stayed.end(); };
-    ASSERT_TRUE(testsupport::PumpUntil([&] {
-        size_t drained = 0, withoutRing = 0;
-        for (PortMonitor* port = PortList; port; port = port->Next) {
-            CaptureRing* ring = port->CaptureRing;
-            if (!ring) ++withoutRing;
-            if (ring && ring->ReadIndex == ring->WriteIndex && stays(port->Header.PortKey)) ++drained;
-        }
-        return drained == stayed.size() && PortCount == stayed.size() + withoutRing;
-    }, 20000)) << PortCount << " ports for " << stayed.size();
+    ASSERT_TRUE(testsupport::PumpUntil([&] { return StayedPortsDrained(stayed); }, 20000))
+        << PortCount << " ports for " << stayed.size();
     testsupport::PumpFor(500);  // the last lines reach their panes
-    uint64_t compared = 0;
+    unsigned long long compared = 0;
     for (uint32_t key : stayed) {
-        PortMonitor* port = nullptr;
-        for (PortMonitor* p = PortList; p; p = p->Next) {
-            if (p->Header.PortKey == key) port = p;
-        }
-        ASSERT_NE(port, nullptr);
+        ASSERT_NE(PortOf(key), nullptr);
         std::string written = WrittenStream(key);
         EXPECT_EQ(control::DroppedRecords(key), 0u);
-        EXPECT_TRUE(PaneStream(PaneOf(port)) == written) << "port " << key << ": " << written.size() / 2 << " bytes";
+        EXPECT_TRUE(PaneStream(PaneOf(PortOf(key))) == written) << "port " << key << ": " << written.size() / 2;
         compared += written.size() / 2;
     }
     RecordProperty("Arrivals", static_cast<int>(churn.Arrivals));
@@ -162,10 +162,8 @@ TEST_F(ChurnTest, PortsComeAndGoWhileTheyStreamAndEveryWrittenByteReachesItsPane
     RecordProperty("BytesCompared", static_cast<int>(compared));
     std::printf("churn: %.0f s, %llu arrivals, %llu losses, %llu flashes, %llu notices, %llu bytes pushed, "
                 "%zu ports stayed, %llu bytes compared\n",
-                churn.Seconds, static_cast<unsigned long long>(churn.Arrivals),
-                static_cast<unsigned long long>(churn.Losses), static_cast<unsigned long long>(churn.Flashes),
-                static_cast<unsigned long long>(churn.Notices), static_cast<unsigned long long>(churn.Bytes),
-                stayed.size(), static_cast<unsigned long long>(compared));
+                churn.Seconds, churn.Arrivals, churn.Losses, churn.Flashes, churn.Notices, churn.Bytes,
+                stayed.size(), compared);
     // Closing the window ends every thread and posts the quit message.
     DWORD before = GetTickCount();
     DestroyWindow(main_);

@@ -23,6 +23,7 @@
 #include "support/message_box_capture.h"
 #include "support/message_pump.h"
 #include "support/monitor_fixture.h"
+#include "support/real_input.h"
 #include "support/table_rows.h"
 #include "ui/command_terminal.h"
 #include "ui/pause_menu_texts.h"
@@ -132,12 +133,6 @@ void ExpectOutcome(const Outcome& o, const Expected& expected) {
     ExpectFact(o.PropertiesShown, expected.Properties, "the properties show");
 }
 
-std::string Text(HWND window) {
-    char text[512] = {};
-    GetWindowTextA(window, text, sizeof(text));
-    return text;
-}
-
 std::string ItemText(HMENU bar, UINT id) {
     char text[64] = {};
     GetMenuStringA(bar, id, text, sizeof(text), MF_BYCOMMAND);
@@ -215,7 +210,7 @@ private:
             for (char key : std::string("+++\r")) SendMessageA(command_, WM_CHAR, static_cast<unsigned char>(key), 0);
             SendMessageA(main_, WM_TIMER, 1, 0);
         }
-        outcome.Answer = Text(GetWindow(command_, GW_HWNDNEXT));
+        outcome.Answer = testsupport::EditText(GetWindow(command_, GW_HWNDNEXT));
         SetFocus(port->ListBox);
     }
 
@@ -232,10 +227,7 @@ TEST(FaultWalkTest, EveryRequestFailingEveryWayLeavesAProgramThatShowsTheTruthAn
             const FaultKind& kind = kKinds[k];
             SCOPED_TRACE(std::string(request.Name) + ", " + kind.Name);
             testsupport::ResetStandIn();
-            control::RequestFault fault;
-            fault.FaultKind = kind.FaultKind;
-            fault.Error = kind.Error;
-            control::InjectFault(request.Code, fault);
+            control::InjectFault(request.Code, {.FaultKind = kind.FaultKind, .Error = kind.Error});
             Outcome o = FaultWalk(request.Code).Run();
             std::printf("%-17s %-24s %5d %5d %d/%-3d %-5s %-24.24s %5s %4s %8lu\n", request.Name, kind.Name,
                         o.PortsShown, o.Lines, o.TxPaused, o.RxPaused, o.TerminalBound ? "bound" : "-",

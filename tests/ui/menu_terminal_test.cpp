@@ -21,6 +21,7 @@
 #include "support/message_box_capture.h"
 #include "support/message_pump.h"
 #include "support/monitor_fixture.h"
+#include "support/real_input.h"
 #include "support/wire_client.h"
 #include "ui/command_terminal.h"
 #include "ui/main_window.h"
@@ -30,6 +31,7 @@ namespace {
 using namespace quorvel;
 namespace control = emu::control;
 using testsupport::PortKeyAnd;
+using testsupport::EditText;
 using testsupport::Height;
 using testsupport::PumpUntil;
 using testsupport::Width;
@@ -56,12 +58,6 @@ MenuItem ReadItem(HMENU menu, UINT item, bool byPosition) {
     read.Grayed = (info.fState & MFS_GRAYED) != 0;
     read.Record = reinterpret_cast<PortMonitor*>(info.dwItemData);
     return read;
-}
-
-std::string Text(HWND window) {
-    char text[512] = {};
-    GetWindowTextA(window, text, sizeof(text));
-    return text;
 }
 
 class MenuTerminalTest : public testsupport::MonitorTest {
@@ -91,12 +87,6 @@ protected:
         for (char key : keys) SendMessageA(command_, WM_CHAR, static_cast<unsigned char>(key), 0);
     }
     void Tick() { SendMessageA(main_, WM_TIMER, 1, 0); }
-    PortMonitor* Port(uint32_t key) {
-        for (PortMonitor* port = PortList; port; port = port->Next) {
-            if (port->Header.PortKey == key) return port;
-        }
-        return nullptr;
-    }
     bool EditsEnabled() { return IsWindowEnabled(command_) && IsWindowEnabled(response_); }
     bool EditsDisabled() { return !IsWindowEnabled(command_) && !IsWindowEnabled(response_); }
     // Focuses the port's pane and pauses both of its directions.
@@ -110,12 +100,25 @@ protected:
         control::RemovePort(key);
         ASSERT_TRUE(PumpUntil([&] { return PortCount == count - 1; }));
     }
+    // A modem arrives and the terminal takes it: the test ticks the timer
+    // itself, both directions are paused, the command edit has the focus
+    // and the request log starts empty. Returns the port's key.
+    uint32_t OpenTerminal() {
+        uint32_t key = Arrive(L"COM1");
+        KillTimer(main_, RefreshTimerId);
+        PauseBoth(PortOf(key));
+        SetFocus(command_);
+        EXPECT_TRUE(control::IsCommandChannelOpen(key));
+        control::ClearRequestLog();
+        return key;
+    }
+    std::vector<control::LoggedRequest> Writes() { return control::RequestLog(IOCTL_LINE_WRITE_COMMAND); }
 };
 
-TEST_F(MenuTerminalTest, TheMenuBarFollowsThePortsTheFocusAndThePauses) {
+TEST_F(MenuTerminalTest, TheBarComesWithTheFirstPortAndItsItemsChooseTheirPort) {
     EXPECT_EQ(Bar(), nullptr) << "no bar without a port";
     uint32_t com1 = Arrive(L"COM1");
-    PortMonitor* a = Port(com1);
+    PortMonitor* a = PortOf(com1);
     ASSERT_NE(Bar(), nullptr);
     EXPECT_EQ(GetMenuItemCount(Bar()), 4);
     EXPECT_EQ(PauseItems(), "Pause &TX-|Pause &RX-|&Pause TX/RX-");
@@ -126,12 +129,38 @@ TEST_F(MenuTerminalTest, TheMenuBarFollowsThePortsTheFocusAndThePauses) {
     EXPECT_EQ(items[0].Text, a->FriendlyName);
     EXPECT_EQ(items[0].Record, a);
     uint32_t com2 = Arrive(L"COM2");
-    PortMonitor* b = Port(com2);
+    PortMonitor* b = PortOf(com2);
     items = DescriptionItems();
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(items[1].Id, 1102u);
     EXPECT_EQ(items[1].Record, b);
 
+    // Only ids 1101 to 1100 + the item count are taken.
+    for (UINT id : {1100u, 1103u}) {
+        EXPECT_TRUE(testsupport::CaptureMessageBoxes([&] { Command(id); }, 500).empty()) << id;
+    }
+    testsupport::CapturedMessageBox box = testsupport::CaptureMessageBox([&] { Command(1102); });
+    EXPECT_EQ(box.caption, "Port properties");
+    EXPECT_NE(box.text.find("COM port:\tCOM2"), std::string::npos);
+    EXPECT_EQ(box.owner, main_);
+
+    // The terminal's port leaves: the terminal lets go of it before it is
+    // freed, and exactly its item goes.
+    PauseBoth(b);
+    ASSERT_EQ(CommandPort, b);
+    Lose(com2);
+    EXPECT_EQ(CommandPort, nullptr);
+    EXPECT_TRUE(EditsDisabled());
+    items = DescriptionItems();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].Record, a);
+}
+
+TEST_F(MenuTerminalTest, ThePauseItemsFollowTheFocusedPortAndWhatTheDriverAccepts) {
+    uint32_t com1 = Arrive(L"COM1");
+    PortMonitor* a = PortOf(com1);
+    EditNotice(EN_SETFOCUS);
+    EXPECT_EQ(control::RequestLog(IOCTL_LINE_SET_COMMAND_MODE).size(), 0u) << "ignored without a CommandPort";
     SetFocus(PaneOf(a));
     EXPECT_EQ(PauseItems(), "Pause &TX|Pause &RX|&Pause TX/RX");
     control::ClearRequestLog();
@@ -157,38 +186,19 @@ TEST_F(MenuTerminalTest, TheMenuBarFollowsThePortsTheFocusAndThePauses) {
     EXPECT_TRUE(EditsDisabled());
     EXPECT_EQ(CommandPort, nullptr);
     // A toggle that the driver rejects changes no flag and so no text.
-    control::RequestFault reject;
-    control::InjectFault(IOCTL_LINE_TOGGLE_PAUSE, reject);
+    control::InjectFault(IOCTL_LINE_TOGGLE_PAUSE, {});
     Command(ID_PAUSE_TX);
     EXPECT_EQ(PauseItems(), "Pause &TX|Pause &RX|&Pause TX/RX");
     EXPECT_FALSE(control::IsDirectionPaused(com1, kDirectionTx));
+}
 
-    // Description items: only ids 1101 to 1100 + the item count are taken.
-    for (UINT id : {1100u, 1103u}) {
-        EXPECT_TRUE(testsupport::CaptureMessageBoxes([&] { Command(id); }, 500).empty()) << id;
-    }
-    testsupport::CapturedMessageBox box = testsupport::CaptureMessageBox([&] { Command(1102); });
-    EXPECT_EQ(box.caption, "Port properties");
-    EXPECT_NE(box.text.find("COM port:\tCOM2"), std::string::npos);
-    EXPECT_EQ(box.owner, main_);
-
-    // The terminal's port leaves: the terminal lets go of it before it is
-    // freed, and exactly its item goes.
-    PauseBoth(b);
-    ASSERT_EQ(CommandPort, b);
-    Lose(com2);
-    EXPECT_EQ(CommandPort, nullptr);
-    EXPECT_TRUE(EditsDisabled());
-    items = DescriptionItems();
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].Record, a);
-
-    // Ports without a friendly name show their COM name, or "(unnamed port)".
+TEST_F(MenuTerminalTest, PortsWithoutANameShowTheirComNameAndLossesRenumberTheItems) {
+    uint32_t com1 = Arrive(L"COM1");
     control::PortBlobs unnamed = emu::ModemPort(L"COM3", 3);
     unnamed.Properties[kPropFriendlyName].clear();
     uint32_t com3 = Arrive(unnamed);
     uint32_t empty = Arrive(emu::EmptyPort());
-    items = DescriptionItems();
+    std::vector<MenuItem> items = DescriptionItems();
     ASSERT_EQ(items.size(), 3u);
     EXPECT_EQ(items[1].Text, "COM3");
     EXPECT_EQ(items[1].Id, 1102u);
@@ -202,10 +212,10 @@ TEST_F(MenuTerminalTest, TheMenuBarFollowsThePortsTheFocusAndThePauses) {
     ASSERT_EQ(items.size(), 3u);
     EXPECT_EQ(items[0].Id, 1101u);
     EXPECT_EQ(items[1].Id, 1102u);
-    EXPECT_EQ(items[1].Record, Port(empty));
+    EXPECT_EQ(items[1].Record, PortOf(empty));
     EXPECT_EQ(items[2].Id, 1103u);
-    EXPECT_EQ(items[2].Record, Port(com4));
-    box = testsupport::CaptureMessageBox([&] { Command(1102); });
+    EXPECT_EQ(items[2].Record, PortOf(com4));
+    testsupport::CapturedMessageBox box = testsupport::CaptureMessageBox([&] { Command(1102); });
     EXPECT_EQ(box.caption, "Port properties") << "an unnamed port can be chosen like any other";
 
     Lose(com4);
@@ -216,68 +226,62 @@ TEST_F(MenuTerminalTest, TheMenuBarFollowsThePortsTheFocusAndThePauses) {
 }
 
 TEST_F(MenuTerminalTest, ATerminalConversationWithThePausedPortsModem) {
-    uint32_t key = Arrive(L"COM1");
-    // The test ticks the timer itself.
-    KillTimer(main_, RefreshTimerId);
-    EditNotice(EN_SETFOCUS);
-    EXPECT_EQ(control::RequestLog(IOCTL_LINE_SET_COMMAND_MODE).size(), 0u) << "ignored without a CommandPort";
-    PauseBoth(Port(key));
-    SetFocus(command_);
-    ASSERT_TRUE(control::IsCommandChannelOpen(key));
-    control::ClearRequestLog();
-    auto writes = [] { return control::RequestLog(IOCTL_LINE_WRITE_COMMAND); };
-
+    uint32_t key = OpenTerminal();
     // "AT" and Enter: A, T, CR go out; both edits are cleared; the answer
     // shows at the next tick with CR and LF as '.'.
     Type("AT\r");
-    ASSERT_EQ(writes().size(), 1u);
-    EXPECT_EQ(writes()[0].Input, PortKeyAnd(key, "AT\r"));
-    EXPECT_EQ(Text(command_), "");
-    EXPECT_EQ(Text(response_), "");
+    ASSERT_EQ(Writes().size(), 1u);
+    EXPECT_EQ(Writes()[0].Input, PortKeyAnd(key, "AT\r"));
+    EXPECT_EQ(EditText(command_), "");
+    EXPECT_EQ(EditText(response_), "");
     EXPECT_TRUE(ResponseMode);
     EditNotice(EN_CHANGE);
     EXPECT_TRUE(ResponseMode) << "a text change before the first tick keeps the response mode";
     Tick();
-    EXPECT_EQ(Text(response_), "AT...OK..");
+    EXPECT_EQ(EditText(response_), "AT...OK..");
     EXPECT_EQ(ResponseTicks, 1u);
 
     // A send while the response mode is on clears the edit, not the text,
     // and the earlier answer comes back with the new one behind it.
     SetWindowTextA(command_, "ATS7?\r\n");
     EditNotice(EN_VSCROLL);
-    EXPECT_EQ(Text(response_), "");
+    EXPECT_EQ(EditText(response_), "");
     EXPECT_EQ(ResponseTicks, 1u);
     Tick();
-    EXPECT_EQ(Text(response_), "AT...OK..ATS7?...050....OK..");
+    EXPECT_EQ(EditText(response_), "AT...OK..ATS7?...050....OK..");
     EditNotice(EN_CHANGE);
     EXPECT_FALSE(ResponseMode) << "a text change after a tick ends it";
 
     // Enter on an empty line sends a single CR; a long line is cut to 198.
     Type("\r");
-    EXPECT_EQ(writes().back().Input, PortKeyAnd(key, "\r"));
+    EXPECT_EQ(Writes().back().Input, PortKeyAnd(key, "\r"));
     SetWindowTextA(command_, std::string(250, 'S').c_str());
     EditNotice(EN_VSCROLL);
-    EXPECT_EQ(writes().back().Input, PortKeyAnd(key, std::string(198, 'S')));
+    EXPECT_EQ(Writes().back().Input, PortKeyAnd(key, std::string(198, 'S')));
+}
+
+TEST_F(MenuTerminalTest, TheEscapeGoesAloneAfterItsGuardTimeAndTheResponseEditDropsNothing) {
+    uint32_t key = OpenTerminal();
     // "+++": exactly three characters, half a second, then the follow-up.
     DWORD before = GetTickCount();
     Type("+++\r");
     DWORD waited = GetTickCount() - before;
     EXPECT_GE(waited, 495u);
     EXPECT_LT(waited, 1000u);
-    EXPECT_EQ(writes().back().Input, PortKeyAnd(key, "+++"));
+    EXPECT_EQ(Writes().back().Input, PortKeyAnd(key, "+++"));
     auto followups = control::RequestLog(IOCTL_LINE_ESCAPE_FOLLOWUP);
     ASSERT_EQ(followups.size(), 1u);
     EXPECT_EQ(followups[0].Input, PortKeyAnd(key, std::string("\1\1\0\0", 4)));
-    EXPECT_GT(followups[0].Sequence, writes().back().Sequence);
+    EXPECT_GT(followups[0].Sequence, Writes().back().Sequence);
     EXPECT_TRUE(ResponseMode);
     // A pasted "+++" with more text behind it is the escape all the same,
     // and only the pluses go: anything right behind them would break the
     // modem's guard time.
     SetWindowTextA(command_, "+++\r\nATH");
     EditNotice(EN_VSCROLL);
-    EXPECT_EQ(writes().back().Input, PortKeyAnd(key, "+++"));
+    EXPECT_EQ(Writes().back().Input, PortKeyAnd(key, "+++"));
     EXPECT_EQ(control::RequestLog(IOCTL_LINE_ESCAPE_FOLLOWUP).size(), 2u);
-    EXPECT_EQ(Text(command_), "") << "the rest goes with the line";
+    EXPECT_EQ(EditText(command_), "") << "the rest goes with the line";
 
     // A response edit too narrow for one character drops nothing; a text
     // wider than the edit loses its front, at most an edit-width a tick.
@@ -296,10 +300,7 @@ TEST_F(MenuTerminalTest, ATerminalConversationWithThePausedPortsModem) {
 }
 
 TEST_F(MenuTerminalTest, ANoticeBlinksFourTimesAndWaitsOutTheResponseMode) {
-    uint32_t key = Arrive(L"COM1");
-    KillTimer(main_, RefreshTimerId);
-    PauseBoth(Port(key));
-    SetFocus(command_);
+    OpenTerminal();
     Type("AT\r");
     // A notice during the response mode waits for its end.
     PublishNotice(NoticeText, "RING on COM1", kNoticeSize);
@@ -307,13 +308,13 @@ TEST_F(MenuTerminalTest, ANoticeBlinksFourTimesAndWaitsOutTheResponseMode) {
     Tick();
     Tick();
     EXPECT_EQ(NoticeBlink, 1);
-    EXPECT_EQ(Text(response_), "AT...OK..");
+    EXPECT_EQ(EditText(response_), "AT...OK..");
     EditNotice(EN_CHANGE);
     ASSERT_FALSE(ResponseMode);
     std::string seen;
     for (int step = 1; step <= 65; ++step) {
         Tick();
-        seen += Text(response_).empty() ? '.' : '#';
+        seen += EditText(response_).empty() ? '.' : '#';
     }
     EXPECT_EQ(seen, ".......########........########........########........########..");
     EXPECT_EQ(NoticeBlink, 65);
@@ -324,7 +325,7 @@ TEST_F(MenuTerminalTest, ANoticeBlinksFourTimesAndWaitsOutTheResponseMode) {
     EXPECT_EQ(NoticeBlink, 9);
     EditNotice(EN_CHANGE);
     Tick();
-    EXPECT_EQ(Text(response_), "RING on COM1");
+    EXPECT_EQ(EditText(response_), "RING on COM1");
     EXPECT_EQ(NoticeBlink, 10);
 }
 
