@@ -45,9 +45,7 @@ protected:
 };
 
 TEST_F(StartFailure, ARestartRequestShowsItsMessageAfterGivingTheDriverBack) {
-    control::RequestFault restart;
-    restart.Error = ERROR_MEDIA_CHANGED;
-    control::InjectFault(IOCTL_LINE_SET_PERSISTENT, restart);
+    control::InjectFault(IOCTL_LINE_SET_PERSISTENT, {.Error = ERROR_MEDIA_CHANGED});
     HWND window = nullptr;
     bool started = true;
     auto box = testsupport::CaptureMessageBox([&] {

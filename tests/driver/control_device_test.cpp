@@ -22,6 +22,7 @@ namespace {
 using namespace quorvel;
 namespace control = emu::control;
 using Fault = control::RequestFault;
+using testsupport::TracedCall;
 using testsupport::TracedCalls;
 
 // An information reply whose every byte is distinct, so that each byte of
@@ -38,12 +39,7 @@ uint32_t U32At(const std::vector<uint8_t>& bytes, size_t offset) {
     return value;
 }
 
-Fault MakeFault(Fault::Kind kind, DWORD error = ERROR_GEN_FAILURE) {
-    Fault fault;
-    fault.FaultKind = kind;
-    fault.Error = error;
-    return fault;
-}
+Fault MakeFault(Fault::Kind kind, DWORD error = ERROR_GEN_FAILURE) { return {.FaultKind = kind, .Error = error}; }
 
 class ControlDeviceTest : public testing::Test {
 protected:
@@ -181,11 +177,7 @@ TEST_F(ControlDeviceTest, PersistentModeAndTheRestartRequest) {
         ASSERT_EQ(log.size(), 1u);
         EXPECT_EQ(log[0].Input, std::vector<uint8_t>{1});
         EXPECT_EQ(log[0].OutputSize, 0u);
-        auto calls = TracedCalls();
-        ASSERT_EQ(calls.size(), 1u);
-        EXPECT_EQ(calls[0].Name, "DeviceIoControl");
-        EXPECT_EQ(calls[0].Success, c.tracedSuccess);
-        EXPECT_EQ(calls[0].Error, c.tracedError);
+        EXPECT_EQ(TracedCalls(), (std::vector<TracedCall>{{"DeviceIoControl", c.tracedSuccess, c.tracedError}}));
     }
 
     // The uninstall course asks for no restart answer.
@@ -216,11 +208,7 @@ TEST_F(ControlDeviceTest, ShutdownNoticeAndHowItIsTraced) {
         ClearTraceRecords();
         if (c.fault) control::InjectFault(IOCTL_LINE_SHUTDOWN, *c.fault);
         NotifyShutdown(device_, 1);
-        auto calls = TracedCalls();
-        ASSERT_EQ(calls.size(), 1u);
-        EXPECT_EQ(calls[0].Name, c.tracedName);
-        EXPECT_EQ(calls[0].Success, c.tracedSuccess);
-        EXPECT_EQ(calls[0].Error, c.tracedError);
+        EXPECT_EQ(TracedCalls(), (std::vector<TracedCall>{{c.tracedName, c.tracedSuccess, c.tracedError}}));
     }
     auto log = control::RequestLog(IOCTL_LINE_SHUTDOWN);
     ASSERT_EQ(log.size(), 4u);

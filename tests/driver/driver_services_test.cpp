@@ -172,13 +172,9 @@ TEST_F(DriverServicesTest, AServiceStoppedFromOutsideIsNotStoppedAgainAndTheCoun
     StopDriverIfLastInstance();
     EXPECT_EQ(control::GetService("Quorvel").StopCount, 0u);
     EXPECT_EQ(InstanceCount(), 1);
-    auto calls = TracedCalls();
-    ASSERT_EQ(calls.size(), 4u);
-    EXPECT_EQ(calls[0].Name, "ControlService");
-    EXPECT_FALSE(calls[0].Success) << "interrogating a stopped service fails";
-    EXPECT_EQ(calls[1].Name, "QueryServiceStatus");
-    EXPECT_EQ(calls[2].Name, "CloseServiceHandle");
-    EXPECT_EQ(calls[3].Name, "CloseServiceHandle");
+    ASSERT_EQ(TracedNames(), (std::vector<std::string>{"ControlService", "QueryServiceStatus",
+                                                        "CloseServiceHandle", "CloseServiceHandle"}));
+    EXPECT_FALSE(TracedCalls()[0].Success) << "interrogating a stopped service fails";
 }
 
 TEST_F(DriverServicesTest, TheLastInstanceStopsTheDriverAndTheUninstallDeletesBoth) {

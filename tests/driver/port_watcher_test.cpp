@@ -22,6 +22,7 @@ namespace {
 
 using namespace quorvel;
 namespace control = emu::control;
+using Kind = control::RequestFault::Kind;
 using Outcome = control::LoggedRequest::Outcome;
 
 // What the test's main window saw of the arrivals.
@@ -167,10 +168,7 @@ protected:
 TEST_F(PortWatcherTest, ArrivalsAreHandedOverOneAtATimeInOrder) {
     // The first arrival reports fewer bytes than the header has: it counts all
     // the same.
-    control::RequestFault shortReply;
-    shortReply.FaultKind = control::RequestFault::Kind::ReplySizeDelta;
-    shortReply.SizeDelta = -30;
-    control::InjectFault(IOCTL_LINE_WAIT_PORT_ARRIVAL, shortReply);
+    control::InjectFault(IOCTL_LINE_WAIT_PORT_ARRIVAL, {.FaultKind = Kind::ReplySizeDelta, .SizeDelta = -30});
     uint32_t first = control::AddPort(emu::ModemPort(L"COM1", 1));
     uint32_t second = control::AddPort(emu::ModemPort(L"COM2", 2));
     g_arrivals.ReleaseAtOnce = false;
@@ -280,17 +278,14 @@ TEST_F(PortWatcherTest, TheWatcherEndsWithoutADeviceAndWhenTheArrivalWaitFails) 
     }
     {
         SCOPED_TRACE("failing at once");
-        control::RequestFault fault;
-        control::InjectFault(IOCTL_LINE_WAIT_PORT_ARRIVAL, fault);
+        control::InjectFault(IOCTL_LINE_WAIT_PORT_ARRIVAL, {});
         StartWatcher();
         ASSERT_TRUE(WatcherEnds(1000));
         EXPECT_TRUE(testsupport::TracedCalls().empty()) << "nothing outstanding to cancel";
     }
     {
         SCOPED_TRACE("failing after pending");
-        control::RequestFault fault;
-        fault.FaultKind = control::RequestFault::Kind::FailAfterPending;
-        control::InjectFault(IOCTL_LINE_WAIT_PORT_ARRIVAL, fault);
+        control::InjectFault(IOCTL_LINE_WAIT_PORT_ARRIVAL, {.FaultKind = Kind::FailAfterPending});
         StartWatcher();
         ASSERT_TRUE(WatcherEnds(2000));
         EXPECT_EQ(testsupport::TracedNames(), std::vector<std::string>{"CancelIo"});

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,14 @@ struct ServiceConfig {
     std::string LoadOrderGroup;
     std::string Dependencies;
     std::string DisplayName;
+    bool operator==(const ServiceConfig&) const = default;
 };
+
+void PrintTo(const ServiceConfig& c, std::ostream* out) {
+    *out << (c.Exists ? "" : "(none) ") << "type " << c.ServiceType << ", start " << c.StartType << ", errors "
+         << c.ErrorControl << ", \"" << c.BinaryPath << "\", group \"" << c.LoadOrderGroup << "\", needs \""
+         << c.Dependencies << "\", \"" << c.DisplayName << "\"";
+}
 
 ServiceConfig ReadConfig(const char* name) {
     ServiceConfig config;
@@ -94,25 +102,12 @@ protected:
 TEST_F(RealServiceManagerTest, BothServicesAreCreatedAsTheTableSaysAndDeletedAgain) {
     EXPECT_FALSE(InstallAndStartDrivers(kModuleDirectory)) << "Wine cannot run the driver";
 
-    ServiceConfig filter = ReadConfig("Tolvarik");
-    ASSERT_TRUE(filter.Exists);
-    EXPECT_EQ(filter.DisplayName, "Quorvel Upper Filter Driver");
-    EXPECT_EQ(filter.ServiceType, static_cast<DWORD>(SERVICE_KERNEL_DRIVER));
-    EXPECT_EQ(filter.StartType, static_cast<DWORD>(SERVICE_DEMAND_START));
-    EXPECT_EQ(filter.ErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
-    EXPECT_EQ(filter.BinaryPath, std::string(kModuleDirectory) + "tolvarik.sys");
-    EXPECT_EQ(filter.LoadOrderGroup, "PNP Filter");
-    EXPECT_EQ(filter.Dependencies, "");
-
-    ServiceConfig controlService = ReadConfig("Quorvel");
-    ASSERT_TRUE(controlService.Exists);
-    EXPECT_EQ(controlService.DisplayName, "Quorvel");
-    EXPECT_EQ(controlService.ServiceType, static_cast<DWORD>(SERVICE_KERNEL_DRIVER));
-    EXPECT_EQ(controlService.StartType, static_cast<DWORD>(SERVICE_SYSTEM_START));
-    EXPECT_EQ(controlService.ErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
-    EXPECT_EQ(controlService.BinaryPath, std::string(kModuleDirectory) + "quorvel.sys");
-    EXPECT_EQ(controlService.LoadOrderGroup, "");
-    EXPECT_EQ(controlService.Dependencies, "");
+    const std::string folder = kModuleDirectory;
+    EXPECT_EQ(ReadConfig("Tolvarik"),
+              (ServiceConfig{true, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                             folder + "tolvarik.sys", "PNP Filter", "", "Quorvel Upper Filter Driver"}));
+    EXPECT_EQ(ReadConfig("Quorvel"), (ServiceConfig{true, SERVICE_KERNEL_DRIVER, SERVICE_SYSTEM_START,
+                                                    SERVICE_ERROR_NORMAL, folder + "quorvel.sys", "", "", "Quorvel"}));
 
     // The start was tried, failed, and this instance is counted regardless.
     auto names = testsupport::TracedNames();

@@ -1,6 +1,7 @@
 // The calls that the driver layer's diagnostic hook saw, for tests.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,12 @@ struct TracedCall {
     std::string Name;
     bool Success;
     unsigned long Error;
+    bool operator==(const TracedCall&) const = default;
 };
+
+inline void PrintTo(const TracedCall& call, std::ostream* out) {
+    *out << "{" << call.Name << ", " << (call.Success ? "success" : "failure") << ", error " << call.Error << "}";
+}
 
 // The hook's records since the last ClearTraceRecords, oldest first. Every
 // record must carry the driver layer's source name.

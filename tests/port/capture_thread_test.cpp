@@ -33,6 +33,7 @@ namespace {
 
 using namespace quorvel;
 namespace control = emu::control;
+using Kind = control::RequestFault::Kind;
 
 using testsupport::PumpFor;
 using testsupport::RecordedMessage;
@@ -423,10 +424,7 @@ TEST_F(CaptureThreadTest, AFailingWaitEndsTheCaptureAsIfThePortWereLost) {
 // next completion of another wait), never in a loop of its own, and it holds
 // up nothing.
 TEST_F(CaptureThreadTest, AWaitThatFailsAtOnceIsRetriedAtTheNextArmingAndDoesNotHoldUpTheStop) {
-    control::RequestFault fault;
-    fault.FaultKind = control::RequestFault::Kind::FailAtOnce;
-    fault.Times = 0;
-    control::InjectFault(IOCTL_LINE_WAIT_SIGNAL, fault);
+    control::InjectFault(IOCTL_LINE_WAIT_SIGNAL, {.FaultKind = Kind::FailAtOnce, .Times = 0});
     StartCapture();
     control::PushRecords(key_, {{'A', 2, 1}});
     ASSERT_TRUE(WaitForLines(2));

@@ -22,6 +22,7 @@ namespace {
 
 using namespace quorvel;
 namespace control = emu::control;
+using Kind = control::RequestFault::Kind;
 
 const char kFullText[] =
     "Address:\t\t00000001\n"
@@ -155,10 +156,7 @@ TEST_F(PortPropertiesTest, AnAllZeroHeaderAsksFor99BytesAndShowsAbsentValues) {
 TEST_F(PortPropertiesTest, AReplyOneByteOffFailsAndLeavesTheRecordAsConstructed) {
     PortPropertyHeader header = Arrive(emu::ModemPort(L"COM1", 1));
     for (int32_t delta : {-1, +1}) {
-        control::RequestFault fault;
-        fault.FaultKind = control::RequestFault::Kind::ReplySizeDelta;
-        fault.SizeDelta = delta;
-        control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, fault);
+        control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, {.FaultKind = Kind::ReplySizeDelta, .SizeDelta = delta});
         PortMonitor& port = NewPort();
         EXPECT_FALSE(FetchProperties(port, header)) << "delta " << delta;
         ExpectAsConstructed(port);
@@ -167,16 +165,12 @@ TEST_F(PortPropertiesTest, AReplyOneByteOffFailsAndLeavesTheRecordAsConstructed)
 
 TEST_F(PortPropertiesTest, AFailedOrPendingRequestFollowsTheCompletionRule) {
     PortPropertyHeader header = Arrive(emu::ModemPort(L"COM1", 1));
-    control::RequestFault late;
-    late.FaultKind = control::RequestFault::Kind::CompleteLater;
-    control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, late);
+    control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, {.FaultKind = Kind::CompleteLater});
     PortMonitor& pending = NewPort();
     EXPECT_TRUE(FetchProperties(pending, header));
     EXPECT_STREQ(pending.ComPort, "COM1");
 
-    control::RequestFault failLater;
-    failLater.FaultKind = control::RequestFault::Kind::FailAfterPending;
-    control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, failLater);
+    control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, {.FaultKind = Kind::FailAfterPending});
     PortMonitor& failed = NewPort();
     EXPECT_FALSE(FetchProperties(failed, header));
     ExpectAsConstructed(failed);

@@ -21,6 +21,7 @@ namespace {
 
 using namespace quorvel;
 namespace control = emu::control;
+using Kind = control::RequestFault::Kind;
 using testsupport::PumpFor;
 using testsupport::PumpUntil;
 
@@ -176,9 +177,7 @@ TEST_F(MonitorTest, AnArrivalWithoutMessageChangesNothing) {
 }
 
 TEST_F(MonitorTest, AFailedPropertyFetchDropsThePortAndTheWatcherGoesOn) {
-    control::RequestFault fault;
-    fault.FaultKind = control::RequestFault::Kind::FailAtOnce;
-    control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, fault);
+    control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, {.FaultKind = Kind::FailAtOnce});
     control::AddPort(emu::ModemPort(L"COM1", 1));
     ASSERT_TRUE(PumpUntil([] {
         return control::RequestLog(IOCTL_LINE_GET_PORT_PROPERTIES).size() == 1 &&
