@@ -45,10 +45,14 @@ std::string Bytes(const std::vector<Record>& records) {
 
 class ScenarioRunTest : public testsupport::EmulatedDeviceTest {
 protected:
+    // The driver plays scenarios, its rings counting milliseconds, before the
+    // device opens; the fixture's end closes it and resets the driver.
     void SetUp() override {
-        EmulatedDeviceTest::SetUp();
+        testsupport::StartCleanEmulatedDriver();
         control::RunScenarios(true);
         control::SetTickFrequency(1000);
+        device_ = testsupport::OpenEmulatedDevice();
+        ASSERT_NE(device_, INVALID_HANDLE_VALUE);
     }
 
     void Configure(const char* text) {
