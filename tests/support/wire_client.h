@@ -24,9 +24,8 @@ struct PendingRequest {
     PendingRequest(const PendingRequest&) = delete;
     PendingRequest& operator=(const PendingRequest&) = delete;
     bool Signalled(DWORD waitMs = 0) const;  // completed within waitMs
-    // What the system reports of the request (GetOverlappedResult, waiting
-    // for its end when asked): TRUE with its byte count in `bytes`, or FALSE
-    // with the error in GetLastError.
+    // GetOverlappedResult of the request, waiting for its end when asked: TRUE
+    // with its byte count in `bytes`, or FALSE with the error in GetLastError.
     BOOL Result(HANDLE device, BOOL wait = FALSE);
 
     OVERLAPPED overlapped{};
