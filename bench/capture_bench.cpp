@@ -306,15 +306,17 @@ void StartupTable(const Limits& limits) {
 
 // ---- 6. Memory ------------------------------------------------------------------
 
+// The commit that each of `ports` ports adds, started.
+double CommitPerPort(HWND main, int ports) {
+    uint64_t before = CommittedBytes();
+    CaptureRig rig;
+    uint64_t withPorts = rig.Start(main, ports) ? CommittedBytes() : 0;
+    return withPorts > before ? static_cast<double>(withPorts - before) / ports : 0;
+}
+
 void MemoryTable(HWND main, const Options& options) {
     constexpr int kPorts = 16;
-    uint64_t before = CommittedBytes();
-    uint64_t withPorts = 0;
-    {
-        CaptureRig rig;
-        if (rig.Start(main, kPorts)) withPorts = CommittedBytes();
-    }
-    double perPort = withPorts > before ? static_cast<double>(withPorts - before) / kPorts : 0;
+    double perPort = CommitPerPort(main, kPorts);
 
     // Lines held: 4 ports fed 64-byte runs at 921600 baud; the commit before
     // the feed against the commit once every line is in its pane.
@@ -337,10 +339,7 @@ void MemoryTable(HWND main, const Options& options) {
                 }
                 PumpFor(10);
             }
-            PumpUntil([&] {
-                for (const BenchPort& port : rig.Ports()) if (rig.Pending(port)) return false;
-                return true;
-            }, 10000);
+            PumpUntil([&] { return rig.Drained(); }, 10000);
             PumpFor(300);
             uint64_t text = 0;
             for (const BenchPort& port : rig.Ports()) {

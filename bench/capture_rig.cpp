@@ -2,6 +2,7 @@
 
 #include <process.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -229,14 +230,7 @@ void CaptureRig::Stop() {
     // Without its pane a capture thread drains what is left in moments (each
     // add fails at once), and only a drained thread looks at StopEvent.
     DestroyPanes(*this);
-    PumpUntil(
-        [&] {
-            for (const BenchPort& port : ports_) {
-                if (Pending(port) != 0) return false;
-            }
-            return true;
-        },
-        120000);
+    PumpUntil([&] { return Drained(); }, 120000);
     double drained = Now();
     SetEvent(quorvel::StopEvent);
     for (BenchPort& port : ports_) {
@@ -273,6 +267,10 @@ uint32_t CaptureRig::Pending(const BenchPort& port) const {
     uint32_t pending = 0;
     if (!ring || !quorvel::PendingRecordCount(ring->WriteIndex, ring->ReadIndex, ring->Capacity, &pending)) return 0;
     return pending;
+}
+
+bool CaptureRig::Drained() const {
+    return std::all_of(ports_.begin(), ports_.end(), [&](const BenchPort& port) { return Pending(port) == 0; });
 }
 
 uint32_t CaptureRig::Lines(const BenchPort& port) const {

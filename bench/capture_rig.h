@@ -48,6 +48,7 @@ public:
 
     std::vector<BenchPort>& Ports() { return ports_; }
     uint32_t Pending(const BenchPort& port) const;
+    bool Drained() const;  // no port has records left in its ring
     uint32_t Lines(const BenchPort& port) const;
 
 private:

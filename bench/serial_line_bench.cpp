@@ -27,11 +27,11 @@ PeerFigures RunPeer(testsupport::LineLab& lab, const std::string& arguments, con
     return figures;
 }
 
-// The two lines through which the client reaches the server: the tap
-// (client ↔ pty pair ↔ the stand-in's relay ↔ pty pair ↔ server) and the
-// same with socat as the relay.
+// The two lines through which the client reaches the server, as serial_peer's
+// arguments: the tap (client ↔ pty pair ↔ the stand-in's relay ↔ pty pair ↔
+// server) and the same with socat as the relay.
 struct Lines {
-    std::string TapClient, TapServer, DirectClient, DirectServer;
+    std::string Tap, Direct;
 };
 
 bool BuildLines(testsupport::LineLab& lab, Lines* lines) {
@@ -39,15 +39,24 @@ bool BuildLines(testsupport::LineLab& lab, Lines* lines) {
                 lab.MapPort("COM71", "dev.a") && lab.StartPair("app2") && lab.StartPair("dev2") &&
                 lab.Run("socat " + lab.Path("app2.b") + ",raw,echo=0 " + lab.Path("dev2.a") +
                         ",raw,echo=0 </dev/null >/dev/null 2>&1 &\necho $! > " + lab.Path("middle.pid"));
-    lines->TapClient = lab.Path("app.a");
-    lines->TapServer = lab.Path("dev.b");
-    lines->DirectClient = lab.Path("app2.a");
-    lines->DirectServer = lab.Path("dev2.b");
+    auto between = [&](const char* client, const char* server) {
+        return " --client " + lab.Path(client) + " --server " + lab.Path(server);
+    };
+    lines->Tap = between("app.a", "dev.b");
+    lines->Direct = between("app2.a", "dev2.b");
     return made;
 }
 
-std::string Between(const std::string& client, const std::string& server) {
-    return " --client " + client + " --server " + server;
+// The tap's two ends send each other the pattern at 921600 baud in 64-byte
+// runs, 92160 bytes a second each way, for `seconds`; whether all came intact.
+bool PacedRunIntact(testsupport::LineLab& lab, double seconds) {
+    constexpr double kLineRate = 92160;
+    std::string bytes = std::to_string(static_cast<long>(kLineRate * seconds));
+    std::string paced = " --rate 92160 --chunk 64 --timeout-ms " + std::to_string(static_cast<long>(seconds * 1000 + 30000));
+    bool started = lab.StartPeer("dev.b", "--pattern " + bytes + ":2 --check 1 --expect " + bytes + paced, "paced-dev") &&
+                   lab.StartPeer("app.a", "--pattern " + bytes + ":1 --check 2 --expect " + bytes + paced, "paced-app");
+    DWORD ms = static_cast<DWORD>(seconds * 1000 + 40000);
+    return started && lab.WaitPeer("paced-dev", ms) == "ok " + bytes && lab.WaitPeer("paced-app", ms) == "ok " + bytes;
 }
 
 }  // namespace
@@ -64,28 +73,19 @@ void SerialLineTable(HWND main, double pacedSeconds) {
 
     constexpr int kExchanges = 2000;
     std::string latency = "--latency " + std::to_string(kExchanges);
-    PeerFigures tapLatency = RunPeer(lab, latency + Between(lines.TapClient, lines.TapServer), "tap-latency", 60000);
-    PeerFigures directLatency =
-        RunPeer(lab, latency + Between(lines.DirectClient, lines.DirectServer), "direct-latency", 60000);
+    PeerFigures tapLatency = RunPeer(lab, latency + lines.Tap, "tap-latency", 60000);
+    PeerFigures directLatency = RunPeer(lab, latency + lines.Direct, "direct-latency", 60000);
 
     constexpr double kBulk = 8 << 20;
     std::string bulk = "--throughput " + std::to_string(static_cast<long>(kBulk));
     uint64_t droppedBefore = emu::control::DroppedRecords(key);
-    PeerFigures tapBulk = RunPeer(lab, bulk + Between(lines.TapClient, lines.TapServer), "tap-bulk", 130000);
+    PeerFigures tapBulk = RunPeer(lab, bulk + lines.Tap, "tap-bulk", 130000);
     uint64_t bulkDropped = emu::control::DroppedRecords(key) - droppedBefore;
-    PeerFigures directBulk = RunPeer(lab, bulk + Between(lines.DirectClient, lines.DirectServer), "direct-bulk", 130000);
+    PeerFigures directBulk = RunPeer(lab, bulk + lines.Direct, "direct-bulk", 130000);
     auto rate = [&](const PeerFigures& f) { return f.Values[1] > 0 ? f.Values[0] / f.Values[1] / 1e6 : 0.0; };
 
-    // 921600 baud both ways in 64-byte runs: 92160 bytes a second each way.
-    constexpr double kLineRate = 92160;
-    std::string bytes = std::to_string(static_cast<long>(kLineRate * pacedSeconds));
-    std::string paced = " --rate 92160 --chunk 64 --timeout-ms " + std::to_string(static_cast<long>(pacedSeconds * 1000 + 30000));
     droppedBefore = emu::control::DroppedRecords(key);
-    bool pacedStarted = lab.StartPeer("dev.b", "--pattern " + bytes + ":2 --check 1 --expect " + bytes + paced, "paced-dev") &&
-                        lab.StartPeer("app.a", "--pattern " + bytes + ":1 --check 2 --expect " + bytes + paced, "paced-app");
-    DWORD pacedMs = static_cast<DWORD>(pacedSeconds * 1000 + 40000);
-    bool pacedIntact = pacedStarted && lab.WaitPeer("paced-dev", pacedMs) == "ok " + bytes &&
-                       lab.WaitPeer("paced-app", pacedMs) == "ok " + bytes;
+    bool pacedIntact = PacedRunIntact(lab, pacedSeconds);
     uint64_t pacedDropped = emu::control::DroppedRecords(key) - droppedBefore;
 
     ResultsTable table("8. Real serial lines: the tap against socat as the relay, on pty pairs",

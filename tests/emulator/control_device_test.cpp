@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -26,28 +27,30 @@ namespace {
 using namespace quorvel;
 namespace control = emu::control;
 using Outcome = control::LoggedRequest::Outcome;
+using Fault = control::RequestFault;
 using emu::ModemPort;
 using testsupport::IssueRequest;
 using testsupport::PendingRequest;
-using EmulatedControlDevice = testsupport::EmulatedDeviceTest;
 
 constexpr DWORD kHeaderSize = sizeof(PortPropertyHeader);
 
-TEST(EmulatedDeviceOpen, OpensOnlyWhileTheServiceRuns) {
-    control::ResetServices();
-    SetLastError(0);
-    EXPECT_EQ(testsupport::OpenEmulatedDevice(), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+class EmulatedControlDevice : public testsupport::EmulatedDeviceTest {
+protected:
+    // Issues a request whose record lasts as long as the fixture, whose end
+    // closes the device and so ends the requests still pending; the call's result.
+    BOOL Issue(uint32_t code, const void* input, DWORD inputSize, void* output = nullptr, DWORD outputSize = 0) {
+        issued_.emplace_back();
+        return IssueRequest(device_, code, input, inputSize, output, outputSize, issued_.back());
+    }
+    PendingRequest& LastIssued() { return issued_.back(); }
 
-    testsupport::StartCleanEmulatedDriver();
-    HANDLE first = testsupport::OpenEmulatedDevice();
-    HANDLE second = testsupport::OpenEmulatedDevice();
-    ASSERT_NE(first, INVALID_HANDLE_VALUE);
-    ASSERT_NE(second, INVALID_HANDLE_VALUE);
-    EXPECT_NE(first, second);
+    std::deque<PendingRequest> issued_;
+};
 
-    // Only as the driver takes it: no access rights, no sharing, no security
-    // attributes, an existing device, overlapped, no template.
+// The device opens only as the driver takes it: no access rights, no sharing,
+// no security attributes, an existing device, overlapped, no template; every
+// other open fails with its error (the template offered: an open handle).
+void ExpectOtherOpensRefused(HANDLE templateFile) {
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
     const DWORD overlapped = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED;
     struct Case {
@@ -65,7 +68,7 @@ TEST(EmulatedDeviceOpen, OpensOnlyWhileTheServiceRuns) {
         {"security attributes", 0, 0, &security, OPEN_EXISTING, overlapped, nullptr, ERROR_INVALID_PARAMETER},
         {"created", 0, 0, nullptr, OPEN_ALWAYS, overlapped, nullptr, ERROR_INVALID_PARAMETER},
         {"not overlapped", 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr, ERROR_INVALID_PARAMETER},
-        {"a template", 0, 0, nullptr, OPEN_EXISTING, overlapped, first, ERROR_INVALID_PARAMETER},
+        {"a template", 0, 0, nullptr, OPEN_EXISTING, overlapped, templateFile, ERROR_INVALID_PARAMETER},
     };
     for (const Case& c : refused) {
         SCOPED_TRACE(c.name);
@@ -75,6 +78,21 @@ TEST(EmulatedDeviceOpen, OpensOnlyWhileTheServiceRuns) {
                   INVALID_HANDLE_VALUE);
         EXPECT_EQ(GetLastError(), c.error);
     }
+}
+
+TEST(EmulatedDeviceOpen, OpensOnlyWhileTheServiceRuns) {
+    control::ResetServices();
+    SetLastError(0);
+    EXPECT_EQ(testsupport::OpenEmulatedDevice(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+    testsupport::StartCleanEmulatedDriver();
+    HANDLE first = testsupport::OpenEmulatedDevice();
+    HANDLE second = testsupport::OpenEmulatedDevice();
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    ASSERT_NE(second, INVALID_HANDLE_VALUE);
+    EXPECT_NE(first, second);
+    ExpectOtherOpensRefused(first);
     EXPECT_EQ(control::OpenDeviceHandles(), 2u);
 
     control::StopServiceFromOutside("Quorvel");
@@ -89,9 +107,8 @@ TEST_F(EmulatedControlDevice, CompletionAtOnceReadsBackThroughTheSystem) {
     PendingRequest request(sizeof(DriverInfoReply));
     ASSERT_TRUE(IssueRequest(device_, IOCTL_LINE_GET_DRIVER_INFO, nullptr, 0, request));
     EXPECT_TRUE(request.Signalled());
-    DWORD bytes = 0;
-    ASSERT_TRUE(GetOverlappedResult(device_, &request.overlapped, &bytes, FALSE));
-    EXPECT_EQ(bytes, 20u);
+    ASSERT_TRUE(request.Result(device_));
+    EXPECT_EQ(request.bytes, 20u);
     DriverInfoReply reply;
     std::memcpy(&reply, request.output.data(), sizeof reply);
     EXPECT_EQ(reply.Length, 20u);
@@ -104,15 +121,14 @@ TEST_F(EmulatedControlDevice, PendingCompletionReadsBackThroughTheSystem) {
     ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, request));
     ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
     EXPECT_FALSE(request.Signalled(50));
-    DWORD bytes = 0;
-    EXPECT_FALSE(GetOverlappedResult(device_, &request.overlapped, &bytes, FALSE));
+    EXPECT_FALSE(request.Result(device_));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_INCOMPLETE));
     EXPECT_EQ(request.output[0], 0xCC) << "buffered output is written only at completion";
 
     uint32_t key = control::AddPort(ModemPort(L"COM1", 1));
     ASSERT_TRUE(request.Signalled(1000));
-    ASSERT_TRUE(GetOverlappedResult(device_, &request.overlapped, &bytes, FALSE));
-    EXPECT_EQ(bytes, 80u);
+    ASSERT_TRUE(request.Result(device_));
+    EXPECT_EQ(request.bytes, 80u);
     PortPropertyHeader received;
     std::memcpy(&received, request.output.data(), sizeof received);
     EXPECT_EQ(received.PortKey, key);
@@ -122,29 +138,23 @@ TEST_F(EmulatedControlDevice, PendingCompletionReadsBackThroughTheSystem) {
 }
 
 TEST_F(EmulatedControlDevice, FailureAfterPendingKeepsItsError) {
-    control::RequestFault fault;
-    fault.FaultKind = control::RequestFault::Kind::FailAfterPending;
-    fault.Error = ERROR_MEDIA_CHANGED;
-    control::InjectFault(IOCTL_LINE_SET_PERSISTENT, fault);
+    control::InjectFault(IOCTL_LINE_SET_PERSISTENT,
+                         {.FaultKind = Fault::Kind::FailAfterPending, .Error = ERROR_MEDIA_CHANGED});
     PendingRequest request;
     uint8_t flag = 1;
     ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, request));
     ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
     ASSERT_TRUE(request.Signalled(2000));
-    DWORD bytes = 0;
-    EXPECT_FALSE(GetOverlappedResult(device_, &request.overlapped, &bytes, FALSE));
+    EXPECT_FALSE(request.Result(device_));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MEDIA_CHANGED));
 
     // The fault hit once; the next request completes normally.
-    PendingRequest again;
-    EXPECT_TRUE(IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, again));
+    EXPECT_TRUE(Issue(IOCTL_LINE_SET_PERSISTENT, &flag, 1));
     EXPECT_EQ(control::Driver().PersistentFlag, 1);
 }
 
 TEST_F(EmulatedControlDevice, FailureAtOnceDoesNotSignal) {
-    control::RequestFault fault;
-    fault.Error = ERROR_MEDIA_CHANGED;
-    control::InjectFault(IOCTL_LINE_SET_PERSISTENT, fault);
+    control::InjectFault(IOCTL_LINE_SET_PERSISTENT, {.Error = ERROR_MEDIA_CHANGED});
     PendingRequest request;
     SetEvent(request.overlapped.hEvent);  // the call must clear it
     uint8_t flag = 0;
@@ -152,8 +162,7 @@ TEST_F(EmulatedControlDevice, FailureAtOnceDoesNotSignal) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MEDIA_CHANGED));
     EXPECT_FALSE(request.Signalled());
 
-    PendingRequest unknown;
-    EXPECT_FALSE(IssueRequest(device_, MakeLineRequestCode(17), nullptr, 0, unknown));  // after the sixteen
+    EXPECT_FALSE(Issue(MakeLineRequestCode(17), nullptr, 0));  // after the sixteen
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
 }
 
@@ -192,8 +201,7 @@ TEST_F(EmulatedControlDevice, CancelIoCancelsOnlyTheCallingThreadsRequests) {
     ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, mine));
     ASSERT_TRUE(seam::CancelIo(device_));
     ASSERT_TRUE(mine.Signalled());
-    DWORD bytes = 0;
-    EXPECT_FALSE(GetOverlappedResult(device_, &mine.overlapped, &bytes, FALSE));
+    EXPECT_FALSE(mine.Result(device_));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
     EXPECT_FALSE(other.request.Signalled(50)) << "another thread's request is not cancelled";
     EXPECT_EQ(control::PendingRequests(IOCTL_LINE_WAIT_PORT_ARRIVAL), 1u);
@@ -220,24 +228,19 @@ TEST_F(EmulatedControlDevice, ArrivalsAreReportedOnePerWaitInOrder) {
     uint32_t second = control::AddPort(ModemPort(L"COM2", 2));
     uint32_t third = control::AddPort(ModemPort(L"COM3", 3));
     control::RemovePort(second);  // gone before it was reported
+    PortPropertyHeader header{};
     for (uint32_t expected : {first, third}) {
-        PendingRequest request;
-        PortPropertyHeader header{};
-        EXPECT_TRUE(
-            IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &header, kHeaderSize, request));
+        EXPECT_TRUE(Issue(IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &header, kHeaderSize));
         EXPECT_EQ(header.PortKey, expected);
     }
-    PendingRequest last;
-    PortPropertyHeader header{};
-    EXPECT_FALSE(IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &header, kHeaderSize, last));
+    EXPECT_FALSE(Issue(IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &header, kHeaderSize));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
 }
 
 TEST_F(EmulatedControlDevice, RequestLogRecordsEveryRequest) {
     control::ClearRequestLog();
-    PendingRequest persistent;
     uint8_t flag = 1;
-    ASSERT_TRUE(IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, persistent));
+    ASSERT_TRUE(Issue(IOCTL_LINE_SET_PERSISTENT, &flag, 1));
     PendingRequest arrival(kHeaderSize);
     ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, arrival));
     control::AddPort(ModemPort(L"COM1", 1));
@@ -259,14 +262,11 @@ TEST_F(EmulatedControlDevice, RequestLogRecordsEveryRequest) {
 
 TEST_F(EmulatedControlDevice, ConfigurationAndShutdownAreKept) {
     DriverConfigRecord record = testsupport::ConfigRecordFor("ports=2");
-    PendingRequest config;
-    ASSERT_TRUE(IssueRequest(device_, IOCTL_LINE_SET_CONFIG, &record, sizeof record, config));
-    PendingRequest shortConfig;
-    EXPECT_FALSE(IssueRequest(device_, IOCTL_LINE_SET_CONFIG, &record, sizeof record - 1, shortConfig));
+    ASSERT_TRUE(Issue(IOCTL_LINE_SET_CONFIG, &record, sizeof record));
+    EXPECT_FALSE(Issue(IOCTL_LINE_SET_CONFIG, &record, sizeof record - 1));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     uint8_t value = 1;
-    PendingRequest shutdown;
-    ASSERT_TRUE(IssueRequest(device_, IOCTL_LINE_SHUTDOWN, &value, 1, shutdown));
+    ASSERT_TRUE(Issue(IOCTL_LINE_SHUTDOWN, &value, 1));
 
     auto driver = control::Driver();
     EXPECT_TRUE(driver.Configured);
@@ -284,22 +284,18 @@ TEST_F(EmulatedControlDevice, PropertyReplyHasExactlyTheComputedSize) {
     port.Properties[2] = {9, 9, 9, 9, 9, 9};
     port.Properties[18] = control::TextBlob(L"COM7");
     uint32_t key = control::AddPort(port);
-    PendingRequest arrival;
     PortPropertyHeader header{};
-    ASSERT_TRUE(IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &header, kHeaderSize, arrival));
+    ASSERT_TRUE(Issue(IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &header, kHeaderSize));
 
     DWORD size = testsupport::PropertyReplySize(header);
     EXPECT_EQ(size, 80u + 19u + 4u + 6u + 10u);
     std::vector<uint8_t> reply(size, 0xCC);
-    auto requestProperties = [&](DWORD outputSize, PendingRequest& request) {
-        return IssueRequest(device_, IOCTL_LINE_GET_PORT_PROPERTIES, &header, kHeaderSize, reply.data(),
-                            outputSize, request);
+    auto requestProperties = [&](DWORD outputSize) {
+        return Issue(IOCTL_LINE_GET_PORT_PROPERTIES, &header, kHeaderSize, reply.data(), outputSize);
     };
-    PendingRequest properties;
-    ASSERT_TRUE(requestProperties(size, properties));
-    DWORD bytes = 0;
-    ASSERT_TRUE(GetOverlappedResult(device_, &properties.overlapped, &bytes, FALSE));
-    EXPECT_EQ(bytes, size);
+    ASSERT_TRUE(requestProperties(size));
+    ASSERT_TRUE(LastIssued().Result(device_));
+    EXPECT_EQ(LastIssued().bytes, size);
     EXPECT_EQ(std::vector<uint8_t>(reply.begin() + 80, reply.begin() + 85),
               (std::vector<uint8_t>{1, 2, 3, 4, 0}));
     EXPECT_EQ(reply[85], 0) << "absent property 1: its spare byte alone";
@@ -308,47 +304,23 @@ TEST_F(EmulatedControlDevice, PropertyReplyHasExactlyTheComputedSize) {
     EXPECT_EQ(reply[size - 11], 'C');
 
     // A buffer of another size fails; size faults report a count one off.
-    PendingRequest tooSmall;
-    EXPECT_FALSE(requestProperties(size - 1, tooSmall));
+    EXPECT_FALSE(requestProperties(size - 1));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    control::RequestFault longer;
-    longer.FaultKind = control::RequestFault::Kind::ReplySizeDelta;
-    longer.SizeDelta = +1;
-    control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, longer);
-    PendingRequest longReply;
-    ASSERT_TRUE(requestProperties(size, longReply));
-    ASSERT_TRUE(GetOverlappedResult(device_, &longReply.overlapped, &bytes, FALSE));
-    EXPECT_EQ(bytes, size + 1);
+    control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, {.FaultKind = Fault::Kind::ReplySizeDelta, .SizeDelta = +1});
+    ASSERT_TRUE(requestProperties(size));
+    ASSERT_TRUE(LastIssued().Result(device_));
+    EXPECT_EQ(LastIssued().bytes, size + 1);
 
     header.PortKey = key + 100;
-    PendingRequest unknownPort;
-    EXPECT_FALSE(requestProperties(size, unknownPort));
+    EXPECT_FALSE(requestProperties(size));
 }
 
 // The sizes of every request as the drivers take them; each one byte off, in
 // either direction, fails at once with ERROR_INVALID_PARAMETER, as a driver
 // fails it, while the right sizes never fail so.
-TEST_F(EmulatedControlDevice, EveryRequestOfAnotherSizeFailsAtOnceWithInvalidParameter) {
-    uint32_t key = control::AddPort(ModemPort(L"COM1", 1));
-    PendingRequest arrival;
-    PortPropertyHeader header{};
-    ASSERT_TRUE(IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &header, kHeaderSize, arrival));
-    DWORD propertySize = testsupport::PropertyReplySize(header);
-    testsupport::OwnedRing ring = testsupport::NewRing(kCaptureCapacity, key);
-    ASSERT_NE(ring, nullptr);
-    AttachRequest attach{};
-    ASSERT_TRUE(testsupport::AttachRecordFor(ring.get(), &attach));
-
-    // Room for every input and output; each input starts with what its
-    // request needs (the key, the header, the attach record).
-    std::vector<uint8_t> input(1024, 0), output(1024, 0);
+class EmulatedRequestSizes : public EmulatedControlDevice {
+protected:
     enum Input { Key, Header, Attach, Flag };
-    auto fill = [&](Input kind) {
-        std::fill(input.begin(), input.end(), 0);
-        if (kind == Key) std::memcpy(input.data(), &key, sizeof key);
-        if (kind == Header) std::memcpy(input.data(), &header, sizeof header);
-        if (kind == Attach) std::memcpy(input.data(), &attach, sizeof attach);
-    };
     struct Case {
         const char* name;
         uint32_t code;
@@ -357,7 +329,69 @@ TEST_F(EmulatedControlDevice, EveryRequestOfAnotherSizeFailsAtOnceWithInvalidPar
         DWORD output;
         bool inputAtLeast = false;  // the command write: its key and any text
         bool outputAny = false;     // the response read: whatever room is offered
-    } cases[] = {
+    };
+
+    // A port that has arrived, and a ring for it that the attach record lends.
+    void SetUp() override {
+        EmulatedControlDevice::SetUp();
+        key_ = control::AddPort(ModemPort(L"COM1", 1));
+        ASSERT_TRUE(Issue(IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &header_, kHeaderSize));
+        ring_ = testsupport::NewRing(kCaptureCapacity, key_);
+        ASSERT_NE(ring_, nullptr);
+        ASSERT_TRUE(testsupport::AttachRecordFor(ring_.get(), &attach_));
+    }
+
+    // Issues the request with these sizes, its input starting with what it
+    // needs (the key, the header, the attach record); ERROR_SUCCESS when it
+    // did not fail, or its error.
+    DWORD IssueSized(const Case& c, DWORD inputSize, DWORD outputSize) {
+        std::fill(input_.begin(), input_.end(), 0);
+        if (c.kind == Key) std::memcpy(input_.data(), &key_, sizeof key_);
+        if (c.kind == Header) std::memcpy(input_.data(), &header_, sizeof header_);
+        if (c.kind == Attach) std::memcpy(input_.data(), &attach_, sizeof attach_);
+        SetLastError(0);
+        return Issue(c.code, input_.data(), inputSize, output_.data(), outputSize) ? ERROR_SUCCESS : GetLastError();
+    }
+
+    // Every size one byte off that the request does not take.
+    static std::vector<std::pair<DWORD, DWORD>> WrongSizes(const Case& c) {
+        std::vector<std::pair<DWORD, DWORD>> wrong;
+        if (c.inputAtLeast) {
+            wrong.push_back({4 - 1, c.output});
+        } else {
+            if (c.input > 0) wrong.push_back({c.input - 1, c.output});
+            wrong.push_back({c.input + 1, c.output});
+        }
+        if (!c.outputAny) {
+            if (c.output > 0) wrong.push_back({c.input, c.output - 1});
+            wrong.push_back({c.input, c.output + 1});
+        }
+        return wrong;
+    }
+
+    void ExpectWrongSizesFailAtOnce(const Case& c) {
+        for (auto [inputSize, outputSize] : WrongSizes(c)) {
+            SCOPED_TRACE("input " + std::to_string(inputSize) + ", output " + std::to_string(outputSize));
+            control::ClearRequestLog();
+            EXPECT_EQ(IssueSized(c, inputSize, outputSize), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+            EXPECT_FALSE(LastIssued().Signalled()) << "failed at once: nothing completes";
+            auto log = control::RequestLog(c.code);
+            ASSERT_EQ(log.size(), 1u);
+            EXPECT_EQ(log[0].Result, Outcome::FailedAtOnce);
+        }
+    }
+
+    uint32_t key_ = 0;
+    PortPropertyHeader header_{};
+    testsupport::OwnedRing ring_{nullptr, nullptr};
+    AttachRequest attach_{};
+    std::vector<uint8_t> input_ = std::vector<uint8_t>(1024, 0);  // room for every input
+    std::vector<uint8_t> output_ = std::vector<uint8_t>(1024, 0);  // and every output
+};
+
+TEST_F(EmulatedRequestSizes, EveryRequestOfAnotherSizeFailsAtOnceWithInvalidParameter) {
+    DWORD propertySize = testsupport::PropertyReplySize(header_);
+    const Case cases[] = {
         {"driver information", IOCTL_LINE_GET_DRIVER_INFO, Flag, 0, 20},
         {"configuration", IOCTL_LINE_SET_CONFIG, Flag, 520, 0},
         {"persistent mode", IOCTL_LINE_SET_PERSISTENT, Flag, 1, 0},
@@ -376,61 +410,22 @@ TEST_F(EmulatedControlDevice, EveryRequestOfAnotherSizeFailsAtOnceWithInvalidPar
         {"escape follow-up", IOCTL_LINE_ESCAPE_FOLLOWUP, Key, 8, 0},
     };
     ASSERT_EQ(std::size(cases), 16u);
-    std::vector<std::unique_ptr<PendingRequest>> issued;  // a pending request keeps its record
-    auto issue = [&](const Case& c, DWORD inputSize, DWORD outputSize) {
-        fill(c.kind);
-        issued.push_back(std::make_unique<PendingRequest>());
-        SetLastError(0);
-        BOOL done =
-            IssueRequest(device_, c.code, input.data(), inputSize, output.data(), outputSize, *issued.back());
-        return done ? ERROR_SUCCESS : GetLastError();
-    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::pair<DWORD, DWORD>> wrong;
-        if (c.inputAtLeast) {
-            wrong.push_back({4 - 1, c.output});
-        } else {
-            if (c.input > 0) wrong.push_back({c.input - 1, c.output});
-            wrong.push_back({c.input + 1, c.output});
-        }
-        if (!c.outputAny) {
-            if (c.output > 0) wrong.push_back({c.input, c.output - 1});
-            wrong.push_back({c.input, c.output + 1});
-        }
-        for (auto [inputSize, outputSize] : wrong) {
-            SCOPED_TRACE("input " + std::to_string(inputSize) + ", output " + std::to_string(outputSize));
-            control::ClearRequestLog();
-            EXPECT_EQ(issue(c, inputSize, outputSize), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-            EXPECT_FALSE(issued.back()->Signalled()) << "failed at once: nothing completes";
-            auto log = control::RequestLog(c.code);
-            ASSERT_EQ(log.size(), 1u);
-            EXPECT_EQ(log[0].Result, Outcome::FailedAtOnce);
-        }
-        EXPECT_NE(issue(c, c.input, c.output), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << "the right sizes";
+        ExpectWrongSizesFailAtOnce(c);
+        EXPECT_NE(IssueSized(c, c.input, c.output), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << "the right sizes";
     }
-    // The waits still pending end before their records go.
-    seam::CancelIo(device_);
-    control::ResetDriver();
 }
 
 TEST_F(EmulatedControlDevice, CompleteLaterTurnsAnImmediateReplyIntoAPendingOne) {
-    control::RequestFault later;
-    later.FaultKind = control::RequestFault::Kind::CompleteLater;
-    later.DelayMs = 30;
-    control::InjectFault(IOCTL_LINE_GET_DRIVER_INFO, later);
+    control::InjectFault(IOCTL_LINE_GET_DRIVER_INFO, {.FaultKind = Fault::Kind::CompleteLater, .DelayMs = 30});
     PendingRequest request(sizeof(DriverInfoReply));
     ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_GET_DRIVER_INFO, nullptr, 0, request));
     ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
-    DWORD bytes = 0;
-    ASSERT_TRUE(GetOverlappedResult(device_, &request.overlapped, &bytes, TRUE));
-    EXPECT_EQ(bytes, 20u);
+    ASSERT_TRUE(request.Result(device_, TRUE));
+    EXPECT_EQ(request.bytes, 20u);
     EXPECT_EQ(request.output[0], 20);
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(EmulatedControlDevice, AWaitForAPortThatHasGoneEndsCancelled) {
     uint32_t key = control::AddPort(ModemPort(L"COM4", 4));
@@ -439,8 +434,7 @@ TEST_F(EmulatedControlDevice, AWaitForAPortThatHasGoneEndsCancelled) {
     ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_WAIT_DATA, &key, sizeof key, request));
     ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
     ASSERT_TRUE(request.Signalled(2000));
-    DWORD bytes = 0;
-    EXPECT_FALSE(GetOverlappedResult(device_, &request.overlapped, &bytes, FALSE));
+    EXPECT_FALSE(request.Result(device_));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
 }
 

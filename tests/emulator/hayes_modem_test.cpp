@@ -23,6 +23,11 @@ struct Terminal {
         modem.Advance(now, &reply);
         return reply;
     }
+    // A quiet second, then the escape's pluses; what comes back at once.
+    std::string Escape() {
+        Wait(1000);
+        return Say("+++");
+    }
     HayesModem modem;
     double now = 10000;
 };
@@ -72,8 +77,7 @@ TEST(HayesModem, CallsGoOnLineAndTheEscapeComesBack) {
     double due = 0;
     EXPECT_FALSE(t.modem.NextDueMs(&due));
     // With a quiet second before and after them, they escape.
-    t.Wait(1000);
-    EXPECT_EQ(t.Say("+++"), "+++");
+    EXPECT_EQ(t.Escape(), "+++");
     ASSERT_TRUE(t.modem.NextDueMs(&due));
     EXPECT_EQ(due, t.now + 1000);
     EXPECT_EQ(t.Wait(999), "");
@@ -86,8 +90,7 @@ TEST(HayesModem, CallsGoOnLineAndTheEscapeComesBack) {
     t.Wait(1000);
     EXPECT_EQ(t.Say("+++x"), "+++x");
     EXPECT_FALSE(t.modem.NextDueMs(&due));
-    t.Wait(1000);
-    t.Say("+++");
+    t.Escape();
     std::string reply;
     t.modem.ConfirmEscape(&reply);
     EXPECT_EQ(reply, "\r\nOK\r\n");
@@ -95,7 +98,11 @@ TEST(HayesModem, CallsGoOnLineAndTheEscapeComesBack) {
     EXPECT_EQ(t.Say("ATH\r"), "\r\nOK\r\n");
     EXPECT_FALSE(t.modem.Connected());
     EXPECT_EQ(t.Say("ATO\r"), "\r\nNO CARRIER\r\n");
+}
 
+TEST(HayesModem, TheNumberDecidesTheOutcomeAKeyAbortsAndAnsweringConnects) {
+    Terminal t;
+    t.Say("ATE0\r");
     // The number decides the outcome.
     const struct { const char* line; const char* result; } calls[] = {
         {"ATD5550\r", "\r\nBUSY\r\n"},
@@ -107,16 +114,14 @@ TEST(HayesModem, CallsGoOnLineAndTheEscapeComesBack) {
         t.Say(call.line);
         EXPECT_EQ(t.Wait(1000), call.result) << call.line;
         if (t.modem.Connected()) {
-            t.Wait(1000);
-            t.Say("+++");
+            t.Escape();
             t.Wait(1000);
             t.Say("ATH\r");
         }
     }
     EXPECT_EQ(t.Say("ATV0D5551\r"), "");
     EXPECT_EQ(t.Wait(1000), "18\r") << "CONNECT 57600 as a number";
-    t.Wait(1000);
-    t.Say("+++");
+    t.Escape();
     EXPECT_EQ(t.Wait(1000), "0\r");
     t.Say("ATH\r");
     // Any key aborts a call that is being set up.

@@ -427,11 +427,8 @@ TEST(ScenarioText, RandomTextsNeverBreakTheParser) {
         std::string text;
         size_t count = random() % 40;
         for (size_t i = 0; i < count; ++i) {
-            if (random() % 5 == 0) {
-                text.push_back(static_cast<char>(random() % 256));
-            } else {
-                text += pieces[random() % pieces.size()];
-            }
+            if (random() % 5 == 0) text.push_back(static_cast<char>(random() % 256));
+            else text += pieces[random() % pieces.size()];
         }
         ParseOptions options;
         options.MayBeCut = random() % 2 == 0;
@@ -445,17 +442,11 @@ TEST(ScenarioText, RandomTextsNeverBreakTheParser) {
         }
         for (const Port& port : scenario.Ports) {
             ASSERT_LE(port.ArriveMs, kMaxTimeMs);
-            if (port.RoundMs) {
-                ASSERT_GE(port.RoundMs, kMinRoundMs);
-            }
+            if (port.RoundMs) ASSERT_GE(port.RoundMs, kMinRoundMs);
             for (const Event& event : port.Events) {
                 ASSERT_LE(event.AtMs, kMaxTimeMs);
-                if (event.Kind == EventKind::Bytes) {
-                    ASSERT_FALSE(event.Data.empty());
-                }
-                if (event.Kind == EventKind::Generate) {
-                    ASSERT_GT(event.Traffic.Rate, 0u);
-                }
+                if (event.Kind == EventKind::Bytes) ASSERT_FALSE(event.Data.empty());
+                if (event.Kind == EventKind::Generate) ASSERT_GT(event.Traffic.Rate, 0u);
             }
         }
     }
@@ -499,11 +490,8 @@ TEST(DefaultScenario, ThreeModemsThatLoopForEverWithARingOnCom2) {
 }
 
 TEST(ScenarioTiming, GeneratorRunsFollowTheRateAndEndWithTheDuration) {
-    Generator generator;
-    generator.Rate = 1000;
-    generator.RunLength = 10;  // a run every 10 ms
-    generator.Endless = false;
-    generator.DurationMs = 95;
+    // A run every 10 ms.
+    Generator generator{.Rate = 1000, .RunLength = 10, .Endless = false, .DurationMs = 95};
     EXPECT_EQ(TotalRuns(generator), 10u) << "runs start at 0, 10, ..., 90";
     EXPECT_EQ(RunsStartedBy(generator, -1), 0u);
     EXPECT_EQ(RunsStartedBy(generator, 0), 1u);
@@ -515,9 +503,7 @@ TEST(ScenarioTiming, GeneratorRunsFollowTheRateAndEndWithTheDuration) {
     EXPECT_EQ(TotalRuns(generator), 10u) << "a run at 100 would start at the end";
 
     // The largest values stay exact: a day at a million bytes a second.
-    generator.Rate = kMaxRate;
-    generator.RunLength = 1;
-    generator.DurationMs = kMaxTimeMs;
+    generator = {.Rate = kMaxRate, .RunLength = 1, .Endless = false, .DurationMs = kMaxTimeMs};
     EXPECT_EQ(TotalRuns(generator), uint64_t{kMaxTimeMs} * 1000);
     generator.Endless = true;
     EXPECT_EQ(RunsStartedBy(generator, 2.5), 2501u);

@@ -43,20 +43,16 @@ std::string Bytes(const std::vector<Record>& records) {
     return bytes;
 }
 
-class ScenarioRunTest : public testing::Test {
+class ScenarioRunTest : public testsupport::EmulatedDeviceTest {
 protected:
+    // The driver plays scenarios, its rings counting milliseconds, before the
+    // device opens; the fixture's end closes it and resets the driver.
     void SetUp() override {
         testsupport::StartCleanEmulatedDriver();
         control::RunScenarios(true);
         control::SetTickFrequency(1000);
         device_ = testsupport::OpenEmulatedDevice();
         ASSERT_NE(device_, INVALID_HANDLE_VALUE);
-    }
-
-    void TearDown() override {
-        seam::CloseHandle(device_);
-        control::ResetDriver();  // before the rings go: the driver lets go of them
-        control::ResetServices();
     }
 
     void Configure(const char* text) {
@@ -111,9 +107,8 @@ protected:
         return testsupport::IssuePortWait(device_, code, key, outputSize);
     }
 
-    HANDLE device_ = INVALID_HANDLE_VALUE;
     double configuredMs_ = 0;
-    std::vector<testsupport::OwnedRing> rings_;
+    std::vector<testsupport::OwnedRing> rings_;  // go after the fixture's end has reset the driver
 };
 
 // Timing tolerances: the driver thread never acts early; late by a few

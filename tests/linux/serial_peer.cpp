@@ -88,6 +88,20 @@ void WriteFile(const std::string& path, const std::string& text) {
     }
 }
 
+// FILE gets what a run gives, then FILE.done its status line.
+void WriteOutcome(const std::string& out, const std::string& contents, const std::string& status) {
+    WriteFile(out, contents);
+    WriteFile(out + ".done", status + "\n");
+}
+
+// Adds what the line holds, at most `most` bytes; the read's count.
+ssize_t ReadSome(int fd, std::string* into, size_t most = 65536) {
+    char buffer[65536];
+    ssize_t count = read(fd, buffer, std::min(sizeof(buffer), most));
+    if (count > 0) into->append(buffer, static_cast<size_t>(count));
+    return count;
+}
+
 // ---- One end ---------------------------------------------------------------
 
 struct EndOptions {
@@ -103,6 +117,21 @@ struct EndOptions {
     double ForSeconds = 0;  // listen this long, whatever comes
     double TimeoutSeconds = 30;
 };
+
+// Takes what the line holds into `received`, checks it against the pattern
+// of --check, and queues the reply when it ends with the request; what went
+// wrong, or nothing.
+std::string Receive(int fd, const EndOptions& options, testsupport::LinePattern& expected, std::string* received,
+                    std::string* pending) {
+    size_t before = received->size();
+    ssize_t count = ReadSome(fd, received);
+    if (count < 0 && errno != EAGAIN) return std::string("read: ") + std::strerror(errno);
+    if (count > 0 && !options.Request.empty() && received->ends_with(options.Request)) *pending += options.Reply;
+    for (size_t i = before; options.Check && i < received->size(); ++i) {
+        if ((*received)[i] != expected.Next()) return "mismatch at byte " + std::to_string(i);
+    }
+    return "";
+}
 
 int RunEnd(const EndOptions& options) {
     int fd = OpenLine(options.Path);
@@ -128,24 +157,7 @@ int RunEnd(const EndOptions& options) {
         if (options.Rate > 0) allowed = std::min(allowed, static_cast<size_t>(elapsed * options.Rate));
         pollfd poll_fd{fd, static_cast<short>(POLLIN | (sent < allowed ? POLLOUT : 0)), 0};
         poll(&poll_fd, 1, 1);
-        if (poll_fd.revents & POLLIN) {
-            char buffer[65536];
-            ssize_t count = read(fd, buffer, sizeof(buffer));
-            if (count < 0 && errno != EAGAIN) status = std::string("read: ") + std::strerror(errno);
-            for (ssize_t i = 0; i < count && status.empty(); ++i) {
-                if (options.Check && buffer[i] != expected.Next()) {
-                    status = "mismatch at byte " + std::to_string(received.size() + static_cast<size_t>(i));
-                }
-            }
-            if (count > 0) {
-                received.append(buffer, static_cast<size_t>(count));
-                const std::string& request = options.Request;
-                if (!request.empty() && received.size() >= request.size() &&
-                    received.compare(received.size() - request.size(), std::string::npos, request) == 0) {
-                    pending += options.Reply;
-                }
-            }
-        }
+        if (poll_fd.revents & POLLIN) status = Receive(fd, options, expected, &received, &pending);
         if (sent < allowed && (poll_fd.revents & POLLOUT)) {
             size_t size = std::min(options.Chunk, allowed - sent);
             ssize_t count = write(fd, pending.data() + sent, size);
@@ -157,10 +169,7 @@ int RunEnd(const EndOptions& options) {
         }
     }
     if (status.empty()) status = "ok " + std::to_string(received.size());
-    if (!options.Out.empty()) {
-        WriteFile(options.Out, received);
-        WriteFile(options.Out + ".done", status + "\n");
-    }
+    if (!options.Out.empty()) WriteOutcome(options.Out, received, status);
     if (fd >= 0) close(fd);
     std::printf("%s\n", status.c_str());
     return status.rfind("ok", 0) == 0 ? 0 : 1;
@@ -174,9 +183,7 @@ bool ReadExactly(int fd, size_t count, std::string* into, double deadline) {
         if (Now() > deadline) return false;
         pollfd poll_fd{fd, POLLIN, 0};
         poll(&poll_fd, 1, 10);
-        char buffer[256];
-        ssize_t got = read(fd, buffer, std::min(sizeof(buffer), count - into->size()));
-        if (got > 0) into->append(buffer, static_cast<size_t>(got));
+        ReadSome(fd, into, count - into->size());
     }
     return true;
 }
@@ -200,9 +207,8 @@ int RunLatency(int exchanges, const std::string& client, const std::string& serv
         return microseconds.empty() ? 0.0
                                     : microseconds[static_cast<size_t>(share * static_cast<double>(microseconds.size() - 1))];
     };
-    WriteFile(out, std::to_string(microseconds.size()) + " " + std::to_string(at(0.5)) + " " +
-                       std::to_string(at(0.99)) + "\n");
-    WriteFile(out + ".done", "ok\n");
+    WriteOutcome(out, std::to_string(microseconds.size()) + " " + std::to_string(at(0.5)) + " " +
+                          std::to_string(at(0.99)) + "\n", "ok");
     return static_cast<int>(microseconds.size()) == exchanges ? 0 : 1;
 }
 
@@ -216,11 +222,7 @@ int RunThroughput(size_t bytes, const std::string& client, const std::string& se
     while (from >= 0 && to >= 0 && got.size() < bytes && Now() - begun < 120) {
         pollfd fds[2] = {{to, POLLIN, 0}, {from, static_cast<short>(sent < bytes ? POLLOUT : 0), 0}};
         poll(fds, 2, 10);
-        if (fds[0].revents & POLLIN) {
-            char buffer[65536];
-            ssize_t count = read(to, buffer, sizeof(buffer));
-            if (count > 0) got.append(buffer, static_cast<size_t>(count));
-        }
+        if (fds[0].revents & POLLIN) ReadSome(to, &got);
         if ((fds[1].revents & POLLOUT) && sent < bytes) {
             ssize_t count = write(from, data.data() + sent, std::min<size_t>(65536, bytes - sent));
             if (count > 0) sent += static_cast<size_t>(count);
@@ -228,8 +230,8 @@ int RunThroughput(size_t bytes, const std::string& client, const std::string& se
     }
     double seconds = Now() - begun;
     bool intact = got == data;
-    WriteFile(out, std::to_string(bytes) + " " + std::to_string(seconds) + " " + (intact ? "1" : "0") + "\n");
-    WriteFile(out + ".done", "ok\n");
+    WriteOutcome(out, std::to_string(bytes) + " " + std::to_string(seconds) + " " + (intact ? "1" : "0") + "\n",
+                 "ok");
     return intact ? 0 : 1;
 }
 

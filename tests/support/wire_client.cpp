@@ -23,6 +23,10 @@ bool PendingRequest::Signalled(DWORD waitMs) const {
     return WaitForSingleObject(overlapped.hEvent, waitMs) == WAIT_OBJECT_0;
 }
 
+BOOL PendingRequest::Result(HANDLE device, BOOL wait) {
+    return GetOverlappedResult(device, &overlapped, &bytes, wait);
+}
+
 BOOL IssueRequest(HANDLE device, uint32_t code, const void* input, DWORD inputSize, PendingRequest& request) {
     return IssueRequest(device, code, input, inputSize, request.output.data(),
                         static_cast<DWORD>(request.output.size()), request);

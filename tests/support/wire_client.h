@@ -24,9 +24,13 @@ struct PendingRequest {
     PendingRequest(const PendingRequest&) = delete;
     PendingRequest& operator=(const PendingRequest&) = delete;
     bool Signalled(DWORD waitMs = 0) const;  // completed within waitMs
+    // GetOverlappedResult of the request, waiting for its end when asked: TRUE
+    // with its byte count in `bytes`, or FALSE with the error in GetLastError.
+    BOOL Result(HANDLE device, BOOL wait = FALSE);
 
     OVERLAPPED overlapped{};
     std::vector<uint8_t> output;
+    DWORD bytes = 0;  // as Result last reported it
 };
 
 // Issues the request into the request's own output, or into the caller's;
