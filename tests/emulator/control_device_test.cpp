@@ -15,6 +15,7 @@
 #include "emulator/port_catalog.h"
 #include "emulator/test_control.h"
 #include "port/capture_ring.h"
+#include "support/call_errors.h"
 #include "support/emulated_driver.h"
 #include "support/wire_client.h"
 #include "system/system_calls.h"
@@ -29,6 +30,7 @@ namespace control = emu::control;
 using Outcome = control::LoggedRequest::Outcome;
 using Fault = control::RequestFault;
 using emu::ModemPort;
+using testsupport::FailsWith;
 using testsupport::IssueRequest;
 using testsupport::PendingRequest;
 
@@ -73,18 +75,16 @@ void ExpectOtherOpensRefused(HANDLE templateFile) {
     for (const Case& c : refused) {
         SCOPED_TRACE(c.name);
         SetLastError(0);
-        EXPECT_EQ(seam::CreateFileA("\\\\.\\Quorvel", c.access, c.share, c.security, c.disposition, c.flags,
-                                    c.templateFile),
-                  INVALID_HANDLE_VALUE);
-        EXPECT_EQ(GetLastError(), c.error);
+        EXPECT_TRUE(FailsWith(seam::CreateFileA("\\\\.\\Quorvel", c.access, c.share, c.security, c.disposition,
+                                                c.flags, c.templateFile),
+                              c.error));
     }
 }
 
 TEST(EmulatedDeviceOpen, OpensOnlyWhileTheServiceRuns) {
     control::ResetServices();
     SetLastError(0);
-    EXPECT_EQ(testsupport::OpenEmulatedDevice(), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(FailsWith(testsupport::OpenEmulatedDevice(), ERROR_FILE_NOT_FOUND));
 
     testsupport::StartCleanEmulatedDriver();
     HANDLE first = testsupport::OpenEmulatedDevice();
@@ -118,11 +118,9 @@ TEST_F(EmulatedControlDevice, CompletionAtOnceReadsBackThroughTheSystem) {
 TEST_F(EmulatedControlDevice, PendingCompletionReadsBackThroughTheSystem) {
     PendingRequest request(kHeaderSize);
     std::fill(request.output.begin(), request.output.end(), 0xCC);
-    ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, request));
-    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+    ASSERT_TRUE(FailsWith(IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, request), ERROR_IO_PENDING));
     EXPECT_FALSE(request.Signalled(50));
-    EXPECT_FALSE(request.Result(device_));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_INCOMPLETE));
+    EXPECT_TRUE(FailsWith(request.Result(device_), ERROR_IO_INCOMPLETE));
     EXPECT_EQ(request.output[0], 0xCC) << "buffered output is written only at completion";
 
     uint32_t key = control::AddPort(ModemPort(L"COM1", 1));
@@ -142,11 +140,9 @@ TEST_F(EmulatedControlDevice, FailureAfterPendingKeepsItsError) {
                          {.FaultKind = Fault::Kind::FailAfterPending, .Error = ERROR_MEDIA_CHANGED});
     PendingRequest request;
     uint8_t flag = 1;
-    ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, request));
-    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+    ASSERT_TRUE(FailsWith(IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, request), ERROR_IO_PENDING));
     ASSERT_TRUE(request.Signalled(2000));
-    EXPECT_FALSE(request.Result(device_));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MEDIA_CHANGED));
+    EXPECT_TRUE(FailsWith(request.Result(device_), ERROR_MEDIA_CHANGED));
 
     // The fault hit once; the next request completes normally.
     EXPECT_TRUE(Issue(IOCTL_LINE_SET_PERSISTENT, &flag, 1));
@@ -158,12 +154,10 @@ TEST_F(EmulatedControlDevice, FailureAtOnceDoesNotSignal) {
     PendingRequest request;
     SetEvent(request.overlapped.hEvent);  // the call must clear it
     uint8_t flag = 0;
-    EXPECT_FALSE(IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, request));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MEDIA_CHANGED));
+    EXPECT_TRUE(FailsWith(IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, request), ERROR_MEDIA_CHANGED));
     EXPECT_FALSE(request.Signalled());
 
-    EXPECT_FALSE(Issue(MakeLineRequestCode(17), nullptr, 0));  // after the sixteen
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+    EXPECT_TRUE(FailsWith(Issue(MakeLineRequestCode(17), nullptr, 0), ERROR_INVALID_FUNCTION));  // after the sixteen
 }
 
 // Issues an arrival wait on a thread of its own, which stays alive (its
@@ -201,8 +195,7 @@ TEST_F(EmulatedControlDevice, CancelIoCancelsOnlyTheCallingThreadsRequests) {
     ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, mine));
     ASSERT_TRUE(seam::CancelIo(device_));
     ASSERT_TRUE(mine.Signalled());
-    EXPECT_FALSE(mine.Result(device_));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_TRUE(FailsWith(mine.Result(device_), ERROR_OPERATION_ABORTED));
     EXPECT_FALSE(other.request.Signalled(50)) << "another thread's request is not cancelled";
     EXPECT_EQ(control::PendingRequests(IOCTL_LINE_WAIT_PORT_ARRIVAL), 1u);
 
@@ -233,8 +226,7 @@ TEST_F(EmulatedControlDevice, ArrivalsAreReportedOnePerWaitInOrder) {
         EXPECT_TRUE(Issue(IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &header, kHeaderSize));
         EXPECT_EQ(header.PortKey, expected);
     }
-    EXPECT_FALSE(Issue(IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &header, kHeaderSize));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+    EXPECT_TRUE(FailsWith(Issue(IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, &header, kHeaderSize), ERROR_IO_PENDING));
 }
 
 TEST_F(EmulatedControlDevice, RequestLogRecordsEveryRequest) {
@@ -263,8 +255,7 @@ TEST_F(EmulatedControlDevice, RequestLogRecordsEveryRequest) {
 TEST_F(EmulatedControlDevice, ConfigurationAndShutdownAreKept) {
     DriverConfigRecord record = testsupport::ConfigRecordFor("ports=2");
     ASSERT_TRUE(Issue(IOCTL_LINE_SET_CONFIG, &record, sizeof record));
-    EXPECT_FALSE(Issue(IOCTL_LINE_SET_CONFIG, &record, sizeof record - 1));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(FailsWith(Issue(IOCTL_LINE_SET_CONFIG, &record, sizeof record - 1), ERROR_INVALID_PARAMETER));
     uint8_t value = 1;
     ASSERT_TRUE(Issue(IOCTL_LINE_SHUTDOWN, &value, 1));
 
@@ -304,8 +295,7 @@ TEST_F(EmulatedControlDevice, PropertyReplyHasExactlyTheComputedSize) {
     EXPECT_EQ(reply[size - 11], 'C');
 
     // A buffer of another size fails; size faults report a count one off.
-    EXPECT_FALSE(requestProperties(size - 1));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(FailsWith(requestProperties(size - 1), ERROR_INVALID_PARAMETER));
     control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, {.FaultKind = Fault::Kind::ReplySizeDelta, .SizeDelta = +1});
     ASSERT_TRUE(requestProperties(size));
     ASSERT_TRUE(LastIssued().Result(device_));
@@ -420,8 +410,7 @@ TEST_F(EmulatedRequestSizes, EveryRequestOfAnotherSizeFailsAtOnceWithInvalidPara
 TEST_F(EmulatedControlDevice, CompleteLaterTurnsAnImmediateReplyIntoAPendingOne) {
     control::InjectFault(IOCTL_LINE_GET_DRIVER_INFO, {.FaultKind = Fault::Kind::CompleteLater, .DelayMs = 30});
     PendingRequest request(sizeof(DriverInfoReply));
-    ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_GET_DRIVER_INFO, nullptr, 0, request));
-    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+    ASSERT_TRUE(FailsWith(IssueRequest(device_, IOCTL_LINE_GET_DRIVER_INFO, nullptr, 0, request), ERROR_IO_PENDING));
     ASSERT_TRUE(request.Result(device_, TRUE));
     EXPECT_EQ(request.bytes, 20u);
     EXPECT_EQ(request.output[0], 20);
@@ -431,11 +420,9 @@ TEST_F(EmulatedControlDevice, AWaitForAPortThatHasGoneEndsCancelled) {
     uint32_t key = control::AddPort(ModemPort(L"COM4", 4));
     control::RemovePort(key);
     PendingRequest request;
-    ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_WAIT_DATA, &key, sizeof key, request));
-    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+    ASSERT_TRUE(FailsWith(IssueRequest(device_, IOCTL_LINE_WAIT_DATA, &key, sizeof key, request), ERROR_IO_PENDING));
     ASSERT_TRUE(request.Signalled(2000));
-    EXPECT_FALSE(request.Result(device_));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_TRUE(FailsWith(request.Result(device_), ERROR_OPERATION_ABORTED));
 }
 
 }  // namespace

@@ -46,6 +46,56 @@ struct ProblemRow {
     const char* Problem;
 };
 
+// Ports and events in one line each, with every field that their kind
+// uses, so that a test compares a whole scenario at once and a failure shows
+// all of it. A port: "COM12 #12 modem @250-3000 =Fax modem noprops loop
+// 1030x0" (arrival-leave, friendly name, failing properties, round and
+// rounds); a relay adds its other port and line settings: "with COM41
+// 115200 8N1.0" (stop bits in tenths). An event: "@135 flash 3".
+std::string Described(const Port& port) {
+    static const char* const kinds[] = {"modem", "empty", "foreign", "tap", "sniff"};
+    std::string text = port.Name + " #" + std::to_string(port.Number) + " " + kinds[static_cast<int>(port.Kind)] +
+                       " @" + std::to_string(port.ArriveMs);
+    if (port.Leaves) text += "-" + std::to_string(port.LeaveMs);
+    if (port.HasFriendlyName) text += " =" + port.FriendlyName;
+    if (port.PropertiesFail) text += " noprops";
+    if (port.RoundMs) text += " loop " + std::to_string(port.RoundMs) + "x" + std::to_string(port.Rounds);
+    if (port.Kind == PortKind::Tap || port.Kind == PortKind::Sniff) {
+        const SerialSettings& line = port.Serial;
+        text += " with " + port.OtherName + " " + std::to_string(line.Baud) + " " + std::to_string(line.DataBits) +
+                line.Parity + std::to_string(line.StopBits / 10) + "." + std::to_string(line.StopBits % 10);
+    }
+    return text;
+}
+
+std::string Described(const Event& event) {
+    static const char* const directions[] = {"alt", "rx", "tx"};
+    std::string at = "@" + std::to_string(event.AtMs) + " ";
+    const Generator& traffic = event.Traffic;
+    switch (event.Kind) {
+    case EventKind::Bytes:
+        return at + (event.Direction == kTransmitted ? "tx " : event.Direction == kReceived ? "rx " : "?? ") +
+               event.Data + (event.GapMs ? " gap " + std::to_string(event.GapMs) : "");
+    case EventKind::Flash: return at + "flash " + std::to_string(event.Colour);
+    case EventKind::Notice: return at + "notice " + event.Data;
+    case EventKind::Leave: return at + "leave";
+    case EventKind::Generate:
+        return at + "gen " + std::to_string(traffic.Rate) + "/s run " + std::to_string(traffic.RunLength) + " " +
+               directions[static_cast<int>(traffic.Direction)] +
+               (traffic.Endless ? " endless" : " for " + std::to_string(traffic.DurationMs));
+    }
+    return at + "?";
+}
+
+template <typename Item>
+std::vector<std::string> Described(const std::vector<Item>& items) {
+    std::vector<std::string> lines;
+    for (const Item& item : items) lines.push_back(Described(item));
+    return lines;
+}
+
+using Lines = std::vector<std::string>;
+
 void ExpectOnlyProblems(const std::vector<ProblemRow>& rows) {
     testsupport::CheckEachRow(rows, [](const ProblemRow& row) {
         std::string problem = OnlyProblem(row.Text);
@@ -79,14 +129,11 @@ TEST(ScenarioText, StatementsSplitAtSemicolonsAndLinesWithCommentsAndQuotesDropp
         "notice #1 on \\\"COM1\\\"\n");
     ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
     ASSERT_EQ(scenario.Ports.size(), 1u);
-    const auto& events = scenario.Ports[0].Events;
-    ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[0].Data, "AT;Z ") << "blanks around a statement go, escaped ones stay";
-    EXPECT_EQ(events[0].Direction, kTransmitted);
-    EXPECT_EQ(events[1].Data, "OK") << "the quotes of a command line are dropped";
-    EXPECT_EQ(events[1].Direction, kReceived);
-    EXPECT_EQ(events[2].Kind, EventKind::Notice);
-    EXPECT_EQ(events[2].Data, "#1 on \"COM1\"") << "'#' only starts a comment where a statement begins";
+    EXPECT_EQ(Described(scenario.Ports[0].Events), (Lines{
+                  "@0 tx AT;Z ",              // blanks around a statement go, escaped ones stay
+                  "@0 rx OK",                 // the quotes of a command line are dropped
+                  "@0 notice #1 on \"COM1\"",  // '#' only starts a comment where a statement begins
+              }));
 }
 
 TEST(ScenarioText, EmptyBlankAndCommentOnlyTextsAreEmptyScenarios) {
@@ -103,33 +150,13 @@ TEST(ScenarioText, PortsTakeTheirNameTimesKindAndFriendlyName) {
         "port COM1;port COM12@250-3000 =Fax \\x80 modem;port modem_b - 40 noprops;"
         "port COM9 @ 5 foreign;port COM0 empty noprops =");
     ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
-    ASSERT_EQ(scenario.Ports.size(), 5u);
-    const auto& ports = scenario.Ports;
-    EXPECT_EQ(ports[0].Name, "COM1");
-    EXPECT_EQ(ports[0].Number, 1u);
-    EXPECT_EQ(ports[0].Kind, PortKind::Modem);
-    EXPECT_EQ(ports[0].ArriveMs, 0u);
-    EXPECT_FALSE(ports[0].Leaves);
-    EXPECT_FALSE(ports[0].HasFriendlyName);
-
-    EXPECT_EQ(ports[1].Number, 12u);
-    EXPECT_EQ(ports[1].ArriveMs, 250u);
-    EXPECT_TRUE(ports[1].Leaves);
-    EXPECT_EQ(ports[1].LeaveMs, 3000u);
-    EXPECT_EQ(ports[1].FriendlyName, "Fax \x80 modem");
-
-    EXPECT_EQ(ports[2].Number, 3u) << "no trailing digits: its place in the scenario";
-    EXPECT_EQ(ports[2].LeaveMs, 40u);
-    EXPECT_TRUE(ports[2].PropertiesFail);
-
-    EXPECT_EQ(ports[3].Kind, PortKind::Foreign);
-    EXPECT_EQ(ports[3].ArriveMs, 5u);
-
-    EXPECT_EQ(ports[4].Kind, PortKind::Empty);
-    EXPECT_EQ(ports[4].Number, 5u) << "COM0 has no usable number";
-    EXPECT_TRUE(ports[4].PropertiesFail);
-    EXPECT_TRUE(ports[4].HasFriendlyName);
-    EXPECT_TRUE(ports[4].FriendlyName.empty());
+    EXPECT_EQ(Described(scenario.Ports), (Lines{
+                  "COM1 #1 modem @0",
+                  "COM12 #12 modem @250-3000 =Fax \x80 modem",
+                  "modem_b #3 modem @0-40 noprops",  // no trailing digits: its place in the scenario
+                  "COM9 #9 foreign @5",
+                  "COM0 #5 empty @0 = noprops",  // no usable number; an empty friendly name is one
+              }));
 }
 
 TEST(ScenarioText, BadPortStatementsAreSkippedWithTheirPortsStatements) {
@@ -161,37 +188,26 @@ TEST(ScenarioText, TimesAreAbsoluteOrAfterThePreviousStatementsEnd) {
         "port COM1;tx ATZ\\r;+20 rx OK;gap 5;+100 tx ABCD;flash 3;@50 notice early;"
         "gen rate=100 for=300;+7 leave");
     ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
-    const auto& events = scenario.Ports[0].Events;
-    ASSERT_EQ(events.size(), 7u);
-    EXPECT_EQ(events[0].AtMs, 0u);
-    EXPECT_EQ(events[0].GapMs, 0u);
-    EXPECT_EQ(events[1].AtMs, 20u) << "bytes without a gap end where they start";
-    EXPECT_EQ(events[2].AtMs, 120u);
-    EXPECT_EQ(events[2].GapMs, 5u);
-    EXPECT_EQ(events[3].AtMs, 135u) << "after the fourth byte, 3 gaps of 5 ms later";
-    EXPECT_EQ(events[3].Colour, 3u);
-    EXPECT_EQ(events[4].AtMs, 50u);
-    EXPECT_EQ(events[5].AtMs, 50u) << "'+0' after the notice at 50";
-    EXPECT_EQ(events[5].Kind, EventKind::Generate);
-    EXPECT_EQ(events[5].Traffic.Rate, 100u);
-    EXPECT_EQ(events[5].Traffic.RunLength, 16u);
-    EXPECT_EQ(events[5].Traffic.Direction, GeneratorDirection::Alternate);
-    EXPECT_EQ(events[5].Traffic.DurationMs, 300u);
-    EXPECT_EQ(events[6].Kind, EventKind::Leave);
-    EXPECT_EQ(events[6].AtMs, 357u) << "7 ms after the generator's 300 ms";
+    EXPECT_EQ(Described(scenario.Ports[0].Events), (Lines{
+                  "@0 tx ATZ\r",
+                  "@20 rx OK",  // bytes without a gap end where they start
+                  "@120 tx ABCD gap 5",
+                  "@135 flash 3",  // after the fourth byte, 3 gaps of 5 ms later
+                  "@50 notice early",
+                  "@50 gen 100/s run 16 alt for 300",  // '+0' after the notice at 50
+                  "@357 leave",  // 7 ms after the generator's 300 ms
+              }));
 }
 
 TEST(ScenarioText, LeaveComesAfterAFiniteGeneratorButNotAfterAnEndlessOne) {
     Scenario finite = Parse("port COM1;@10 gen rate=100 for=300;+7 leave");
     ASSERT_EQ(finite.ProblemCount, 0u) << Messages(finite);
-    EXPECT_EQ(finite.Ports[0].Events[1].Kind, EventKind::Leave);
-    EXPECT_EQ(finite.Ports[0].Events[1].AtMs, 317u);
+    EXPECT_EQ(Described(finite.Ports[0].Events), (Lines{"@10 gen 100/s run 16 alt for 300", "@317 leave"}));
 
     ExpectOnlyProblems({TABLE_ROW("port COM1;gen rate=100;tx A", "without end")});
     Scenario absolute = Parse("port COM1;gen rate=100 dir=tx run=4;@900 leave");
     EXPECT_EQ(absolute.ProblemCount, 0u) << Messages(absolute);
-    EXPECT_TRUE(absolute.Ports[0].Events[0].Traffic.Endless);
-    EXPECT_EQ(absolute.Ports[0].Events[0].Traffic.Direction, GeneratorDirection::Transmitted);
+    EXPECT_EQ(Described(absolute.Ports[0].Events), (Lines{"@0 gen 100/s run 4 tx endless", "@900 leave"}));
 }
 
 TEST(ScenarioText, NumbersOutOfRangeAndOverlongValuesAreRefused) {
@@ -232,10 +248,8 @@ TEST(ScenarioText, UnknownStatementsAndMisplacedOnesAreSkippedAndTheRestRuns) {
 TEST(ScenarioText, ALoopClosesItsPortAndItsEventsFitTheRound) {
     Scenario scenario = Parse("port COM1;tx AT;+30 rx OK;+1000 loop;port COM2;gap 2;tx ABC;@20 loop 3");
     ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
-    EXPECT_EQ(scenario.Ports[0].RoundMs, 1030u);
-    EXPECT_EQ(scenario.Ports[0].Rounds, 0u) << "for ever";
-    EXPECT_EQ(scenario.Ports[1].RoundMs, 20u);
-    EXPECT_EQ(scenario.Ports[1].Rounds, 3u);
+    // Rounds 0: for ever.
+    EXPECT_EQ(Described(scenario.Ports), (Lines{"COM1 #1 modem @0 loop 1030x0", "COM2 #2 modem @0 loop 20x3"}));
 
     ExpectOnlyProblems({
         TABLE_ROW("port COM1;tx A;+5 loop", "at least 10 ms"),
@@ -248,17 +262,13 @@ TEST(ScenarioText, ALoopClosesItsPortAndItsEventsFitTheRound) {
     });
     Scenario fine = Parse("port COM1;gen rate=100 run=1 for=40;+10 loop 2");
     EXPECT_EQ(fine.ProblemCount, 0u) << Messages(fine);
-    EXPECT_EQ(fine.Ports[0].RoundMs, 50u);
+    EXPECT_EQ(Described(fine.Ports[0]), "COM1 #1 modem @0 loop 50x2");
 }
 
 TEST(ScenarioText, GeneratorKeysAreCheckedOneByOne) {
     Scenario scenario = Parse("port COM1;gen dir=rx for=2000 run=3 rate=960");
     ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
-    const Generator& generator = scenario.Ports[0].Events[0].Traffic;
-    EXPECT_EQ(generator.Rate, 960u);
-    EXPECT_EQ(generator.RunLength, 3u);
-    EXPECT_EQ(generator.Direction, GeneratorDirection::Received);
-    EXPECT_FALSE(generator.Endless);
+    EXPECT_EQ(Described(scenario.Ports[0].Events), Lines{"@0 gen 960/s run 3 rx for 2000"});
 
     ExpectOnlyProblems({
         TABLE_ROW("port COM1;gen run=3", "needs rate="),
@@ -521,23 +531,10 @@ TEST(ScenarioTiming, GeneratorRunsFollowTheRateAndEndWithTheDuration) {
 TEST(ScenarioText, RelaysNameTwoSerialPortsTheirLineSettingsAndTakeNoStatements) {
     Scenario scenario = ParseScenario("tap COM41 COM40;sniff COM5 COM6 baud=9600 format=7e1.5 =Cable \\x2Fdev");
     ASSERT_EQ(scenario.ProblemCount, 0u);
-    ASSERT_EQ(scenario.Ports.size(), 2u);
-    const Port& tap = scenario.Ports[0];
-    EXPECT_EQ(tap.Kind, PortKind::Tap);
-    EXPECT_EQ(tap.Name, "COM40") << "a tap's port is the application's";
-    EXPECT_EQ(tap.OtherName, "COM41");
-    EXPECT_EQ(tap.Number, 40u);
-    EXPECT_EQ(tap.Serial.Baud, 115200u);
-    EXPECT_EQ(std::string(1, static_cast<char>('0' + tap.Serial.DataBits)) + tap.Serial.Parity, "8N");
-    EXPECT_EQ(tap.Serial.StopBits, 10);
-    const Port& sniff = scenario.Ports[1];
-    EXPECT_EQ(sniff.Kind, PortKind::Sniff);
-    EXPECT_EQ(sniff.Name + "/" + sniff.OtherName, "COM5/COM6");
-    EXPECT_EQ(sniff.Serial.Baud, 9600u);
-    EXPECT_EQ(sniff.Serial.DataBits, 7);
-    EXPECT_EQ(sniff.Serial.Parity, 'E');
-    EXPECT_EQ(sniff.Serial.StopBits, 15);
-    EXPECT_EQ(sniff.FriendlyName, "Cable /dev");
+    EXPECT_EQ(Described(scenario.Ports), (Lines{
+                  "COM40 #40 tap @0 with COM41 115200 8N1.0",  // a tap's port is the application's
+                  "COM5 #5 sniff @0 =Cable /dev with COM6 9600 7E1.5",
+              }));
 
     ExpectOnlyProblems({
         TABLE_ROW("tap COM41", "the application's port is a serial port's name"),

@@ -4,14 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "emulator/test_control.h"
+#include "support/call_errors.h"
 #include "support/emulated_driver.h"
 #include "system/system_calls.h"
 
 namespace {
 
 using emu::control::GetService;
+using testsupport::FailsWith;
 
 class EmulatedServiceManager : public testing::Test {
 protected:
@@ -37,6 +40,13 @@ protected:
         EXPECT_TRUE(seam::QueryServiceStatus(service, &status));
         return status.dwCurrentState;
     }
+    // The states that the next queries report, one a query.
+    using States = std::vector<DWORD>;
+    States Queries(SC_HANDLE service, size_t count) {
+        States states(count);
+        for (DWORD& state : states) state = Query(service);
+        return states;
+    }
 
     std::string driverPath_ = testsupport::ProductFolder() + "quorvel.sys";
     SC_HANDLE manager_ = nullptr;
@@ -55,8 +65,7 @@ TEST_F(EmulatedServiceManager, CreateKeepsEveryFieldAndRefusesADuplicate) {
     EXPECT_EQ(info.ErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
     EXPECT_EQ(info.State, static_cast<DWORD>(SERVICE_STOPPED));
 
-    EXPECT_EQ(Create("tolvarik", "x"), nullptr) << "names are case-insensitive";
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_EXISTS));
+    EXPECT_TRUE(FailsWith(Create("tolvarik", "x"), ERROR_SERVICE_EXISTS)) << "names are case-insensitive";
     seam::CloseServiceHandle(service);
 }
 
@@ -66,12 +75,10 @@ TEST_F(EmulatedServiceManager, CreateKeepsEveryFieldAndRefusesADuplicate) {
 // and creates nothing; a missing load-order group stays missing.
 TEST_F(EmulatedServiceManager, OnlyTheCallsTheDriversAreInstalledWithAreTaken) {
     SetLastError(0);
-    EXPECT_EQ(seam::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(seam::OpenSCManagerA("\\elsewhere", nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    EXPECT_EQ(seam::OpenSCManagerA(nullptr, "ServicesFailed", SC_MANAGER_ALL_ACCESS), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(FailsWith(seam::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT), ERROR_ACCESS_DENIED));
+    const DWORD all = SC_MANAGER_ALL_ACCESS;
+    EXPECT_TRUE(FailsWith(seam::OpenSCManagerA("\\elsewhere", nullptr, all), ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(FailsWith(seam::OpenSCManagerA(nullptr, "ServicesFailed", all), ERROR_INVALID_PARAMETER));
     SC_HANDLE active = seam::OpenSCManagerA(nullptr, SERVICES_ACTIVE_DATABASEA, SC_MANAGER_ALL_ACCESS);
     EXPECT_NE(active, nullptr) << "the active database by its name";
     seam::CloseServiceHandle(active);
@@ -94,11 +101,10 @@ TEST_F(EmulatedServiceManager, OnlyTheCallsTheDriversAreInstalledWithAreTaken) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SetLastError(0);
-        EXPECT_EQ(seam::CreateServiceA(manager_, "Quorvel", "Quorvel", c.access, SERVICE_KERNEL_DRIVER,
-                                       SERVICE_SYSTEM_START, SERVICE_ERROR_NORMAL, driverPath_.c_str(), nullptr,
-                                       c.tag, c.dependencies, c.account, c.password),
-                  nullptr);
-        EXPECT_EQ(GetLastError(), c.error);
+        EXPECT_TRUE(FailsWith(seam::CreateServiceA(manager_, "Quorvel", "Quorvel", c.access, SERVICE_KERNEL_DRIVER,
+                                                   SERVICE_SYSTEM_START, SERVICE_ERROR_NORMAL, driverPath_.c_str(),
+                                                   nullptr, c.tag, c.dependencies, c.account, c.password),
+                              c.error));
         EXPECT_FALSE(GetService("Quorvel").Exists);
     }
     EXPECT_EQ(tag, 7u) << "no tag written";
@@ -107,8 +113,7 @@ TEST_F(EmulatedServiceManager, OnlyTheCallsTheDriversAreInstalledWithAreTaken) {
     SC_HANDLE empty = Create("Tolvarik", driverPath_, "");
     EXPECT_EQ(GetService("Quorvel").LoadOrderGroup, std::nullopt) << "no group";
     EXPECT_EQ(GetService("Tolvarik").LoadOrderGroup, "") << "an empty one, as given";
-    EXPECT_EQ(seam::OpenServiceA(manager_, "Quorvel", SERVICE_QUERY_STATUS), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(FailsWith(seam::OpenServiceA(manager_, "Quorvel", SERVICE_QUERY_STATUS), ERROR_ACCESS_DENIED));
     EXPECT_EQ(GetService("Quorvel").OpenHandles, 1u);
     seam::CloseServiceHandle(none);
     seam::CloseServiceHandle(empty);
@@ -116,33 +121,26 @@ TEST_F(EmulatedServiceManager, OnlyTheCallsTheDriversAreInstalledWithAreTaken) {
 
 TEST_F(EmulatedServiceManager, OpeningAMissingServiceFailsWith1060) {
     SetLastError(0);
-    EXPECT_EQ(seam::OpenServiceA(manager_, "Quorvel", SERVICE_ALL_ACCESS), nullptr);
-    EXPECT_EQ(GetLastError(), 1060u);
+    EXPECT_TRUE(FailsWith(seam::OpenServiceA(manager_, "Quorvel", SERVICE_ALL_ACCESS), ERROR_SERVICE_DOES_NOT_EXIST));
 }
 
 TEST_F(EmulatedServiceManager, StartPassesThroughPendingAndStopToo) {
     SC_HANDLE service = Create("Quorvel", driverPath_);
     ASSERT_NE(service, nullptr);
     ASSERT_TRUE(seam::StartServiceA(service, 0, nullptr));
-    EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_START_PENDING));
-    EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_START_PENDING));
-    EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_FALSE(seam::StartServiceA(service, 0, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
+    EXPECT_EQ(Queries(service, 3), (States{SERVICE_START_PENDING, SERVICE_START_PENDING, SERVICE_RUNNING}));
+    EXPECT_TRUE(FailsWith(seam::StartServiceA(service, 0, nullptr), ERROR_SERVICE_ALREADY_RUNNING));
 
     SERVICE_STATUS status{};
     EXPECT_TRUE(seam::ControlService(service, SERVICE_CONTROL_INTERROGATE, &status));
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_TRUE(seam::ControlService(service, SERVICE_CONTROL_STOP, &status));
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
-    EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_STOP_PENDING));
-    EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_STOP_PENDING));
-    EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(Queries(service, 3), (States{SERVICE_STOP_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED}));
 
-    EXPECT_FALSE(seam::ControlService(service, SERVICE_CONTROL_INTERROGATE, &status));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
-    EXPECT_FALSE(seam::ControlService(service, SERVICE_CONTROL_STOP, &status));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
+    for (DWORD control : {SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_STOP}) {
+        EXPECT_TRUE(FailsWith(seam::ControlService(service, control, &status), ERROR_SERVICE_NOT_ACTIVE)) << control;
+    }
     EXPECT_EQ(GetService("Quorvel").StartCount, 1u);
     EXPECT_EQ(GetService("Quorvel").StopCount, 1u);
     seam::CloseServiceHandle(service);
@@ -151,8 +149,7 @@ TEST_F(EmulatedServiceManager, StartPassesThroughPendingAndStopToo) {
 TEST_F(EmulatedServiceManager, StartFailsWhenTheDriverFileIsMissing) {
     SC_HANDLE service = Create("Quorvel", testsupport::ProductFolder() + "no-such-driver.sys");
     ASSERT_NE(service, nullptr);
-    EXPECT_FALSE(seam::StartServiceA(service, 0, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(FailsWith(seam::StartServiceA(service, 0, nullptr), ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_STOPPED));
     seam::CloseServiceHandle(service);
 }
@@ -163,17 +160,14 @@ TEST_F(EmulatedServiceManager, DeletedServiceStaysUntilItsLastHandleCloses) {
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(GetService("Quorvel").OpenHandles, 2u);
     ASSERT_TRUE(seam::DeleteService(first));
-    EXPECT_FALSE(seam::DeleteService(second));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
-    EXPECT_EQ(Create("Quorvel", driverPath_), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+    EXPECT_TRUE(FailsWith(seam::DeleteService(second), ERROR_SERVICE_MARKED_FOR_DELETE));
+    EXPECT_TRUE(FailsWith(Create("Quorvel", driverPath_), ERROR_SERVICE_MARKED_FOR_DELETE));
 
     seam::CloseServiceHandle(first);
     EXPECT_TRUE(GetService("Quorvel").MarkedForDeletion);
     seam::CloseServiceHandle(second);
     EXPECT_FALSE(GetService("Quorvel").Exists);
-    EXPECT_EQ(seam::OpenServiceA(manager_, "Quorvel", SERVICE_ALL_ACCESS), nullptr);
-    EXPECT_EQ(GetLastError(), 1060u);
+    EXPECT_TRUE(FailsWith(seam::OpenServiceA(manager_, "Quorvel", SERVICE_ALL_ACCESS), ERROR_SERVICE_DOES_NOT_EXIST));
 }
 
 TEST_F(EmulatedServiceManager, InjectedFaults) {
@@ -181,24 +175,20 @@ TEST_F(EmulatedServiceManager, InjectedFaults) {
     seam::CloseServiceHandle(service);
 
     emu::control::FailServiceOpen("Quorvel", ERROR_ACCESS_DENIED);
-    EXPECT_EQ(seam::OpenServiceA(manager_, "Quorvel", SERVICE_ALL_ACCESS), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(FailsWith(seam::OpenServiceA(manager_, "Quorvel", SERVICE_ALL_ACCESS), ERROR_ACCESS_DENIED));
     emu::control::FailServiceOpen("Quorvel", 0);
 
     emu::control::FailManagerOpen(ERROR_ACCESS_DENIED);
-    EXPECT_EQ(seam::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(FailsWith(seam::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), ERROR_ACCESS_DENIED));
     emu::control::FailManagerOpen(0);
 
     service = seam::OpenServiceA(manager_, "Quorvel", SERVICE_ALL_ACCESS);
     ASSERT_NE(service, nullptr);
     emu::control::HoldServicePending("Quorvel", true);
     ASSERT_TRUE(seam::StartServiceA(service, 0, nullptr));
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_START_PENDING));
+    EXPECT_EQ(Queries(service, 20), States(20, SERVICE_START_PENDING));
     emu::control::HoldServicePending("Quorvel", false);
-    Query(service);
-    Query(service);
-    EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(Queries(service, 3).back(), static_cast<DWORD>(SERVICE_RUNNING));
 
     emu::control::StopServiceFromOutside("Quorvel");
     EXPECT_EQ(Query(service), static_cast<DWORD>(SERVICE_STOPPED));
@@ -208,10 +198,8 @@ TEST_F(EmulatedServiceManager, InjectedFaults) {
 TEST_F(EmulatedServiceManager, StaleHandlesAreRefused) {
     SC_HANDLE service = Create("Quorvel", driverPath_);
     ASSERT_TRUE(seam::CloseServiceHandle(service));
-    EXPECT_FALSE(seam::CloseServiceHandle(service));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    EXPECT_EQ(seam::OpenServiceA(nullptr, "Quorvel", SERVICE_ALL_ACCESS), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(FailsWith(seam::CloseServiceHandle(service), ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(FailsWith(seam::OpenServiceA(nullptr, "Quorvel", SERVICE_ALL_ACCESS), ERROR_INVALID_HANDLE));
 }
 
 }  // namespace
