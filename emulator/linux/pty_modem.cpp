@@ -6,10 +6,8 @@
 //
 //   quorvel-pty-modem PATH
 // Runs until it is ended (SIGINT, SIGTERM) or the tty hangs up.
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -19,6 +17,7 @@
 #include <string>
 
 #include "emulator/hayes_modem.h"
+#include "emulator/linux/raw_line.h"
 
 namespace {
 
@@ -55,15 +54,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: quorvel-pty-modem PATH\n");
         return 2;
     }
-    int fd = open(argv[1], O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int fd = OpenRawLine(argv[1]);
     if (fd < 0) {
         std::fprintf(stderr, "quorvel-pty-modem: %s: %s\n", argv[1], std::strerror(errno));
         return 2;
-    }
-    termios settings;
-    if (tcgetattr(fd, &settings) == 0) {
-        cfmakeraw(&settings);
-        tcsetattr(fd, TCSANOW, &settings);
     }
     signal(SIGINT, Stop);
     signal(SIGTERM, Stop);

@@ -503,11 +503,9 @@ TEST(ScenarioTiming, GeneratorRunsFollowTheRateAndEndWithTheDuration) {
     // A run every 10 ms.
     Generator generator{.Rate = 1000, .RunLength = 10, .Endless = false, .DurationMs = 95};
     EXPECT_EQ(TotalRuns(generator), 10u) << "runs start at 0, 10, ..., 90";
-    EXPECT_EQ(RunsStartedBy(generator, -1), 0u);
-    EXPECT_EQ(RunsStartedBy(generator, 0), 1u);
-    EXPECT_EQ(RunsStartedBy(generator, 9.9), 1u);
-    EXPECT_EQ(RunsStartedBy(generator, 10), 2u);
-    EXPECT_EQ(RunsStartedBy(generator, 5000), 10u);
+    for (auto [atMs, runs] : {std::pair{-1.0, 0u}, {0.0, 1u}, {9.9, 1u}, {10.0, 2u}, {5000.0, 10u}}) {
+        EXPECT_EQ(RunsStartedBy(generator, atMs), runs) << "by " << atMs << " ms";
+    }
     EXPECT_DOUBLE_EQ(RunStartMs(generator, 7), 70.0);
     generator.DurationMs = 100;
     EXPECT_EQ(TotalRuns(generator), 10u) << "a run at 100 would start at the end";
@@ -523,9 +521,8 @@ TEST(ScenarioTiming, GeneratorRunsFollowTheRateAndEndWithTheDuration) {
     EXPECT_EQ(RunDirection(generator, 1), kTransmitted);
     generator.Direction = GeneratorDirection::Transmitted;
     EXPECT_EQ(RunDirection(generator, 0), kTransmitted);
-    EXPECT_EQ(GeneratedByte(kReceived, 0), 'A');
-    EXPECT_EQ(GeneratedByte(kReceived, 27), 'B');
-    EXPECT_EQ(GeneratedByte(kTransmitted, 25), 'z');
+    const char bytes[] = {GeneratedByte(kReceived, 0), GeneratedByte(kReceived, 27), GeneratedByte(kTransmitted, 25)};
+    EXPECT_EQ(std::string(bytes, 3), "ABz");
 }
 
 TEST(ScenarioText, RelaysNameTwoSerialPortsTheirLineSettingsAndTakeNoStatements) {

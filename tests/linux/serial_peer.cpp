@@ -5,7 +5,7 @@
 //   serial_peer PATH [--send TEXT] [--pattern N:SEED] [--chunk C] [--rate B]
 //                    [--answer REQUEST=REPLY] [--expect N] [--check SEED]
 //                    [--for-ms T] [--out FILE] [--timeout-ms T]
-//     Writes what it is given (TEXT with the escapes \r \n \t \\ \xHH, or N
+//     Writes what it is given (TEXT with the scenarios' escapes: \r \n \xHH ..., or N
 //     bytes of the line pattern of SEED, in chunks of C bytes, paced at B
 //     bytes a second if given) while it reads what comes; whenever what has
 //     come ends with REQUEST it writes REPLY. It is done once everything is
@@ -21,9 +21,7 @@
 //   serial_peer --throughput BYTES --client PATH --server PATH --out FILE
 //     BYTES of the pattern from the client to the server; FILE: "BYTES
 //     SECONDS INTACT" (and FILE.done).
-#include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -35,6 +33,8 @@
 #include <string>
 #include <vector>
 
+#include "emulator/linux/raw_line.h"
+#include "emulator/scenario_escapes.h"
 #include "tests/support/line_pattern.h"
 
 namespace {
@@ -45,38 +45,10 @@ double Now() {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-int OpenLine(const std::string& path) {
-    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return -1;
-    termios settings;
-    if (tcgetattr(fd, &settings) == 0) {
-        cfmakeraw(&settings);
-        tcsetattr(fd, TCSANOW, &settings);
-    }
-    return fd;
-}
-
+// The text's escapes as the stand-in's scenarios write them.
 bool Unescape(const std::string& text, std::string* bytes) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            bytes->push_back(text[i]);
-            continue;
-        }
-        if (++i >= text.size()) return false;
-        switch (text[i]) {
-            case 'r': bytes->push_back('\r'); break;
-            case 'n': bytes->push_back('\n'); break;
-            case 't': bytes->push_back('\t'); break;
-            case '\\': bytes->push_back('\\'); break;
-            case 'x':
-                if (i + 2 >= text.size()) return false;
-                bytes->push_back(static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16)));
-                i += 2;
-                break;
-            default: return false;
-        }
-    }
-    return true;
+    std::string error;
+    return emu::scenario::DecodeEscapes(text, bytes, &error);
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
@@ -134,7 +106,7 @@ std::string Receive(int fd, const EndOptions& options, testsupport::LinePattern&
 }
 
 int RunEnd(const EndOptions& options) {
-    int fd = OpenLine(options.Path);
+    int fd = OpenRawLine(options.Path.c_str());
     std::string status;
     std::string received, pending = options.Send;
     size_t sent = 0;
@@ -189,7 +161,7 @@ bool ReadExactly(int fd, size_t count, std::string* into, double deadline) {
 }
 
 int RunLatency(int exchanges, const std::string& client, const std::string& server, const std::string& out) {
-    int a = OpenLine(client), b = OpenLine(server);
+    int a = OpenRawLine(client.c_str()), b = OpenRawLine(server.c_str());
     std::vector<double> microseconds;
     const std::string command = "AT\r", answer = "\r\nOK\r\n";
     for (int i = 0; i < exchanges && a >= 0 && b >= 0; ++i) {
@@ -215,7 +187,7 @@ int RunLatency(int exchanges, const std::string& client, const std::string& serv
 // BYTES of the pattern from the client to the server, as fast as the line
 // takes them.
 int RunThroughput(size_t bytes, const std::string& client, const std::string& server, const std::string& out) {
-    int from = OpenLine(client), to = OpenLine(server);
+    int from = OpenRawLine(client.c_str()), to = OpenRawLine(server.c_str());
     std::string data = testsupport::LinePattern(11).Take(bytes), got;
     size_t sent = 0;
     double begun = Now();
