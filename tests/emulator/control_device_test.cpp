@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -237,18 +238,16 @@ TEST_F(EmulatedControlDevice, RequestLogRecordsEveryRequest) {
     ASSERT_FALSE(IssueRequest(device_, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, arrival));
     control::AddPort(ModemPort(L"COM1", 1));
 
-    auto log = control::RequestLog();
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[0].Code, IOCTL_LINE_SET_PERSISTENT);
-    EXPECT_EQ(log[0].ThreadId, GetCurrentThreadId());
-    EXPECT_EQ(log[0].Input, std::vector<uint8_t>{1});
-    EXPECT_EQ(log[0].OutputSize, 0u);
-    EXPECT_EQ(log[0].Result, Outcome::CompletedAtOnce);
-    EXPECT_EQ(log[1].Code, IOCTL_LINE_WAIT_PORT_ARRIVAL);
-    EXPECT_TRUE(log[1].Input.empty());
-    EXPECT_EQ(log[1].OutputSize, 80u);
-    EXPECT_EQ(log[1].Result, Outcome::CompletedLater);
-    EXPECT_EQ(log[1].BytesReturned, 80u);
+    // Each entry as its code, thread, input, output size, outcome and the bytes it returned.
+    std::vector<std::tuple<uint32_t, DWORD, std::vector<uint8_t>, DWORD, Outcome, DWORD>> kept;
+    for (const auto& r : control::RequestLog()) {
+        kept.emplace_back(r.Code, r.ThreadId, r.Input, r.OutputSize, r.Result, r.BytesReturned);
+    }
+    const DWORD thread = GetCurrentThreadId();
+    EXPECT_EQ(kept, (decltype(kept){
+                        {IOCTL_LINE_SET_PERSISTENT, thread, {1}, 0, Outcome::CompletedAtOnce, 0},
+                        {IOCTL_LINE_WAIT_PORT_ARRIVAL, thread, {}, 80, Outcome::CompletedLater, 80},
+                    }));
     EXPECT_EQ(control::RequestLog(IOCTL_LINE_SET_PERSISTENT).size(), 1u);
 }
 
