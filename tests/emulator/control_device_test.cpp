@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -162,30 +163,24 @@ TEST_F(EmulatedControlDevice, FailureAtOnceDoesNotSignal) {
 }
 
 // Issues an arrival wait on a thread of its own, which stays alive (its
-// requests must outlive a cancel by another thread) until released.
+// requests must outlive a cancel by another thread) until the waiter goes.
 struct ArrivalWaiter {
-    explicit ArrivalWaiter(HANDLE device) : device(device) {
-        thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
-    }
+    explicit ArrivalWaiter(HANDLE device)
+        : thread([this, device] {
+              IssueRequest(device, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, request);
+              SetEvent(issued);
+              WaitForSingleObject(release, INFINITE);
+          }) {}
     ~ArrivalWaiter() {
         SetEvent(release);
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
+        thread.join();
         CloseHandle(issued);
         CloseHandle(release);
     }
-    static DWORD WINAPI Run(LPVOID self) {
-        auto* w = static_cast<ArrivalWaiter*>(self);
-        IssueRequest(w->device, IOCTL_LINE_WAIT_PORT_ARRIVAL, nullptr, 0, w->request);
-        SetEvent(w->issued);
-        WaitForSingleObject(w->release, INFINITE);
-        return 0;
-    }
-    HANDLE device;
     PendingRequest request{kHeaderSize};
     HANDLE issued = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE thread = nullptr;
+    std::thread thread;  // declared last: it starts once the rest is made
 };
 
 TEST_F(EmulatedControlDevice, CancelIoCancelsOnlyTheCallingThreadsRequests) {

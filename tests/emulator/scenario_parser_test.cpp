@@ -26,26 +26,6 @@ using namespace emu::scenario;
 
 Scenario Parse(const std::string& text) { return ParseScenario(text); }
 
-std::string Messages(const Scenario& scenario) {
-    std::string all;
-    for (const Problem& problem : scenario.Problems) all += problem.Where + ": " + problem.Message + "\n";
-    return all;
-}
-
-// The single problem of a text that should have exactly one.
-std::string OnlyProblem(const std::string& text) {
-    Scenario scenario = Parse(text);
-    EXPECT_EQ(scenario.ProblemCount, 1u) << text << "\n" << Messages(scenario);
-    return scenario.Problems.empty() ? std::string() : scenario.Problems[0].Message;
-}
-
-// A text with exactly one problem, and a part of that problem's message.
-struct ProblemRow {
-    testsupport::RowPlace Place;
-    std::string Text;
-    const char* Problem;
-};
-
 // Ports and events in one line each, with every field that their kind
 // uses, so that a test compares a whole scenario at once and a failure shows
 // all of it. A port: "COM12 #12 modem @250-3000 =Fax modem noprops loop
@@ -87,14 +67,36 @@ std::string Described(const Event& event) {
     return at + "?";
 }
 
-template <typename Item>
-std::vector<std::string> Described(const std::vector<Item>& items) {
-    std::vector<std::string> lines;
-    for (const Item& item : items) lines.push_back(Described(item));
+using Lines = std::vector<std::string>;
+
+// The whole outcome of a text: each port followed by its events (indented),
+// then each problem as "where: message".
+Lines Played(const Scenario& scenario) {
+    Lines lines;
+    for (const Port& port : scenario.Ports) {
+        lines.push_back(Described(port));
+        for (const Event& event : port.Events) lines.push_back("  " + Described(event));
+    }
+    for (const Problem& problem : scenario.Problems) lines.push_back(problem.Where + ": " + problem.Message);
+    if (scenario.ProblemCount != scenario.Problems.size()) {
+        lines.push_back("problems counted: " + std::to_string(scenario.ProblemCount));
+    }
     return lines;
 }
 
-using Lines = std::vector<std::string>;
+// The single problem of a text that should have exactly one.
+std::string OnlyProblem(const std::string& text) {
+    Scenario scenario = Parse(text);
+    EXPECT_EQ(scenario.ProblemCount, 1u) << text << "\n" << testing::PrintToString(Played(scenario));
+    return scenario.Problems.empty() ? std::string() : scenario.Problems[0].Message;
+}
+
+// A text with exactly one problem, and a part of that problem's message.
+struct ProblemRow {
+    testsupport::RowPlace Place;
+    std::string Text;
+    const char* Problem;
+};
 
 void ExpectOnlyProblems(const std::vector<ProblemRow>& rows) {
     testsupport::CheckEachRow(rows, [](const ProblemRow& row) {
@@ -127,12 +129,11 @@ TEST(ScenarioText, StatementsSplitAtSemicolonsAndLinesWithCommentsAndQuotesDropp
         "\"rx OK\"\n"
         "\n;;\n"
         "notice #1 on \\\"COM1\\\"\n");
-    ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
-    ASSERT_EQ(scenario.Ports.size(), 1u);
-    EXPECT_EQ(Described(scenario.Ports[0].Events), (Lines{
-                  "@0 tx AT;Z ",              // blanks around a statement go, escaped ones stay
-                  "@0 rx OK",                 // the quotes of a command line are dropped
-                  "@0 notice #1 on \"COM1\"",  // '#' only starts a comment where a statement begins
+    EXPECT_EQ(Played(scenario), (Lines{
+                  "COM1 #1 modem @0",
+                  "  @0 tx AT;Z ",              // blanks around a statement go, escaped ones stay
+                  "  @0 rx OK",                 // the quotes of a command line are dropped
+                  "  @0 notice #1 on \"COM1\"",  // '#' only starts a comment where a statement begins
               }));
 }
 
@@ -149,8 +150,7 @@ TEST(ScenarioText, PortsTakeTheirNameTimesKindAndFriendlyName) {
     Scenario scenario = Parse(
         "port COM1;port COM12@250-3000 =Fax \\x80 modem;port modem_b - 40 noprops;"
         "port COM9 @ 5 foreign;port COM0 empty noprops =");
-    ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
-    EXPECT_EQ(Described(scenario.Ports), (Lines{
+    EXPECT_EQ(Played(scenario), (Lines{
                   "COM1 #1 modem @0",
                   "COM12 #12 modem @250-3000 =Fax \x80 modem",
                   "modem_b #3 modem @0-40 noprops",  // no trailing digits: its place in the scenario
@@ -173,41 +173,36 @@ TEST(ScenarioText, BadPortStatementsAreSkippedWithTheirPortsStatements) {
 
     // The statements after a bad port statement do not slip onto the port
     // before it.
-    Scenario scenario = Parse("port COM1;tx A;port COM2@x;tx B;flash 1;port COM3;tx C");
-    EXPECT_EQ(scenario.ProblemCount, 3u) << Messages(scenario);
-    ASSERT_EQ(scenario.Ports.size(), 2u);
-    EXPECT_EQ(scenario.Ports[0].Events.size(), 1u);
-    EXPECT_EQ(scenario.Ports[1].Name, "COM3");
-    EXPECT_EQ(scenario.Ports[1].Events.size(), 1u);
-    EXPECT_EQ(scenario.Problems[1].Where, "statement 4");
-    EXPECT_NE(scenario.Problems[1].Message.find("no port statement"), std::string::npos);
+    EXPECT_EQ(Played(Parse("port COM1;tx A;port COM2@x;tx B;flash 1;port COM3;tx C")), (Lines{
+                  "COM1 #1 modem @0", "  @0 tx A", "COM3 #3 modem @0", "  @0 tx C",
+                  "statement 3: a number is expected at \"x\"",
+                  "statement 4: \"tx\" belongs to a port, and no port statement stands before it",
+                  "statement 5: \"flash\" belongs to a port, and no port statement stands before it",
+              }));
 }
 
 TEST(ScenarioText, TimesAreAbsoluteOrAfterThePreviousStatementsEnd) {
     Scenario scenario = Parse(
         "port COM1;tx ATZ\\r;+20 rx OK;gap 5;+100 tx ABCD;flash 3;@50 notice early;"
         "gen rate=100 for=300;+7 leave");
-    ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
-    EXPECT_EQ(Described(scenario.Ports[0].Events), (Lines{
-                  "@0 tx ATZ\r",
-                  "@20 rx OK",  // bytes without a gap end where they start
-                  "@120 tx ABCD gap 5",
-                  "@135 flash 3",  // after the fourth byte, 3 gaps of 5 ms later
-                  "@50 notice early",
-                  "@50 gen 100/s run 16 alt for 300",  // '+0' after the notice at 50
-                  "@357 leave",  // 7 ms after the generator's 300 ms
+    EXPECT_EQ(Played(scenario), (Lines{
+                  "COM1 #1 modem @0", "  @0 tx ATZ\r",
+                  "  @20 rx OK",  // bytes without a gap end where they start
+                  "  @120 tx ABCD gap 5",
+                  "  @135 flash 3",  // after the fourth byte, 3 gaps of 5 ms later
+                  "  @50 notice early",
+                  "  @50 gen 100/s run 16 alt for 300",  // '+0' after the notice at 50
+                  "  @357 leave",  // 7 ms after the generator's 300 ms
               }));
 }
 
 TEST(ScenarioText, LeaveComesAfterAFiniteGeneratorButNotAfterAnEndlessOne) {
-    Scenario finite = Parse("port COM1;@10 gen rate=100 for=300;+7 leave");
-    ASSERT_EQ(finite.ProblemCount, 0u) << Messages(finite);
-    EXPECT_EQ(Described(finite.Ports[0].Events), (Lines{"@10 gen 100/s run 16 alt for 300", "@317 leave"}));
+    EXPECT_EQ(Played(Parse("port COM1;@10 gen rate=100 for=300;+7 leave")),
+              (Lines{"COM1 #1 modem @0", "  @10 gen 100/s run 16 alt for 300", "  @317 leave"}));
 
     ExpectOnlyProblems({TABLE_ROW("port COM1;gen rate=100;tx A", "without end")});
-    Scenario absolute = Parse("port COM1;gen rate=100 dir=tx run=4;@900 leave");
-    EXPECT_EQ(absolute.ProblemCount, 0u) << Messages(absolute);
-    EXPECT_EQ(Described(absolute.Ports[0].Events), (Lines{"@0 gen 100/s run 4 tx endless", "@900 leave"}));
+    EXPECT_EQ(Played(Parse("port COM1;gen rate=100 dir=tx run=4;@900 leave")),
+              (Lines{"COM1 #1 modem @0", "  @0 gen 100/s run 4 tx endless", "  @900 leave"}));
 }
 
 TEST(ScenarioText, NumbersOutOfRangeAndOverlongValuesAreRefused) {
@@ -234,22 +229,24 @@ TEST(ScenarioText, NumbersOutOfRangeAndOverlongValuesAreRefused) {
 }
 
 TEST(ScenarioText, UnknownStatementsAndMisplacedOnesAreSkippedAndTheRestRuns) {
-    Scenario scenario = Parse("hello;port COM1;rx:OK;tx A;@10 gap 3;bogus 1 2 3;42;@;+ tx B;tx C");
-    EXPECT_EQ(scenario.ProblemCount, 7u) << Messages(scenario);
-    ASSERT_EQ(scenario.Ports.size(), 1u);
-    ASSERT_EQ(scenario.Ports[0].Events.size(), 2u);
-    EXPECT_EQ(scenario.Ports[0].Events[1].Data, "C");
-    EXPECT_EQ(scenario.Problems[0].Where, "statement 1");
-    EXPECT_NE(scenario.Problems[0].Message.find("unknown statement \"hello\""), std::string::npos);
-    EXPECT_NE(scenario.Problems[2].Message.find("takes no time"), std::string::npos);
+    EXPECT_EQ(Played(Parse("hello;port COM1;rx:OK;tx A;@10 gap 3;bogus 1 2 3;42;@;+ tx B;tx C")), (Lines{
+                  "COM1 #1 modem @0", "  @0 tx A", "  @0 tx C",
+                  "statement 1: unknown statement \"hello\"",
+                  "statement 3: unknown statement \"rx:OK\"",
+                  "statement 5: \"gap\" takes no time",
+                  "statement 6: unknown statement \"bogus\"",
+                  "statement 7: unknown statement \"42\"",
+                  "statement 8: a number is expected at \"\"",
+                  "statement 9: a number is expected at \" tx B\"",
+              }));
     EXPECT_EQ(OnlyProblem("tx A").find("\"tx\" belongs to a port"), 0u);
 }
 
 TEST(ScenarioText, ALoopClosesItsPortAndItsEventsFitTheRound) {
-    Scenario scenario = Parse("port COM1;tx AT;+30 rx OK;+1000 loop;port COM2;gap 2;tx ABC;@20 loop 3");
-    ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
     // Rounds 0: for ever.
-    EXPECT_EQ(Described(scenario.Ports), (Lines{"COM1 #1 modem @0 loop 1030x0", "COM2 #2 modem @0 loop 20x3"}));
+    EXPECT_EQ(Played(Parse("port COM1;tx AT;+30 rx OK;+1000 loop;port COM2;gap 2;tx ABC;@20 loop 3")),
+              (Lines{"COM1 #1 modem @0 loop 1030x0", "  @0 tx AT", "  @30 rx OK",
+                     "COM2 #2 modem @0 loop 20x3", "  @0 tx ABC gap 2"}));
 
     ExpectOnlyProblems({
         TABLE_ROW("port COM1;tx A;+5 loop", "at least 10 ms"),
@@ -260,15 +257,13 @@ TEST(ScenarioText, ALoopClosesItsPortAndItsEventsFitTheRound) {
         TABLE_ROW("port COM1;tx A;+50 loop 0", "at least 1 round"),
         TABLE_ROW("port COM1;tx A;+50 loop;tx B", "follows its port's loop"),
     });
-    Scenario fine = Parse("port COM1;gen rate=100 run=1 for=40;+10 loop 2");
-    EXPECT_EQ(fine.ProblemCount, 0u) << Messages(fine);
-    EXPECT_EQ(Described(fine.Ports[0]), "COM1 #1 modem @0 loop 50x2");
+    EXPECT_EQ(Played(Parse("port COM1;gen rate=100 run=1 for=40;+10 loop 2")),
+              (Lines{"COM1 #1 modem @0 loop 50x2", "  @0 gen 100/s run 1 alt for 40"}));
 }
 
 TEST(ScenarioText, GeneratorKeysAreCheckedOneByOne) {
-    Scenario scenario = Parse("port COM1;gen dir=rx for=2000 run=3 rate=960");
-    ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
-    EXPECT_EQ(Described(scenario.Ports[0].Events), Lines{"@0 gen 960/s run 3 rx for 2000"});
+    EXPECT_EQ(Played(Parse("port COM1;gen dir=rx for=2000 run=3 rate=960")),
+              (Lines{"COM1 #1 modem @0", "  @0 gen 960/s run 3 rx for 2000"}));
 
     ExpectOnlyProblems({
         TABLE_ROW("port COM1;gen run=3", "needs rate="),
@@ -282,7 +277,7 @@ TEST(ScenarioText, GeneratorKeysAreCheckedOneByOne) {
 
 TEST(ScenarioText, FaultsNameARequestWithAnErrorAndACount) {
     Scenario scenario = Parse("fault restart;fault props;FAULT attach 5 0;fault data 1 3");
-    ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
+    ASSERT_EQ(scenario.ProblemCount, 0u) << testing::PrintToString(Played(scenario));
     ASSERT_EQ(scenario.Faults.size(), 4u);
     EXPECT_EQ(scenario.Faults[0].Code, quorvel::IOCTL_LINE_SET_PERSISTENT);
     EXPECT_EQ(scenario.Faults[0].Error, 1110u) << "ERROR_MEDIA_CHANGED: the restart request";
@@ -349,16 +344,13 @@ TEST(ScenarioFile, AFilesStatementsStandInItsPlaceNumberedByLine) {
     Scenario scenario = ParseScenario("port COM1;file  C:\\scen\\a.txt ;rx after;file missing.txt", options);
     EXPECT_EQ(asked, (std::vector<std::string>{"C:\\scen\\a.txt", "missing.txt"}))
         << "the path is taken as written: its backslashes are no escapes";
-    ASSERT_EQ(scenario.Ports.size(), 2u);
-    EXPECT_EQ(scenario.Ports[1].Name, "COM7");
-    EXPECT_EQ(scenario.Ports[1].Events[0].Data, "AT\r");
-    EXPECT_EQ(scenario.Ports[0].Events[0].Data, "after") << "the text's own port continues after the file";
-    ASSERT_EQ(scenario.ProblemCount, 3u) << Messages(scenario);
-    EXPECT_EQ(scenario.Problems[0].Where, "file line 5");
-    EXPECT_EQ(scenario.Problems[1].Where, "file line 6");
-    EXPECT_NE(scenario.Problems[1].Message.find("no further file"), std::string::npos);
-    EXPECT_EQ(scenario.Problems[2].Where, "statement 4");
-    EXPECT_NE(scenario.Problems[2].Message.find("cannot open"), std::string::npos);
+    EXPECT_EQ(Played(scenario), (Lines{
+                  "COM1 #1 modem @0", "  @0 rx after",  // the text's own port continues after the file
+                  "COM7 #7 modem @0", "  @0 tx AT\r",
+                  "file line 5: unknown statement \"bogus\"",
+                  "file line 6: a scenario file names no further file",
+                  "statement 4: cannot open the file",
+              }));
 
     ExpectOnlyProblems({
         TABLE_ROW("file x.txt", "no scenario files"),
@@ -464,7 +456,7 @@ TEST(ScenarioText, RandomTextsNeverBreakTheParser) {
 
 TEST(DefaultScenario, ThreeModemsThatLoopForEverWithARingOnCom2) {
     Scenario scenario = Parse(emu::DefaultScenarioText());
-    ASSERT_EQ(scenario.ProblemCount, 0u) << Messages(scenario);
+    ASSERT_EQ(scenario.ProblemCount, 0u) << testing::PrintToString(Played(scenario));
     ASSERT_EQ(scenario.Ports.size(), 3u);
     const char* names[] = {"COM1", "COM2", "COM3"};
     for (size_t i = 0; i < 3; ++i) {
@@ -526,9 +518,7 @@ TEST(ScenarioTiming, GeneratorRunsFollowTheRateAndEndWithTheDuration) {
 }
 
 TEST(ScenarioText, RelaysNameTwoSerialPortsTheirLineSettingsAndTakeNoStatements) {
-    Scenario scenario = ParseScenario("tap COM41 COM40;sniff COM5 COM6 baud=9600 format=7e1.5 =Cable \\x2Fdev");
-    ASSERT_EQ(scenario.ProblemCount, 0u);
-    EXPECT_EQ(Described(scenario.Ports), (Lines{
+    EXPECT_EQ(Played(Parse("tap COM41 COM40;sniff COM5 COM6 baud=9600 format=7e1.5 =Cable \\x2Fdev")), (Lines{
                   "COM40 #40 tap @0 with COM41 115200 8N1.0",  // a tap's port is the application's
                   "COM5 #5 sniff @0 =Cable /dev with COM6 9600 7E1.5",
               }));
