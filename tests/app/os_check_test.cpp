@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/os_check.h"
-#include "support/message_box_capture.h"
+#include "support/message_box_equality.h"
 #include "support/test_paths.h"
 #include "support/windows_version.h"
 
@@ -84,10 +84,7 @@ TEST(OperatingSystemCheck, TheMonitorRefusesKeepOnNewerSystemsAndOlderSystemsAlt
                                             [&](DWORD process) { box = WaitForProcessMessageBox(process); });
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitCode, 2u);
-    ASSERT_TRUE(box.found);
-    EXPECT_EQ(box.text, "Error: /k option unappropriate for this system.");
-    EXPECT_EQ(box.caption, "Quorvel");
-    EXPECT_EQ(box.icon, MessageBoxIcon::Warning);
+    EXPECT_EQ(box, OkBox("Quorvel", "Error: /k option unappropriate for this system.", MessageBoxIcon::Warning));
 
     run = RunAsWindowsVersion(MonitorProgram(), "win98", "", kRunTimeoutMs,
                               [&](DWORD process) { box = WaitForProcessMessageBox(process); });
