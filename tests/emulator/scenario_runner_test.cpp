@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "emulator/scenario_file.h"
 #include "emulator/scenario_runner.h"
 #include "emulator/test_control.h"
+#include "support/call_errors.h"
 #include "support/emulated_driver.h"
 #include "support/wire_client.h"
 #include "system/system_calls.h"
@@ -170,9 +170,7 @@ TEST_F(ScenarioRunTest, TrafficCountsFromTheAttachWithHonestTimestamps) {
     ASSERT_TRUE(signal->Signalled(2000));
     double flashMs = Now();
     ASSERT_TRUE(notice->Signalled(50)) << "the notice comes with the flash";
-    uint32_t colour = 0;
-    std::memcpy(&colour, signal->output.data(), 4);
-    EXPECT_EQ(colour, 5u);
+    EXPECT_EQ(signal->output, control::NumberBlob(5)) << "colour 5";
     EXPECT_STREQ(reinterpret_cast<const char*>(notice->output.data()), "Hi there");
     EXPECT_GE(flashMs - attachMs, 300 - kEarly);
     EXPECT_LT(flashMs - attachMs, 300 + kLate);
@@ -282,8 +280,8 @@ TEST_F(ScenarioRunTest, FaultsAreArmedForTheProgramsNextRequests) {
     Configure("fault restart;port COM1 noprops;port COM2");
     uint8_t flag = 1;
     testsupport::PendingRequest persistent, again;
-    EXPECT_FALSE(testsupport::IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, persistent));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MEDIA_CHANGED));
+    EXPECT_TRUE(testsupport::FailsWith(
+        testsupport::IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, persistent), ERROR_MEDIA_CHANGED));
     EXPECT_TRUE(testsupport::IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, again))
         << "the restart request is made once";
 
