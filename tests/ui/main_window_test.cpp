@@ -66,9 +66,7 @@ TEST_F(MonitorTest, TheFirstPortSplitsTheEditsAndFitsTheWindowToItsPane) {
 }
 
 TEST_F(MonitorTest, ThreePortsShareTheHeightNewestFirst) {
-    Arrive(L"COM1");
-    Arrive(L"COM2");
-    Arrive(L"COM3");
+    for (const wchar_t* name : {L"COM1", L"COM2", L"COM3"}) Arrive(name);
     int edit = EditHeight();
     SetClientSize(300, edit + 100);  // each pane is asked for 33 pixels
     std::vector<int> tops, heights;
@@ -140,9 +138,7 @@ TEST_F(MonitorTest, ALostPortInTheMiddleLeavesTheOthersInOrder) {
 }
 
 TEST_F(MonitorTest, DestructionEndsEveryCaptureThreadAndRemovesEveryPort) {
-    Arrive(L"COM1");
-    Arrive(L"COM2");
-    Arrive(L"COM3");
+    for (const wchar_t* name : {L"COM1", L"COM2", L"COM3"}) Arrive(name);
     std::vector<HANDLE> threads;
     for (PortMonitor* port = PortList; port; port = port->Next) {
         HANDLE thread = nullptr, copy = nullptr;
