@@ -43,13 +43,16 @@ std::string ImageName(DWORD processId) {
     return separator == std::string::npos ? name : name.substr(separator + 1);
 }
 
+// Opens, for reading, the key of Wine's settings for exeFileName.
+bool OpenAppDefaults(const std::string& exeFileName, HKEY* key) {
+    return RegOpenKeyExA(HKEY_CURRENT_USER, testsupport::AppDefaultsKey(exeFileName).c_str(), 0, KEY_READ, key) ==
+           ERROR_SUCCESS;
+}
+
 // The Version value Wine would use for exeFileName; empty when there is none.
 std::string VersionSetting(const std::string& exeFileName) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, testsupport::AppDefaultsKey(exeFileName).c_str(), 0, KEY_READ,
-                      &key) != ERROR_SUCCESS) {
-        return {};
-    }
+    if (!OpenAppDefaults(exeFileName, &key)) return {};
     char value[32] = {};
     DWORD size = sizeof value - 1;
     DWORD type = 0;
@@ -61,10 +64,7 @@ std::string VersionSetting(const std::string& exeFileName) {
 
 bool KeyExists(const std::string& exeFileName) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, testsupport::AppDefaultsKey(exeFileName).c_str(), 0, KEY_READ,
-                      &key) != ERROR_SUCCESS) {
-        return false;
-    }
+    if (!OpenAppDefaults(exeFileName, &key)) return false;
     RegCloseKey(key);
     return true;
 }
