@@ -61,12 +61,8 @@ TEST(OperatingSystemCheck, OlderSystemsAreRefusedWithTheirVersionData) {
 }
 
 TEST(OperatingSystemCheck, RefusalTextDetails) {
-    OSVERSIONINFOEXA version = {};
-    version.dwMajorVersion = 4;
-    version.dwMinorVersion = 0;
-    version.dwBuildNumber = 1381;
-    version.dwPlatformId = VER_PLATFORM_WIN32_NT;
-    version.wProductType = 3;  // a server
+    OSVERSIONINFOEXA version = {.dwMajorVersion = 4, .dwMinorVersion = 0, .dwBuildNumber = 1381,
+                                .dwPlatformId = VER_PLATFORM_WIN32_NT, .wProductType = 3};  // a server
     char text[2000];
     quorvel::FormatRefusalText(version, text, sizeof text);
     EXPECT_NE(std::strstr(text, "  Build number:\t1381\n  Platform ID:\t2 (Win32 NT)\n"

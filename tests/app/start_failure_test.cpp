@@ -60,10 +60,7 @@ TEST_F(StartFailure, ARestartRequestShowsItsMessageAfterGivingTheDriverBack) {
 
 TEST_F(StartFailure, AFailureAfterTheRestartTestGivesTheDriverBackToo) {
     // The window class exists already: the start fails at its registration.
-    WNDCLASSA taken = {};
-    taken.lpfnWndProc = DefWindowProcA;
-    taken.hInstance = AppInstance;
-    taken.lpszClassName = kMainWindowClass;
+    WNDCLASSA taken = {.lpfnWndProc = DefWindowProcA, .hInstance = AppInstance, .lpszClassName = kMainWindowClass};
     ASSERT_NE(RegisterClassA(&taken), 0);
     HWND window = nullptr;
     EXPECT_FALSE(InitializeApplication(SW_SHOWNORMAL, 0, nullptr, &window));

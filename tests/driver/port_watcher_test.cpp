@@ -73,10 +73,8 @@ void AwaitQueuedCommand() {
 class PortWatcherTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = TestMainWindowProc;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = kMainWindowClass;
+        WNDCLASSA windowClass = {.lpfnWndProc = TestMainWindowProc, .hInstance = GetModuleHandleA(nullptr),
+                                 .lpszClassName = kMainWindowClass};
         RegisterClassA(&windowClass);
     }
 

@@ -66,12 +66,8 @@ TEST(MessageBoxCapture, ReadsCaptionTextAndIconOfEachKind) {
 }
 
 TEST(MessageBoxCapture, IconOtherThanTheStandardOnesIsUnknown) {
-    MSGBOXPARAMSA params = {};
-    params.cbSize = sizeof params;
-    params.lpszText = "Custom icon";
-    params.lpszCaption = "Custom";
-    params.dwStyle = MB_OK | MB_USERICON;
-    params.lpszIcon = IDI_APPLICATION;
+    MSGBOXPARAMSA params = {.cbSize = sizeof(MSGBOXPARAMSA), .lpszText = "Custom icon", .lpszCaption = "Custom",
+                            .dwStyle = MB_OK | MB_USERICON, .lpszIcon = IDI_APPLICATION};
     const CapturedMessageBox box = CaptureMessageBox([&] { MessageBoxIndirectA(&params); });
     EXPECT_EQ(box, OkBox("Custom", "Custom icon", MessageBoxIcon::Unknown));
 }

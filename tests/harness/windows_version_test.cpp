@@ -29,8 +29,7 @@ std::string ProbePath() { return PathIn(TestsFolder(), "version_probe.exe"); }
 std::string ImageName(DWORD processId) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return {};
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
+    PROCESSENTRY32 entry = {.dwSize = sizeof(PROCESSENTRY32)};
     std::string name;
     for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
         if (entry.th32ProcessID == processId) {

@@ -91,11 +91,8 @@ protected:
         ASSERT_TRUE(StartLineIntake());
 
         background_ = CreateSolidBrush(RGB(1, 2, 3));
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = DefWindowProcA;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.hbrBackground = background_;
-        windowClass.lpszClassName = "CaptureTestMain";
+        WNDCLASSA windowClass = {.lpfnWndProc = DefWindowProcA, .hInstance = GetModuleHandleA(nullptr),
+                                 .hbrBackground = background_, .lpszClassName = "CaptureTestMain"};
         RegisterClassA(&windowClass);
         main_ = CreateWindowExA(0, "CaptureTestMain", "capture", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                                 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);

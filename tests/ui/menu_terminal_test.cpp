@@ -58,18 +58,10 @@ MenuItem PortItem(UINT id, PortMonitor* port, const char* text = nullptr) {
 
 MenuItem ReadItem(HMENU menu, UINT item, bool byPosition) {
     char text[128] = {};
-    MENUITEMINFOA info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = MIIM_ID | MIIM_STATE | MIIM_DATA | MIIM_STRING;
-    info.dwTypeData = text;
-    info.cch = sizeof(text);
-    MenuItem read;
-    read.Found = GetMenuItemInfoA(menu, item, byPosition, &info) != FALSE;
-    read.Id = info.wID;
-    read.Text = text;
-    read.Grayed = (info.fState & MFS_GRAYED) != 0;
-    read.Record = reinterpret_cast<PortMonitor*>(info.dwItemData);
-    return read;
+    MENUITEMINFOA info = {.cbSize = sizeof(MENUITEMINFOA), .fMask = MIIM_ID | MIIM_STATE | MIIM_DATA | MIIM_STRING,
+                          .dwTypeData = text, .cch = sizeof(text)};
+    bool found = GetMenuItemInfoA(menu, item, byPosition, &info) != FALSE;
+    return {found, info.wID, text, (info.fState & MFS_GRAYED) != 0, reinterpret_cast<PortMonitor*>(info.dwItemData)};
 }
 
 class MenuTerminalTest : public testsupport::MonitorTest {
