@@ -117,9 +117,8 @@ TEST_F(PortPropertiesTest, AModemIsDecodedAndTheRequestCarriesItsHeader) {
     EXPECT_STREQ(port.ComPort, "COM1");
     EXPECT_STREQ(GetFriendlyName(port), "Standard 56000 bps V90 Modem #1");
     EXPECT_EQ(port.InterfaceType, 1);
-    EXPECT_EQ(port.BusGuid[0], 0xB0);
-    EXPECT_EQ(port.BusGuid[3], 0xC8);
-    EXPECT_EQ(port.BusGuid[15], 0x5C);
+    EXPECT_EQ(std::vector<uint8_t>(std::begin(port.BusGuid), std::end(port.BusGuid)),
+              control::GuidBlob("{C8EBDFB0-B510-11D0-80E5-00A0C92C3A5C}"));
     EXPECT_EQ(port.Config, nullptr);
 }
 
