@@ -95,9 +95,7 @@ TEST_F(MonitorProcess, ClosingTheWindowWhileFourPortsStreamAtFullRateExitsPrompt
 
     // 921600 baud full duplex on each of four ports, in 64-byte runs.
     std::string scenario = "/s=";
-    for (int n = 1; n <= 4; ++n) {
-        scenario += "port COM" + std::to_string(n) + ";gen rate=184320 run=64 dir=alt;";
-    }
+    for (int n = 1; n <= 4; ++n) scenario += "port COM" + std::to_string(n) + ";gen rate=184320 run=64 dir=alt;";
     DWORD busyExitMs = 0;
     size_t panesWithLines = 0;
     ProcessResult busy = RunProcess(MonitorProgram(), scenario, kRunTimeoutMs, [&](DWORD process) {

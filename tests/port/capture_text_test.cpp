@@ -51,10 +51,8 @@ TEST(CutRun, ReceivedThenTransmittedGiveTwoRuns) {
 }
 
 TEST(CutRun, AWrappedRunContinuesAtSlotZero) {
-    std::vector<CaptureRecord> ring(6, Record('?', 9, 0));
-    ring[4] = Record('a', 2, 1);
-    ring[5] = Record('b', 2, 2);
-    ring[0] = Record('c', 2, 3);
+    std::vector<CaptureRecord> ring = {Record('c', 2, 3), Record('?', 9, 0), Record('?', 9, 0), Record('?', 9, 0),
+                                       Record('a', 2, 1), Record('b', 2, 2)};
     char line[16];
     EXPECT_EQ(Told(line, CutRun(ring.data(), 6, 4, 3, 0, line)), "\xB7RX: abc | taken 3, next 1, latest 3, drained");
 }

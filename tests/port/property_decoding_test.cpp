@@ -121,10 +121,8 @@ TEST(WideToAnsi, AllOrNothing) {
 
 class PortListTest : public testing::Test {
 protected:
-    void SetUp() override {
-        PortList = nullptr;
-        PortCount = 0;
-    }
+    // The list starts as it ends: empty.
+    void SetUp() override { TearDown(); }
     void TearDown() override {
         PortList = nullptr;
         PortCount = 0;
