@@ -7,7 +7,7 @@
 
 #include "emulator/test_control.h"
 #include "ui/window_commands.h"
-#include "support/message_box_capture.h"
+#include "support/message_box_equality.h"
 #include "support/process_runner.h"
 #include "support/process_windows.h"
 #include "support/test_paths.h"
@@ -75,10 +75,7 @@ TEST_F(MonitorProcess, ARestartRequestEndsTheStartWithItsMessageAndExitCodeThree
                                    [&](DWORD process) { box = WaitForProcessMessageBox(process); });
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitCode, 3u);
-    ASSERT_TRUE(box.found);
-    EXPECT_EQ(box.caption, "Quorvel");
-    EXPECT_EQ(box.text, "You must restart Windows to run this application.\n");
-    EXPECT_EQ(box.icon, MessageBoxIcon::Error);
+    EXPECT_EQ(box, OkBox("Quorvel", "You must restart Windows to run this application.\n", MessageBoxIcon::Error));
     // The device was closed and the driver, which no other instance used,
     // stopped before the message.
     auto service = control::GetService("Quorvel");
@@ -98,9 +95,7 @@ TEST_F(MonitorProcess, ClosingTheWindowWhileFourPortsStreamAtFullRateExitsPrompt
 
     // 921600 baud full duplex on each of four ports, in 64-byte runs.
     std::string scenario = "/s=";
-    for (int n = 1; n <= 4; ++n) {
-        scenario += "port COM" + std::to_string(n) + ";gen rate=184320 run=64 dir=alt;";
-    }
+    for (int n = 1; n <= 4; ++n) scenario += "port COM" + std::to_string(n) + ";gen rate=184320 run=64 dir=alt;";
     DWORD busyExitMs = 0;
     size_t panesWithLines = 0;
     ProcessResult busy = RunProcess(MonitorProgram(), scenario, kRunTimeoutMs, [&](DWORD process) {
@@ -133,10 +128,7 @@ TEST_F(MonitorProcess, TheUninstallCourseRemovesBothServices) {
                                    [&](DWORD process) { box = WaitForProcessMessageBox(process); });
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitCode, 0u);
-    ASSERT_TRUE(box.found);
-    EXPECT_EQ(box.caption, "Quorvel");
-    EXPECT_EQ(box.text, "The application has been uninstalled.");
-    EXPECT_EQ(box.icon, MessageBoxIcon::Information);
+    EXPECT_EQ(box, OkBox("Quorvel", "The application has been uninstalled.", MessageBoxIcon::Information));
     EXPECT_FALSE(control::GetService("Quorvel").Exists);
     EXPECT_FALSE(control::GetService("Tolvarik").Exists);
 }

@@ -10,37 +10,32 @@ namespace {
 using quorvel::Options;
 using quorvel::ParseOptions;
 
+// The options found, told whole: the persistent flag, then those that are set.
+std::string Told(const Options& options) {
+    std::string told = "persistent " + std::to_string(options.PersistentFlag);
+    if (options.Uninstall) told += ", uninstall";
+    if (options.KeepRequested) told += ", keep";
+    if (options.SettingsText) told += ", text \"" + std::string(options.SettingsText) + "\"";
+    return told;
+}
+
 TEST(Options, NoneGiven) {
-    Options options = ParseOptions("");
-    EXPECT_EQ(options.PersistentFlag, 0);
-    EXPECT_EQ(options.SettingsText, nullptr);
-    EXPECT_FALSE(options.Uninstall);
-    EXPECT_FALSE(options.KeepRequested);
-    EXPECT_EQ(ParseOptions(nullptr).SettingsText, nullptr);
+    EXPECT_EQ(Told(ParseOptions("")), "persistent 0");
+    EXPECT_EQ(Told(ParseOptions(nullptr)), "persistent 0");
 }
 
 TEST(Options, SettingsTextRunsToTheEndAndOptionsInsideItCount) {
     const char* line = "/f /s=port COM1 /k tx AT";
     Options options = ParseOptions(line);
-    ASSERT_NE(options.SettingsText, nullptr);
-    EXPECT_STREQ(options.SettingsText, "port COM1 /k tx AT");
+    EXPECT_EQ(Told(options), "persistent 1, keep, text \"port COM1 /k tx AT\"") << "the /k inside it takes effect";
     EXPECT_EQ(options.SettingsText, line + 6) << "it points into the command line";
-    EXPECT_EQ(options.PersistentFlag, 1) << "the /k inside the settings text takes effect";
-
-    Options atEnd = ParseOptions("/k /s=");
-    ASSERT_NE(atEnd.SettingsText, nullptr);
-    EXPECT_STREQ(atEnd.SettingsText, "") << "present but empty";
-
+    EXPECT_EQ(Told(ParseOptions("/k /s=")), "persistent 1, keep, text \"\"") << "present but empty";
     EXPECT_STREQ(ParseOptions("/s=a/s=b").SettingsText, "a/s=b") << "from the first /s=";
     EXPECT_TRUE(ParseOptions("/s=install/dir").Uninstall) << "/d inside the settings text";
 }
 
 TEST(Options, OnlyLowerCaseLettersAreOptions) {
-    Options options = ParseOptions("/K /D /F /S=x");
-    EXPECT_EQ(options.PersistentFlag, 0);
-    EXPECT_FALSE(options.Uninstall);
-    EXPECT_FALSE(options.KeepRequested);
-    EXPECT_EQ(options.SettingsText, nullptr);
+    EXPECT_EQ(Told(ParseOptions("/K /D /F /S=x")), "persistent 0");
 }
 
 TEST(Options, KeepWinsOverFree) {

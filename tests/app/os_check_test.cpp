@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/os_check.h"
-#include "support/message_box_capture.h"
+#include "support/message_box_equality.h"
 #include "support/test_paths.h"
 #include "support/windows_version.h"
 
@@ -61,12 +61,8 @@ TEST(OperatingSystemCheck, OlderSystemsAreRefusedWithTheirVersionData) {
 }
 
 TEST(OperatingSystemCheck, RefusalTextDetails) {
-    OSVERSIONINFOEXA version = {};
-    version.dwMajorVersion = 4;
-    version.dwMinorVersion = 0;
-    version.dwBuildNumber = 1381;
-    version.dwPlatformId = VER_PLATFORM_WIN32_NT;
-    version.wProductType = 3;  // a server
+    OSVERSIONINFOEXA version = {.dwMajorVersion = 4, .dwMinorVersion = 0, .dwBuildNumber = 1381,
+                                .dwPlatformId = VER_PLATFORM_WIN32_NT, .wProductType = 3};  // a server
     char text[2000];
     quorvel::FormatRefusalText(version, text, sizeof text);
     EXPECT_NE(std::strstr(text, "  Build number:\t1381\n  Platform ID:\t2 (Win32 NT)\n"
@@ -84,10 +80,7 @@ TEST(OperatingSystemCheck, TheMonitorRefusesKeepOnNewerSystemsAndOlderSystemsAlt
                                             [&](DWORD process) { box = WaitForProcessMessageBox(process); });
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitCode, 2u);
-    ASSERT_TRUE(box.found);
-    EXPECT_EQ(box.text, "Error: /k option unappropriate for this system.");
-    EXPECT_EQ(box.caption, "Quorvel");
-    EXPECT_EQ(box.icon, MessageBoxIcon::Warning);
+    EXPECT_EQ(box, OkBox("Quorvel", "Error: /k option unappropriate for this system.", MessageBoxIcon::Warning));
 
     run = RunAsWindowsVersion(MonitorProgram(), "win98", "", kRunTimeoutMs,
                               [&](DWORD process) { box = WaitForProcessMessageBox(process); });

@@ -11,7 +11,7 @@
 #include "ui/window_commands.h"
 #include "emulator/test_control.h"
 #include "support/instance_count.h"
-#include "support/message_box_capture.h"
+#include "support/message_box_equality.h"
 
 namespace {
 
@@ -52,21 +52,15 @@ TEST_F(StartFailure, ARestartRequestShowsItsMessageAfterGivingTheDriverBack) {
         started = InitializeApplication(SW_SHOWNORMAL, 1, nullptr, &window);
     });
     EXPECT_FALSE(started);
-    ASSERT_TRUE(box.found);
-    EXPECT_EQ(box.caption, "Quorvel");
-    EXPECT_EQ(box.text, "You must restart Windows to run this application.\n");
-    EXPECT_EQ(box.icon, testsupport::MessageBoxIcon::Error);
-    EXPECT_EQ(box.owner, nullptr);
+    EXPECT_EQ(box, testsupport::OkBox("Quorvel", "You must restart Windows to run this application.\n",
+                                      testsupport::MessageBoxIcon::Error));
     EXPECT_EQ(control::Driver().PersistentFlag, -1) << "the request failed at once";
     ExpectDriverGivenBack();
 }
 
 TEST_F(StartFailure, AFailureAfterTheRestartTestGivesTheDriverBackToo) {
     // The window class exists already: the start fails at its registration.
-    WNDCLASSA taken = {};
-    taken.lpfnWndProc = DefWindowProcA;
-    taken.hInstance = AppInstance;
-    taken.lpszClassName = kMainWindowClass;
+    WNDCLASSA taken = {.lpfnWndProc = DefWindowProcA, .hInstance = AppInstance, .lpszClassName = kMainWindowClass};
     ASSERT_NE(RegisterClassA(&taken), 0);
     HWND window = nullptr;
     EXPECT_FALSE(InitializeApplication(SW_SHOWNORMAL, 0, nullptr, &window));

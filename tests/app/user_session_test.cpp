@@ -45,9 +45,6 @@ struct Screen {
     }
     // Clicks the menu bar's item index (the bar is the strip above the client area).
     void ClickMenuItem(int index) const {
-        RECT window, client;
-        GetWindowRect(Main, &window);
-        GetClientRect(Main, &client);
         POINT origin = {0, 0};
         ClientToScreen(Main, &origin);
         int menuBottom = origin.y;

@@ -74,13 +74,18 @@ protected:
         return log[1].Input;
     }
 
-    // Bytes the reply leaves in the record: 8, 9 and 11 to 15.
-    void ExpectReplyBytesKept(const std::vector<uint8_t>& record) {
+    // The reply's bytes from `from` up to `to`.
+    std::string Reply(size_t from, size_t to) const { return std::string(reply_.begin() + from, reply_.begin() + to); }
+
+    // A record of 520 bytes with the settings marker given (20 with a text,
+    // 4 without), the reply's bytes left where the configuration has no
+    // field (8, 9 and 11 to 15), byte 10 set, and from byte 16 on the bytes given.
+    void ExpectRecord(const std::vector<uint8_t>& record, uint32_t marker, const std::string& fromByte16) {
+        ASSERT_EQ(record.size(), 520u);
         EXPECT_EQ(U32At(record, 0), 520u);
-        EXPECT_EQ(record[8], reply_[8]);
-        EXPECT_EQ(record[9], reply_[9]);
-        EXPECT_EQ(record[10], 1);
-        for (size_t i = 11; i < 16; ++i) EXPECT_EQ(record[i], reply_[i]) << "byte " << i;
+        EXPECT_EQ(U32At(record, 4), marker);
+        EXPECT_EQ(std::string(record.begin() + 8, record.begin() + 16), Reply(8, 10) + '\1' + Reply(11, 16));
+        EXPECT_EQ(std::string(record.begin() + 16, record.end()), fromByte16);
     }
 
     const std::vector<uint8_t> reply_ = DistinctReply();
@@ -88,39 +93,20 @@ protected:
 };
 
 TEST_F(ControlDeviceTest, ConfigurationRecordWithoutAndWithSettingsText) {
-    std::vector<uint8_t> record = SentConfiguration(nullptr);
-    ASSERT_EQ(record.size(), 520u);
-    ExpectReplyBytesKept(record);
-    EXPECT_EQ(U32At(record, 4), 4u);
-    for (size_t i = 16; i < 20; ++i) EXPECT_EQ(record[i], reply_[i]) << "byte " << i;
-    for (size_t i = 20; i < 520; ++i) ASSERT_EQ(record[i], 0) << "byte " << i;
+    ExpectRecord(SentConfiguration(nullptr), 4, Reply(16, 20) + std::string(500, '\0'));
     EXPECT_EQ(CaptureOptions, U32At(reply_, 12));
-
-    record = SentConfiguration("");
-    ASSERT_EQ(record.size(), 520u);
-    ExpectReplyBytesKept(record);
-    EXPECT_EQ(U32At(record, 4), 20u);
-    EXPECT_EQ(record[16], 0);
-    for (size_t i = 17; i < 20; ++i) EXPECT_EQ(record[i], reply_[i]) << "byte " << i;
-    for (size_t i = 20; i < 520; ++i) ASSERT_EQ(record[i], 0) << "byte " << i;
+    // An empty text is its terminator alone.
+    ExpectRecord(SentConfiguration(""), 20, '\0' + Reply(17, 20) + std::string(500, '\0'));
 }
 
 TEST_F(ControlDeviceTest, LongSettingsTextsFillTheRecordAndAreCutAt503) {
     std::string text(600, '\0');
     for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + i % 26);
 
+    // The terminator is the record's last byte.
     std::string exact = text.substr(0, 503);
-    std::vector<uint8_t> record = SentConfiguration(exact.c_str());
-    ASSERT_EQ(record.size(), 520u);
-    ExpectReplyBytesKept(record);
-    EXPECT_EQ(std::string(record.begin() + 16, record.begin() + 519), exact);
-    EXPECT_EQ(record[519], 0) << "the terminator is the record's last byte";
-
-    record = SentConfiguration(text.c_str());
-    ASSERT_EQ(record.size(), 520u);
-    ExpectReplyBytesKept(record);
-    EXPECT_EQ(std::string(record.begin() + 16, record.begin() + 519), exact);
-    EXPECT_EQ(record[519], 0);
+    ExpectRecord(SentConfiguration(exact.c_str()), 20, exact + '\0');
+    ExpectRecord(SentConfiguration(text.c_str()), 20, exact + '\0');
     EXPECT_EQ(control::Driver().SettingsText, exact);
 }
 
@@ -220,10 +206,7 @@ TEST_F(ControlDeviceTest, CloseTracesOnceAndLeavesTheInvalidValue) {
     CloseControlDevice(device_);
     EXPECT_EQ(device_, INVALID_HANDLE_VALUE);
     CloseControlDevice(device_);
-    auto calls = TracedCalls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].Name, "CloseHandle");
-    EXPECT_TRUE(calls[0].Success);
+    EXPECT_EQ(TracedCalls(), (std::vector<TracedCall>{{"CloseHandle", true, 0}}));
 
     // Nothing is sent without a device; the restart answer is still cleared.
     uint8_t restartNeeded = 7;
@@ -242,10 +225,7 @@ TEST(ControlDeviceOpen, AFailedOpenDropsDeviceEventAndSilencesTheRequests) {
     EXPECT_FALSE(OpenControlDevice(device)) << "the control driver does not run";
     EXPECT_EQ(device, INVALID_HANDLE_VALUE);
     EXPECT_EQ(DeviceEvent, nullptr);
-    auto calls = TracedCalls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].Name, "CloseHandle");
-    EXPECT_TRUE(calls[0].Success);
+    EXPECT_EQ(TracedCalls(), (std::vector<TracedCall>{{"CloseHandle", true, 0}}));
 
     // Even with a device handle, nothing goes out while DeviceEvent is null.
     testsupport::StartCleanEmulatedDriver();

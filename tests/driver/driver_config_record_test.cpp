@@ -31,12 +31,10 @@ protected:
 TEST_F(DriverConfigRecordTest, OnlyTheConfigurationFieldsAreWritten) {
     WriteDriverConfig(buffer_.Record, "abc");
     const uint8_t* bytes = Bytes();
-    EXPECT_EQ(std::memcmp(bytes, "\x08\x02\x00\x00\x14\x00\x00\x00", 8), 0);
-    EXPECT_EQ(bytes[8], 0xEE);
-    EXPECT_EQ(bytes[9], 0xEE);
-    EXPECT_EQ(bytes[10], 1);
-    for (int i = 11; i < 16; ++i) EXPECT_EQ(bytes[i], 0xEE) << "byte " << i;
-    EXPECT_EQ(std::memcmp(bytes + 16, "abc", 4), 0);
+    const char written[] = "\x08\x02\0\0\x14\0\0\0"            // the length 520, the settings marker 20
+                           "\xEE\xEE\x01\xEE\xEE\xEE\xEE\xEE"  // byte 10 set, the others left as they were
+                           "abc";                              // the text and its terminator
+    EXPECT_EQ(std::string(bytes, bytes + 20), std::string(written, 20));
     for (int i = 20; i < 536; ++i) ASSERT_EQ(bytes[i], 0xEE) << "byte " << i;
 
     std::memset(&buffer_, 0xEE, sizeof(buffer_));

@@ -61,13 +61,20 @@ bool IsArrival(const MSG& message) {
     return message.message == WM_COMMAND && LOWORD(message.wParam) == ID_PORT_ARRIVED;
 }
 
+// Waits up to 5 s until a command is queued for this thread, and leaves it there.
+void AwaitQueuedCommand() {
+    MSG queued;
+    DWORD startTick = GetTickCount();
+    while (!PeekMessageA(&queued, nullptr, WM_COMMAND, WM_COMMAND, PM_NOREMOVE) && GetTickCount() - startTick < 5000) {
+        Sleep(10);
+    }
+}
+
 class PortWatcherTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = TestMainWindowProc;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = kMainWindowClass;
+        WNDCLASSA windowClass = {.lpfnWndProc = TestMainWindowProc, .hInstance = GetModuleHandleA(nullptr),
+                                 .lpszClassName = kMainWindowClass};
         RegisterClassA(&windowClass);
     }
 
@@ -199,13 +206,7 @@ TEST_F(PortWatcherTest, AnArrivalPostedWhileAMessageBoxIsOpenIsNotLost) {
     uint32_t key = 0;
     auto box = testsupport::CaptureMessageBox([&] {
         key = control::AddPort(emu::ModemPort(L"COM4", 4));
-        // Let the arrival be queued before the box's own loop starts.
-        MSG queued;
-        DWORD startTick = GetTickCount();
-        while (!PeekMessageA(&queued, nullptr, WM_COMMAND, WM_COMMAND, PM_NOREMOVE) &&
-               GetTickCount() - startTick < 5000) {
-            Sleep(10);
-        }
+        AwaitQueuedCommand();  // the arrival, before the box's own loop starts
         g_messageBoxOpen = true;
         MessageBoxA(window_, "Port properties text", "Port properties", MB_OK);
         g_messageBoxOpen = false;
@@ -237,28 +238,20 @@ TEST_F(PortWatcherTest, StopWhileTheArrivalWaitIsPendingCancelsItAndEndsTheThrea
     EXPECT_EQ(log[0].Result, Outcome::CompletedLater);
     EXPECT_EQ(log[0].Error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
     EXPECT_EQ(control::PendingRequests(), 0u);
-    auto calls = testsupport::TracedCalls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].Name, "CancelIo");
-    EXPECT_TRUE(calls[0].Success);
+    EXPECT_EQ(testsupport::TracedCalls(), (std::vector<testsupport::TracedCall>{{"CancelIo", true, 0}}));
 }
 
 TEST_F(PortWatcherTest, StopInTheMiddleOfAHandOverEndsTheThreadAndLeavesTheMessageReadable) {
     uint32_t key = control::AddPort(emu::ModemPort(L"COM6", 6));
     StartWatcher();
-    // The arrival is queued and nobody takes it.
-    MSG queued;
-    DWORD startTick = GetTickCount();
-    while (!PeekMessageA(&queued, nullptr, WM_COMMAND, WM_COMMAND, PM_NOREMOVE) &&
-           GetTickCount() - startTick < 5000) {
-        Sleep(10);
-    }
+    AwaitQueuedCommand();  // the arrival, which nobody takes
     SetEvent(StopEvent);
     ASSERT_TRUE(WatcherEnds(5000));
     EXPECT_EQ(control::RequestLog(IOCTL_LINE_WAIT_PORT_ARRIVAL).size(), 1u);
 
     // What a late reader of the queued arrival finds: the record and the
     // header are still there, and no semaphore to release any more.
+    MSG queued;
     ASSERT_TRUE(PeekMessageA(&queued, nullptr, WM_COMMAND, WM_COMMAND, PM_REMOVE));
     ASSERT_TRUE(IsArrival(queued));
     const auto* message = reinterpret_cast<const ArrivalMessage*>(queued.lParam);

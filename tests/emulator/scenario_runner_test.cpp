@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "emulator/scenario_file.h"
 #include "emulator/scenario_runner.h"
 #include "emulator/test_control.h"
+#include "support/call_errors.h"
 #include "support/emulated_driver.h"
 #include "support/wire_client.h"
 #include "system/system_calls.h"
@@ -117,10 +117,10 @@ protected:
 constexpr double kEarly = 1.5;
 constexpr double kLate = 400;
 
-// Byte `index` passed at its due time: never early, at most kLate late.
-void ExpectOnTime(const Record& record, double dueMs, size_t index) {
-    EXPECT_GE(static_cast<double>(record.Time), dueMs - kEarly) << "byte " << index;
-    EXPECT_LT(static_cast<double>(record.Time), dueMs + kLate) << "byte " << index;
+// What was due at dueMs came at ms: never early, at most kLate late.
+void ExpectOnTime(double ms, double dueMs, const std::string& what) {
+    EXPECT_GE(ms, dueMs - kEarly) << what;
+    EXPECT_LT(ms, dueMs + kLate) << what;
 }
 
 TEST_F(ScenarioRunTest, PortsArriveAndLeaveAtTheirTimesWithTheirProperties) {
@@ -129,8 +129,7 @@ TEST_F(ScenarioRunTest, PortsArriveAndLeaveAtTheirTimesWithTheirProperties) {
     ASSERT_TRUE(first.Arrived && second.Arrived && third.Arrived && fourth.Arrived);
     EXPECT_LT(first.AtMs - configuredMs_, kLate);
     EXPECT_GE(second.AtMs - configuredMs_, 100 - kEarly);
-    EXPECT_GE(fourth.AtMs - configuredMs_, 150 - kEarly);
-    EXPECT_LT(fourth.AtMs - configuredMs_, 150 + kLate);
+    ExpectOnTime(fourth.AtMs - configuredMs_, 150, "COM2's arrival");
 
     // In order of their times; at equal times in the order written.
     testsupport::PropertyReply com1 = Properties(first.Header);
@@ -146,9 +145,7 @@ TEST_F(ScenarioRunTest, PortsArriveAndLeaveAtTheirTimesWithTheirProperties) {
 
     // COM1 leaves at 250, and only COM1.
     while (!PortGone(first.Header) && Now() - configuredMs_ < 2000) Sleep(2);
-    double leftMs = Now() - configuredMs_;
-    EXPECT_GE(leftMs, 250 - kEarly);
-    EXPECT_LT(leftMs, 250 + kLate);
+    ExpectOnTime(Now() - configuredMs_, 250, "COM1's leaving");
     EXPECT_FALSE(PortGone(fourth.Header));
 }
 
@@ -170,12 +167,9 @@ TEST_F(ScenarioRunTest, TrafficCountsFromTheAttachWithHonestTimestamps) {
     ASSERT_TRUE(signal->Signalled(2000));
     double flashMs = Now();
     ASSERT_TRUE(notice->Signalled(50)) << "the notice comes with the flash";
-    uint32_t colour = 0;
-    std::memcpy(&colour, signal->output.data(), 4);
-    EXPECT_EQ(colour, 5u);
+    EXPECT_EQ(signal->output, control::NumberBlob(5)) << "colour 5";
     EXPECT_STREQ(reinterpret_cast<const char*>(notice->output.data()), "Hi there");
-    EXPECT_GE(flashMs - attachMs, 300 - kEarly);
-    EXPECT_LT(flashMs - attachMs, 300 + kLate);
+    ExpectOnTime(flashMs - attachMs, 300, "the flash");
 
     std::vector<Record> records = TakeRecords(ring);
     ASSERT_EQ(Bytes(records), "ATZ\rOKABC");
@@ -186,7 +180,9 @@ TEST_F(ScenarioRunTest, TrafficCountsFromTheAttachWithHonestTimestamps) {
     // Each byte passes at its time in the script, counted from the attach,
     // never before it; "gap 20" spaces ABC 20 ms apart.
     const double plannedMs[] = {100, 100, 100, 100, 150, 150, 180, 200, 220};
-    for (size_t i = 0; i < records.size(); ++i) ExpectOnTime(records[i], attachMs + plannedMs[i], i);
+    for (size_t i = 0; i < records.size(); ++i) {
+        ExpectOnTime(static_cast<double>(records[i].Time), attachMs + plannedMs[i], "byte " + std::to_string(i));
+    }
     EXPECT_EQ(records[3].Time, records[0].Time) << "bytes without a gap pass together";
 
     // At 360 the port leaves; nothing of the scenario waits any more.
@@ -237,7 +233,7 @@ TEST_F(ScenarioRunTest, ALoopRunsItsRoundsAndStops) {
     ASSERT_EQ(Bytes(records), "XYXYXY");
     for (size_t i = 0; i < records.size(); ++i) {
         double plannedMs = 45.0 * static_cast<double>(i / 2) + (i % 2 ? 30 : 0);  // a round lasts 45 ms
-        ExpectOnTime(records[i], attachMs + plannedMs, i);
+        ExpectOnTime(static_cast<double>(records[i].Time), attachMs + plannedMs, "byte " + std::to_string(i));
     }
     EXPECT_TRUE(StepsRunOut());
     EXPECT_TRUE(TakeRecords(ring).empty()) << "three rounds and no more";
@@ -282,8 +278,8 @@ TEST_F(ScenarioRunTest, FaultsAreArmedForTheProgramsNextRequests) {
     Configure("fault restart;port COM1 noprops;port COM2");
     uint8_t flag = 1;
     testsupport::PendingRequest persistent, again;
-    EXPECT_FALSE(testsupport::IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, persistent));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MEDIA_CHANGED));
+    EXPECT_TRUE(testsupport::FailsWith(
+        testsupport::IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, persistent), ERROR_MEDIA_CHANGED));
     EXPECT_TRUE(testsupport::IssueRequest(device_, IOCTL_LINE_SET_PERSISTENT, &flag, 1, again))
         << "the restart request is made once";
 

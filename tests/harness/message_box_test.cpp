@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/message_box_capture.h"
+#include "support/message_box_equality.h"
 #include "support/process_runner.h"
 #include "support/test_paths.h"
 
@@ -19,6 +19,7 @@ using testsupport::CaptureMessageBox;
 using testsupport::CaptureMessageBoxes;
 using testsupport::CapturedMessageBox;
 using testsupport::MessageBoxIcon;
+using testsupport::OkBox;
 using Clock = std::chrono::steady_clock;
 
 long long MillisecondsSince(Clock::time_point start) {
@@ -59,26 +60,16 @@ TEST(MessageBoxCapture, ReadsCaptionTextAndIconOfEachKind) {
         int answer = 0;
         const CapturedMessageBox box = CaptureMessageBox(
             [&] { answer = MessageBoxA(nullptr, "Line one\n\tLine two \xe9", c.caption, MB_OK | c.icon); });
-        EXPECT_TRUE(box.found);
-        EXPECT_EQ(box.caption, c.caption);
-        EXPECT_EQ(box.text, "Line one\n\tLine two \xe9");
-        EXPECT_EQ(box.icon, c.expected);
-        EXPECT_EQ(box.owner, nullptr);
-        EXPECT_EQ(box.pressedButton, IDOK);
+        EXPECT_EQ(box, OkBox(c.caption, "Line one\n\tLine two \xe9", c.expected));
         EXPECT_EQ(answer, IDOK);
     }
 }
 
 TEST(MessageBoxCapture, IconOtherThanTheStandardOnesIsUnknown) {
-    MSGBOXPARAMSA params = {};
-    params.cbSize = sizeof params;
-    params.lpszText = "Custom icon";
-    params.lpszCaption = "Custom";
-    params.dwStyle = MB_OK | MB_USERICON;
-    params.lpszIcon = IDI_APPLICATION;
+    MSGBOXPARAMSA params = {.cbSize = sizeof(MSGBOXPARAMSA), .lpszText = "Custom icon", .lpszCaption = "Custom",
+                            .dwStyle = MB_OK | MB_USERICON, .lpszIcon = IDI_APPLICATION};
     const CapturedMessageBox box = CaptureMessageBox([&] { MessageBoxIndirectA(&params); });
-    EXPECT_TRUE(box.found);
-    EXPECT_EQ(box.icon, MessageBoxIcon::Unknown);
+    EXPECT_EQ(box, OkBox("Custom", "Custom icon", MessageBoxIcon::Unknown));
 }
 
 TEST(MessageBoxCapture, ReportsTheOwnerWindow) {
@@ -86,9 +77,7 @@ TEST(MessageBoxCapture, ReportsTheOwnerWindow) {
     ASSERT_NE(owner.handle(), nullptr);
     const CapturedMessageBox box =
         CaptureMessageBox([&] { MessageBoxA(owner.handle(), "Owned", "Owned box", MB_OK | MB_ICONERROR); });
-    EXPECT_TRUE(box.found);
-    EXPECT_EQ(box.owner, owner.handle());
-    EXPECT_EQ(box.icon, MessageBoxIcon::Error);
+    EXPECT_EQ(box, OkBox("Owned box", "Owned", MessageBoxIcon::Error, owner.handle()));
 }
 
 TEST(MessageBoxCapture, DismissesWithTheDefaultButtonAsEnterWould) {
@@ -105,8 +94,7 @@ TEST(MessageBoxCapture, DismissesWithTheDefaultButtonAsEnterWould) {
         int answer = 0;
         const CapturedMessageBox box =
             CaptureMessageBox([&] { answer = MessageBoxA(nullptr, "Choose", "Choice", c.style); });
-        EXPECT_TRUE(box.found);
-        EXPECT_EQ(box.pressedButton, c.expected);
+        EXPECT_EQ(box, (CapturedMessageBox{true, "Choice", "Choose", MessageBoxIcon::Question, nullptr, c.expected}));
         EXPECT_EQ(answer, c.expected);
     }
 }
@@ -126,8 +114,7 @@ TEST(MessageBoxCapture, FindsABoxThatAppearsLater) {
         Sleep(400);
         answer = MessageBoxA(nullptr, "Late", "Delayed box", MB_OK | MB_ICONINFORMATION);
     });
-    EXPECT_TRUE(box.found);
-    EXPECT_EQ(box.caption, "Delayed box");
+    EXPECT_EQ(box, OkBox("Delayed box", "Late", MessageBoxIcon::Information));
     EXPECT_EQ(answer, IDOK);
 }
 
@@ -148,11 +135,8 @@ TEST(MessageBoxCapture, ReportsEveryBoxInTheOrderShown) {
         MessageBoxA(nullptr, "First", "One", MB_OK | MB_ICONWARNING);
         MessageBoxA(nullptr, "Second", "Two", MB_OK | MB_ICONERROR);
     });
-    ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0].caption, "One");
-    EXPECT_EQ(boxes[0].icon, MessageBoxIcon::Warning);
-    EXPECT_EQ(boxes[1].caption, "Two");
-    EXPECT_EQ(boxes[1].icon, MessageBoxIcon::Error);
+    EXPECT_EQ(boxes, (std::vector<CapturedMessageBox>{OkBox("One", "First", MessageBoxIcon::Warning),
+                                                      OkBox("Two", "Second", MessageBoxIcon::Error)}));
 }
 
 std::string ProbePath() {
@@ -182,29 +166,14 @@ TEST(ProcessMessageBox, ReadsAndDismissesTheBoxesOfAnotherProcess) {
     EXPECT_TRUE(result.exited);
     EXPECT_EQ(result.exitCode, 4u);
     ASSERT_EQ(boxes.size(), 4u);
-
-    struct Expected {
-        const char* caption;
-        const char* text;
-        MessageBoxIcon icon;
-    };
-    const Expected expected[] = {
-        {"Probe warning", "Line one\n\tLine two", MessageBoxIcon::Warning},
-        {"Probe error", "Owned by the probe \xe9", MessageBoxIcon::Error},
-        {"Probe information", "Information", MessageBoxIcon::Information},
-        {"Probe question", "Question", MessageBoxIcon::Question},
-    };
-    for (size_t i = 0; i < boxes.size(); ++i) {
-        SCOPED_TRACE(expected[i].caption);
-        EXPECT_TRUE(boxes[i].found);
-        EXPECT_EQ(boxes[i].caption, expected[i].caption);
-        EXPECT_EQ(boxes[i].text, expected[i].text);
-        EXPECT_EQ(boxes[i].icon, expected[i].icon);
-        EXPECT_EQ(boxes[i].pressedButton, IDOK);
-        if (i != 1) {
-            EXPECT_EQ(boxes[i].owner, nullptr);
-        }
-    }
+    // The second box is owned by the probe's window: its owner is checked by
+    // the window's title and process.
+    EXPECT_EQ(boxes, (std::vector<CapturedMessageBox>{
+                         OkBox("Probe warning", "Line one\n\tLine two", MessageBoxIcon::Warning),
+                         OkBox("Probe error", "Owned by the probe \xe9", MessageBoxIcon::Error, boxes[1].owner),
+                         OkBox("Probe information", "Information", MessageBoxIcon::Information),
+                         OkBox("Probe question", "Question", MessageBoxIcon::Question),
+                     }));
     EXPECT_EQ(ownerTitle, "Probe owner");
     EXPECT_EQ(ownerProcess, result.processId);
 }

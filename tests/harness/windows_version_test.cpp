@@ -29,8 +29,7 @@ std::string ProbePath() { return PathIn(TestsFolder(), "version_probe.exe"); }
 std::string ImageName(DWORD processId) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return {};
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
+    PROCESSENTRY32 entry = {.dwSize = sizeof(PROCESSENTRY32)};
     std::string name;
     for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
         if (entry.th32ProcessID == processId) {
@@ -43,13 +42,16 @@ std::string ImageName(DWORD processId) {
     return separator == std::string::npos ? name : name.substr(separator + 1);
 }
 
+// Opens, for reading, the key of Wine's settings for exeFileName.
+bool OpenAppDefaults(const std::string& exeFileName, HKEY* key) {
+    return RegOpenKeyExA(HKEY_CURRENT_USER, testsupport::AppDefaultsKey(exeFileName).c_str(), 0, KEY_READ, key) ==
+           ERROR_SUCCESS;
+}
+
 // The Version value Wine would use for exeFileName; empty when there is none.
 std::string VersionSetting(const std::string& exeFileName) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, testsupport::AppDefaultsKey(exeFileName).c_str(), 0, KEY_READ,
-                      &key) != ERROR_SUCCESS) {
-        return {};
-    }
+    if (!OpenAppDefaults(exeFileName, &key)) return {};
     char value[32] = {};
     DWORD size = sizeof value - 1;
     DWORD type = 0;
@@ -61,10 +63,7 @@ std::string VersionSetting(const std::string& exeFileName) {
 
 bool KeyExists(const std::string& exeFileName) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, testsupport::AppDefaultsKey(exeFileName).c_str(), 0, KEY_READ,
-                      &key) != ERROR_SUCCESS) {
-        return false;
-    }
+    if (!OpenAppDefaults(exeFileName, &key)) return false;
     RegCloseKey(key);
     return true;
 }

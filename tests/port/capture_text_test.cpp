@@ -16,7 +16,13 @@ CaptureRecord Record(char data, uint8_t direction, uint64_t timestamp) {
                          static_cast<uint32_t>(timestamp >> 16)};
 }
 
-std::string Line(const char* line, const RunCut& cut) { return std::string(line, cut.LineLength); }
+// A cut run told whole: its line, the records taken, the next read index,
+// the latest timestamp, and whether the run drained what was pending.
+std::string Told(const char* line, const RunCut& cut) {
+    return std::string(line, cut.LineLength) + " | taken " + std::to_string(cut.Taken) + ", next " +
+           std::to_string(cut.NextReadIndex) + ", latest " + std::to_string(cut.LatestTimestamp) +
+           (cut.Drained ? ", drained" : "");
+}
 
 TEST(PendingRecordCount, PlainWrappedEmptyAndBroken) {
     uint32_t pending = 99;
@@ -36,39 +42,28 @@ TEST(CutRun, ReceivedThenTransmittedGiveTwoRuns) {
                                        Record('K', 3, 25)};
     char line[16];
     RunCut first = CutRun(ring.data(), 4, 0, 4, 0, line);
-    EXPECT_EQ(Line(line, first), "\xB7RX: AT");
+    EXPECT_EQ(Told(line, first), "\xB7RX: AT | taken 2, next 2, latest 20");
     EXPECT_EQ(line[first.LineLength], 0);
-    EXPECT_EQ(first.Taken, 2u);
-    EXPECT_FALSE(first.Drained);
-    EXPECT_EQ(first.NextReadIndex, 2u);
-    EXPECT_EQ(first.LatestTimestamp, 20u);
 
+    // After the last slot comes slot 0; the latest timestamp, not the last.
     RunCut second = CutRun(ring.data(), 4, first.NextReadIndex, 2, first.LatestTimestamp, line);
-    EXPECT_EQ(Line(line, second), "\xB6TX: OK");
-    EXPECT_TRUE(second.Drained);
-    EXPECT_EQ(second.NextReadIndex, 0u) << "after the last slot comes slot 0";
-    EXPECT_EQ(second.LatestTimestamp, 30u) << "the latest, not the last";
+    EXPECT_EQ(Told(line, second), "\xB6TX: OK | taken 2, next 0, latest 30, drained");
 }
 
 TEST(CutRun, AWrappedRunContinuesAtSlotZero) {
-    std::vector<CaptureRecord> ring(6, Record('?', 9, 0));
-    ring[4] = Record('a', 2, 1);
-    ring[5] = Record('b', 2, 2);
-    ring[0] = Record('c', 2, 3);
+    std::vector<CaptureRecord> ring = {Record('c', 2, 3), Record('?', 9, 0), Record('?', 9, 0), Record('?', 9, 0),
+                                       Record('a', 2, 1), Record('b', 2, 2)};
     char line[16];
-    RunCut cut = CutRun(ring.data(), 6, 4, 3, 0, line);
-    EXPECT_EQ(Line(line, cut), "\xB7RX: abc");
-    EXPECT_EQ(cut.NextReadIndex, 1u);
-    EXPECT_TRUE(cut.Drained);
+    EXPECT_EQ(Told(line, CutRun(ring.data(), 6, 4, 3, 0, line)), "\xB7RX: abc | taken 3, next 1, latest 3, drained");
 }
 
 TEST(CutRun, BytesAreCopiedUnchangedAndOtherCodesHaveNoPrefix) {
     std::vector<CaptureRecord> ring = {Record('x', 7, 5), Record('\0', 7, 5), Record('\r', 7, 5),
                                        Record('\xFF', 7, 4)};
     char line[16];
-    RunCut cut = CutRun(ring.data(), 4, 0, 4, 5, line);
-    EXPECT_EQ(Line(line, cut), std::string("x\0\r\xFF", 4));
-    EXPECT_EQ(cut.LatestTimestamp, 5u) << "no timestamp above the latest before the run";
+    // No timestamp is above the latest before the run.
+    EXPECT_EQ(Told(line, CutRun(ring.data(), 4, 0, 4, 5, line)),
+              std::string("x\0\r\xFF", 4) + " | taken 4, next 0, latest 5, drained");
 }
 
 TEST(CutRun, TimestampsUseAll48Bits) {

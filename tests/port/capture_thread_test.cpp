@@ -74,6 +74,13 @@ std::vector<void*> ReserveRoomBelow(uint64_t limit, size_t bytes) {
     return reserved;
 }
 
+// The text of the latest notice published.
+std::string PublishedNotice() {
+    char text[kNoticeSize];
+    CopyNoticeText(text);
+    return text;
+}
+
 class CaptureThreadTest : public testsupport::EmulatedDeviceTest {
 protected:
     void SetUp() override {
@@ -84,11 +91,8 @@ protected:
         ASSERT_TRUE(StartLineIntake());
 
         background_ = CreateSolidBrush(RGB(1, 2, 3));
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = DefWindowProcA;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.hbrBackground = background_;
-        windowClass.lpszClassName = "CaptureTestMain";
+        WNDCLASSA windowClass = {.lpfnWndProc = DefWindowProcA, .hInstance = GetModuleHandleA(nullptr),
+                                 .hbrBackground = background_, .lpszClassName = "CaptureTestMain"};
         RegisterClassA(&windowClass);
         main_ = CreateWindowExA(0, "CaptureTestMain", "capture", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
                                 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
@@ -345,18 +349,11 @@ TEST_F(CaptureThreadTest, ANoticeIsPublishedAndStartsTheBlink) {
     InterlockedExchange(&NoticeBlink, 40);
     control::SendNotice(key_, "RING");
     ASSERT_TRUE(PumpUntil([] { return NoticeBlink == 1; }));
-    char text[kNoticeSize];
-    CopyNoticeText(text);
-    EXPECT_STREQ(text, "RING");
+    EXPECT_EQ(PublishedNotice(), "RING");
 
     control::SendNotice(key_, std::string(600, 'n'));
-    ASSERT_TRUE(PumpUntil([] {
-        char copy[kNoticeSize];
-        CopyNoticeText(copy);
-        return copy[0] == 'n';
-    }));
-    CopyNoticeText(text);
-    EXPECT_EQ(std::string(text), std::string(399, 'n')) << "cut to its 400 bytes, terminated";
+    ASSERT_TRUE(PumpUntil([] { return PublishedNotice()[0] == 'n'; }));
+    EXPECT_EQ(PublishedNotice(), std::string(399, 'n')) << "cut to its 400 bytes, terminated";
 }
 
 TEST_F(CaptureThreadTest, TheLossOfThePortPostsRemovalAndClose) {

@@ -14,7 +14,7 @@
 #include "port/port_properties_text.h"
 #include "ui/properties_box.h"
 #include "support/emulated_driver.h"
-#include "support/message_box_capture.h"
+#include "support/message_box_equality.h"
 #include "support/wire_client.h"
 #include "system/system_calls.h"
 
@@ -24,47 +24,42 @@ using namespace quorvel;
 namespace control = emu::control;
 using Kind = control::RequestFault::Kind;
 
-const char kFullText[] =
-    "Address:\t\t00000001\n"
-    "Config:\t\t(Unknown)\n"
-    "ConfigTranslated:\t(Unknown)\n"
-    "BusNumber:\t00000000\n"
-    "BusGuid:\t\t(Unknown)\n"
-    "ClassGuid:\t{4D36E96D-E325-11CE-BFC1-08002BE10318}\n"
-    "ClassName:\tModem\n"
-    "CompatibleIds:\t*PNPC107\n"
-    "Description:\tStandard 56000 bps V90 Modem\n"
-    "DriverKey:\t{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0001\n"
-    "Enumerator:\tSERENUM\n"
-    "FriendlyName:\tStandard 56000 bps V90 Modem #1\n"
-    "HardwareID:\tSERENUM\\QVL5601\n"
-    "InterfaceType:\t1\n"
-    "Location:\t\tSerial port COM1\n"
-    "Manufacturer:\t(Standard Modem Types)\n"
-    "PDOName:\t\\Device\\Serenum-1\n"
-    "UINumber:\t00000001\n"
-    "COM port:\tCOM1\n";
+// The lines of the "Port properties" box: each label with its value for the
+// catalogue's modem on COM1 and for a port without any property.
+struct BoxLine {
+    const char* Label;
+    const char* Full;
+    const char* Empty;
+};
 
-const char kEmptyText[] =
-    "Address:\t\tffffffff\n"
-    "Config:\t\t(Unknown)\n"
-    "ConfigTranslated:\t(Unknown)\n"
-    "BusNumber:\tffffffff\n"
-    "BusGuid:\t\t(Unknown)\n"
-    "ClassGuid:\t(null)\n"
-    "ClassName:\t(null)\n"
-    "CompatibleIds:\t(null)\n"
-    "Description:\t(null)\n"
-    "DriverKey:\t(null)\n"
-    "Enumerator:\t(null)\n"
-    "FriendlyName:\t(null)\n"
-    "HardwareID:\t(null)\n"
-    "InterfaceType:\t-1\n"
-    "Location:\t\t(null)\n"
-    "Manufacturer:\t(null)\n"
-    "PDOName:\t(null)\n"
-    "UINumber:\tffffffff\n"
-    "COM port:\t(null)\n";
+const BoxLine kBoxLines[] = {
+    {"Address:\t\t", "00000001", "ffffffff"},
+    {"Config:\t\t", "(Unknown)", "(Unknown)"},
+    {"ConfigTranslated:\t", "(Unknown)", "(Unknown)"},
+    {"BusNumber:\t", "00000000", "ffffffff"},
+    {"BusGuid:\t\t", "(Unknown)", "(Unknown)"},
+    {"ClassGuid:\t", "{4D36E96D-E325-11CE-BFC1-08002BE10318}", "(null)"},
+    {"ClassName:\t", "Modem", "(null)"},
+    {"CompatibleIds:\t", "*PNPC107", "(null)"},
+    {"Description:\t", "Standard 56000 bps V90 Modem", "(null)"},
+    {"DriverKey:\t", "{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0001", "(null)"},
+    {"Enumerator:\t", "SERENUM", "(null)"},
+    {"FriendlyName:\t", "Standard 56000 bps V90 Modem #1", "(null)"},
+    {"HardwareID:\t", "SERENUM\\QVL5601", "(null)"},
+    {"InterfaceType:\t", "1", "-1"},
+    {"Location:\t\t", "Serial port COM1", "(null)"},
+    {"Manufacturer:\t", "(Standard Modem Types)", "(null)"},
+    {"PDOName:\t", "\\Device\\Serenum-1", "(null)"},
+    {"UINumber:\t", "00000001", "ffffffff"},
+    {"COM port:\t", "COM1", "(null)"},
+};
+
+// The box's text with the values of one column: &BoxLine::Full or &BoxLine::Empty.
+std::string BoxText(const char* BoxLine::*value) {
+    std::string text;
+    for (const BoxLine& line : kBoxLines) text += std::string(line.Label) + line.*value + "\n";
+    return text;
+}
 
 class PortPropertiesTest : public testsupport::EmulatedDeviceTest {
 protected:
@@ -122,9 +117,8 @@ TEST_F(PortPropertiesTest, AModemIsDecodedAndTheRequestCarriesItsHeader) {
     EXPECT_STREQ(port.ComPort, "COM1");
     EXPECT_STREQ(GetFriendlyName(port), "Standard 56000 bps V90 Modem #1");
     EXPECT_EQ(port.InterfaceType, 1);
-    EXPECT_EQ(port.BusGuid[0], 0xB0);
-    EXPECT_EQ(port.BusGuid[3], 0xC8);
-    EXPECT_EQ(port.BusGuid[15], 0x5C);
+    EXPECT_EQ(std::vector<uint8_t>(std::begin(port.BusGuid), std::end(port.BusGuid)),
+              control::GuidBlob("{C8EBDFB0-B510-11D0-80E5-00A0C92C3A5C}"));
     EXPECT_EQ(port.Config, nullptr);
 }
 
@@ -135,11 +129,8 @@ TEST_F(PortPropertiesTest, TheBoxOfAFullyPopulatedPort) {
                                  nullptr, nullptr, nullptr, nullptr);
     auto box = testsupport::CaptureMessageBox([&] { ShowProperties(port, owner); });
     DestroyWindow(owner);
-    ASSERT_TRUE(box.found);
-    EXPECT_EQ(box.caption, "Port properties");
-    EXPECT_EQ(box.text, kFullText);
-    EXPECT_EQ(box.icon, testsupport::MessageBoxIcon::Information);
-    EXPECT_EQ(box.owner, owner);
+    EXPECT_EQ(box, testsupport::OkBox("Port properties", BoxText(&BoxLine::Full),
+                                      testsupport::MessageBoxIcon::Information, owner));
 }
 
 TEST_F(PortPropertiesTest, AnAllZeroHeaderAsksFor99BytesAndShowsAbsentValues) {
@@ -149,8 +140,8 @@ TEST_F(PortPropertiesTest, AnAllZeroHeaderAsksFor99BytesAndShowsAbsentValues) {
     EXPECT_EQ(control::RequestLog()[0].OutputSize, 99u);
     for (const uint8_t* data : port.PropertyData) EXPECT_EQ(data, nullptr);
     auto box = testsupport::CaptureMessageBox([&] { ShowProperties(port, nullptr); });
-    ASSERT_TRUE(box.found);
-    EXPECT_EQ(box.text, kEmptyText);
+    EXPECT_EQ(box, testsupport::OkBox("Port properties", BoxText(&BoxLine::Empty),
+                                      testsupport::MessageBoxIcon::Information));
 }
 
 TEST_F(PortPropertiesTest, AReplyOneByteOffFailsAndLeavesTheRecordAsConstructed) {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "port/port_list.h"
 #include "port/property_reply_layout.h"
@@ -25,9 +27,7 @@ TEST(PropertyReplyLayout, EveryPropertyTakesItsLengthPlusASpareByte) {
     header.Lengths[2] = 6;
     uint32_t offsets[kPropertyCount];
     LocatePropertyBlobs(header, offsets);
-    EXPECT_EQ(offsets[0], 80u);
-    EXPECT_EQ(offsets[1], 0u);
-    EXPECT_EQ(offsets[2], 86u);
+    EXPECT_EQ(std::vector<uint32_t>(offsets, offsets + 3), (std::vector<uint32_t>{80, 0, 86}));
     header.Lengths[3] = 1;
     LocatePropertyBlobs(header, offsets);
     EXPECT_EQ(offsets[3], 93u);
@@ -80,58 +80,49 @@ struct OddBlob {
     uint32_t length;
 };
 
-TEST(WideToAnsi, ConvertsUpToTheFirstZeroOnly) {
+// What WideToAnsi writes into a field that holds no text yet; nullopt when
+// the field stays empty.
+std::optional<std::string> Converted(const uint8_t* data, uint32_t length) {
     char* text = nullptr;
-    OddBlob list(std::wstring(L"SERENUM\\QVL5601\0QVL5601", 23));
-    WideToAnsi(text, list.data(), list.length);
-    ASSERT_NE(text, nullptr);
-    EXPECT_STREQ(text, "SERENUM\\QVL5601");
+    WideToAnsi(text, data, length);
+    if (!text) return std::nullopt;
+    std::string converted = text;
     delete[] text;
+    return converted;
+}
+
+TEST(WideToAnsi, ConvertsUpToTheFirstZeroOnly) {
+    OddBlob list(std::wstring(L"SERENUM\\QVL5601\0QVL5601", 23));
+    EXPECT_EQ(Converted(list.data(), list.length), "SERENUM\\QVL5601");
 }
 
 TEST(WideToAnsi, AnUnterminatedTextStopsAtItsBlob) {
-    char* text = nullptr;
     OddBlob blob(L"ABC", false);
-    WideToAnsi(text, blob.data(), blob.length);
-    ASSERT_NE(text, nullptr);
-    EXPECT_STREQ(text, "ABC");
-    delete[] text;
-
-    text = nullptr;
-    WideToAnsi(text, blob.data(), 5);  // an odd length ends with a half character
-    ASSERT_NE(text, nullptr);
-    EXPECT_STREQ(text, "AB");
-    delete[] text;
+    EXPECT_EQ(Converted(blob.data(), blob.length), "ABC");
+    EXPECT_EQ(Converted(blob.data(), 5), "AB") << "an odd length ends with a half character";
 }
 
 TEST(WideToAnsi, AllOrNothing) {
-    char* text = nullptr;
     OddBlob foreign(L"Modem \x041C");
-    WideToAnsi(text, foreign.data(), foreign.length);
-    EXPECT_EQ(text, nullptr) << "a character outside code page 1252 drops the whole text";
-
+    EXPECT_EQ(Converted(foreign.data(), foreign.length), std::nullopt)
+        << "a character outside code page 1252 drops the whole text";
     OddBlob western(L"Modem \x00E9\x00FC");  // é and ü exist in code page 1252
-    WideToAnsi(text, western.data(), western.length);
-    ASSERT_NE(text, nullptr);
-    EXPECT_STREQ(text, "Modem \xE9\xFC");
+    EXPECT_EQ(Converted(western.data(), western.length), "Modem \xE9\xFC");
+    EXPECT_EQ(Converted(nullptr, 10), std::nullopt);
 
+    char* text = nullptr;
+    WideToAnsi(text, western.data(), western.length);
     char* kept = text;
     OddBlob other(L"other");
     WideToAnsi(text, other.data(), other.length);
     EXPECT_EQ(text, kept) << "a field that holds a text is left alone";
     delete[] text;
-
-    text = nullptr;
-    WideToAnsi(text, nullptr, 10);
-    EXPECT_EQ(text, nullptr);
 }
 
 class PortListTest : public testing::Test {
 protected:
-    void SetUp() override {
-        PortList = nullptr;
-        PortCount = 0;
-    }
+    // The list starts as it ends: empty.
+    void SetUp() override { TearDown(); }
     void TearDown() override {
         PortList = nullptr;
         PortCount = 0;

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "app/application.h"
@@ -30,6 +31,12 @@ using testsupport::MonitorTest;
 using testsupport::RectInClient;
 using testsupport::Width;
 
+// Where a child of the main window sits in its client area, and how wide it is: "left,top width".
+std::string LeftTopWidth(HWND main, HWND child) {
+    RECT placed = RectInClient(main, child);
+    return std::to_string(placed.left) + "," + std::to_string(placed.top) + " " + std::to_string(Width(placed));
+}
+
 TEST_F(MonitorTest, TheEditsAreCreatedFirstHiddenAndDisabled) {
     EXPECT_EQ(GetDlgCtrlID(command_), static_cast<int>(IDC_COMMAND_EDIT));
     EXPECT_EQ(GetDlgCtrlID(response_), static_cast<int>(IDC_RESPONSE_EDIT));
@@ -43,21 +50,14 @@ TEST_F(MonitorTest, TheFirstPortSplitsTheEditsAndFitsTheWindowToItsPane) {
     SetClientSize(301, 400);
     Arrive(L"COM1");
     int edit = EditHeight();
-    RECT command = RectInClient(main_, command_);
-    RECT response = RectInClient(main_, response_);
     EXPECT_TRUE(IsWindowVisible(command_));
     EXPECT_TRUE(IsWindowVisible(response_));
-    EXPECT_EQ(command.left, 0);
-    EXPECT_EQ(command.top, 0);
-    EXPECT_EQ(Width(command), 150);
-    EXPECT_EQ(response.left, 150);
-    EXPECT_EQ(Width(response), 151);
+    EXPECT_EQ(LeftTopWidth(main_, command_), "0,0 150");
+    EXPECT_EQ(LeftTopWidth(main_, response_), "150,0 151");
 
     HWND pane = PaneOf(PortList);
     RECT placed = RectInClient(main_, pane);
-    EXPECT_EQ(placed.left, 0);
-    EXPECT_EQ(placed.top, edit);
-    EXPECT_EQ(Width(placed), 301);
+    EXPECT_EQ(LeftTopWidth(main_, pane), "0," + std::to_string(edit) + " 301");
     EXPECT_LE(Height(placed), 400 - edit);
     EXPECT_EQ(Client().bottom, edit + Height(placed)) << "the window fits the pane's actual height";
     EXPECT_EQ(GetDlgCtrlID(pane), static_cast<int>(IDC_PORT_LIST));
@@ -66,9 +66,7 @@ TEST_F(MonitorTest, TheFirstPortSplitsTheEditsAndFitsTheWindowToItsPane) {
 }
 
 TEST_F(MonitorTest, ThreePortsShareTheHeightNewestFirst) {
-    Arrive(L"COM1");
-    Arrive(L"COM2");
-    Arrive(L"COM3");
+    for (const wchar_t* name : {L"COM1", L"COM2", L"COM3"}) Arrive(name);
     int edit = EditHeight();
     SetClientSize(300, edit + 100);  // each pane is asked for 33 pixels
     std::vector<int> tops, heights;
@@ -140,9 +138,7 @@ TEST_F(MonitorTest, ALostPortInTheMiddleLeavesTheOthersInOrder) {
 }
 
 TEST_F(MonitorTest, DestructionEndsEveryCaptureThreadAndRemovesEveryPort) {
-    Arrive(L"COM1");
-    Arrive(L"COM2");
-    Arrive(L"COM3");
+    for (const wchar_t* name : {L"COM1", L"COM2", L"COM3"}) Arrive(name);
     std::vector<HANDLE> threads;
     for (PortMonitor* port = PortList; port; port = port->Next) {
         HANDLE thread = nullptr, copy = nullptr;

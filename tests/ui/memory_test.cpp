@@ -24,8 +24,7 @@ constexpr int kPorts = 4;
 constexpr double kMostBytesPerLine = 300;
 
 uint64_t ResidentBytes() {
-    PROCESS_MEMORY_COUNTERS counters = {};
-    counters.cb = sizeof(counters);
+    PROCESS_MEMORY_COUNTERS counters = {.cb = sizeof(PROCESS_MEMORY_COUNTERS)};
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters));
     return counters.WorkingSetSize;
 }

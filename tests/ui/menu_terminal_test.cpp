@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -42,22 +43,25 @@ struct MenuItem {
     std::string Text;
     bool Grayed = false;
     PortMonitor* Record = nullptr;
+    bool operator==(const MenuItem&) const = default;
 };
+
+void PrintTo(const MenuItem& item, std::ostream* out) {
+    *out << "{" << (item.Found ? "" : "not found, ") << item.Id << " " << testing::PrintToString(item.Text)
+         << (item.Grayed ? " grayed" : "") << ", record " << item.Record << "}";
+}
+
+// A Description item that chooses the port, shown by its friendly name or by the text given.
+MenuItem PortItem(UINT id, PortMonitor* port, const char* text = nullptr) {
+    return {true, id, text ? text : port->FriendlyName, false, port};
+}
 
 MenuItem ReadItem(HMENU menu, UINT item, bool byPosition) {
     char text[128] = {};
-    MENUITEMINFOA info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = MIIM_ID | MIIM_STATE | MIIM_DATA | MIIM_STRING;
-    info.dwTypeData = text;
-    info.cch = sizeof(text);
-    MenuItem read;
-    read.Found = GetMenuItemInfoA(menu, item, byPosition, &info) != FALSE;
-    read.Id = info.wID;
-    read.Text = text;
-    read.Grayed = (info.fState & MFS_GRAYED) != 0;
-    read.Record = reinterpret_cast<PortMonitor*>(info.dwItemData);
-    return read;
+    MENUITEMINFOA info = {.cbSize = sizeof(MENUITEMINFOA), .fMask = MIIM_ID | MIIM_STATE | MIIM_DATA | MIIM_STRING,
+                          .dwTypeData = text, .cch = sizeof(text)};
+    bool found = GetMenuItemInfoA(menu, item, byPosition, &info) != FALSE;
+    return {found, info.wID, text, (info.fState & MFS_GRAYED) != 0, reinterpret_cast<PortMonitor*>(info.dwItemData)};
 }
 
 class MenuTerminalTest : public testsupport::MonitorTest {
@@ -123,17 +127,10 @@ TEST_F(MenuTerminalTest, TheBarComesWithTheFirstPortAndItsItemsChooseTheirPort) 
     EXPECT_EQ(GetMenuItemCount(Bar()), 4);
     EXPECT_EQ(PauseItems(), "Pause &TX-|Pause &RX-|&Pause TX/RX-");
     EXPECT_EQ(ReadItem(Bar(), 3, true).Text, "&Description");
-    std::vector<MenuItem> items = DescriptionItems();
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].Id, 1101u);
-    EXPECT_EQ(items[0].Text, a->FriendlyName);
-    EXPECT_EQ(items[0].Record, a);
+    EXPECT_EQ(DescriptionItems(), std::vector<MenuItem>{PortItem(1101, a)});
     uint32_t com2 = Arrive(L"COM2");
     PortMonitor* b = PortOf(com2);
-    items = DescriptionItems();
-    ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[1].Id, 1102u);
-    EXPECT_EQ(items[1].Record, b);
+    EXPECT_EQ(DescriptionItems(), (std::vector<MenuItem>{PortItem(1101, a), PortItem(1102, b)}));
 
     // Only ids 1101 to 1100 + the item count are taken.
     for (UINT id : {1100u, 1103u}) {
@@ -151,9 +148,7 @@ TEST_F(MenuTerminalTest, TheBarComesWithTheFirstPortAndItsItemsChooseTheirPort) 
     Lose(com2);
     EXPECT_EQ(CommandPort, nullptr);
     EXPECT_TRUE(EditsDisabled());
-    items = DescriptionItems();
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].Record, a);
+    EXPECT_EQ(DescriptionItems(), std::vector<MenuItem>{PortItem(1101, a)});
 }
 
 TEST_F(MenuTerminalTest, ThePauseItemsFollowTheFocusedPortAndWhatTheDriverAccepts) {
@@ -198,23 +193,16 @@ TEST_F(MenuTerminalTest, PortsWithoutANameShowTheirComNameAndLossesRenumberTheIt
     unnamed.Properties[kPropFriendlyName].clear();
     uint32_t com3 = Arrive(unnamed);
     uint32_t empty = Arrive(emu::EmptyPort());
-    std::vector<MenuItem> items = DescriptionItems();
-    ASSERT_EQ(items.size(), 3u);
-    EXPECT_EQ(items[1].Text, "COM3");
-    EXPECT_EQ(items[1].Id, 1102u);
-    EXPECT_EQ(items[2].Text, "(unnamed port)");
-    EXPECT_EQ(items[2].Id, 1103u);
+    EXPECT_EQ(DescriptionItems(), (std::vector<MenuItem>{PortItem(1101, PortOf(com1)),
+                                                         PortItem(1102, PortOf(com3), "COM3"),
+                                                         PortItem(1103, PortOf(empty), "(unnamed port)")}));
     // After a loss in the middle the items are renumbered in their order,
     // and the next arrival takes the next id.
     Lose(com3);
     uint32_t com4 = Arrive(L"COM4");
-    items = DescriptionItems();
-    ASSERT_EQ(items.size(), 3u);
-    EXPECT_EQ(items[0].Id, 1101u);
-    EXPECT_EQ(items[1].Id, 1102u);
-    EXPECT_EQ(items[1].Record, PortOf(empty));
-    EXPECT_EQ(items[2].Id, 1103u);
-    EXPECT_EQ(items[2].Record, PortOf(com4));
+    EXPECT_EQ(DescriptionItems(), (std::vector<MenuItem>{PortItem(1101, PortOf(com1)),
+                                                         PortItem(1102, PortOf(empty), "(unnamed port)"),
+                                                         PortItem(1103, PortOf(com4))}));
     testsupport::CapturedMessageBox box = testsupport::CaptureMessageBox([&] { Command(1102); });
     EXPECT_EQ(box.caption, "Port properties") << "an unnamed port can be chosen like any other";
 
