@@ -27,10 +27,13 @@ using testsupport::ResetInstanceCount;
 
 const char kCounterName[] = "QuorvelAccessCount";
 
-DWORD MillisecondsSince(DWORD startTick) { return GetTickCount() - startTick; }
-
-// Slack for the tick count's granularity and Sleep's early wake-ups.
-constexpr DWORD kTickSlackMs = 50;
+// Whether the time since startTick lies between least and most milliseconds,
+// with slack below for the tick count's granularity and Sleep's early wake-ups.
+testing::AssertionResult TookBetween(DWORD startTick, DWORD least, DWORD most) {
+    const DWORD elapsed = GetTickCount() - startTick, slack = 50;
+    if (elapsed + slack >= least && elapsed < most) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "took " << elapsed << " ms, not " << least << " to " << most;
+}
 
 class DriverServicesTest : public testing::Test {
 protected:
@@ -256,9 +259,7 @@ TEST_F(DriverServicesTest, PollingGivesUpAfterTheBound) {
     control::HoldServicePending("Quorvel", true);
     DWORD start = GetTickCount();
     EXPECT_FALSE(InstallAndStartDrivers(folder_.c_str()));
-    DWORD elapsed = MillisecondsSince(start);
-    EXPECT_GE(elapsed + kTickSlackMs, 300u);
-    EXPECT_LT(elapsed, 5000u);
+    EXPECT_TRUE(TookBetween(start, 300, 5000));
     EXPECT_EQ(InstanceCount(), 1);
     EXPECT_EQ(control::GetService("Quorvel").StartCount, 1u) << "no second start";
 
@@ -268,11 +269,9 @@ TEST_F(DriverServicesTest, PollingGivesUpAfterTheBound) {
     control::HoldServicePending("Quorvel", true);
     start = GetTickCount();
     StopDriverIfLastInstance();
-    elapsed = MillisecondsSince(start);
+    EXPECT_TRUE(TookBetween(start, 1300, 6000)) << "a second's sleep, then the bound";
     EXPECT_EQ(control::GetService("Quorvel").StopCount, 1u);
     EXPECT_EQ(control::GetService("Quorvel").State, static_cast<DWORD>(SERVICE_STOP_PENDING));
-    EXPECT_GE(elapsed + kTickSlackMs, 1300u) << "a second's sleep, then the bound";
-    EXPECT_LT(elapsed, 6000u);
     EXPECT_EQ(InstanceCount(), 0);
 
     // A service that never reaches the awaited state while every query
@@ -284,9 +283,7 @@ TEST_F(DriverServicesTest, PollingGivesUpAfterTheBound) {
     ASSERT_NE(service, nullptr);
     start = GetTickCount();
     WaitUntilRunning(service);
-    elapsed = MillisecondsSince(start);
-    EXPECT_GE(elapsed + kTickSlackMs, 300u);
-    EXPECT_LT(elapsed, 5000u);
+    EXPECT_TRUE(TookBetween(start, 300, 5000));
     seam::CloseServiceHandle(service);
     seam::CloseServiceHandle(manager);
 }
