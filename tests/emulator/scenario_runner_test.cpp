@@ -36,7 +36,7 @@ struct TimedArrival : testsupport::Arrival {
 using Record = testsupport::TakenRecord;  // the rings count milliseconds in these tests
 using testsupport::TakeRecords;
 
-// Whether the records hold exactly these bytes.
+// The records' bytes, in order.
 std::string Bytes(const std::vector<Record>& records) {
     std::string bytes;
     for (const Record& record : records) bytes.push_back(static_cast<char>(record.Data));
