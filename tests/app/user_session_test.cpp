@@ -61,15 +61,19 @@ protected:
 };
 
 // Runs the monitor on a scenario, lets act play the user once its window is
-// up, then closes the window as a user does; returns how the process ended.
+// up, then closes the window as a user does; the program must then end on
+// its own with exit code 0. Returns how the process ended.
 ProcessResult RunSession(const std::string& scenario, const std::function<void(DWORD, const Screen&)>& act) {
-    return RunProcess(MonitorProgram(), scenario, kRunTimeoutMs, [&](DWORD process) {
+    ProcessResult run = RunProcess(MonitorProgram(), scenario, kRunTimeoutMs, [&](DWORD process) {
         Screen screen;
         screen.Main = WaitForProcessWindow(process, kMainWindowClass);
         ASSERT_NE(screen.Main, nullptr);
         act(process, screen);
         PostMessageA(screen.Main, WM_CLOSE, 0, 0);
     });
+    EXPECT_TRUE(run.exited) << "no process left behind";
+    if (run.exited) EXPECT_EQ(run.exitCode, 0u);
+    return run;
 }
 
 // The panes: arrival order in sibling order; each run a line of its own
@@ -143,21 +147,18 @@ TEST_F(UserSession, TrafficPauseTerminalPropertiesResizeAndClose) {
         "/s=port COM1;@100 tx ATZ\\r;+50 rx ATZ\\r\\r\\nOK\\r\\n;"
         "port COM2;@100 rx \\r\\nRING\\r\\n;+50 tx ATA\\r;"
         "port COM3 =Quiet modem";
-    ProcessResult run = RunSession(scenario, [](DWORD process, const Screen& screen) {
+    RunSession(scenario, [](DWORD process, const Screen& screen) {
         ASSERT_NO_FATAL_FAILURE(ReadTheTraffic(screen));
         ASSERT_NO_FATAL_FAILURE(PauseTheQuietPortAndTalkToIt(screen));
         ReadPropertiesResizeAndMinimise(process, screen);
     });
-    ASSERT_TRUE(run.exited);
-    EXPECT_EQ(run.exitCode, 0u);
 }
 
 // Ports that come and go around what the user does: one arrives while a
 // "Port properties" box is open, one leaves while its Description item is
 // being chosen, one leaves while it is the terminal's port.
 TEST_F(UserSession, PortsComeAndGoWhileTheUserIsBusyWithThem) {
-    std::string scenario = "/s=port COM1-4500;port COM2-8500;port COM3@2500";
-    ProcessResult run = RunSession(scenario, [](DWORD process, const Screen& screen) {
+    RunSession("/s=port COM1-4500;port COM2-8500;port COM3@2500", [](DWORD process, const Screen& screen) {
         DWORD start = GetTickCount();
         auto at = [&](DWORD ms) { while (GetTickCount() - start < ms) Sleep(20); };
         ASSERT_TRUE(PumpUntil([&] { return screen.Panes().size() == 2; }));
@@ -188,8 +189,6 @@ TEST_F(UserSession, PortsComeAndGoWhileTheUserIsBusyWithThem) {
         EXPECT_FALSE(IsWindowEnabled(screen.Command())) << "the terminal let go of its port";
         EXPECT_FALSE(IsWindowEnabled(screen.Response()));
     });
-    ASSERT_TRUE(run.exited);
-    EXPECT_EQ(run.exitCode, 0u);
 }
 
 // The worst moments to close the window at: each a scenario and what the
@@ -250,8 +249,7 @@ TEST_F(UserSession, ClosingAtTheWorstMomentsStillEndsWithZero) {
         DWORD exitMs = GetTickCount() - closedAt;
         std::printf("close %-38s exit code %lu after %lu ms\n", moment.Name, static_cast<unsigned long>(run.exitCode),
                     static_cast<unsigned long>(exitMs));
-        ASSERT_TRUE(run.exited) << "no process left behind";
-        EXPECT_EQ(run.exitCode, 0u);
+        if (!run.exited) return;  // a process left behind ends the test
     }
 }
 

@@ -23,7 +23,6 @@ namespace {
 using namespace quorvel;
 namespace control = emu::control;
 using Kind = control::RequestFault::Kind;
-using Outcome = control::LoggedRequest::Outcome;
 
 // What the test's main window saw of the arrivals.
 struct Arrivals {
@@ -235,7 +234,7 @@ TEST_F(PortWatcherTest, StopWhileTheArrivalWaitIsPendingCancelsItAndEndsTheThrea
     ASSERT_TRUE(WatcherEnds(5000));
     auto log = control::RequestLog(IOCTL_LINE_WAIT_PORT_ARRIVAL);
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].Result, Outcome::CompletedLater);
+    EXPECT_EQ(log[0].Result, control::LoggedRequest::Outcome::CompletedLater);
     EXPECT_EQ(log[0].Error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
     EXPECT_EQ(control::PendingRequests(), 0u);
     EXPECT_EQ(testsupport::TracedCalls(), (std::vector<testsupport::TracedCall>{{"CancelIo", true, 0}}));
@@ -269,19 +268,17 @@ TEST_F(PortWatcherTest, TheWatcherEndsWithoutADeviceAndWhenTheArrivalWaitFails) 
         ControlDevice = device;
         EXPECT_TRUE(control::RequestLog().empty());
     }
-    {
-        SCOPED_TRACE("failing at once");
-        control::InjectFault(IOCTL_LINE_WAIT_PORT_ARRIVAL, {});
+    // A wait that failed at once leaves nothing outstanding to cancel.
+    const struct { const char* Name; Kind Fault; DWORD EndsWithinMs; std::vector<std::string> Traced; } failures[] = {
+        {"failing at once", Kind::FailAtOnce, 1000, {}},
+        {"failing after pending", Kind::FailAfterPending, 2000, {"CancelIo"}},
+    };
+    for (const auto& failure : failures) {
+        SCOPED_TRACE(failure.Name);
+        control::InjectFault(IOCTL_LINE_WAIT_PORT_ARRIVAL, {.FaultKind = failure.Fault});
         StartWatcher();
-        ASSERT_TRUE(WatcherEnds(1000));
-        EXPECT_TRUE(testsupport::TracedCalls().empty()) << "nothing outstanding to cancel";
-    }
-    {
-        SCOPED_TRACE("failing after pending");
-        control::InjectFault(IOCTL_LINE_WAIT_PORT_ARRIVAL, {.FaultKind = Kind::FailAfterPending});
-        StartWatcher();
-        ASSERT_TRUE(WatcherEnds(2000));
-        EXPECT_EQ(testsupport::TracedNames(), std::vector<std::string>{"CancelIo"});
+        ASSERT_TRUE(WatcherEnds(failure.EndsWithinMs));
+        EXPECT_EQ(testsupport::TracedNames(), failure.Traced);
     }
     EXPECT_TRUE(g_arrivals.Keys.empty());
     EXPECT_EQ(control::PendingRequests(), 0u);

@@ -36,7 +36,7 @@ struct TimedArrival : testsupport::Arrival {
 using Record = testsupport::TakenRecord;  // the rings count milliseconds in these tests
 using testsupport::TakeRecords;
 
-// Whether the records hold exactly these bytes.
+// The records' bytes, in order.
 std::string Bytes(const std::vector<Record>& records) {
     std::string bytes;
     for (const Record& record : records) bytes.push_back(static_cast<char>(record.Data));
@@ -66,6 +66,13 @@ protected:
         return arrival;
     }
 
+    // Plays the text and waits for its first port, kept in arrival_.
+    void PlayUntilArrival(const char* text) {
+        Configure(text);
+        arrival_ = WaitArrival();
+        ASSERT_TRUE(arrival_.Arrived);
+    }
+
     testsupport::PropertyReply Properties(const PortPropertyHeader& header) {
         return testsupport::RequestProperties(device_, header);
     }
@@ -74,8 +81,9 @@ protected:
         return Properties(header).Error == ERROR_DEV_NOT_EXIST;
     }
 
-    // Lends the driver a ring for the port, as the capture thread does.
+    // Lends the driver a ring for the port, as the capture thread does, at attachedMs_.
     CaptureRing* Attach(uint32_t key) {
+        attachedMs_ = Now();
         constexpr uint32_t kCapacity = 20000;
         rings_.push_back(testsupport::NewRing(kCapacity, key));
         EXPECT_TRUE(testsupport::AttachRing(device_, rings_.back().get()));
@@ -108,6 +116,8 @@ protected:
     }
 
     double configuredMs_ = 0;
+    double attachedMs_ = 0;
+    TimedArrival arrival_;
     std::vector<testsupport::OwnedRing> rings_;  // go after the fixture's end has reset the driver
 };
 
@@ -150,15 +160,13 @@ TEST_F(ScenarioRunTest, PortsArriveAndLeaveAtTheirTimesWithTheirProperties) {
 }
 
 TEST_F(ScenarioRunTest, TrafficCountsFromTheAttachWithHonestTimestamps) {
-    Configure("port COM1;@100 tx ATZ\\r;+50 rx OK;gap 20;+30 tx ABC;@300 flash 5;notice Hi there;+60 leave");
-    TimedArrival arrival = WaitArrival();
-    ASSERT_TRUE(arrival.Arrived);
-    uint32_t key = arrival.Header.PortKey;
+    ASSERT_NO_FATAL_FAILURE(PlayUntilArrival(
+        "port COM1;@100 tx ATZ\\r;+50 rx OK;gap 20;+30 tx ABC;@300 flash 5;notice Hi there;+60 leave"));
+    uint32_t key = arrival_.Header.PortKey;
     Sleep(150);  // nobody listens yet: the port's time has not begun
     auto signal = Wait(IOCTL_LINE_WAIT_SIGNAL, key, 4);
     auto notice = Wait(IOCTL_LINE_WAIT_NOTICE, key, 400);
     auto data = Wait(IOCTL_LINE_WAIT_DATA, key, 0);
-    double attachMs = Now();
     CaptureRing* ring = Attach(key);
     EXPECT_EQ(ring->TickFrequency, 1000u);
 
@@ -169,39 +177,34 @@ TEST_F(ScenarioRunTest, TrafficCountsFromTheAttachWithHonestTimestamps) {
     ASSERT_TRUE(notice->Signalled(50)) << "the notice comes with the flash";
     EXPECT_EQ(signal->output, control::NumberBlob(5)) << "colour 5";
     EXPECT_STREQ(reinterpret_cast<const char*>(notice->output.data()), "Hi there");
-    ExpectOnTime(flashMs - attachMs, 300, "the flash");
+    ExpectOnTime(flashMs - attachedMs_, 300, "the flash");
 
     std::vector<Record> records = TakeRecords(ring);
     ASSERT_EQ(Bytes(records), "ATZ\rOKABC");
-    for (size_t i = 0; i < records.size(); ++i) {
-        EXPECT_EQ(records[i].Direction, i >= 4 && i < 6 ? 2 : 3) << "byte " << i;
-        if (i > 0) EXPECT_GE(records[i].Time, records[i - 1].Time) << "timestamps in order";
-    }
     // Each byte passes at its time in the script, counted from the attach,
     // never before it; "gap 20" spaces ABC 20 ms apart.
     const double plannedMs[] = {100, 100, 100, 100, 150, 150, 180, 200, 220};
     for (size_t i = 0; i < records.size(); ++i) {
-        ExpectOnTime(static_cast<double>(records[i].Time), attachMs + plannedMs[i], "byte " + std::to_string(i));
+        EXPECT_EQ(records[i].Direction, i >= 4 && i < 6 ? 2 : 3) << "byte " << i;
+        if (i > 0) EXPECT_GE(records[i].Time, records[i - 1].Time) << "timestamps in order";
+        ExpectOnTime(static_cast<double>(records[i].Time), attachedMs_ + plannedMs[i], "byte " + std::to_string(i));
     }
     EXPECT_EQ(records[3].Time, records[0].Time) << "bytes without a gap pass together";
 
     // At 360 the port leaves; nothing of the scenario waits any more.
-    while (!PortGone(arrival.Header) && Now() - attachMs < 2000) Sleep(2);
-    EXPECT_GE(Now() - attachMs, 360 - kEarly);
+    while (!PortGone(arrival_.Header) && Now() - attachedMs_ < 2000) Sleep(2);
+    EXPECT_GE(Now() - attachedMs_, 360 - kEarly);
     EXPECT_EQ(emu::PendingScenarioSteps(), 0u);
 }
 
 TEST_F(ScenarioRunTest, GeneratorKeepsItsByteRateAndRunLength) {
-    Configure("port COM1;gen rate=4000 run=40 for=1000");
-    TimedArrival arrival = WaitArrival();
-    ASSERT_TRUE(arrival.Arrived);
-    double attachMs = Now();
-    CaptureRing* ring = Attach(arrival.Header.PortKey);
+    ASSERT_NO_FATAL_FAILURE(PlayUntilArrival("port COM1;gen rate=4000 run=40 for=1000"));
+    CaptureRing* ring = Attach(arrival_.Header.PortKey);
     Sleep(1000);
     std::vector<Record> records = TakeAtLeast(ring, 4000);
     ASSERT_EQ(records.size(), 4000u) << "100 runs of 40 bytes, the last one starting before 1000 ms";
 
-    EXPECT_GE(static_cast<double>(records.front().Time), attachMs - kEarly);
+    EXPECT_GE(static_cast<double>(records.front().Time), attachedMs_ - kEarly);
     size_t byHalfSecond = 0, byHalfSecondLate = 0;
     for (size_t i = 0; i < records.size(); ++i) {
         size_t run = i / 40, inRun = i % 40;
@@ -211,33 +214,30 @@ TEST_F(ScenarioRunTest, GeneratorKeepsItsByteRateAndRunLength) {
         ASSERT_EQ(records[i].Data, static_cast<uint8_t>(expected)) << "byte " << i;
         if (inRun > 0) ASSERT_EQ(records[i].Time, records[i - 1].Time) << "a run passes at once";
         double ms = static_cast<double>(records[i].Time);
-        byHalfSecond += ms < attachMs + 500 - kEarly;
-        byHalfSecondLate += ms < attachMs + 500 + kLate;
+        byHalfSecond += ms < attachedMs_ + 500 - kEarly;
+        byHalfSecondLate += ms < attachedMs_ + 500 + kLate;
     }
     // 4000 bytes a second, a run every 10 ms: by 500 ms no more than the 51
     // runs that have started, and those all pass soon after.
     EXPECT_LE(byHalfSecond, 51u * 40);
     EXPECT_GE(byHalfSecondLate, 51u * 40);
-    EXPECT_GE(static_cast<double>(records.back().Time), attachMs + 990 - kEarly) << "the last run starts at 990 ms";
+    EXPECT_GE(static_cast<double>(records.back().Time), attachedMs_ + 990 - kEarly) << "the last run starts at 990 ms";
     EXPECT_TRUE(StepsRunOut()) << "a generator that has ended schedules nothing";
     EXPECT_TRUE(TakeRecords(ring).empty());
 }
 
 TEST_F(ScenarioRunTest, ALoopRunsItsRoundsAndStops) {
-    Configure("port COM1;tx X;+30 rx Y;+15 loop 3");
-    TimedArrival arrival = WaitArrival();
-    ASSERT_TRUE(arrival.Arrived);
-    double attachMs = Now();
-    CaptureRing* ring = Attach(arrival.Header.PortKey);
+    ASSERT_NO_FATAL_FAILURE(PlayUntilArrival("port COM1;tx X;+30 rx Y;+15 loop 3"));
+    CaptureRing* ring = Attach(arrival_.Header.PortKey);
     std::vector<Record> records = TakeAtLeast(ring, 6);
     ASSERT_EQ(Bytes(records), "XYXYXY");
     for (size_t i = 0; i < records.size(); ++i) {
         double plannedMs = 45.0 * static_cast<double>(i / 2) + (i % 2 ? 30 : 0);  // a round lasts 45 ms
-        ExpectOnTime(static_cast<double>(records[i].Time), attachMs + plannedMs, "byte " + std::to_string(i));
+        ExpectOnTime(static_cast<double>(records[i].Time), attachedMs_ + plannedMs, "byte " + std::to_string(i));
     }
     EXPECT_TRUE(StepsRunOut());
     EXPECT_TRUE(TakeRecords(ring).empty()) << "three rounds and no more";
-    EXPECT_FALSE(PortGone(arrival.Header)) << "the port stays after its rounds";
+    EXPECT_FALSE(PortGone(arrival_.Header)) << "the port stays after its rounds";
 }
 
 TEST_F(ScenarioRunTest, APortThatLeavesGetsNoMoreWork) {
@@ -250,16 +250,13 @@ TEST_F(ScenarioRunTest, APortThatLeavesGetsNoMoreWork) {
     EXPECT_GT(emu::PendingScenarioSteps(), 0u);
     while (!PortGone(com1.Header) && Now() - configuredMs_ < 2000) Sleep(2);
     EXPECT_TRUE(PortGone(com2.Header));
-    size_t sent = TakeRecords(ring).size();
-    EXPECT_GE(sent, 5u);
+    EXPECT_GE(TakeRecords(ring).size(), 5u);
     EXPECT_TRUE(StepsRunOut());
     EXPECT_TRUE(TakeRecords(ring).empty());
 }
 
 TEST_F(ScenarioRunTest, ResetDriverEndsTheScenarioAndSwitchesScenariosOff) {
-    Configure("port COM1@200;port COM2;tx X;+20 loop");
-    TimedArrival com2 = WaitArrival();
-    ASSERT_TRUE(com2.Arrived);
+    ASSERT_NO_FATAL_FAILURE(PlayUntilArrival("port COM1@200;port COM2;tx X;+20 loop"));  // COM2 at once
     control::ResetDriver();
     EXPECT_EQ(emu::PendingScenarioSteps(), 0u);
     testsupport::StartCleanEmulatedDriver();
@@ -304,8 +301,7 @@ TEST_F(ScenarioRunTest, WithoutSettingsTextTheDefaultModemsTalk) {
     ASSERT_GE(com1.size(), 4u);
     EXPECT_EQ(Bytes(com1).substr(0, 4), "ATZ\r");
     EXPECT_EQ(com1[0].Direction, 3);
-    std::string answered = Bytes(com2);
-    EXPECT_EQ(answered.substr(0, 14), "ATZ\rATZ\r\r\nOK\r\n") << "the modem echoes and answers";
+    EXPECT_EQ(Bytes(com2).substr(0, 14), "ATZ\rATZ\r\r\nOK\r\n") << "the modem echoes and answers";
     EXPECT_EQ(com2[4].Direction, 2);
     EXPECT_GT(com2[4].Time, com2[3].Time);
 }
@@ -321,18 +317,14 @@ TEST_F(ScenarioRunTest, AFullTextRunsAllButAStatementThatMayBeCut) {
     std::string text = "port COM1;" + std::string(481, ' ') + ";port COM2@1";
     ASSERT_EQ(text.size(), 503u);
     text += "0";
-    Configure(text.c_str());
-    TimedArrival com1 = WaitArrival();
-    ASSERT_TRUE(com1.Arrived);
+    ASSERT_NO_FATAL_FAILURE(PlayUntilArrival(text.c_str()));  // COM1 arrives
     EXPECT_FALSE(WaitArrival(150).Arrived);
 }
 
 TEST_F(ScenarioRunTest, SkippedStatementsAreToldInANoticeAndTheRestRuns) {
-    Configure("port COM1;bogus;@20 tx A;flash 300");
-    TimedArrival arrival = WaitArrival();
-    ASSERT_TRUE(arrival.Arrived);
-    auto notice = Wait(IOCTL_LINE_WAIT_NOTICE, arrival.Header.PortKey, 400);
-    CaptureRing* ring = Attach(arrival.Header.PortKey);
+    ASSERT_NO_FATAL_FAILURE(PlayUntilArrival("port COM1;bogus;@20 tx A;flash 300"));
+    auto notice = Wait(IOCTL_LINE_WAIT_NOTICE, arrival_.Header.PortKey, 400);
+    CaptureRing* ring = Attach(arrival_.Header.PortKey);
     ASSERT_TRUE(notice->Signalled(1000));
     EXPECT_STREQ(reinterpret_cast<const char*>(notice->output.data()),
                  "Scenario: 2 statements skipped; statement 2: unknown statement \"bogus\"");
@@ -358,12 +350,9 @@ struct TemporaryFile {
 
 TEST_F(ScenarioRunTest, TheTextMayNameAScenarioFile) {
     TemporaryFile scenario("# a longer scenario\r\nport COM4 =From a file\r\n@10 rx \\r\\nRING\\r\\n\r\n");
-    Configure(("file " + scenario.path).c_str());
-    TimedArrival arrival = WaitArrival();
-    ASSERT_TRUE(arrival.Arrived);
-    EXPECT_EQ(Properties(arrival.Header).Text(kPropFriendlyName), L"From a file");
-    CaptureRing* ring = Attach(arrival.Header.PortKey);
-    EXPECT_EQ(Bytes(TakeAtLeast(ring, 8)), "\r\nRING\r\n");
+    ASSERT_NO_FATAL_FAILURE(PlayUntilArrival(("file " + scenario.path).c_str()));
+    EXPECT_EQ(Properties(arrival_.Header).Text(kPropFriendlyName), L"From a file");
+    EXPECT_EQ(Bytes(TakeAtLeast(Attach(arrival_.Header.PortKey), 8)), "\r\nRING\r\n");
 }
 
 // Script steps due together run in the script's order even when scheduled at

@@ -18,6 +18,7 @@
 #include "support/message_pump.h"
 #include "support/monitor_fixture.h"
 #include "support/process_windows.h"
+#include "support/real_input.h"
 #include "support/serial_lines.h"
 #include "ui/command_terminal.h"
 #include "ui/main_window.h"
@@ -132,15 +133,11 @@ TEST_F(SerialRelayTest, TheTerminalTalksToTheDeviceWhileTheApplicationWaits) {
     ASSERT_TRUE(lab_.StartPeer("dev.b", "--answer 'AT\\r=\\r\\nOK\\r\\n' --expect 7", "device"));
     ASSERT_TRUE(lab_.StartPeer("app.a", "--send 'ATH\\r' --for-ms 1500", "application"));
     for (char key : std::string("AT\r")) SendMessageA(command_, WM_CHAR, static_cast<unsigned char>(key), 0);
-    std::string response;
     PumpUntil([&] {
         SendMessageA(main_, WM_TIMER, RefreshTimerId, 0);
-        char text[256] = {};
-        GetWindowTextA(response_, text, sizeof(text));
-        response = text;
-        return response.find("OK") != std::string::npos;
+        return testsupport::EditText(response_).find("OK") != std::string::npos;
     }, 5000);
-    EXPECT_EQ(response, "..OK..");
+    EXPECT_EQ(testsupport::EditText(response_), "..OK..");
     EXPECT_EQ(lab_.WaitPeer("application", 5000), "ok 0") << "the application heard nothing of the terminal";
 
     SetFocus(PaneOf(PortList));  // the command edit lets go: the channel closes
@@ -162,8 +159,7 @@ TEST_F(SerialRelayTest, ADeviceThatGoesAndComesBackLeavesAndArrivesAgain) {
     testsupport::PumpFor(300);
     ASSERT_TRUE(lab_.StartPair("dev"));
     ASSERT_TRUE(lab_.StartPeer("dev.b", "--answer 'ATZ\\r=\\r\\nOK\\r\\n' --expect 4", "device"));
-    uint32_t second = PortArrived(first);
-    ASSERT_NE(second, 0u);
+    ASSERT_NE(PortArrived(first), 0u);
     EXPECT_EQ(lab_.WaitPeer("device", 10000), "ok 4");
     EXPECT_EQ(lab_.ReadFile("device"), "ATZ\r");
     EXPECT_EQ(lab_.WaitPeer("application", 10000), "ok 6");

@@ -22,13 +22,6 @@ using namespace quorvel;
 int g_wakes = 0;
 void CountWake() { ++g_wakes; }
 
-// A capture pane whose only call that does anything counts the wake-ups.
-CapturePane CountingPane() {
-    CapturePane pane = CurrentCapturePane();
-    pane.LinesQueued = CountWake;
-    return pane;
-}
-
 std::vector<std::string> Lines(const LineBatch& batch, size_t from = 0) {
     std::vector<std::string> lines;
     for (size_t at = from; at < batch.Bytes(); at += lines.back().size() + 1) lines.push_back(batch.Data() + at);
@@ -55,7 +48,9 @@ TEST(LineBatch, KeepsLinesUpToTheirZeroAndNeverGrowsPastItsBound) {
 
 TEST(PaneLineQueue, ListedOnceInOrderWakingOnceAndTakenInOrder) {
     g_wakes = 0;
-    const CapturePane counting = CountingPane();
+    // A capture pane whose only call that does anything counts the wake-ups.
+    CapturePane counting = CurrentCapturePane();
+    counting.LinesQueued = CountWake;
     SetCapturePane(&counting);
     PaneLineQueue first, second;
     ASSERT_TRUE(QueueLines(second, "{1ms}", "\xB7RX: 1"));

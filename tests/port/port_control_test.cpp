@@ -55,6 +55,12 @@ protected:
     }
     std::vector<control::LoggedRequest> Log(uint32_t code) { return control::RequestLog(code); }
     void FailNext(uint32_t code, Kind kind) { control::InjectFault(code, {.FaultKind = kind}); }
+    // The directions paused by the port's flags, then by the driver for key_, as "TX RX|TX RX", '-' for running.
+    std::string Paused(const PortMonitor& port) {
+        auto flags = [](bool tx, bool rx) { return std::string(tx ? "TX" : "-") + (rx ? " RX" : " -"); };
+        return flags(IsPaused(port, PauseFlag::Tx), IsPaused(port, PauseFlag::Rx)) + "|" +
+               flags(control::IsDirectionPaused(key_, kDirectionTx), control::IsDirectionPaused(key_, kDirectionRx));
+    }
 
     PortMonitor* port_ = nullptr;
     uint32_t key_ = 0;
@@ -72,8 +78,7 @@ TEST_F(PortControlTest, NothingIsSentWithoutARingOrADevice) {
         EXPECT_EQ(ReadResponse(*port, buffer, sizeof buffer), 0u);
         SendEscapeFollowup(*port, {.First = true, .Second = true});
         CloseCommandChannel(*port);
-        EXPECT_FALSE(IsPaused(*port, PauseFlag::Tx));
-        EXPECT_FALSE(IsPaused(*port, PauseFlag::Rx));
+        EXPECT_EQ(Paused(*port), "- -|- -");
     }
     ReleaseStorage(noDevice);
     ASSERT_TRUE(AttachCapture(*port_));
@@ -83,37 +88,29 @@ TEST_F(PortControlTest, NothingIsSentWithoutARingOrADevice) {
 
 TEST_F(PortControlTest, PausesAndWhatTheFilterRecords) {
     ASSERT_TRUE(AttachCapture(*port_));
-    CaptureRing* ring = port_->CaptureRing;
 
     // Pause TX: transmitted bytes are no longer recorded.
     EXPECT_TRUE(TogglePause(*port_, true, false));
     EXPECT_EQ(Log(IOCTL_LINE_TOGGLE_PAUSE).back().Input, PortKeyAnd(key_, std::string("\1\0\0\0", 4)));
-    EXPECT_TRUE(IsPaused(*port_, PauseFlag::Tx));
-    EXPECT_FALSE(IsPaused(*port_, PauseFlag::Rx));
+    EXPECT_EQ(Paused(*port_), "TX -|TX -");
     control::PushBytes(key_, kDirectionTx, "ATZ\r");
     control::PushBytes(key_, kDirectionRx, "OK");
-    EXPECT_EQ(Recorded(ring), "|RX:OK");
+    EXPECT_EQ(Recorded(port_->CaptureRing), "|RX:OK");
     // Both named: TX resumes, RX pauses.
     EXPECT_TRUE(TogglePause(*port_, true, true));
-    EXPECT_FALSE(IsPaused(*port_, PauseFlag::Tx));
-    EXPECT_TRUE(IsPaused(*port_, PauseFlag::Rx));
-    EXPECT_TRUE(control::IsDirectionPaused(key_, kDirectionRx));
-    EXPECT_FALSE(control::IsDirectionPaused(key_, kDirectionTx));
+    EXPECT_EQ(Paused(*port_), "- RX|- RX");
 
     // A toggle the driver rejects, at once or after pending, flips nothing.
     FailNext(IOCTL_LINE_TOGGLE_PAUSE, Kind::FailAtOnce);
     EXPECT_FALSE(TogglePause(*port_, true, false));
     FailNext(IOCTL_LINE_TOGGLE_PAUSE, Kind::FailAfterPending);
     EXPECT_FALSE(TogglePause(*port_, false, true));
-    EXPECT_FALSE(IsPaused(*port_, PauseFlag::Tx));
-    EXPECT_TRUE(IsPaused(*port_, PauseFlag::Rx));
-    EXPECT_TRUE(control::IsDirectionPaused(key_, kDirectionRx));
+    EXPECT_EQ(Paused(*port_), "- RX|- RX");
     EXPECT_TRUE(TogglePause(*port_, false, true));
 }
 
 TEST_F(PortControlTest, TheCommandChannelAndWhatTheFilterRecords) {
     ASSERT_TRUE(AttachCapture(*port_));
-    CaptureRing* ring = port_->CaptureRing;
     // A failed open sets nothing, and a close after it sends nothing.
     FailNext(IOCTL_LINE_SET_COMMAND_MODE, Kind::FailAtOnce);
     EXPECT_FALSE(OpenCommandChannel(*port_));
@@ -130,7 +127,7 @@ TEST_F(PortControlTest, TheCommandChannelAndWhatTheFilterRecords) {
     // and both directions pass the filter.
     EXPECT_EQ(WriteCommand(*port_, "AT\r", 3), 3u);
     EXPECT_EQ(Log(IOCTL_LINE_WRITE_COMMAND).back().Input, PortKeyAnd(key_, "AT\r"));
-    EXPECT_EQ(Recorded(ring), "|TX:AT\r|RX:AT\r\r\nOK\r\n");
+    EXPECT_EQ(Recorded(port_->CaptureRing), "|TX:AT\r|RX:AT\r\r\nOK\r\n");
     char buffer[64] = {};
     EXPECT_EQ(ReadResponse(*port_, buffer, 4), 4u) << "never more than the size offered";
     EXPECT_EQ(std::string(buffer, 4), "AT\r\r");

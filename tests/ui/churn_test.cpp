@@ -133,8 +133,7 @@ protected:
 
 TEST_F(ChurnTest, PortsComeAndGoWhileTheyStreamAndEveryWrittenByteReachesItsPane) {
     control::KeepWrittenRecords(true);
-    Churn churn;
-    churn.Seconds = ChurnSeconds();
+    Churn churn{.Seconds = ChurnSeconds()};
     HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ChurnLoop, &churn, 0, nullptr));
     ASSERT_NE(thread, nullptr);
     // The test's thread is the program's main thread: it serves the window
@@ -142,10 +141,8 @@ TEST_F(ChurnTest, PortsComeAndGoWhileTheyStreamAndEveryWrittenByteReachesItsPane
     ASSERT_TRUE(testsupport::PumpUntil([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; },
                                        static_cast<DWORD>(churn.Seconds * 1000) + 30000));
     CloseHandle(thread);
-    std::vector<uint32_t> stayed;
-    for (uint32_t key : churn.Keys) {
-        if (key) stayed.push_back(key);
-    }
+    std::vector<uint32_t> stayed(std::begin(churn.Keys), std::end(churn.Keys));
+    std::erase(stayed, 0u);  // the slots without a port
     ASSERT_TRUE(testsupport::PumpUntil([&] { return StayedPortsDrained(stayed); }, 20000))
         << PortCount << " ports for " << stayed.size();
     testsupport::PumpFor(500);  // the last lines reach their panes

@@ -39,14 +39,13 @@ using testsupport::PumpUntil;
 
 struct FaultKind {
     const char* Name;
-    Kind FaultKind;
-    DWORD Error;
+    control::RequestFault Fault;
 };
 
 const FaultKind kKinds[] = {
-    {"fails at once", Kind::FailAtOnce, ERROR_GEN_FAILURE},
-    {"fails after pending", Kind::FailAfterPending, ERROR_GEN_FAILURE},
-    {"cancelled by the driver", Kind::FailAfterPending, ERROR_OPERATION_ABORTED},
+    {"fails at once", {.FaultKind = Kind::FailAtOnce, .Error = ERROR_GEN_FAILURE}},
+    {"fails after pending", {.FaultKind = Kind::FailAfterPending, .Error = ERROR_GEN_FAILURE}},
+    {"cancelled by the driver", {.FaultKind = Kind::FailAfterPending, .Error = ERROR_OPERATION_ABORTED}},
 };
 
 // What one walk saw.
@@ -204,11 +203,10 @@ private:
         EXPECT_EQ(IsWindowEnabled(command_) != FALSE, outcome.TerminalBound);
         if (!outcome.TerminalBound) return;
         SetFocus(command_);
-        for (char key : std::string("AT\r")) SendMessageA(command_, WM_CHAR, static_cast<unsigned char>(key), 0);
-        SendMessageA(main_, WM_TIMER, 1, 0);
-        if (code_ == IOCTL_LINE_ESCAPE_FOLLOWUP) {
-            for (char key : std::string("+++\r")) SendMessageA(command_, WM_CHAR, static_cast<unsigned char>(key), 0);
+        for (std::string line : {"AT\r", "+++\r"}) {
+            for (char key : line) SendMessageA(command_, WM_CHAR, static_cast<unsigned char>(key), 0);
             SendMessageA(main_, WM_TIMER, 1, 0);
+            if (code_ != IOCTL_LINE_ESCAPE_FOLLOWUP) break;  // the escape only where its follow-up fails
         }
         outcome.Answer = testsupport::EditText(GetWindow(command_, GW_HWNDNEXT));
         SetFocus(port->ListBox);
@@ -227,7 +225,7 @@ TEST(FaultWalkTest, EveryRequestFailingEveryWayLeavesAProgramThatShowsTheTruthAn
             const FaultKind& kind = kKinds[k];
             SCOPED_TRACE(std::string(request.Name) + ", " + kind.Name);
             testsupport::ResetStandIn();
-            control::InjectFault(request.Code, {.FaultKind = kind.FaultKind, .Error = kind.Error});
+            control::InjectFault(request.Code, kind.Fault);
             Outcome o = FaultWalk(request.Code).Run();
             std::printf("%-17s %-24s %5d %5d %d/%-3d %-5s %-24.24s %5s %4s %8lu\n", request.Name, kind.Name,
                         o.PortsShown, o.Lines, o.TxPaused, o.RxPaused, o.TerminalBound ? "bound" : "-",

@@ -22,7 +22,6 @@ namespace {
 
 using namespace quorvel;
 namespace control = emu::control;
-using Kind = control::RequestFault::Kind;
 using testsupport::PumpFor;
 using testsupport::PumpUntil;
 
@@ -69,20 +68,18 @@ TEST_F(MonitorTest, ThreePortsShareTheHeightNewestFirst) {
     for (const wchar_t* name : {L"COM1", L"COM2", L"COM3"}) Arrive(name);
     int edit = EditHeight();
     SetClientSize(300, edit + 100);  // each pane is asked for 33 pixels
-    std::vector<int> tops, heights;
+    std::string order;
+    int top = edit;  // the newest pane directly under the edits, each next one under the one before
     for (PortMonitor* port = PortList; port; port = port->Next) {
         RECT placed = RectInClient(main_, PaneOf(port));
-        tops.push_back(placed.top);
-        heights.push_back(Height(placed));
+        order += std::string(port->ComPort) + " ";
+        EXPECT_EQ(placed.top, top) << port->ComPort;
         EXPECT_LE(Height(placed), 33);
         EXPECT_GE(Height(placed), 33 - static_cast<int>(SendMessageA(PaneOf(port), LB_GETITEMHEIGHT, 0, 0)));
+        top = placed.bottom;
     }
-    ASSERT_EQ(tops.size(), 3u);
-    EXPECT_STREQ(PortList->ComPort, "COM3");
-    EXPECT_EQ(tops[0], edit) << "the newest pane directly under the edits";
-    EXPECT_EQ(tops[1], tops[0] + heights[0]);
-    EXPECT_EQ(tops[2], tops[1] + heights[1]);
-    EXPECT_EQ(Client().bottom, tops[2] + heights[2]) << "the leftover pixels are taken off the window";
+    EXPECT_EQ(order, "COM3 COM2 COM1 ");
+    EXPECT_EQ(Client().bottom, top) << "the leftover pixels are taken off the window";
 }
 
 TEST_F(MonitorTest, ALowClientAreaGivesPanesNoHeightNeverANegativeOne) {
@@ -173,7 +170,7 @@ TEST_F(MonitorTest, AnArrivalWithoutMessageChangesNothing) {
 }
 
 TEST_F(MonitorTest, AFailedPropertyFetchDropsThePortAndTheWatcherGoesOn) {
-    control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, {.FaultKind = Kind::FailAtOnce});
+    control::InjectFault(IOCTL_LINE_GET_PORT_PROPERTIES, {.FaultKind = control::RequestFault::Kind::FailAtOnce});
     control::AddPort(emu::ModemPort(L"COM1", 1));
     ASSERT_TRUE(PumpUntil([] {
         return control::RequestLog(IOCTL_LINE_GET_PORT_PROPERTIES).size() == 1 &&

@@ -79,10 +79,8 @@ protected:
 
 TEST_F(MemoryTest, BusyPanesGrowWithTheirLinesAndWithNothingElse) {
     const wchar_t* names[kPorts] = {L"COM1", L"COM2", L"COM3", L"COM4"};
-    for (const wchar_t* name : names) {
-        uint32_t key = Arrive(name);
-        ports_.push_back({key, PortList->CaptureRing, PaneOf(PortList)});
-    }
+    // A braced list runs Arrive first: the newest port then heads the list.
+    for (const wchar_t* name : names) ports_.push_back({Arrive(name), PortList->CaptureRing, PaneOf(PortList)});
     Feed(250);  // the first lines bring the lasting buffers
     uint64_t before = ResidentBytes();
     LRESULT lines = Feed(7500);

@@ -68,7 +68,6 @@ class MenuTerminalTest : public testsupport::MonitorTest {
 protected:
     HMENU Bar() { return GetMenu(main_); }
     HMENU Popup() { return GetSubMenu(Bar(), 3); }
-    MenuItem Item(UINT id) { return ReadItem(Bar(), id, false); }
     std::vector<MenuItem> DescriptionItems() {
         std::vector<MenuItem> items;
         for (int i = 0; i < GetMenuItemCount(Popup()); ++i) items.push_back(ReadItem(Popup(), i, true));
@@ -78,7 +77,7 @@ protected:
     std::string PauseItems() {
         std::string items;
         for (UINT id : {ID_PAUSE_TX, ID_PAUSE_RX, ID_PAUSE_BOTH}) {
-            MenuItem item = Item(id);
+            MenuItem item = ReadItem(Bar(), id, false);
             items += (items.empty() ? "" : "|") + item.Text + (item.Grayed ? "-" : "");
         }
         return items;
@@ -121,8 +120,7 @@ protected:
 
 TEST_F(MenuTerminalTest, TheBarComesWithTheFirstPortAndItsItemsChooseTheirPort) {
     EXPECT_EQ(Bar(), nullptr) << "no bar without a port";
-    uint32_t com1 = Arrive(L"COM1");
-    PortMonitor* a = PortOf(com1);
+    PortMonitor* a = PortOf(Arrive(L"COM1"));
     ASSERT_NE(Bar(), nullptr);
     EXPECT_EQ(GetMenuItemCount(Bar()), 4);
     EXPECT_EQ(PauseItems(), "Pause &TX-|Pause &RX-|&Pause TX/RX-");
