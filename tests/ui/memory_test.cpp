@@ -79,8 +79,10 @@ protected:
 
 TEST_F(MemoryTest, BusyPanesGrowWithTheirLinesAndWithNothingElse) {
     const wchar_t* names[kPorts] = {L"COM1", L"COM2", L"COM3", L"COM4"};
-    // A braced list runs Arrive first: the newest port then heads the list.
-    for (const wchar_t* name : names) ports_.push_back({Arrive(name), PortList->CaptureRing, PaneOf(PortList)});
+    for (const wchar_t* name : names) {
+        uint32_t key = Arrive(name);  // the newest port heads the list
+        ports_.push_back({key, PortList->CaptureRing, PaneOf(PortList)});
+    }
     Feed(250);  // the first lines bring the lasting buffers
     uint64_t before = ResidentBytes();
     LRESULT lines = Feed(7500);

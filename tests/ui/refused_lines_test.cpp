@@ -148,8 +148,10 @@ protected:
 };
 
 TEST_F(RefusedLinesTest, APaneOutOfRoomCountsWhatItCannotShowAndNothingElseStops) {
-    // A braced list runs Arrive first: the newest port then heads the list.
-    for (const wchar_t* name : {L"COM1", L"COM2"}) ports_.push_back({Arrive(name), PortList, PaneOf(PortList)});
+    for (const wchar_t* name : {L"COM1", L"COM2"}) {
+        uint32_t key = Arrive(name);  // the newest port heads the list
+        ports_.push_back({key, PortList, PaneOf(PortList)});
+    }
     const Port& full = ports_[0];
     const Port& other = ports_[1];
     g_refusingPane = full.Pane;
