@@ -540,8 +540,6 @@ bool Prepare(Relay& relay) {
     return true;
 }
 
-
-
 void EndAtExit() { EndSerialRelays(true); }
 
 }  // namespace
