@@ -27,8 +27,8 @@ ProcessResult RunProcess(const std::string& exePath, const std::string& argument
                          const std::function<void(DWORD processId)>& whileRunning = {});
 
 // Starts a Linux program through Wine (commandLine begins with its path as
-// Z:\..., its arguments are passed as written). Wine gives no handle for it:
-// it cannot be waited for, so callers wait for something that it does.
+// Z:\..., its arguments are passed as written). Wine gives no usable handle
+// for it: it cannot be waited for, so callers wait for something that it does.
 bool StartLinuxProgram(const std::string& commandLine);
 
 }  // namespace testsupport
