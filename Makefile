@@ -6,22 +6,20 @@
 # make soak:  long runs (not part of make test).
 #
 # Tests, run and bench use the build for the architecture that this machine
-# can execute: i686 under 32-bit Wine where the kernel runs 32-bit programs,
-# otherwise x86_64 under 64-bit Wine (in $(BUILD_DIR)/x86_64). QUORVEL_ARCH=
-# i686 or x86_64 forces one.
+# can execute: i686 under 32-bit Wine where the kernel runs 32-bit programs
+# and 32-bit Wine can be installed, otherwise x86_64 under 64-bit Wine (in
+# $(BUILD_DIR)/x86_64). QUORVEL_ARCH=i686 or x86_64 forces one.
 BUILD_DIR ?= build
 JOBS ?= 2
 
 ifeq ($(origin QUORVEL_ARCH), undefined)
-QUORVEL_ARCH := $(shell scripts/machine-arch.sh $(BUILD_DIR))
-endif
-ifeq ($(QUORVEL_ARCH),i686)
-RUN_DIR := $(BUILD_DIR)
-else ifeq ($(QUORVEL_ARCH),x86_64)
-RUN_DIR := $(BUILD_DIR)/x86_64
-else
+# Chosen once, at its first use (`make build` never needs it): the choice may
+# install 32-bit Wine.
+QUORVEL_ARCH = $(eval QUORVEL_ARCH := $(shell scripts/choose-arch.sh $(BUILD_DIR)))$(QUORVEL_ARCH)
+else ifeq ($(filter i686 x86_64,$(QUORVEL_ARCH)),)
 $(error QUORVEL_ARCH must be i686 or x86_64, not '$(QUORVEL_ARCH)')
 endif
+RUN_DIR = $(if $(filter i686,$(QUORVEL_ARCH)),$(BUILD_DIR),$(BUILD_DIR)/x86_64)
 
 # The toolchain is given when a build folder is first configured; later runs
 # keep the one in its cache.

@@ -1,13 +1,16 @@
 #!/bin/bash
 # Installs what the build and the tests need and is missing. As root it uses
-# the system's package manager; otherwise it names the missing packages and
-# stops.
-#   usage: setup.sh build|test|run|fuzz [i686|x86_64]
+# the system's package manager (apt-install.sh: it survives an index that
+# fails to update); otherwise it names the missing packages and stops.
+#   usage: setup.sh build|test|run|wine [i686|x86_64]
 # build: what the 32-bit product needs (always built). test and run: that,
 # and Wine with a display for the architecture that runs here: 32-bit Wine
-# for i686, 64-bit Wine and the 64-bit cross-compiler for x86_64. The i386
-# packages are installed only for i686, which runs only where the kernel runs
-# 32-bit programs.
+# for i686, 64-bit Wine and the 64-bit cross-compiler for x86_64. wine: only
+# that architecture's Wine (choose-arch.sh tries it). The i386 packages are
+# installed only for i686, which runs only where the kernel runs 32-bit
+# programs.
+# Exit codes: 0 nothing missing any more; 1 something is still missing; 3
+# only the i386 packages could not be installed (one line says why).
 set -e
 purpose="${1:-test}"
 arch="${2:-i686}"
@@ -17,13 +20,15 @@ need() {  # need PACKAGE TEST-COMMAND...
     local package="$1"; shift
     "$@" >/dev/null 2>&1 || missing+=("$package")
 }
-need cmake command -v cmake
-need make command -v make
-need python3 command -v python3
-need g++-mingw-w64-i686-posix command -v i686-w64-mingw32-g++-posix
-need googletest test -f /usr/src/googletest/CMakeLists.txt
-# The Linux-side programs of the relays (the modem on a pty, the tests' peer).
-need g++ command -v g++
+if [ "$purpose" != wine ]; then
+    need cmake command -v cmake
+    need make command -v make
+    need python3 command -v python3
+    need g++-mingw-w64-i686-posix command -v i686-w64-mingw32-g++-posix
+    need googletest test -f /usr/src/googletest/CMakeLists.txt
+    # The Linux-side programs of the relays (the modem on a pty, the tests' peer).
+    need g++ command -v g++
+fi
 if [ "$purpose" != build ]; then
     case "$arch" in
         i686)
@@ -34,7 +39,7 @@ if [ "$purpose" != build ]; then
             need wine32:i386 test -x /usr/lib/wine/wine -a -x /usr/lib/wine/wineserver32
             ;;
         x86_64)
-            need g++-mingw-w64-x86-64-posix command -v x86_64-w64-mingw32-g++-posix
+            [ "$purpose" != wine ] && need g++-mingw-w64-x86-64-posix command -v x86_64-w64-mingw32-g++-posix
             need wine64 test -x /usr/lib/wine/wine64 -a -x /usr/lib/wine/wineserver64
             ;;
         *)
@@ -42,6 +47,8 @@ if [ "$purpose" != build ]; then
             exit 1
             ;;
     esac
+fi
+if [ "$purpose" != build ] && [ "$purpose" != wine ]; then
     need xvfb command -v Xvfb
     # Pty pairs for the relays on real serial lines (their tests, make tap).
     need socat command -v socat
@@ -66,7 +73,6 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 echo "Installing: ${missing[*]}" >&2
-export DEBIAN_FRONTEND=noninteractive
 exclude=()
 if [ "$arch" = i686 ] && [ "$purpose" != build ]; then
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -76,5 +82,4 @@ elif dpkg --print-foreign-architectures | grep -qx i386 && ! dpkg -s wine32:i386
     # wine64 recommends wine32, which a 64-bit run never uses.
     exclude=(wine32:i386-)
 fi
-apt-get update -qq
-apt-get install -y -qq "${missing[@]}" "${exclude[@]}" >/dev/null
+exec "$here/apt-install.sh" "scripts/setup.sh $purpose $arch" "${missing[@]}" "${exclude[@]}"
