@@ -18,6 +18,9 @@ constexpr DWORD kFlashMs = 500;
 // How long a loop whose pane has gathered its most waits before it tries
 // again; the records stay in the ring meanwhile.
 constexpr DWORD kRoomWaitMs = 10;
+// How long a loop waits before it asks the driver for data again after it
+// found the ring broken.
+constexpr DWORD kBrokenRingWaitMs = 250;
 
 // What one loop keeps between its steps; the thread's own.
 struct CaptureLoop {
@@ -81,7 +84,11 @@ void TakeNextRun(CaptureLoop& loop) {
     MemoryBarrier();  // the records are read only after the write index that covers them
     uint32_t pending = 0;
     if (capacity != kCaptureCapacity || !PendingRecordCount(writeIndex, readIndex, capacity, &pending)) {
-        // A broken ring: read nothing, and wait for the driver again.
+        // A broken ring: read nothing. The driver completes a data wait at
+        // once while it sees records pending, so the next one goes out only
+        // after a pause: no busy loop, no flood of requests, and the capture
+        // goes on once the ring is sound again.
+        WaitForSingleObject(StopEvent, kBrokenRingWaitMs);
         loop.Drained = true;
         return;
     }
