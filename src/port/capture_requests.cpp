@@ -25,23 +25,18 @@ bool AttachCapture(PortMonitor& port) {
     // Never fails with a ring from AllocateCaptureRing; an address is never
     // cut to fit.
     if (!RingAddressField(ring.get(), &request.RingAddress)) return false;
-    port.CaptureRing = ring.get();
     request.RecordForm = port.RecordForm;
     request.Options = CaptureOptions & 7;
     ScopedHandle event(NewCallEvent());
-    OVERLAPPED overlapped;
-    RequestStart start = event.Get() ? StartRequest(port.DeviceHandle, IOCTL_LINE_ATTACH_CAPTURE,
-                                                    &request, sizeof(request), nullptr, 0,
-                                                    overlapped, event.Get())
-                                     : RequestStart::Failed;
-    if (start == RequestStart::Failed || (start == RequestStart::Pending && !AwaitRequestEvent(event.Get()))) {
-        port.CaptureRing = nullptr;
+    // A pending attach that ends with an error has not lent the ring either.
+    if (!event || !RunRequest(port.DeviceHandle, IOCTL_LINE_ATTACH_CAPTURE, &request, sizeof(request), nullptr,
+                              0, event.Get())) {
         return false;
     }
-    // The ring is the port's now (ReleaseStorage frees it); the final status
-    // of a pending attach is not examined.
-    port.CaptureRing = ring.release();
-    if (start == RequestStart::Pending) SetLastError(ERROR_SUCCESS);
+    // The driver has the ring: it is the port's now (ReleaseStorage frees
+    // it), and the main thread's requests may use it from here on.
+    PublishCaptureRing(port, ring.release());
+    SetLastError(ERROR_SUCCESS);
     return true;
 }
 

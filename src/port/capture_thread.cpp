@@ -41,8 +41,9 @@ struct CaptureLoop {
     OwnedBuffer<char> RunLine;  // room for the longest run of the ring and its prefix
 };
 
-// How a loop ended.
-enum class Ending { Lost, Stopped };
+// How a loop ended: the driver dropped the port (and with it the ring), a
+// wait failed while the port stayed, or StopEvent.
+enum class Ending { Lost, Failed, Stopped };
 
 // Reads a finished wait; true when the driver aborted it (the port is lost).
 bool WaitWasAborted(CaptureLoop& loop, uint32_t wait) {
@@ -180,7 +181,7 @@ Ending RunCaptureLoop(CaptureLoop& loop, volatile LONG* noticeBlink, uint32_t no
                 return Ending::Lost;
             }
         } else {
-            return Ending::Lost;  // the wait itself failed: give the port up as if it were lost
+            return Ending::Failed;  // the wait itself failed: give the port up as if it were lost
         }
     }
 }
@@ -197,10 +198,14 @@ void RunCapture(PortMonitor& port, HWND listBox, bool* endedByStop, volatile LON
         created = static_cast<bool>(loop.Events[i]);
     }
     if (!created || !loop.Pane.PrepareFlash()) return;
-    *endedByStop = RunCaptureLoop(loop, noticeBlink, noticeSize, noticeText) == Ending::Stopped;
+    Ending ending = RunCaptureLoop(loop, noticeBlink, noticeSize, noticeText);
+    *endedByStop = ending == Ending::Stopped;
     // Whatever ended the loop, no wait may still write into its memory, and
     // the window's background is not left on a flash colour.
     CancelWaits(port, loop.Overlapped, loop.Outstanding);
+    // A port that the driver did not drop still has its ring lent: the
+    // driver lets go of it before the main thread may free it.
+    if (ending == Ending::Failed) DetachCapture(port);
     if (loop.WaitLimit != INFINITE) loop.Pane.Restore(listBox, loop.SavedBackground, false);
 }
 

@@ -20,11 +20,11 @@ HANDLE g_readEvent = nullptr;
 HANDLE g_escapeEvent = nullptr;
 
 bool CanSend(const PortMonitor& port) {
-    return port.DeviceHandle != INVALID_HANDLE_VALUE && port.CaptureRing != nullptr;
+    return port.DeviceHandle != INVALID_HANDLE_VALUE && PublishedCaptureRing(port) != nullptr;
 }
 
 // The key that heads every record: the copy in the ring's header.
-uint32_t RingKey(const PortMonitor& port) { return port.CaptureRing->PortKey; }
+uint32_t RingKey(const PortMonitor& port) { return PublishedCaptureRing(port)->PortKey; }
 
 PortFlagsRecord FlagsRecord(const PortMonitor& port, bool first, bool second) {
     PortFlagsRecord record{};

@@ -97,6 +97,15 @@ void SetPane(PortMonitor& port, HWND listBox, HANDLE captureThread) {
     port.CaptureThreadHandle = captureThread;
 }
 
+void PublishCaptureRing(PortMonitor& port, CaptureRing* ring) {
+    InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&port.CaptureRing), ring);
+}
+
+CaptureRing* PublishedCaptureRing(const PortMonitor& port) {
+    auto* slot = reinterpret_cast<PVOID volatile*>(const_cast<CaptureRing* volatile*>(&port.CaptureRing));
+    return static_cast<CaptureRing*>(InterlockedCompareExchangePointer(slot, nullptr, nullptr));
+}
+
 void GetPane(const PortMonitor& port, HWND* listBox, HANDLE* captureThread) {
     if (listBox) *listBox = port.ListBox;
     if (captureThread) *captureThread = port.CaptureThreadHandle;

@@ -48,10 +48,13 @@ struct PortMonitor {
     char* PDOName = nullptr;
     uint32_t UINumber = 0;
     char* ComPort = nullptr;
-    // The ring lent to the driver. Allocated by the capture thread at attach,
-    // used by it and the driver, freed by the main thread (ReleaseStorage)
-    // only after the capture thread has ended.
-    struct CaptureRing* CaptureRing = nullptr;
+    // The ring lent to the driver. Allocated by the capture thread, which
+    // publishes it here only once the driver has taken it
+    // (PublishCaptureRing); read by the capture thread and, for the port's
+    // control requests, by the main thread (PublishedCaptureRing); freed by
+    // the main thread (ReleaseStorage) only after the capture thread has
+    // ended and the driver has let go of it.
+    struct CaptureRing* volatile CaptureRing = nullptr;
     uint32_t RecordForm = 1;  // timed 8-byte records, the only form used
     // Latest capture timestamp seen, in driver ticks; the capture thread's alone.
     uint64_t LatestTimestamp = 0;
@@ -78,6 +81,11 @@ bool FetchProperties(PortMonitor& port, const PortPropertyHeader& header);
 
 // Fills the property fields from PropertyData.
 void DecodeProperties(PortMonitor& port);
+
+// The capture thread hands the ring over once the driver has taken it; a
+// thread that reads it with PublishedCaptureRing sees the whole ring or none.
+void PublishCaptureRing(PortMonitor& port, CaptureRing* ring);
+CaptureRing* PublishedCaptureRing(const PortMonitor& port);
 
 void SetPane(PortMonitor& port, HWND listBox, HANDLE captureThread);
 void GetPane(const PortMonitor& port, HWND* listBox, HANDLE* captureThread);

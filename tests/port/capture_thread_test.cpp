@@ -418,6 +418,22 @@ TEST_F(CaptureThreadTest, AFailingWaitEndsTheCaptureAsIfThePortWereLost) {
     ASSERT_TRUE(PumpUntil([&] { return !commands_.Messages().empty(); }));
     EXPECT_EQ(commands_.Messages()[0].WParam, ID_PORT_REMOVED);
     EXPECT_EQ(control::PendingRequests(), 0u) << "pending waits cancelled and awaited";
+    EXPECT_EQ(control::RequestLog(IOCTL_LINE_DETACH_CAPTURE).size(), 1u);
+    EXPECT_FALSE(control::IsCaptureAttached(key_)) << "the driver let go of the ring before its memory can go";
+}
+
+// The main thread's requests take the port's ring: it is the port's only
+// once the driver has taken it, not while the attach is pending, and not
+// when the attach ends with an error after pending.
+TEST_F(CaptureThreadTest, TheRingIsThePortsOnlyOnceTheDriverHasTakenIt) {
+    control::InjectFault(IOCTL_LINE_ATTACH_CAPTURE, {.FaultKind = Kind::FailAfterPending, .DelayMs = 300});
+    ASSERT_NO_FATAL_FAILURE(StartCapture(false));
+    ASSERT_TRUE(PumpUntil([] { return control::PendingRequests(IOCTL_LINE_ATTACH_CAPTURE) == 1; }));
+    EXPECT_EQ(port_->CaptureRing, nullptr) << "while the attach is pending";
+    ASSERT_TRUE(PumpUntil([] { return control::PendingRequests(IOCTL_LINE_ATTACH_CAPTURE) == 0; }));
+    PumpFor(100);
+    EXPECT_EQ(port_->CaptureRing, nullptr) << "after the attach failed";
+    EXPECT_TRUE(control::RequestLog(IOCTL_LINE_WAIT_DATA).empty()) << "no waits without a ring";
 }
 
 // A wait that fails at once is tried again at the next arming (after the
