@@ -20,6 +20,14 @@ namespace {
 // TakenSemaphore; the watcher issues no wait in between.
 PortPropertyHeader g_arrivalBuffer;
 ArrivalMessage g_arrivalMessage;  // fields: see ArrivalMessage
+// 1 while an arrival is in the main thread's hands and not yet taken:
+// written by the watcher (1 before it posts, 0 at its start), cleared by the
+// main thread when it takes the arrival (TakeWatcherArrival).
+volatile LONG g_arrivalInHand = 0;
+
+// How often the watcher tries again to post an arrival that neither the
+// window nor its thread took.
+constexpr DWORD kRepostMs = 100;
 
 // Cancels the calling thread's requests on the device and, if the cancel
 // was accepted, waits for the request to finish with its buffer.
@@ -53,10 +61,22 @@ bool AwaitArrival(HANDLE device, OVERLAPPED& overlapped, HANDLE requestEvent, HA
 // procedure but takes thread messages and drops them. Only when the window is
 // gone is it posted to its thread, whose message loop gives it the main
 // window.
-void PostArrival(const WatcherStartBlock& target, ArrivalMessage* message) {
+bool PostArrival(const WatcherStartBlock& target, ArrivalMessage* message) {
     LPARAM address = reinterpret_cast<LPARAM>(message);
-    if (target.Target && PostMessageA(target.Target, target.Message, target.Parameter, address)) return;
-    PostThreadMessageA(target.TargetThreadId, target.Message, target.Parameter, address);
+    if (target.Target && PostMessageA(target.Target, target.Message, target.Parameter, address)) return true;
+    return PostThreadMessageA(target.TargetThreadId, target.Message, target.Parameter, address) != FALSE;
+}
+
+// Posts the arrival, and again every 100 ms while neither post goes through
+// (a full queue, a thread without one yet): an arrival that was never
+// posted would never be taken, and no later port would come. False when
+// StopEvent came first.
+bool HandOver(const WatcherStartBlock& target, ArrivalMessage* message) {
+    InterlockedExchange(&g_arrivalInHand, 1);
+    while (!PostArrival(target, message)) {
+        if (WaitForSingleObject(StopEvent, kRepostMs) != WAIT_TIMEOUT) return false;
+    }
+    return true;
 }
 
 // Waits until the main thread is done with the arrival. False when
@@ -89,13 +109,18 @@ DWORD WINAPI PortWatcherThread(LPVOID parameter) {
     ScopedHandle taken(CreateSemaphoreA(nullptr, 0, 1, nullptr));
     if (!taken) return 0;
     g_arrivalMessage.TakenSemaphore = taken.Get();
+    InterlockedExchange(&g_arrivalInHand, 0);
     while (WaitPortArrival(ControlDevice, g_arrivalBuffer, StopEvent)) {
         g_arrivalMessage.Header = &g_arrivalBuffer;
-        PostArrival(target, &g_arrivalMessage);
-        if (!AwaitTaken(taken.Get())) break;
+        if (!HandOver(target, &g_arrivalMessage) || !AwaitTaken(taken.Get())) break;
     }
     g_arrivalMessage.TakenSemaphore = nullptr;
     return 0;
+}
+
+ArrivalMessage* TakeWatcherArrival(LPARAM lParam) {
+    if (lParam != reinterpret_cast<LPARAM>(&g_arrivalMessage)) return nullptr;
+    return InterlockedExchange(&g_arrivalInHand, 0) == 1 ? &g_arrivalMessage : nullptr;
 }
 
 }  // namespace quorvel

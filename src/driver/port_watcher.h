@@ -44,4 +44,11 @@ bool WaitPortArrival(HANDLE device, PortPropertyHeader& buffer, HANDLE stopEvent
 // signalled, also while an arrival is in the main thread's hands.
 DWORD WINAPI PortWatcherThread(LPVOID parameter);
 
+// The main thread's side of a hand-over: the watcher's ArrivalMessage when
+// lParam is its address and the arrival in hand has not been taken yet;
+// null for anything else (a post that did not come from the watcher, or one
+// taken already), which names no port. After a message, the caller releases
+// TakenSemaphore once it is done with Header.
+ArrivalMessage* TakeWatcherArrival(LPARAM lParam);
+
 }  // namespace quorvel

@@ -42,8 +42,10 @@ void FreePort(PortMonitor* port) {
 }  // namespace
 
 void OnPortArrived(HWND mainWindow, LPARAM lParam) {
-    if (!lParam) return;
-    auto* arrival = reinterpret_cast<ArrivalMessage*>(lParam);
+    // Any process on the desktop can post this command: only the watcher's
+    // own arrival, taken once, names a port.
+    ArrivalMessage* arrival = TakeWatcherArrival(lParam);
+    if (!arrival) return;
     auto* port = new (std::nothrow) PortMonitor(ControlDevice);
     if (port && !FetchProperties(*port, *arrival->Header)) {
         delete port;  // it owns nothing yet

@@ -122,6 +122,33 @@ TEST_F(MonitorProcess, ClosingTheWindowWhileFourPortsStreamAtFullRateExitsPrompt
     RecordProperty("BusyExitMs", static_cast<int>(busyExitMs));
 }
 
+// Another process posts the watcher's commands with whatever it likes as
+// their record (none, small numbers, the program's own image): the monitor
+// still answers, keeps its panes and ends with 0.
+TEST_F(MonitorProcess, ForgedPortCommandsFromAnotherProcessChangeNothing) {
+    size_t before = 0, after = 0;
+    bool answered = false;
+    ProcessResult run = RunProcess(MonitorProgram(), "/s=port COM1;port COM2", kRunTimeoutMs, [&](DWORD process) {
+        HWND main = WaitForProcessWindow(process, kMainWindowClass);
+        ASSERT_NE(main, nullptr);
+        for (int i = 0; i < 100 && before < 4; ++i, Sleep(50)) before = ChildWindows(main).size();
+        for (LPARAM forged : {LPARAM{0}, LPARAM{1}, LPARAM{0x10}, LPARAM{0x00400000}, LPARAM{-1}}) {
+            PostMessageA(main, WM_COMMAND, quorvel::ID_PORT_ARRIVED, forged);
+            PostMessageA(main, WM_COMMAND, quorvel::ID_PORT_REMOVED, forged);
+        }
+        DWORD_PTR result = 0;
+        answered = SendMessageTimeoutA(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) != 0;
+        Sleep(300);
+        after = ChildWindows(main).size();
+        PostMessageA(main, WM_CLOSE, 0, 0);
+    });
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(before, 4u) << "two edits and two panes";
+    EXPECT_EQ(after, 4u);
+}
+
 TEST_F(MonitorProcess, TheUninstallCourseRemovesBothServices) {
     CapturedMessageBox box;
     ProcessResult run = RunProcess(MonitorProgram(), "/d", kRunTimeoutMs,

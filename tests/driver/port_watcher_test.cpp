@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "driver/control_device.h"
@@ -108,9 +109,9 @@ protected:
 
     // Starts the watcher as the start-up does: the block in this frame, and
     // a wait for the start semaphore before the block goes away.
-    void StartWatcher() {
+    void StartWatcher(DWORD targetThread = GetCurrentThreadId()) {
         HANDLE start = CreateSemaphoreA(nullptr, 0, 1, nullptr);
-        WatcherStartBlock block{window_, WM_COMMAND, MAKEWPARAM(ID_PORT_ARRIVED, 0), GetCurrentThreadId(), start};
+        WatcherStartBlock block{window_, WM_COMMAND, MAKEWPARAM(ID_PORT_ARRIVED, 0), targetThread, start};
         watcher_ = CreateThread(nullptr, 0, PortWatcherThread, &block, 0, nullptr);
         ASSERT_NE(watcher_, nullptr);
         EXPECT_EQ(WaitForSingleObject(start, 5000), WAIT_OBJECT_0);
@@ -225,6 +226,39 @@ TEST_F(PortWatcherTest, WithoutAMainWindowTheArrivalGoesToTheThread) {
     EXPECT_EQ(g_arrivals.Keys, std::vector<uint32_t>{key});
     EXPECT_EQ(g_arrivals.ThreadMessages, 1);
     EXPECT_TRUE(PumpUntil(ArrivalWaitPending, 5000));
+}
+
+// An arrival that neither the window nor its thread takes as a post (here
+// the thread has no message queue yet) is posted again until one does; the
+// later ports come too.
+TEST_F(PortWatcherTest, AnArrivalThatCannotBePostedIsPostedAgainUntilItGoesThrough) {
+    DestroyWindow(window_);
+    window_ = nullptr;
+    std::vector<uint32_t> keys = {control::AddPort(emu::ModemPort(L"COM7", 7)),
+                                  control::AddPort(emu::ModemPort(L"COM8", 8))};
+    std::vector<uint32_t> taken;
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD takerId = 0;
+    std::thread taker([&] {
+        takerId = GetCurrentThreadId();
+        SetEvent(ready);
+        Sleep(300);  // no message queue yet: every post to this thread fails
+        for (DWORD start = GetTickCount(); taken.size() < keys.size() && GetTickCount() - start < 5000;) {
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (!IsArrival(message)) continue;
+                const auto* arrival = reinterpret_cast<const ArrivalMessage*>(message.lParam);
+                taken.push_back(arrival->Header->PortKey);
+                ReleaseSemaphore(arrival->TakenSemaphore, 1, nullptr);
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+    });
+    WaitForSingleObject(ready, INFINITE);
+    CloseHandle(ready);
+    StartWatcher(takerId);
+    taker.join();
+    EXPECT_EQ(taken, keys);
 }
 
 TEST_F(PortWatcherTest, StopWhileTheArrivalWaitIsPendingCancelsItAndEndsTheThread) {

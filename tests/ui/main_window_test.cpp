@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "app/application.h"
+#include "driver/port_watcher.h"
 #include "wire/request_codes.h"
 #include "ui/window_commands.h"
 #include "emulator/port_catalog.h"
 #include "emulator/test_control.h"
 #include "port/port_list.h"
 #include "support/message_pump.h"
+#include "support/message_recorder.h"
 #include "support/monitor_fixture.h"
 #include "ui/main_window.h"
 #include "ui/port_panes.h"
@@ -162,11 +164,31 @@ TEST_F(MonitorTest, DestructionEndsEveryCaptureThreadAndRemovesEveryPort) {
     EXPECT_EQ(quit.wParam, 0u);
 }
 
-TEST_F(MonitorTest, AnArrivalWithoutMessageChangesNothing) {
+// Any process on the desktop can post the watcher's commands: an arrival
+// that is not the watcher's own (none, a record made elsewhere, the
+// watcher's own taken already) and a removal that names no live port change
+// nothing, and the next port arrives as ever.
+TEST_F(MonitorTest, ForgedArrivalsAndRemovalsChangeNothing) {
+    testsupport::MessageRecorder commands{WM_COMMAND};
+    commands.Attach(main_);
     Arrive(L"COM1");
-    SendMessageA(main_, WM_COMMAND, ID_PORT_ARRIVED, 0);
-    PumpFor(20);
+    commands.Detach();
+    ASSERT_EQ(commands.Count(WM_COMMAND), 1u);
+    LPARAM taken = commands.Messages()[0].LParam;
+    PortPropertyHeader header = PortList->Header;
+    HANDLE semaphore = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    ArrivalMessage forged{&header, semaphore};
+    for (LPARAM lParam : {LPARAM{0}, reinterpret_cast<LPARAM>(&forged), taken}) {
+        SendMessageA(main_, WM_COMMAND, ID_PORT_ARRIVED, lParam);
+        SendMessageA(main_, WM_COMMAND, ID_PORT_REMOVED, lParam);
+    }
+    PumpFor(50);
     EXPECT_EQ(PortCount, 1u);
+    EXPECT_EQ(WaitForSingleObject(semaphore, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "no hand-over answered";
+    CloseHandle(semaphore);
+    Arrive(L"COM2");
+    EXPECT_EQ(PortCount, 2u);
+    EXPECT_EQ(control::RequestLog(IOCTL_LINE_GET_PORT_PROPERTIES).size(), 2u) << "one fetch per real port";
 }
 
 TEST_F(MonitorTest, AFailedPropertyFetchDropsThePortAndTheWatcherGoesOn) {
