@@ -140,7 +140,18 @@ void UpdatePortMenu(HWND mainWindow, PortChange change, uint32_t count, PortMoni
 
 void OnPaneFocus(HWND mainWindow, HWND pane, bool gained) {
     auto* port = reinterpret_cast<PortMonitor*>(GetWindowLongPtrA(pane, GWLP_USERDATA));
-    if (!port) return;
+    if (!port) {
+        // A lost port's pane loses the focus as it closes, its record already
+        // gone: its items gray, with the texts of no port.
+        HMENU bar = GetMenu(mainWindow);
+        if (gained || !bar) return;
+        PauseItemTexts texts = PauseTexts(false, false);
+        SetItem(bar, ID_PAUSE_TX, texts.Tx, true, false);
+        SetItem(bar, ID_PAUSE_RX, texts.Rx, true, false);
+        SetItem(bar, ID_PAUSE_BOTH, texts.Both, true, false);
+        DrawMenuBar(mainWindow);
+        return;
+    }
     if (HMENU bar = GetMenu(mainWindow)) {
         if (gained) {
             PauseItemTexts texts = PauseTexts(IsPaused(*port, PauseFlag::Tx), IsPaused(*port, PauseFlag::Rx));

@@ -139,14 +139,18 @@ TEST_F(MenuTerminalTest, TheBarComesWithTheFirstPortAndItsItemsChooseTheirPort) 
     EXPECT_NE(box.text.find("COM port:\tCOM2"), std::string::npos);
     EXPECT_EQ(box.owner, main_);
 
-    // The terminal's port leaves: the terminal lets go of it before it is
-    // freed, and exactly its item goes.
+    // The terminal's port, focused, leaves: the terminal lets go of it
+    // before it is freed, exactly its item goes, and the pause items gray
+    // with the texts of no port as its pane closes.
     PauseBoth(b);
     ASSERT_EQ(CommandPort, b);
+    HWND pane = PaneOf(b);
     Lose(com2);
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindow(pane); }));
     EXPECT_EQ(CommandPort, nullptr);
     EXPECT_TRUE(EditsDisabled());
     EXPECT_EQ(DescriptionItems(), std::vector<MenuItem>{PortItem(1101, a)});
+    EXPECT_EQ(PauseItems(), "Pause &TX-|Pause &RX-|&Pause TX/RX-");
 }
 
 TEST_F(MenuTerminalTest, ThePauseItemsFollowTheFocusedPortAndWhatTheDriverAccepts) {
