@@ -26,6 +26,12 @@ void MaskLineBreaks(char* text) {
     }
 }
 
+void MaskZeroBytes(char* bytes, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        if (bytes[i] == 0) bytes[i] = '.';
+    }
+}
+
 uint32_t TrimmedCharacters(uint32_t length, uint32_t fit) {
     if (fit >= length) return 0;
     return length < 2 * fit ? length - fit : fit;

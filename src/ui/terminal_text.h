@@ -23,6 +23,10 @@ CommandLine PrepareCommandLine(char* text, uint32_t length);
 // Replaces every CR and LF before the terminating zero by '.'.
 void MaskLineBreaks(char* text);
 
+// Replaces every zero among the count bytes just read into text by '.', so
+// that the text goes on to the end of what was read, as it shows.
+void MaskZeroBytes(char* bytes, uint32_t count);
+
 // How many leading characters to drop from a text of length characters of
 // which fit fit the edit: none while it fits; otherwise the smaller of
 // length - fit and fit, so that at most one edit-width goes per step.

@@ -242,6 +242,20 @@ TEST_F(MenuTerminalTest, ATerminalConversationWithThePausedPortsModem) {
     EditNotice(EN_CHANGE);
     EXPECT_FALSE(ResponseMode) << "a text change after a tick ends it";
 
+    // Zero bytes in an answer (S4, the line feed, set to 0) show as '.' like
+    // CR and LF: what follows one is neither hidden behind it nor left there
+    // for a later read (the dial's result, half a second on) to be joined to.
+    Type("ATS4=0\r");
+    Type("ATDT1\r");  // before the first tick: the same answer goes on
+    Tick();
+    EXPECT_EQ(EditText(response_), "ATS4=0...OK..ATDT1.");
+    PumpUntil([&] {
+        Tick();
+        return EditText(response_).size() > 19;
+    }, 3000);
+    EXPECT_EQ(EditText(response_), "ATS4=0...OK..ATDT1...CONNECT 57600..");
+    EditNotice(EN_CHANGE);
+
     // Enter on an empty line sends a single CR; a long line is cut to 198.
     Type("\r");
     EXPECT_EQ(Writes().back().Input, PortKeyAnd(key, "\r"));
