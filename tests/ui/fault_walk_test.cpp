@@ -149,11 +149,13 @@ public:
         KillTimer(main_, 1);  // the walk ticks itself
         PortMonitor* port = Arrive(outcome);
         if (port) {
+            // A fault may lose the port on the way, and its record with it.
+            uint32_t key = port->Header.PortKey;
             Stream(port, outcome);
             PauseAndTalk(port, outcome);
             outcome.PropertiesShown = !testsupport::CaptureMessageBoxes(
                 [&] { SendMessageA(main_, WM_COMMAND, 1101, 0); }, 2000).empty();
-            control::RemovePort(port->Header.PortKey);
+            control::RemovePort(key);
             outcome.PortGone = PumpUntil([] { return PortCount == 0; }, 2000);
         }
         DWORD before = GetTickCount();
