@@ -51,6 +51,7 @@ struct PortLine {
 // program's pending waits, what waits for the next wait, and its counts.
 struct PortCapture {
     quorvel::CaptureRing* Ring = nullptr;  // the program's ring while attached
+    uint32_t Capacity = 0;  // the ring's slots at the attach, all found writable then
     uint32_t Options = 0;
     std::deque<uint32_t> DataWaits;    // pending request ids
     std::deque<uint32_t> SignalWaits;

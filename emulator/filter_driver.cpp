@@ -1,5 +1,6 @@
 #include "emulator/filter_driver.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "wire/request_codes.h"
@@ -79,7 +80,8 @@ bool IsPausedDirection(const PortCapture& capture, uint8_t direction) {
 void WriteRecord(PortCapture& capture, const control::CapturedByte& byte) {
     if (IsPausedDirection(capture, byte.Direction)) return;
     CaptureRing* ring = capture.Ring;
-    uint32_t capacity = ring->Capacity;
+    // Never beyond what the attach found writable, whatever the ring says now.
+    uint32_t capacity = std::min(ring->Capacity, capture.Capacity);
     uint32_t write = ring->WriteIndex;
     uint32_t next = write + 1 == capacity ? 0 : write + 1;
     if (write >= capacity || next == ring->ReadIndex) {
@@ -101,6 +103,23 @@ void WakeForRecords(PortCapture& capture) {
     if (RecordsPending(capture.Ring)) CompleteFirst(capture.DataWaits, ERROR_SUCCESS, {});
 }
 
+// Whether this process may write every byte from address on: committed,
+// writable memory all the way, as a driver's probe of a buffer demands.
+bool ProcessCanWrite(const void* address, uint64_t bytes) {
+    constexpr DWORD kWritable = PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    uint64_t at = reinterpret_cast<uintptr_t>(address);
+    uint64_t end = at + bytes;
+    while (at < end) {
+        MEMORY_BASIC_INFORMATION region;
+        if (!VirtualQuery(reinterpret_cast<const void*>(static_cast<uintptr_t>(at)), &region, sizeof(region)) ||
+            region.State != MEM_COMMIT || !(region.Protect & kWritable) || (region.Protect & PAGE_GUARD)) {
+            return false;
+        }
+        at = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
+    }
+    return true;
+}
+
 // The port of a per-port request that must be present; null after it has
 // gone (the request then ends as the port's waits do).
 EmulatedPort* PortOf(const Request& request) { return FindPort(RequestPortKey(request)); }
@@ -111,10 +130,18 @@ Reply AttachCapture(const Request& request) {
     std::memcpy(&attach, request.Input.data(), sizeof(attach));
     auto* ring = reinterpret_cast<CaptureRing*>(static_cast<uintptr_t>(attach.RingAddress));
     if (!ring || attach.RecordForm != 1) return Fail(ERROR_INVALID_PARAMETER);
+    // The ring is the caller's memory: its header, then all its slots, must
+    // be the process's to write, or the driver would fault on it.
+    if (!ProcessCanWrite(ring, sizeof(CaptureRing))) return Fail(ERROR_NOACCESS);
+    uint32_t capacity = ring->Capacity;
+    if (!ProcessCanWrite(ring, sizeof(CaptureRing) + uint64_t{capacity} * sizeof(CaptureRecord))) {
+        return Fail(ERROR_NOACCESS);
+    }
     EmulatedPort* port = FindPort(ring->PortKey);
     if (!port) return Fail(ERROR_DEV_NOT_EXIST);
     ring->TickFrequency = TickFrequencyOf(*port);
     port->Capture.Ring = ring;
+    port->Capture.Capacity = capacity;
     port->Capture.Options = attach.Options;
     return Succeed();
 }

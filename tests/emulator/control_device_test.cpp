@@ -17,6 +17,7 @@
 #include "emulator/port_catalog.h"
 #include "emulator/test_control.h"
 #include "port/capture_ring.h"
+#include "port/ring_memory.h"
 #include "support/call_errors.h"
 #include "support/emulated_driver.h"
 #include "support/wire_client.h"
@@ -399,6 +400,43 @@ TEST_F(EmulatedRequestSizes, EveryRequestOfAnotherSizeFailsAtOnceWithInvalidPara
         ExpectWrongSizesFailAtOnce(c);
         EXPECT_NE(IssueSized(c, c.input, c.output), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << "the right sizes";
     }
+}
+
+// The ring is the caller's memory: the attach of one that this process
+// cannot write, all of it, fails as a driver's probe of the buffer fails it,
+// and nothing is written into it; the port's own ring is taken after them.
+TEST_F(EmulatedRequestSizes, AnAttachOfARingThatThisProcessCannotWriteIsRefused) {
+    const size_t bytes = CaptureRingBytes(kCaptureCapacity);
+    // A ring header for the port in memory of size bytes, then given the protection.
+    auto ringIn = [&](size_t size, DWORD protection) {
+        auto* ring = static_cast<CaptureRing*>(AllocateRingMemory(size));
+        ring->Capacity = kCaptureCapacity;
+        ring->PortKey = key_;
+        DWORD before = 0;
+        VirtualProtect(ring, size, protection, &before);
+        return ring;
+    };
+    CaptureRing* readOnly = ringIn(bytes, PAGE_READONLY);
+    CaptureRing* tooShort = ringIn(4096, PAGE_READWRITE);  // its slots run past its memory
+    CaptureRing* freed = ringIn(bytes, PAGE_READWRITE);
+    FreeRingMemory(freed);
+    for (const CaptureRing* ring : {readOnly, tooShort, freed, ring_.get()}) {
+        SCOPED_TRACE(ring == readOnly ? "read-only" : ring == tooShort ? "too short" : ring == freed ? "freed" : "sound");
+        ASSERT_TRUE(testsupport::AttachRecordFor(ring, &attach_));
+        BOOL done = Issue(IOCTL_LINE_ATTACH_CAPTURE, &attach_, sizeof attach_);
+        if (ring == ring_.get()) {
+            EXPECT_TRUE(done);
+        } else {
+            EXPECT_TRUE(FailsWith(done, ERROR_NOACCESS));
+        }
+        EXPECT_EQ(control::IsCaptureAttached(key_), ring == ring_.get());
+    }
+    EXPECT_EQ(readOnly->TickFrequency, 0u);
+    EXPECT_EQ(tooShort->TickFrequency, 0u);
+    DWORD before = 0;
+    VirtualProtect(readOnly, bytes, PAGE_READWRITE, &before);
+    FreeRingMemory(readOnly);
+    FreeRingMemory(tooShort);
 }
 
 TEST_F(EmulatedControlDevice, CompleteLaterTurnsAnImmediateReplyIntoAPendingOne) {
