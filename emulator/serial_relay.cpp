@@ -34,6 +34,8 @@ using quorvel::kDirectionTx;
 constexpr DWORD kReopenMs = 1000;       // a failed port is tried again this often
 constexpr DWORD kProbeMs = 1000;        // an idle relay checks its ports this often
 constexpr DWORD kEndWriteMs = 2000;     // at the end, a write still under way gets this long
+constexpr DWORD kStepEndMs = 1000;      // a cancelled step gets this long to end
+constexpr DWORD kRelayEndMs = 10000;    // the relay thread gets this long to end at the stop
 constexpr DWORD kReadChunk = 16384;
 
 enum class Phase { Idle, Reading, Waiting, Writing };
@@ -42,7 +44,9 @@ struct SerialPort {
     std::string Name;
     quorvel::ScopedHandle Handle;
     DWORD ReportedError = 0;  // the last failure written to the debugger output
+    bool Failed = false;      // it failed in this turn: nothing more is started on it until it is closed
     bool Open() const { return static_cast<bool>(Handle); }
+    bool Usable() const { return Open() && !Failed; }
 };
 
 struct Direction {
@@ -66,6 +70,10 @@ struct Relay {
     bool Tap = true;
     quorvel::ScopedHandle Thread;
     quorvel::ScopedHandle Stop;  // manual reset: the relay ends
+    // A step that did not end after its cancel may still write into this
+    // record: written by the relay thread, read once it has ended, and the
+    // record is then never freed.
+    bool StepsLeftRunning = false;
     quorvel::ScopedHandle Wake;  // auto reset: the command channel changed
     uint64_t TickFrequency = 0;  // the performance counter's
 
@@ -172,7 +180,7 @@ public:
 private:
     SerialPort& SourceOf(Direction& line) { return relay_.Ports[line.Source]; }
     SerialPort* SinkOf(Direction& line) { return line.Sink < 0 ? nullptr : &relay_.Ports[line.Sink]; }
-    bool AllOpen() const { return relay_.Ports[0].Open() && relay_.Ports[1].Open(); }
+    bool AllOpen() const { return relay_.Ports[0].Usable() && relay_.Ports[1].Usable(); }
 
     bool OpenPorts();
     void Advance(Direction& line);
@@ -190,12 +198,12 @@ private:
     bool ProbePorts();
     void End();
     bool FinishWriting(Direction& line);
+    bool EndStep(SerialPort& port, SerialStep& step, Phase phase);
 
     Relay& relay_;
     bool present_ = false;  // the port has arrived and not left
     bool closing_ = false;  // ports are being closed: no new waits
     bool serving_ = false;  // steps that ended are served first: records wait
-    bool failed_[2] = {};   // a port failed in this turn and is to be closed
 };
 
 bool RelayRun::OpenPorts() {
@@ -216,11 +224,11 @@ void RelayRun::Advance(Direction& line) {
     while (line.Step == Phase::Idle) {
         SerialPort* sink = SinkOf(line);
         if (!line.Outgoing.empty()) {
-            if (!sink->Open()) return;
+            if (!sink->Usable()) return;
             StartWriting(line);
             continue;
         }
-        if (!SourceOf(line).Open() || (sink && !sink->Open())) return;
+        if (!SourceOf(line).Usable() || (sink && !sink->Usable())) return;
         if (!MayRead(line)) {  // the program holds the channel: its commands go instead
             line.Outgoing = TakeCommand(relay_);
             if (line.Outgoing.empty()) return;
@@ -278,7 +286,7 @@ void RelayRun::TookBytes(Direction& line, DWORD count) {
     } else if (SerialPort* sink = SinkOf(line)) {
         line.Outgoing.assign(bytes);
         line.Sent = 0;
-        if (sink->Open()) StartWriting(line);  // else it waits for the sink's return
+        if (sink->Usable()) StartWriting(line);  // else it waits for the sink's return
     }
     RecordPassed(line);  // what an earlier read brought goes first
     line.Unrecorded.assign(bytes);
@@ -290,7 +298,7 @@ void RelayRun::TookBytes(Direction& line, DWORD count) {
 // tap's TX reads nothing while the program holds the command channel.
 bool RelayRun::MayRead(Direction& line) {
     SerialPort* sink = SinkOf(line);
-    if (!SourceOf(line).Open() || (sink && !sink->Open())) return false;
+    if (!SourceOf(line).Usable() || (sink && !sink->Usable())) return false;
     return !(relay_.Tap && line.Code == kDirectionTx && TerminalHolds(relay_));
 }
 
@@ -340,7 +348,7 @@ void RelayRun::Finished(Direction& line) {
 
 void RelayRun::Failed(SerialPort& port, DWORD error) {
     Report(port, error, "failed; trying again every second");
-    failed_[&port - relay_.Ports] = true;
+    port.Failed = true;
 }
 
 // Closes the ports that failed. First every step still under way on them
@@ -349,22 +357,21 @@ void RelayRun::Failed(SerialPort& port, DWORD error) {
 void RelayRun::CloseFailed() {
     closing_ = true;
     for (int p = 0; p < 2; ++p) {
-        if (!failed_[p]) continue;
         SerialPort& port = relay_.Ports[p];
-        CancelIo(port.Handle.Get());
+        if (!port.Failed) continue;
         for (Direction& line : relay_.Lines) {
             if (line.Step == Phase::Idle) continue;
             bool onThisPort = line.Step == Phase::Writing ? line.Sink == p : line.Source == p;
             if (!onThisPort) continue;
             SerialStep& step = line.Step == Phase::Writing ? line.Write : line.Read;
-            FinishStep(port.Handle.Get(), step, true);
             Phase was = line.Step;
+            if (!EndStep(port, step, was)) return;  // the relay stops (StepsLeftRunning)
             line.Step = Phase::Idle;
             if (was == Phase::Writing) Passed(line, step.Count);
             else if (was == Phase::Reading && step.Count > 0) TookBytes(line, step.Count);
         }
         port.Handle.Reset();
-        failed_[p] = false;
+        port.Failed = false;
     }
     closing_ = false;
     if (present_ && !AllOpen()) {
@@ -374,6 +381,24 @@ void RelayRun::CloseFailed() {
     }
 }
 
+// Ends a step under way on the port: a character wait by clearing the
+// port's event mask (a cancel alone may leave it waiting on a port that has
+// gone), any step by the cancel; then it gets a while to finish. False when
+// it did not: its record may still be written, so the relay stops and its
+// record is never freed.
+bool RelayRun::EndStep(SerialPort& port, SerialStep& step, Phase phase) {
+    HANDLE handle = port.Handle.Get();
+    if (phase == Phase::Waiting) SetCommMask(handle, 0);
+    CancelIo(handle);
+    if (WaitForSingleObject(step.Event.Get(), kStepEndMs) != WAIT_OBJECT_0) {
+        Report(port, WAIT_TIMEOUT, "left a step that did not end after its cancel; the relay stops");
+        relay_.StepsLeftRunning = true;
+        return false;
+    }
+    FinishStep(handle, step, false);
+    return true;
+}
+
 // A port that has gone away can leave a read that returns nothing and a
 // character wait that never ends; asking for its settings tells.
 bool RelayRun::ProbePorts() {
@@ -381,7 +406,7 @@ bool RelayRun::ProbePorts() {
     for (SerialPort& port : relay_.Ports) {
         DCB dcb = {};
         dcb.DCBlength = sizeof(dcb);
-        if (port.Open() && !GetCommState(port.Handle.Get(), &dcb)) {
+        if (port.Usable() && !GetCommState(port.Handle.Get(), &dcb)) {
             Failed(port, GetLastError());
             fine = false;
         }
@@ -404,19 +429,20 @@ void RelayRun::Run() {
             Advance(line);
         }
         CloseFailed();
+        if (relay_.StepsLeftRunning) break;
         Direction* owner = nullptr;
         DWORD which = WaitForSteps(present_ ? kProbeMs : kReopenMs, &owner);
         if (which == WAIT_TIMEOUT && present_) ProbePorts();
         // Every step that has ended is served before the bookkeeping (the
         // records, the next reads): bytes that have come go on first.
         serving_ = true;
-        while (owner) {
+        while (owner && !relay_.StepsLeftRunning) {
             Finished(*owner);
             CloseFailed();
             which = WaitForSteps(0, &owner);
         }
         serving_ = false;
-        if (which == WAIT_OBJECT_0) break;
+        if (which == WAIT_OBJECT_0 || relay_.StepsLeftRunning) break;
     }
     End();
 }
@@ -439,28 +465,28 @@ DWORD RelayRun::WaitForSteps(DWORD limit, Direction** owner) {
 
 // The relay ends: reads stop, and whatever has been read (a stopped read's
 // last bytes too, and what waited for the command channel) goes to its sink
-// before the ports close. A sink that takes nothing for a while is given up.
+// before the ports close. A sink that takes nothing for a while is given up,
+// and so is everything once a step has not ended after its cancel.
 void RelayRun::End() {
     closing_ = true;
     for (Direction& line : relay_.Lines) {
-        if (line.Step == Phase::Writing) FinishWriting(line);
-    }
-    for (SerialPort& port : relay_.Ports) {
-        if (port.Open()) CancelIo(port.Handle.Get());  // only reads and waits are left
+        if (line.Step == Phase::Writing && !relay_.StepsLeftRunning) FinishWriting(line);
     }
     for (Direction& line : relay_.Lines) {
-        if (line.Step == Phase::Idle) continue;
-        FinishStep(SourceOf(line).Handle.Get(), line.Read, true);
-        bool read = line.Step == Phase::Reading;
+        if (line.Step == Phase::Idle || relay_.StepsLeftRunning) continue;
+        Phase was = line.Step;  // only reads and waits are left
+        if (!EndStep(SourceOf(line), line.Read, was)) continue;
         line.Step = Phase::Idle;
-        if (read && line.Read.Count > 0) TookBytes(line, line.Read.Count);
+        if (was == Phase::Reading && line.Read.Count > 0) TookBytes(line, line.Read.Count);
         if (line.Step == Phase::Writing) FinishWriting(line);
     }
     for (Direction& line : relay_.Lines) {
         line.Outgoing.append(line.Held);
         line.Held.clear();
         SerialPort* sink = SinkOf(line);
-        while (!line.Outgoing.empty() && sink && sink->Open() && line.Step == Phase::Idle) {
+        // A write that fails at once marks its sink failed, which ends this.
+        while (!relay_.StepsLeftRunning && !line.Outgoing.empty() && sink && sink->Usable() &&
+               line.Step == Phase::Idle) {
             StartWriting(line);
             if (line.Step == Phase::Writing && !FinishWriting(line)) break;
         }
@@ -479,9 +505,7 @@ bool RelayRun::FinishWriting(Direction& line) {
         Finished(line);
         return line.Step == Phase::Idle;
     }
-    HANDLE sink = SinkOf(line)->Handle.Get();
-    CancelIo(sink);
-    FinishStep(sink, line.Write, true);
+    if (!EndStep(*SinkOf(line), line.Write, Phase::Writing)) return false;
     line.Step = Phase::Idle;
     Passed(line, line.Write.Count);
     return false;
@@ -584,8 +608,12 @@ void EndSerialRelays(bool wait) {
         ending.swap(Relays());
     }
     for (Relay* relay : ending) {
-        WaitForSingleObject(relay->Thread.Get(), INFINITE);
-        delete relay;
+        // Every step of a relay ends within a bounded time; a relay that is
+        // still running after this wait, or whose steps may still write
+        // into it, is left alone and never freed.
+        if (WaitForSingleObject(relay->Thread.Get(), kRelayEndMs) == WAIT_OBJECT_0 && !relay->StepsLeftRunning) {
+            delete relay;
+        }
     }
 }
 
