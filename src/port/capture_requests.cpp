@@ -28,15 +28,19 @@ bool AttachCapture(PortMonitor& port) {
     request.RecordForm = port.RecordForm;
     request.Options = CaptureOptions & 7;
     ScopedHandle event(NewCallEvent());
-    // A pending attach that ends with an error has not lent the ring either.
-    if (!event || !RunRequest(port.DeviceHandle, IOCTL_LINE_ATTACH_CAPTURE, &request, sizeof(request), nullptr,
-                              0, event.Get())) {
+    OVERLAPPED overlapped;
+    RequestStart start = event.Get() ? StartRequest(port.DeviceHandle, IOCTL_LINE_ATTACH_CAPTURE,
+                                                    &request, sizeof(request), nullptr, 0,
+                                                    overlapped, event.Get())
+                                     : RequestStart::Failed;
+    if (start == RequestStart::Failed || (start == RequestStart::Pending && !AwaitRequestEvent(event.Get()))) {
         return false;
     }
-    // The driver has the ring: it is the port's now (ReleaseStorage frees
-    // it), and the main thread's requests may use it from here on.
+    // The driver has the ring (the final status of a pending attach is not
+    // examined): it is the port's now (ReleaseStorage frees it), and the
+    // main thread's requests may use it from here on, never before.
     PublishCaptureRing(port, ring.release());
-    SetLastError(ERROR_SUCCESS);
+    if (start == RequestStart::Pending) SetLastError(ERROR_SUCCESS);
     return true;
 }
 

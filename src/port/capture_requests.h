@@ -14,8 +14,8 @@ namespace quorvel {
 enum CaptureWait : uint32_t { kDataWait = 0, kSignalWait = 1, kNoticeWait = 2, kCaptureWaits = 3 };
 
 // Allocates the port's ring and lends it to the driver, and only once the
-// driver has taken it (at once, or pending and then successfully) makes it
-// the port's. True on success; on failure the port has no ring.
+// driver has taken it (at once, or when the pending attach has ended) makes
+// it the port's. True on success; on failure the port has no ring.
 bool AttachCapture(PortMonitor& port);
 
 // Issues each wait whose OVERLAPPED is given (data, signal, notice order),

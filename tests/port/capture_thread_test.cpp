@@ -423,17 +423,21 @@ TEST_F(CaptureThreadTest, AFailingWaitEndsTheCaptureAsIfThePortWereLost) {
 }
 
 // The main thread's requests take the port's ring: it is the port's only
-// once the driver has taken it, not while the attach is pending, and not
-// when the attach ends with an error after pending.
-TEST_F(CaptureThreadTest, TheRingIsThePortsOnlyOnceTheDriverHasTakenIt) {
+// once the attach has ended, not while it is pending (the end of a pending
+// attach is not examined), and never when it failed at once.
+TEST_F(CaptureThreadTest, TheRingIsThePortsOnlyOnceTheAttachHasEnded) {
     control::InjectFault(IOCTL_LINE_ATTACH_CAPTURE, {.FaultKind = Kind::FailAfterPending, .DelayMs = 300});
     ASSERT_NO_FATAL_FAILURE(StartCapture(false));
     ASSERT_TRUE(PumpUntil([] { return control::PendingRequests(IOCTL_LINE_ATTACH_CAPTURE) == 1; }));
     EXPECT_EQ(port_->CaptureRing, nullptr) << "while the attach is pending";
-    ASSERT_TRUE(PumpUntil([] { return control::PendingRequests(IOCTL_LINE_ATTACH_CAPTURE) == 0; }));
-    PumpFor(100);
-    EXPECT_EQ(port_->CaptureRing, nullptr) << "after the attach failed";
-    EXPECT_TRUE(control::RequestLog(IOCTL_LINE_WAIT_DATA).empty()) << "no waits without a ring";
+    ASSERT_TRUE(PumpUntil([&] { return control::RequestLog(IOCTL_LINE_WAIT_DATA).size() == 1; }));
+    EXPECT_NE(port_->CaptureRing, nullptr) << "once it has ended";
+
+    control::InjectFault(IOCTL_LINE_ATTACH_CAPTURE, {});
+    PortMonitor other(device_);
+    other.Header.PortKey = key_;
+    EXPECT_FALSE(AttachCapture(other));
+    EXPECT_EQ(other.CaptureRing, nullptr) << "failed at once";
 }
 
 // A wait that fails at once is tried again at the next arming (after the

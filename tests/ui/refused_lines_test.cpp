@@ -68,6 +68,16 @@ public:
         WaitForSingleObject(thread_, INFINITE);
         testsupport::PumpUntil([] { return g_answers == g_posts; }, 1000);
     }
+
+    // Every message posted while the probe ran was answered, each within the limit.
+    void StopAndExpectEveryPostAnswered() {
+        Stop();
+        std::printf("refused lines: %d refusals; the window answered %ld of %ld posts, the slowest in %lu ms\n",
+                    g_refusals, g_answers, g_posts, static_cast<unsigned long>(g_longestWaitMs));
+        EXPECT_GT(g_posts, 0) << "the probe ran";
+        EXPECT_EQ(g_answers, g_posts) << "every post was answered";
+        EXPECT_LE(g_longestWaitMs, kMostAnswerMs) << "the longest wait of a posted message, ms";
+    }
     // Written and read on the main thread; the posts are counted by the
     // probe's thread with an interlocked increment.
     static inline DWORD g_longestWaitMs = 0;
@@ -184,13 +194,7 @@ TEST_F(RefusedLinesTest, APaneOutOfRoomCountsWhatItCannotShowAndNothingElseStops
     uint64_t cpu = ProcessCpuMs() - cpuBefore;
     DWORD wall = GetTickCount() - wallBefore;
     EXPECT_LT(cpu, wall / 4) << "process time " << cpu << " ms in " << wall << " ms";
-    probe.Stop();
-    std::printf("refused lines: %d refusals; the window answered %ld of %ld posts, the slowest in %lu ms\n",
-                g_refusals, AnswerProbe::g_answers, AnswerProbe::g_posts,
-                static_cast<unsigned long>(AnswerProbe::g_longestWaitMs));
-    EXPECT_GT(AnswerProbe::g_posts, 0) << "the probe ran while the pane refused lines";
-    EXPECT_EQ(AnswerProbe::g_answers, AnswerProbe::g_posts) << "every post was answered";
-    EXPECT_LE(AnswerProbe::g_longestWaitMs, kMostAnswerMs) << "the longest wait of a posted message, ms";
+    probe.StopAndExpectEveryPostAnswered();
 
     // Room again: one line tells of the gap, then the lines go on.
     g_refusing = false;
