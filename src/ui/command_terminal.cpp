@@ -59,11 +59,13 @@ void PollResponse(HWND mainWindow) {
     TrimResponseToEdit(response);
     // Behind the text, keeping one byte for its terminator.
     uint32_t length = static_cast<uint32_t>(strnlen(ResponseText, kResponseTextSize));
-    uint32_t count = ReadResponse(*CommandPort, ResponseText + length, kResponseTextSize - 1 - length);
+    uint32_t room = kResponseTextSize - 1 - length;
+    uint32_t count = ReadResponse(*CommandPort, ResponseText + length, room);
     // A zero byte in the answer would end the text early and leave what
     // follows it behind the end, where a later read would join it to the
-    // text: it shows as '.', as CR and LF do.
-    MaskZeroBytes(ResponseText + length, count);
+    // text: it shows as '.', as CR and LF do. (The count is the driver's:
+    // never more than the room offered is looked at.)
+    MaskZeroBytes(ResponseText + length, count < room ? count : room);
     MaskLineBreaks(ResponseText);
     SetWindowTextA(response, ResponseText);
 }
