@@ -67,6 +67,78 @@ run:
 
 # The monitor on a real serial line: DEVICE=/dev/ttyUSB0 [BAUD=9600]
 # [FORMAT=8N1], or SNIFF_TX=... SNIFF_RX=...; without them, on the simulated
+# modem. quorvel-tap owns the line and starts the monitor (--help says more).
+TAP_ARGUMENTS = $(if $(BAUD),--baud '$(BAUD)') $(if $(FORMAT),--format '$(FORMAT)') \
+	$(if $(SNIFF_TX)$(SNIFF_RX),--sniff '$(SNIFF_TX)' '$(SNIFF_RX)',$(if $(DEVICE),'$(DEVICE)'))
+tap:
+	$(call run_build,--target quorvel-emu driver_files quorvel-pty-modem quorvel-tap,run)
+	@$(RUN_DIR)/linux/quorvel-tap $(TAP_ARGUMENTS)
+
+bench: build and run the capture benchmark (not part of make test).
+# make soak:  long runs (not part of make test).
+#
+# Tests, run and bench use the build for the architecture that this machine
+# can execute: i686 under 32-bit Wine where the kernel runs 32-bit programs
+# and 32-bit Wine can be installed, otherwise x86_64 under 64-bit Wine (in
+# $(BUILD_DIR)/x86_64). QUORVEL_ARCH=i686 or x86_64 forces one.
+BUILD_DIR ?= build
+JOBS ?= 2
+
+ifeq ($(origin QUORVEL_ARCH), undefined)
+# Chosen once, at its first use (`make build` never needs it): the choice may
+# install 32-bit Wine.
+QUORVEL_ARCH = $(eval QUORVEL_ARCH := $(shell scripts/choose-arch.sh $(BUILD_DIR)))$(QUORVEL_ARCH)
+else ifeq ($(filter i686 x86_64,$(QUORVEL_ARCH)),)
+$(error QUORVEL_ARCH must be i686 or x86_64, not '$(QUORVEL_ARCH)')
+endif
+RUN_DIR = $(if $(filter i686,$(QUORVEL_ARCH)),$(BUILD_DIR),$(BUILD_DIR)/x86_64)
+
+# The toolchain is given when a build folder is first configured; later runs
+# keep the one in its cache.
+configure = cmake -S . -B $(1) $(if $(wildcard $(1)/CMakeCache.txt),,-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$(2)-mingw32.cmake) >/dev/null
+check_product = python3 scripts/check-pe.py --machine i386 $(BUILD_DIR)/quorvel.exe $(BUILD_DIR)/quorvel-emu.exe
+
+.PHONY: all build product test run tap bench soak fuzz clean
+
+all: build
+
+# Everything of the 32-bit build: the product, the stand-in, the tests.
+build:
+	@scripts/setup.sh build
+	@$(call configure,$(BUILD_DIR),i686)
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+	@$(check_product)
+
+# Only the two 32-bit executables, where the tests run another build.
+product:
+	@scripts/setup.sh build
+	@$(call configure,$(BUILD_DIR),i686)
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target quorvel quorvel-emu driver_files
+	@$(check_product)
+
+# The build that runs here, in RUN_DIR: $(1) its targets (all when empty),
+# $(2) what setup.sh installs for.
+define run_build
+	@scripts/setup.sh $(2) $(QUORVEL_ARCH)
+	@$(call configure,$(RUN_DIR),$(QUORVEL_ARCH))
+	@cmake --build $(RUN_DIR) -j $(JOBS) $(1)
+endef
+
+# Where the tests run the 32-bit build, it is the whole build; elsewhere the
+# 32-bit product is still built and checked, and the tests run the other one.
+test:
+	@echo "make test: testing the $(QUORVEL_ARCH) build in $(RUN_DIR) under $(if $(filter x86_64,$(QUORVEL_ARCH)),64,32)-bit Wine"
+	@scripts/setup.sh test $(QUORVEL_ARCH)
+	@$(MAKE) --no-print-directory $(if $(filter i686,$(QUORVEL_ARCH)),build,product)
+	$(if $(filter x86_64,$(QUORVEL_ARCH)),$(call run_build,,test))
+	@scripts/test-session.sh $(RUN_DIR)
+
+run:
+	$(call run_build,--target quorvel-emu driver_files,run)
+	@scripts/run.sh $(RUN_DIR)
+
+# The monitor on a real serial line: DEVICE=/dev/ttyUSB0 [BAUD=9600]
+# [FORMAT=8N1], or SNIFF_TX=... SNIFF_RX=...; without them, on the simulated
 # modem behind a pty.
 TAP_SETTINGS = DEVICE="$(DEVICE)" BAUD="$(BAUD)" FORMAT="$(FORMAT)" SNIFF_TX="$(SNIFF_TX)" SNIFF_RX="$(SNIFF_RX)"
 tap:

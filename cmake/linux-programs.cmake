@@ -23,3 +23,12 @@ endfunction()
 
 quorvel_linux_program(quorvel-pty-modem emulator/linux/pty_modem.cpp emulator/hayes_modem.cpp)
 quorvel_linux_program(serial_peer tests/linux/serial_peer.cpp emulator/scenario_escapes.cpp)
+
+# quorvel-tap and its tests: a native project of their own (tap/), built
+# with the same compiler into the same folder.
+add_custom_target(quorvel-tap ALL
+    COMMAND ${CMAKE_COMMAND} -S ${CMAKE_SOURCE_DIR}/tap -B ${CMAKE_BINARY_DIR}/tap-native
+            -DCMAKE_CXX_COMPILER=${QUORVEL_HOST_CXX} -DQUORVEL_LINUX_DIR=${QUORVEL_LINUX_DIR}
+            -DCMAKE_TOOLCHAIN_FILE= --log-level=WARNING
+    COMMAND ${CMAKE_COMMAND} -E env --unset=MAKEFLAGS --unset=MFLAGS ${CMAKE_COMMAND} --build ${CMAKE_BINARY_DIR}/tap-native --parallel 2
+    VERBATIM)

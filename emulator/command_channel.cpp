@@ -47,7 +47,7 @@ Reply WriteCommand(const Request& request) {
     EmulatedPort* port = PortWithOpenChannel(request, &error);
     if (!port) return Fail(error);
     std::string bytes(request.Input.begin() + sizeof(CommandWriteRecord), request.Input.end());
-    BytesPassed(*port, kDirectionTx, bytes, TicksNow(*port));
+    if (!port->Line.Ops->RecordsCommands) BytesPassed(*port, kDirectionTx, bytes, TicksNow(*port));
     return SucceedWritten(port->Line.Ops->Write(*port, bytes));
 }
 

@@ -40,6 +40,10 @@ struct LineOps {
     void (*ConfirmEscape)(EmulatedPort& port);
     // The port leaves: the line gives up what it keeps for this port.
     void (*Release)(EmulatedPort& port);
+    // The line records the program's command bytes itself, when and as they
+    // reach the line (a tap's do, on its own clock); otherwise the channel
+    // records them as it takes them.
+    bool RecordsCommands = false;
 };
 
 struct PortLine {

@@ -26,8 +26,8 @@ std::wstring FromCodePage1252(const std::string& bytes) {
     return text;
 }
 
-// A port of the system's "Ports" class on which the stand-in relays a real
-// line: the application's port of a tap, the TX port of a sniffer.
+// A port of the system's "Ports" class on a real line that quorvel-tap
+// owns: a tap's (named after the application's port) or a sniffer's.
 control::PortBlobs RelayPort(const scenario::Port& port) {
     bool tap = port.Kind == scenario::PortKind::Tap;
     std::wstring name = Widen(port.Name), other = Widen(port.OtherName);
@@ -39,10 +39,8 @@ control::PortBlobs RelayPort(const scenario::Port& port) {
     blobs.Properties[kPropClassGuid] = TextBlob(L"{4D36E978-E325-11CE-BFC1-08002BE10318}");
     blobs.Properties[kPropDriverKey] = TextBlob(L"{4D36E978-E325-11CE-BFC1-08002BE10318}\\01" + index);
     blobs.Properties[kPropManufacturer] = TextBlob(L"(Stand-in relay)");
-    blobs.Properties[kPropFriendlyName] =
-        TextBlob(tap ? L"Tap of " + other : L"Sniff of " + name + L" and " + other);
-    blobs.Properties[kPropLocation] =
-        TextBlob(tap ? L"Between " + name + L" and " + other : L"TX on " + name + L", RX on " + other);
+    blobs.Properties[kPropFriendlyName] = TextBlob((tap ? L"Tap on " : L"Sniffer ") + name);
+    blobs.Properties[kPropLocation] = TextBlob(L"Fed from " + other);
     blobs.Properties[kPropPdoName] = TextBlob(L"\\Device\\QvlRelay-" + index);
     blobs.Properties[kPropEnumerator] = TextBlob(L"QVLRELAY");
     blobs.Properties[kPropAddress] = NumberBlob(port.Number);

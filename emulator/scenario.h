@@ -60,21 +60,11 @@ struct Event {
 };
 
 // Port kinds: a simulated modem (with its full properties, all of them
-// empty, or a friendly name outside code page 1252), or a relay on real
-// serial ports: a tap between an application and a device, or a sniffer
-// on two read-only ports that carry a line's two directions.
+// empty, or a friendly name outside code page 1252), or a port on a real
+// serial line that quorvel-tap owns: a tap between an application and a
+// device, or a sniffer of a line's two directions (which of the two, the
+// tap's feed says).
 enum class PortKind { Modem, Empty, Foreign, Tap, Sniff };
-
-// The line settings with which a relay opens its serial ports.
-struct SerialSettings {
-    uint32_t Baud = 115200;
-    uint8_t DataBits = 8;   // 5 to 8
-    char Parity = 'N';      // N, O, E, M or S
-    uint8_t StopBits = 10;  // in tenths: 10, 15 or 20
-};
-
-constexpr uint32_t kMinBaud = 50;
-constexpr uint32_t kMaxBaud = 4000000;
 
 struct Port {
     std::string Name;             // COM1 ...
@@ -89,10 +79,8 @@ struct Port {
     std::vector<Event> Events;    // in the order written
     uint64_t RoundMs = 0;         // 0: the events happen once
     uint32_t Rounds = 1;          // with RoundMs: 0 = for ever
-    // Tap: Name is the application's port, OtherName the device's. Sniff:
-    // Name carries the line's TX, OtherName its RX.
+    // Tap: the folder of the tap's feed and command FIFOs, as Wine names it.
     std::string OtherName;
-    SerialSettings Serial;
 };
 
 // A request of the control device that fails at once with Error, Times

@@ -245,7 +245,7 @@ private:
         bool TakesTime;
         StatementParser Parse;
     };
-    static const StatementWord kStatementWords[13];
+    static const StatementWord kStatementWords[12];
 
     static bool ReadTime(Scanner& scan, TimePrefix* time, std::string* error) {
         if (scan.Take('@')) {
@@ -523,94 +523,32 @@ private:
         return true;
     }
 
-    // A relay's serial port: a name that Wine maps to a Unix device (COM5).
-    static bool SerialName(Scanner& scan, const char* role, std::string* name, std::string* error) {
-        scan.SkipBlanks();
-        std::string_view word = scan.Word();
-        if (word.empty() || word.size() > kMaxNameLength || (!scan.AtEnd() && !IsBlank(scan.Peek()))) {
-            *error = std::string("the ") + role + " is a serial port's name (letters, digits, '_'; at most " +
-                     std::to_string(kMaxNameLength) + ")";
-            return false;
-        }
-        *name = std::string(word);
-        return true;
-    }
-
-    // "8N1": data bits 5 to 8, parity N, O, E, M or S, stop bits 1, 1.5 or 2.
-    static bool FrameFormat(std::string_view text, SerialSettings* serial, std::string* error) {
-        auto bad = [&] {
-            *error = "format= is data bits, parity and stop bits, such as 8N1 or 7E2, not " + Quoted(text);
-            return false;
-        };
-        if (text.size() < 3 || text[0] < '5' || text[0] > '8') return bad();
-        char parity = static_cast<char>(text[1] >= 'a' ? text[1] - 'a' + 'A' : text[1]);
-        if (std::string_view("NOEMS").find(parity) == std::string_view::npos) return bad();
-        std::string_view stop = text.substr(2);
-        uint8_t tenths = stop == "1" ? 10 : stop == "1.5" ? 15 : stop == "2" ? 20 : 0;
-        if (tenths == 0) return bad();
-        serial->DataBits = static_cast<uint8_t>(text[0] - '0');
-        serial->Parity = parity;
-        serial->StopBits = tenths;
-        return true;
-    }
-
-    // "baud=B" and "format=8N1", then "=FRIENDLY NAME".
-    static bool SerialKeys(Scanner& scan, Port* port, std::string* error) {
-        bool seen[2] = {};
-        for (scan.SkipBlanks(); !scan.AtEnd(); scan.SkipBlanks()) {
-            if (scan.Take('=')) return FriendlyName(scan, port, error);
-            std::string_view key = scan.Word();
-            int index = SameWord(key, "baud") ? 0 : SameWord(key, "format") ? 1 : -1;
-            if (index < 0 || !scan.Take('=')) {
-                *error = "a relay takes baud=, format= and =name, not " + Quoted(scan.Rest());
-                return false;
-            }
-            if (seen[index]) {
-                *error = Quoted(key) + " is given twice";
-                return false;
-            }
-            seen[index] = true;
-            if (index == 1) {
-                if (!FrameFormat(scan.Token(), &port->Serial, error)) return false;
-                continue;
-            }
-            uint64_t baud = 0;
-            if (!scan.Number(kMaxBaud, &baud, error)) return false;
-            if (baud < kMinBaud) {
-                *error = "the baud rate is at least " + std::to_string(kMinBaud);
-                return false;
-            }
-            port->Serial.Baud = static_cast<uint32_t>(baud);
-            if (!scan.AtEnd() && !IsBlank(scan.Peek())) {
-                *error = "unexpected " + Quoted(scan.Rest());
-                return false;
-            }
-        }
-        return true;
-    }
-
-    // "tap DEVICE APPLICATION [keys]" and "sniff TX RX [keys]": a port on real
-    // serial lines. It takes no statements of its own: its traffic is real.
-    bool RelayStatement(Scanner& scan, const Context& context, std::string* error) {
+    // "tap NAME FOLDER [=FRIENDLY NAME]": a port on a real serial line that
+    // quorvel-tap owns, named NAME; FOLDER is the tap's folder as Wine names
+    // it (taken as written, without escapes). It takes no statements of its
+    // own: its traffic is real.
+    bool TapStatement(Scanner& scan, const Context&, std::string* error) {
         cursor_ = PortCursor{};
-        bool tap = SameWord(context.Word, "tap");
         Port port;
-        port.Kind = tap ? PortKind::Tap : PortKind::Sniff;
-        std::string first, second;
-        if (!SerialName(scan, tap ? "device" : "TX port", &first, error) ||
-            !SerialName(scan, tap ? "application's port" : "RX port", &second, error)) {
+        port.Kind = PortKind::Tap;
+        if (!PortName(scan, &port, error)) return false;
+        scan.SkipBlanks();
+        std::string_view folder = scan.Token();
+        if (folder.empty() || folder.front() == '=') {
+            *error = "a tap names its folder, such as Z:\\run\\user\\1000\\quorvel-tap-42";
             return false;
         }
-        if (SameWord(first, second)) {
-            *error = "a relay needs two different serial ports";
+        port.OtherName = std::string(folder);
+        scan.SkipBlanks();
+        if (scan.Take('=')) {
+            if (!FriendlyName(scan, &port, error)) return false;
+        } else if (!scan.AtEnd()) {
+            *error = "a tap takes its name, its folder and =name, not " + Quoted(scan.Rest());
             return false;
         }
-        Scanner name(tap ? second : first);
-        if (!PortName(name, &port, error) || !SerialKeys(scan, &port, error)) return false;
-        port.OtherName = tap ? first : second;
         if (!AddPort(std::move(port), error)) return false;
         cursor_.Closed = true;
-        cursor_.ClosedBy = tap ? "a tap" : "a sniffer";
+        cursor_.ClosedBy = "a tap";
         return true;
     }
 
@@ -762,10 +700,9 @@ private:
     size_t eventCount_ = 0;
 };
 
-const Parser::StatementWord Parser::kStatementWords[13] = {
+const Parser::StatementWord Parser::kStatementWords[12] = {
     {"port", false, false, &Parser::PortStatement},
-    {"tap", false, false, &Parser::RelayStatement},
-    {"sniff", false, false, &Parser::RelayStatement},
+    {"tap", false, false, &Parser::TapStatement},
     {"fault", false, false, &Parser::FaultStatement},
     {"file", false, false, &Parser::FileStatement},
     {"gap", true, false, &Parser::GapStatement},

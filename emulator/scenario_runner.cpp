@@ -15,7 +15,7 @@
 #include "emulator/port_catalog.h"
 #include "emulator/scenario_file.h"
 #include "emulator/scenario_parser.h"
-#include "emulator/serial_relay.h"
+#include "emulator/tap_line.h"
 #include "emulator/settings_record.h"
 #include "emulator/scenario_timing.h"
 #include "emulator/test_control.h"
@@ -200,9 +200,10 @@ void WaitForAttach(size_t port) {
 void Arrive(size_t port) {
     RunnerState& state = Runner();
     LivePort& live = state.Ports[port];
-    if (live.Plan.Kind == scenario::PortKind::Tap || live.Plan.Kind == scenario::PortKind::Sniff) {
-        // Its relay brings it, when its serial ports open, and takes it away.
-        StartSerialRelay(live.Plan);
+    if (live.Plan.Kind == scenario::PortKind::Tap) {
+        // Its tap line brings it with the feed's first record and takes it
+        // away when the feed ends.
+        StartTapLine(live.Plan);
         return;
     }
     ArrivingPort arriving;
@@ -225,7 +226,7 @@ void StartScenario(const scenario::Scenario& played) {
     DriverGuard guard(DriverLock());
     RunnerState& state = Runner();
     ++state.Generation;  // the steps of the previous scenario do nothing from now on
-    EndSerialRelays(false);
+    EndTapLines(false);
     state.Pending = 0;
     state.StartMs = DriverClockMilliseconds();
     state.Ports.clear();
@@ -276,7 +277,7 @@ void ResetScenarios() {
     DriverGuard guard(DriverLock());
     RunnerState& state = Runner();
     ++state.Generation;
-    EndSerialRelays(false);
+    EndTapLines(false);
     state.Enabled = false;
     state.Pending = 0;
     state.Ports.clear();

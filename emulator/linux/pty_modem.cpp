@@ -4,8 +4,11 @@
 // the guard time of "+++") running on the real clock. It lets a new user
 // try the monitor's tap without hardware.
 //
-//   quorvel-pty-modem PATH
-// Runs until it is ended (SIGINT, SIGTERM) or the tty hangs up.
+//   quorvel-pty-modem PATH | --fd N
+// PATH is a tty that it opens; with --fd it takes the descriptor N that it
+// was given open (quorvel-tap hands it a pty's master). Runs until it is
+// ended (SIGINT, SIGTERM) or the tty hangs up.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <time.h>
@@ -13,6 +16,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -50,13 +54,14 @@ bool WriteAll(int fd, const std::string& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: quorvel-pty-modem PATH\n");
+    bool given = argc == 3 && std::strcmp(argv[1], "--fd") == 0;
+    if (argc != 2 && !given) {
+        std::fprintf(stderr, "usage: quorvel-pty-modem PATH | --fd N\n");
         return 2;
     }
-    int fd = OpenRawLine(argv[1]);
-    if (fd < 0) {
-        std::fprintf(stderr, "quorvel-pty-modem: %s: %s\n", argv[1], std::strerror(errno));
+    int fd = given ? std::atoi(argv[2]) : OpenRawLine(argv[argc - 1]);
+    if (fd < 0 || (given && fcntl(fd, F_SETFL, O_NONBLOCK | O_RDWR) != 0)) {
+        std::fprintf(stderr, "quorvel-pty-modem: %s: %s\n", argv[argc - 1], std::strerror(errno));
         return 2;
     }
     signal(SIGINT, Stop);

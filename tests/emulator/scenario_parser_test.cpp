@@ -30,8 +30,8 @@ Scenario Parse(const std::string& text) { return ParseScenario(text); }
 // uses, so that a test compares a whole scenario at once and a failure shows
 // all of it. A port: "COM12 #12 modem @250-3000 =Fax modem noprops loop
 // 1030x0" (arrival-leave, friendly name, failing properties, round and
-// rounds); a relay adds its other port and line settings: "with COM41
-// 115200 8N1.0" (stop bits in tenths). An event: "@135 flash 3".
+// rounds); a tap adds the folder of its feed: "fed from Z:\run\tap". An
+// event: "@135 flash 3".
 std::string Described(const Port& port) {
     static const char* const kinds[] = {"modem", "empty", "foreign", "tap", "sniff"};
     std::string text = port.Name + " #" + std::to_string(port.Number) + " " + kinds[static_cast<int>(port.Kind)] +
@@ -40,11 +40,7 @@ std::string Described(const Port& port) {
     if (port.HasFriendlyName) text += " =" + port.FriendlyName;
     if (port.PropertiesFail) text += " noprops";
     if (port.RoundMs) text += " loop " + std::to_string(port.RoundMs) + "x" + std::to_string(port.Rounds);
-    if (port.Kind == PortKind::Tap || port.Kind == PortKind::Sniff) {
-        const SerialSettings& line = port.Serial;
-        text += " with " + port.OtherName + " " + std::to_string(line.Baud) + " " + std::to_string(line.DataBits) +
-                line.Parity + std::to_string(line.StopBits / 10) + "." + std::to_string(line.StopBits % 10);
-    }
+    if (port.Kind == PortKind::Tap || port.Kind == PortKind::Sniff) text += " fed from " + port.OtherName;
     return text;
 }
 
@@ -517,26 +513,22 @@ TEST(ScenarioTiming, GeneratorRunsFollowTheRateAndEndWithTheDuration) {
     EXPECT_EQ(std::string(bytes, 3), "ABz");
 }
 
-TEST(ScenarioText, RelaysNameTwoSerialPortsTheirLineSettingsAndTakeNoStatements) {
-    EXPECT_EQ(Played(Parse("tap COM41 COM40;sniff COM5 COM6 baud=9600 format=7e1.5 =Cable \\x2Fdev")), (Lines{
-                  "COM40 #40 tap @0 with COM41 115200 8N1.0",  // a tap's port is the application's
-                  "COM5 #5 sniff @0 =Cable /dev with COM6 9600 7E1.5",
+// A tap's folder is taken as written: its backslashes are no escapes.
+TEST(ScenarioText, TapsNameTheirPortAndTheirFolderAndTakeNoStatements) {
+    EXPECT_EQ(Played(Parse("tap COM42 Z:\\run\\user\\0\\quorvel-tap-7 =Tap of \\x2Fdev\\x2FttyS0;tap SNIFF Z:\\t")),
+              (Lines{
+                  "COM42 #42 tap @0 =Tap of /dev/ttyS0 fed from Z:\\run\\user\\0\\quorvel-tap-7",
+                  "SNIFF #2 tap @0 fed from Z:\\t",
               }));
 
     ExpectOnlyProblems({
-        TABLE_ROW("tap COM41", "the application's port is a serial port's name"),
-        TABLE_ROW("tap", "the device is a serial port's name"),
-        TABLE_ROW("tap COM4-1 COM40", "the device is a serial port's name"),
-        TABLE_ROW("tap COM41 COM41", "two different serial ports"),
-        TABLE_ROW("tap COM41 COM40 baud=49", "at least 50"),
-        TABLE_ROW("tap COM41 COM40 baud=4000001", "out of range"),
-        TABLE_ROW("tap COM41 COM40 baud=9600 baud=300", "given twice"),
-        TABLE_ROW("tap COM41 COM40 format=8N3", "format= is data bits"),
-        TABLE_ROW("tap COM41 COM40 format=4N1", "format= is data bits"),
-        TABLE_ROW("tap COM41 COM40 speed=5", "takes baud=, format= and =name"),
-        TABLE_ROW("sniff COM5 COM6;tx A", "follows a sniffer"),
-        TABLE_ROW("tap COM41 COM40;gap 5", "follows a tap"),
-        TABLE_ROW("@5 tap COM41 COM40", "takes no time"),
+        TABLE_ROW("tap", "the port's name is missing"),
+        TABLE_ROW("tap COM42", "a tap names its folder"),
+        TABLE_ROW("tap COM42 =Tap", "a tap names its folder"),
+        TABLE_ROW("tap COM42 Z:\\t more", "takes its name, its folder and =name"),
+        TABLE_ROW("tap COM42 Z:\\t;gap 5", "follows a tap"),
+        TABLE_ROW("@5 tap COM42 Z:\\t", "takes no time"),
+        TABLE_ROW("sniff COM5 COM6", "unknown statement"),
     });
 }
 

@@ -100,6 +100,14 @@ bool LineLab::StartPeer(const std::string& end, const std::string& arguments, co
                pid);
 }
 
+bool LineLab::StartTap(const std::string& arguments) {
+    std::string tap = peer_.substr(0, peer_.rfind('/')) + "/quorvel-tap";
+    std::string feed = Path("tap/feed");
+    return Run(tap + " --no-monitor --folder " + Path("tap") + " " + arguments + " >" + Path("tap.out") + " 2>&1 &\n" +
+               "echo $! > " + Path("tap.pid") + "\n" +
+               "for i in $(seq 100); do [ -p " + feed + " ] && break; sleep 0.05; done\n[ -p " + feed + " ]");
+}
+
 std::string LineLab::WaitPeer(const std::string& out, DWORD timeoutMs) {
     std::string done = WindowsPath(out + ".done");
     if (!PumpUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, timeoutMs)) return "";

@@ -1,7 +1,7 @@
 // Real serial lines for tests that run under Wine: pty pairs made by socat,
 // Wine serial ports mapped to their ends (links comN in the prefix's
-// dosdevices folder), and the Linux-side peer at the far end of a line
-// (serial_peer, built beside the test executables). Everything of the Linux
+// dosdevices folder), quorvel-tap owning a line, and the Linux-side peer at
+// the far end of a line (serial_peer, built beside the test executables). Everything of the Linux
 // side runs as Linux programs started through Wine; nothing of the serial
 // side is faked.
 //
@@ -44,6 +44,12 @@ public:
     std::string WaitPeer(const std::string& out, DWORD timeoutMs);
     // A file of the lab, byte for byte.
     std::string ReadFile(const std::string& name) const;
+
+    // Starts quorvel-tap without a monitor (the test is the monitor), its
+    // folder in the lab, with the arguments; true once its feed is there.
+    bool StartTap(const std::string& arguments);
+    // The tap's folder as Wine names it, for the settings text's tap statement.
+    std::string TapFolder() const { return WindowsPath("tap"); }
 
     // Runs the shell commands and waits for them (up to timeoutMs).
     bool Run(const std::string& commands, DWORD timeoutMs = 10000);

@@ -1,0 +1,28 @@
+// The programs the tap starts beside itself: the monitor (scripts/tap-monitor.sh,
+// which runs quorvel-emu.exe under the build's Wine prefix) and the
+// simulated modem. Each runs in a process group of its own, so that the
+// terminal's Ctrl+C reaches the tap alone and the tap ends them in order.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace tap {
+
+// Starts program with its arguments; descriptor keep (or -1) becomes its
+// descriptor 3. The child's pid, or -1.
+pid_t StartChild(const std::string& program, const std::vector<std::string>& arguments, int keep = -1);
+
+// Ends the child: TERM to it (it ends what it started), then, once it has
+// gone or waitMs have passed, KILL to whatever is left of its group; reaps it.
+void EndChild(pid_t child, int waitMs);
+
+// The monitor's settings text for a tap port: its name, the tap's folder as
+// Wine names it, and the friendly name with the settings text's escapes
+// (a slash as \x2F: "/d" in it would ask for the uninstall).
+std::string MonitorScenario(const std::string& portName, const std::string& windowsFolder,
+                            const std::string& friendlyName);
+
+}  // namespace tap

@@ -1,0 +1,44 @@
+#include "tap/feed_writer.h"
+
+#include <cerrno>
+#include <string>
+
+#include "emulator/tap_feed.h"
+
+namespace tap {
+
+bool FeedWriter::Queue(tapfeed::FeedKind kind, uint64_t microseconds, std::string_view payload) {
+    if (out_.Room() < sizeof(tapfeed::FeedHeader) + payload.size()) return false;
+    out_.Append(tapfeed::FeedRecord(kind, microseconds, payload));
+    return true;
+}
+
+void FeedWriter::Add(tapfeed::FeedKind kind, uint64_t microseconds, std::string_view payload) {
+    do {
+        std::string_view piece = payload.substr(0, tapfeed::kMostPayload);
+        payload.remove_prefix(piece.size());
+        // After drops, the record goes only with the event that says how
+        // many went before it, or not at all.
+        std::string note = unreported_ ? "[" + std::to_string(unreported_) + " feed records dropped]" : "";
+        size_t needed = sizeof(tapfeed::FeedHeader) * (note.empty() ? 1 : 2) + note.size() + piece.size();
+        if (out_.Room() < needed) {
+            ++dropped_;
+            ++unreported_;
+            continue;
+        }
+        if (!note.empty()) Queue(tapfeed::kEvent, microseconds, note);
+        Queue(kind, microseconds, piece);
+        unreported_ = 0;
+    } while (!payload.empty());
+}
+
+void FeedWriter::Flush(int fd, const LineOps& ops) {
+    while (!out_.Empty()) {
+        std::string_view front = out_.Front();
+        ssize_t written = ops.Write(fd, front.data(), front.size());
+        if (written <= 0) return;  // full (EAGAIN) or gone: what is queued waits
+        out_.Consume(static_cast<size_t>(written));
+    }
+}
+
+}  // namespace tap

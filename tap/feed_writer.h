@@ -1,0 +1,36 @@
+// The tap's side of the feed: records queued whole and written to the FIFO
+// as the monitor takes them, never on the line's path. When the queue has
+// no room for a record, the record is dropped and counted, and the next one
+// that fits is preceded by an event that says how many went. One thread.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "emulator/tap_feed_records.h"
+#include "tap/byte_queue.h"
+#include "tap/line_ops.h"
+
+namespace tap {
+
+class FeedWriter {
+public:
+    explicit FeedWriter(size_t capacity) : out_(capacity) {}
+
+    // Queues the record whole, or drops it (a payload over the records'
+    // limit goes in pieces).
+    void Add(tapfeed::FeedKind kind, uint64_t microseconds, std::string_view payload);
+    bool HasOutput() const { return !out_.Empty(); }
+    // Writes what the FIFO takes now.
+    void Flush(int fd, const LineOps& ops);
+    uint64_t Dropped() const { return dropped_; }
+
+private:
+    bool Queue(tapfeed::FeedKind kind, uint64_t microseconds, std::string_view payload);
+
+    ByteQueue out_;
+    uint64_t dropped_ = 0;     // every record dropped
+    uint64_t unreported_ = 0;  // dropped since the last event that said so
+};
+
+}  // namespace tap

@@ -1,0 +1,122 @@
+// The relay's table of calls, made to the kernel.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "tap/line_ops.h"
+
+namespace tap {
+namespace {
+
+ssize_t ReadCall(int fd, void* buffer, size_t size) { return read(fd, buffer, size); }
+ssize_t WriteCall(int fd, const void* bytes, size_t size) { return write(fd, bytes, size); }
+int PollCall(pollfd* fds, nfds_t count, int timeoutMs) { return poll(fds, count, timeoutMs); }
+
+int OpenDeviceCall(const char* path, bool readOnly) {
+    int fd = open(path, (readOnly ? O_RDONLY : O_RDWR) | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (!isatty(fd)) {
+        close(fd);
+        errno = ENOTTY;
+        return -1;
+    }
+    return fd;
+}
+
+void CloseCall(int fd) {
+    if (fd >= 0) close(fd);
+}
+
+bool ApplySettingsCall(int fd, const LineSettings& settings) {
+    termios record{};
+    if (tcgetattr(fd, &record) != 0 || !DeviceTermios(settings, &record)) return false;
+    if (tcsetattr(fd, TCSANOW, &record) != 0) return false;
+    termios readBack{};
+    return tcgetattr(fd, &readBack) == 0 && DeviceTook(settings, readBack, IsPtySlave(fd));
+}
+
+bool ApplicationTermiosCall(int master, termios* record) { return tcgetattr(master, record) == 0; }
+
+void KeepExtprocCall(int master) {
+    termios record{};
+    if (tcgetattr(master, &record) != 0 || (record.c_lflag & EXTPROC)) return;
+    record.c_lflag |= EXTPROC;
+    tcsetattr(master, TCSANOW, &record);
+}
+
+size_t UnreadCall(int master) {
+    int count = 0;
+    return ioctl(master, FIONREAD, &count) == 0 && count > 0 ? static_cast<size_t>(count) : 0;
+}
+
+// What the slave has taken in and its last program not read stays in the
+// slave's input queue after it closes (measured: no flush on the master
+// drops it): the slave is opened for a moment, counted and flushed. What is
+// still on its way there goes with TCOFLUSH on the master.
+size_t FlushApplicationCall(int master) {
+    tcflush(master, TCOFLUSH);
+    char slave[128] = {};
+    if (ptsname_r(master, slave, sizeof(slave)) != 0) return 0;
+    int fd = open(slave, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return 0;
+    int count = 0;
+    if (ioctl(fd, FIONREAD, &count) != 0 || count < 0) count = 0;
+    tcflush(fd, TCIFLUSH);
+    close(fd);
+    return static_cast<size_t>(count);
+}
+
+bool ApplicationOpenCall(int master) {
+    pollfd probe{master, POLLIN, 0};
+    return poll(&probe, 1, 0) >= 0 && !(probe.revents & POLLHUP);
+}
+
+size_t UnsentCall(int fd) {
+    int count = 0;
+    return ioctl(fd, TIOCOUTQ, &count) == 0 && count > 0 ? static_cast<size_t>(count) : 0;
+}
+
+bool ModemLinesCall(int fd, int* bits) { return ioctl(fd, TIOCMGET, bits) == 0; }
+
+bool CountsCall(int fd, ErrorCounts* counts) {
+    serial_icounter_struct icount{};
+    if (ioctl(fd, TIOCGICOUNT, &icount) != 0) return false;
+    counts->Frame = static_cast<uint64_t>(icount.frame);
+    counts->Parity = static_cast<uint64_t>(icount.parity);
+    counts->Overrun = static_cast<uint64_t>(icount.overrun) + static_cast<uint64_t>(icount.buf_overrun);
+    counts->Break = static_cast<uint64_t>(icount.brk);
+    return true;
+}
+
+uint64_t NowCall() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000000 + static_cast<uint64_t>(now.tv_nsec) / 1000;
+}
+
+}  // namespace
+
+const LineOps& KernelLineOps() {
+    static const LineOps ops = {ReadCall,        WriteCall,           PollCall,          OpenDeviceCall,
+                                CloseCall,       ApplySettingsCall,   ApplicationTermiosCall,
+                                KeepExtprocCall, UnreadCall,          FlushApplicationCall,
+                                ApplicationOpenCall, UnsentCall,      ModemLinesCall,    CountsCall,
+                                NowCall};
+    return ops;
+}
+
+bool IsPtySlave(int fd) {
+    struct stat info{};
+    if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) return false;
+    unsigned int group = major(info.st_rdev);
+    return group >= 136 && group <= 143;  // Unix98 pty slaves
+}
+
+}  // namespace tap

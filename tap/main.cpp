@@ -1,0 +1,294 @@
+// quorvel-tap: puts the monitor on a real serial line. It owns the line (the
+// device and the application's pty), relays it in one poll loop (relay.h),
+// feeds the monitor through a private FIFO, and starts the monitor. It ends
+// on the monitor's end, Ctrl+C, TERM or HUP, and leaves nothing of its own.
+//
+// The signals only write their number into a pipe that the relay watches;
+// everything else happens on the one thread, in order, so a second Ctrl+C
+// during the end changes nothing.
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tap/application_side.h"
+#include "tap/children.h"
+#include "tap/line_ops.h"
+#include "tap/relay.h"
+#include "tap/tap_folder.h"
+#include "tap/tap_options.h"
+
+#ifndef QUORVEL_SOURCE_DIR
+#error "QUORVEL_SOURCE_DIR names the source folder (its scripts start the monitor)"
+#endif
+
+namespace {
+
+using namespace tap;
+
+constexpr int kChildEndMs = 5000;
+constexpr int kFirstCom = 42;
+
+int g_signalPipe[2] = {-1, -1};  // written by the signal handler, read by the main loop
+
+void OnSignal(int number) {
+    int saved = errno;
+    unsigned char byte = static_cast<unsigned char>(number);
+    if (write(g_signalPipe[1], &byte, 1) < 0) {
+        // A full pipe already says that something is waiting.
+    }
+    errno = saved;
+}
+
+bool CatchSignals() {
+    if (pipe2(g_signalPipe, O_NONBLOCK | O_CLOEXEC) != 0) return false;
+    struct sigaction action{};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int number : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaction(number, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+int BadInput(const std::string& line) {
+    std::fprintf(stderr, "quorvel-tap: %s\n", line.c_str());
+    return 2;
+}
+
+std::string Absolute(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    char here[PATH_MAX];
+    return getcwd(here, sizeof(here)) ? std::string(here) + "/" + path : path;
+}
+
+// The build folder: quorvel-tap lies in its linux/ folder.
+std::string BuildFolder() {
+    char self[PATH_MAX] = {};
+    ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
+    std::string path(self, length > 0 ? static_cast<size_t>(length) : 0);
+    for (int up = 0; up < 2; ++up) path = path.substr(0, path.find_last_of('/'));
+    return path;
+}
+
+// Opens a device the user named and gives it the settings; one line that
+// says what is wrong with it otherwise.
+bool OpenNamedDevice(const std::string& path, bool readOnly, const LineSettings& settings, int* fd,
+                     std::string* why) {
+    struct stat info{};
+    if (stat(path.c_str(), &info) != 0) {
+        *why = path + ": no such device";
+        return false;
+    }
+    *fd = KernelLineOps().OpenDevice(path.c_str(), readOnly);
+    if (*fd < 0 && (errno == EACCES || errno == EPERM)) {
+        *why = path + ": not yours to open (is your user in its group, often dialout?)";
+    } else if (*fd < 0 && errno == ENOTTY) {
+        *why = path + ": not a terminal";
+    } else if (*fd < 0) {
+        *why = path + ": " + std::strerror(errno);
+    } else if (!KernelLineOps().ApplySettings(*fd, settings)) {
+        *why = path + ": refuses " + DescribeSettings(settings);
+        close(*fd);
+        *fd = -1;
+    }
+    return *fd >= 0;
+}
+
+// Everything the tap made, so that the end removes exactly that.
+struct Made {
+    TapFolder Folder;
+    ApplicationSide Application;
+    std::string Link;      // the application side's link
+    std::string ComLink;   // its Windows port in the prefix
+    int ModemMaster = -1;
+    pid_t Modem = -1;
+    pid_t Monitor = -1;
+    int Devices[2] = {-1, -1};
+};
+
+void RemoveLinkTo(const std::string& link, const std::string& target) {
+    char pointsTo[PATH_MAX] = {};
+    ssize_t length = link.empty() ? -1 : readlink(link.c_str(), pointsTo, sizeof(pointsTo) - 1);
+    if (length > 0 && target == std::string(pointsTo, static_cast<size_t>(length))) unlink(link.c_str());
+}
+
+void Clean(Made& made) {
+    EndChild(made.Monitor, kChildEndMs);
+    EndChild(made.Modem, kChildEndMs);
+    RemoveLinkTo(made.ComLink, made.Application.SlavePath);
+    RemoveLinkTo(made.Link, made.Application.SlavePath);
+    for (int fd : made.Devices) KernelLineOps().Close(fd);
+    KernelLineOps().Close(made.ModemMaster);
+    CloseApplicationSide(&made.Application);
+    RemoveTapFolder(&made.Folder);
+}
+
+// Claims COMn in the prefix (the first free from 42, or the one asked for):
+// a link that exists already belongs to someone else.
+bool ClaimComPort(const std::string& prefix, int asked, const std::string& slave, Made* made, int* com) {
+    std::string devices = prefix + "/dosdevices";
+    for (int n = asked ? asked : kFirstCom; n <= (asked ? asked : 255); ++n) {
+        std::string link = devices + "/com" + std::to_string(n);
+        if (symlink(slave.c_str(), link.c_str()) == 0) {
+            made->ComLink = link;
+            *com = n;
+            return true;
+        }
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
+// Sets up the application's side: the pty, its link, its Windows port.
+int SetUpApplication(const TapOptions& options, const std::string& build, bool monitor, Made* made) {
+    std::string why;
+    if (!MakeApplicationSide(options.Settings, &made->Application, &why)) return BadInput(why);
+    made->Link = options.Link.empty() ? made->Folder.Path + "/app" : Absolute(options.Link);
+    if (symlink(made->Application.SlavePath.c_str(), made->Link.c_str()) != 0) {
+        std::string line = "--link " + made->Link + ": " + std::strerror(errno);
+        made->Link.clear();
+        return BadInput(line);
+    }
+    std::printf("Application side: %s\n", made->Link.c_str());
+    const char* prefixVariable = std::getenv("WINEPREFIX");
+    std::string prefix = prefixVariable ? prefixVariable : build + "/wineprefix";
+    int com = 0;
+    if (ClaimComPort(prefix, options.Com, made->Application.SlavePath, made, &com)) {
+        std::printf("Windows programs: COM%d\n", com);
+    } else if (options.Com) {
+        return BadInput("--com " + std::to_string(options.Com) + ": COM" + std::to_string(options.Com) +
+                        " is taken, or the prefix " + prefix + " has no dosdevices folder");
+    } else if (monitor) {
+        return BadInput(prefix + ": no free COM port for Windows programs");
+    }
+    return 0;
+}
+
+// Runs the relay until the monitor ends or a signal ends the tap; the exit code.
+int RunRelay(const RelayConfig& config, Made& made) {
+    Relay relay(config, KernelLineOps());
+    for (;;) {
+        relay.Run();
+        unsigned char number = 0;
+        int ending = 0;
+        while (read(g_signalPipe[0], &number, 1) == 1) {
+            // The first signal says how the tap ends; more of them change nothing.
+            if ((number == SIGINT || number == SIGTERM || number == SIGHUP) && ending <= 0) ending = 128 + number;
+        }
+        if (made.Monitor > 0 && waitpid(made.Monitor, nullptr, WNOHANG) == made.Monitor) {
+            made.Monitor = -1;
+            if (!ending) ending = -1;  // the window was closed: a normal end
+        }
+        if (made.Modem > 0 && waitpid(made.Modem, nullptr, WNOHANG) == made.Modem) made.Modem = -1;
+        if (ending) {
+            relay.Finish();
+            return ending < 0 ? 0 : ending;
+        }
+    }
+}
+
+// Opens the device(s) the user named; one line that says what is wrong otherwise.
+bool OpenDevices(const TapOptions& options, RelayConfig* config, Made* made, std::string* why) {
+    if (options.Sniff) {
+        config->DevicePath = Absolute(options.Tx);
+        config->SecondPath = Absolute(options.Rx);
+        return OpenNamedDevice(config->DevicePath, true, options.Settings, &made->Devices[0], why) &&
+               OpenNamedDevice(config->SecondPath, true, options.Settings, &made->Devices[1], why);
+    }
+    if (options.Device.empty()) return true;  // the simulated modem, once the folder is there
+    config->DevicePath = Absolute(options.Device);
+    return OpenNamedDevice(config->DevicePath, false, options.Settings, &made->Devices[0], why);
+}
+
+// The simulated modem on a pty of the tap's own: its master for the modem,
+// its slave the tap's device.
+bool StartModem(const TapOptions& options, const std::string& build, RelayConfig* config, Made* made,
+                std::string* why) {
+    if (!MakeModemPty(&made->ModemMaster, &config->DevicePath, why) ||
+        !OpenNamedDevice(config->DevicePath, false, options.Settings, &made->Devices[0], why)) {
+        return false;
+    }
+    made->Modem = StartChild(build + "/linux/quorvel-pty-modem", {"--fd", "3"}, made->ModemMaster);
+    return true;
+}
+
+void StartMonitor(const TapOptions& options, const std::string& build, const RelayConfig& config, Made* made) {
+    std::string name = options.Sniff ? "SNIFF" : "COM" + made->ComLink.substr(made->ComLink.rfind("com") + 3);
+    std::string friendly = options.Sniff ? "Sniff of " + config.DevicePath + " and " + config.SecondPath
+                           : options.Device.empty() ? std::string("Tap of the simulated modem")
+                                                    : "Tap of " + config.DevicePath;
+    std::string scenario = MonitorScenario(name, WindowsPath(made->Folder.Path), friendly);
+    made->Monitor = StartChild("/bin/bash", {std::string(QUORVEL_SOURCE_DIR) + "/scripts/tap-monitor.sh", build, scenario});
+}
+
+// Makes what the tap needs around the relay; 0, or the exit code of bad input.
+int SetUp(const TapOptions& options, const std::string& build, RelayConfig* config, Made* made) {
+    std::string why;
+    if (!OpenDevices(options, config, made, &why)) return BadInput(why);
+    if (!MakeTapFolder(options.Folder.empty() ? "" : Absolute(options.Folder), &made->Folder, &why)) {
+        return BadInput(options.Folder.empty() ? why : "--folder " + why);
+    }
+    if (options.Monitor) {
+        // The prefix is made before its COM port goes into it.
+        std::string ensure = std::string(QUORVEL_SOURCE_DIR) + "/scripts/ensure-prefix.sh";
+        setenv("BUILD_DIR", build.c_str(), 1);
+        if (std::system(("'" + ensure + "' >&2").c_str()) != 0) {
+            return BadInput("the Wine prefix of " + build + " could not be made");
+        }
+    }
+    if (!options.Sniff) {
+        if (int code = SetUpApplication(options, build, options.Monitor, made)) return code;
+        if (options.Device.empty() && !StartModem(options, build, config, made, &why)) return BadInput(why);
+    }
+    std::printf("Feed: %s\n", made->Folder.Path.c_str());
+    std::fflush(stdout);
+    return 0;
+}
+
+int Tap(const TapOptions& options) {
+    std::string build = BuildFolder();
+    Made made;
+    RelayConfig config;
+    config.Sniff = options.Sniff;
+    config.Settings = options.Settings;
+    int code = SetUp(options, build, &config, &made);
+    if (!code) {
+        if (options.Monitor) StartMonitor(options, build, config, &made);
+        config.Device = made.Devices[0];
+        config.SecondDevice = made.Devices[1];
+        config.Master = made.Application.Master;
+        config.ApplicationWatch = made.Application.Watch;
+        config.Feed = made.Folder.Feed;
+        config.Commands = made.Folder.Commands;
+        config.Stop = g_signalPipe[0];
+        made.Devices[0] = made.Devices[1] = -1;  // the relay owns them now
+        code = RunRelay(config, made);
+    }
+    Clean(made);
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    TapOptions options;
+    std::string error;
+    if (!ParseTapOptions(arguments, &options, &error)) return BadInput(error);
+    if (options.Help) {
+        std::fputs(TapUsage(), stdout);
+        return 0;
+    }
+    if (!CatchSignals()) return BadInput(std::string("signals: ") + std::strerror(errno));
+    return Tap(options);
+}

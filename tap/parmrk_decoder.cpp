@@ -1,0 +1,40 @@
+#include "tap/parmrk_decoder.h"
+
+namespace tap {
+
+void ParmrkDecoder::Decode(const uint8_t* bytes, size_t count, std::string* data, std::vector<LineMark>* marks) {
+    for (size_t i = 0; i < count; ++i) {
+        uint8_t byte = bytes[i];
+        switch (state_) {
+            case State::Plain:
+                if (byte == 0xFF) {
+                    state_ = State::SawFF;
+                } else {
+                    data->push_back(static_cast<char>(byte));
+                }
+                break;
+            case State::SawFF:
+                if (byte == 0x00) {
+                    state_ = State::SawFF00;
+                } else {
+                    // FF FF is a real FF; any other byte after FF cannot come
+                    // from the kernel, and passes as it stands.
+                    data->push_back('\xFF');
+                    if (byte != 0xFF) data->push_back(static_cast<char>(byte));
+                    state_ = State::Plain;
+                }
+                break;
+            case State::SawFF00:
+                if (byte == 0x00) {
+                    marks->push_back({LineMark::Break, data->size()});
+                } else {
+                    marks->push_back({LineMark::Error, data->size()});
+                    data->push_back(static_cast<char>(byte));
+                }
+                state_ = State::Plain;
+                break;
+        }
+    }
+}
+
+}  // namespace tap

@@ -1,0 +1,147 @@
+#include "tap/tap_options.h"
+
+#include <cstdlib>
+
+namespace tap {
+namespace {
+
+bool Number(const std::string& text, unsigned long most, unsigned long* value) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *value = std::strtoul(text.c_str(), nullptr, 10);
+    return *value <= most;
+}
+
+}  // namespace
+
+const char* TapUsage() {
+    return "usage: quorvel-tap [--baud N] [--format 8N1] [--link PATH] [--com N] [--folder DIR] [--no-monitor] "
+           "[DEVICE]\n"
+           "       quorvel-tap --sniff TX RX [--baud N] [--format 8N1] [--folder DIR] [--no-monitor]\n"
+           "\n"
+           "Puts the monitor on a real serial line. quorvel-tap owns the line: it opens DEVICE (a tty such\n"
+           "as /dev/ttyUSB0) raw, makes a pty for the application and passes every byte between them as it\n"
+           "comes, while the monitor shows each one with its time. It prints the application's side\n"
+           "(\"Application side: PATH\", for a Linux program such as picocom) and its port for Windows\n"
+           "programs under the build's Wine prefix (\"Windows programs: COMn\"). Without DEVICE the device\n"
+           "is the simulated modem.\n"
+           "\n"
+           "The line follows the application: when it changes its speed, stop bits or flow control\n"
+           "(RTS/CTS, XON/XOFF), the device gets them once what was written before the change has gone.\n"
+           "Data bits and parity stay as --format gives them: a pty keeps neither, so a change of them\n"
+           "cannot be seen. The pane also shows the settings, the device gone and back, the application\n"
+           "opening and closing its side, breaks, framing and parity errors, overruns and the modem lines.\n"
+           "\n"
+           "  --baud N       the speed until the application sets its own (115200)\n"
+           "  --format 8N1   data bits 5 to 8, parity N, O, E, M or S, stop bits 1 or 2 (8N1)\n"
+           "  --link PATH    a link to the application's side at PATH (default: in the tap's folder)\n"
+           "  --com N        the Windows programs' port COMn (default: the first free from COM42)\n"
+           "  --folder DIR   the tap's private folder, made here and removed at the end (default: under\n"
+           "                 $XDG_RUNTIME_DIR); it holds the monitor's feed, which no other user can read\n"
+           "  --no-monitor   start no monitor; one started by hand reads the feed in the folder\n"
+           "  --sniff TX RX  listen to a line on two read-only devices; nothing is written to either\n"
+           "  --help         this text\n"
+           "\n"
+           "It runs until the monitor's window is closed, Ctrl+C, TERM or HUP, and leaves nothing behind.\n"
+           "Exit codes: 0; 2 for bad input (one line names it); 128 + the signal's number.\n";
+}
+
+namespace {
+
+// What the arguments say beyond the options themselves.
+struct Seen {
+    std::vector<std::string> Devices;
+    bool LinkOrCom = false;
+};
+
+// --baud N, --format 8N1, --com N.
+bool ParseSetting(const std::string& option, const std::string& text, TapOptions* options, std::string* error) {
+    unsigned long number = 0;
+    if (option == "--baud") {
+        if (Number(text, 4000000, &number) && KnownBaud(static_cast<uint32_t>(number))) {
+            options->Settings.Baud = static_cast<uint32_t>(number);
+            return true;
+        }
+        *error = "--baud " + text + ": not a speed the line knows (such as 9600, 115200 or 921600)";
+    } else if (option == "--format") {
+        if (ParseFormat(text, &options->Settings.Format)) return true;
+        *error = "--format " + text + ": data bits 5 to 8, parity N, O, E, M or S, stop bits 1 or 2 (such as 8N1)";
+    } else {
+        if (Number(text, 255, &number) && number != 0) {
+            options->Com = static_cast<int>(number);
+            return true;
+        }
+        *error = "--com " + text + ": a port number from 1 to 255";
+    }
+    return false;
+}
+
+// Reads the argument at *at (and its values, moving *at past them).
+bool ParseOne(const std::vector<std::string>& arguments, size_t* at, TapOptions* options, Seen* seen,
+              std::string* error) {
+    const std::string& argument = arguments[*at];
+    auto value = [&](std::string* out) {
+        if (*at + 1 >= arguments.size()) {
+            *error = argument + ": needs a value (see --help)";
+            return false;
+        }
+        *out = arguments[++*at];
+        return true;
+    };
+    std::string text;
+    if (argument == "--help" || argument == "-h") {
+        options->Help = true;
+    } else if (argument == "--no-monitor") {
+        options->Monitor = false;
+    } else if (argument == "--baud" || argument == "--format" || argument == "--com") {
+        seen->LinkOrCom = seen->LinkOrCom || argument == "--com";
+        return value(&text) && ParseSetting(argument, text, options, error);
+    } else if (argument == "--link") {
+        seen->LinkOrCom = true;
+        return value(&options->Link);
+    } else if (argument == "--folder") {
+        return value(&options->Folder);
+    } else if (argument == "--sniff") {
+        if (*at + 2 >= arguments.size()) {
+            *error = "--sniff: needs two devices, TX and RX";
+            return false;
+        }
+        options->Sniff = true;
+        options->Tx = arguments[++*at];
+        options->Rx = arguments[++*at];
+    } else if (argument.size() > 1 && argument[0] == '-') {
+        *error = argument + ": unknown option (see --help)";
+        return false;
+    } else {
+        seen->Devices.push_back(argument);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseTapOptions(const std::vector<std::string>& arguments, TapOptions* options, std::string* error) {
+    Seen seen;
+    for (size_t at = 0; at < arguments.size(); ++at) {
+        if (!ParseOne(arguments, &at, options, &seen, error)) return false;
+    }
+    if (seen.Devices.size() > 1) {
+        *error = seen.Devices[1] + ": one DEVICE only (or --sniff TX RX)";
+        return false;
+    }
+    if (options->Sniff && !seen.Devices.empty()) {
+        *error = seen.Devices[0] + ": --sniff takes its two devices and no DEVICE";
+        return false;
+    }
+    if (options->Sniff && seen.LinkOrCom) {
+        *error = "--sniff has no application side: no --link, no --com";
+        return false;
+    }
+    if (options->Sniff && options->Tx == options->Rx) {
+        *error = "--sniff " + options->Tx + " " + options->Rx + ": TX and RX are two devices";
+        return false;
+    }
+    if (!seen.Devices.empty()) options->Device = seen.Devices[0];
+    return true;
+}
+
+}  // namespace tap

@@ -1,0 +1,31 @@
+// quorvel-tap's command line: what the user asked for, or the one line that
+// says which argument is wrong. Pure code.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tap/line_settings.h"
+
+namespace tap {
+
+struct TapOptions {
+    bool Help = false;
+    bool Sniff = false;
+    std::string Device;           // the tap's device; empty: the simulated modem
+    std::string Tx, Rx;           // a sniffer's two devices
+    LineSettings Settings;        // --baud and --format
+    std::string Link;             // --link: where the application side's path goes
+    int Com = 0;                  // --com: the Windows programs' port; 0: the first free from 42
+    std::string Folder;           // --folder: the tap's private folder
+    bool Monitor = true;          // false with --no-monitor
+};
+
+// Reads the arguments (without the program's name). False with *error set
+// to one line that names the bad argument.
+bool ParseTapOptions(const std::vector<std::string>& arguments, TapOptions* options, std::string* error);
+
+// What --help prints.
+const char* TapUsage();
+
+}  // namespace tap
