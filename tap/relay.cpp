@@ -262,14 +262,13 @@ void Relay::PassDeviceData(Device& device, const std::string& data, const std::v
         ReportMarks(device, marks, i, i + 1);
     }
     pass(std::string_view(data).substr(from));
-    // An overrun leaves no mark in the data; only the counts tell.
+    // An overrun leaves no mark in the data; only the counts tell. (The
+    // frame and parity counts move on only as marks take them: a count may
+    // run ahead of the marks that a later read brings.)
     ErrorCounts counts;
-    if (ops_.Counts(device.Fd, &counts)) {
-        if (device.CountsKnown && counts.Overrun > device.Seen.Overrun) {
-            DeviceEvent(device, "overrun: " + std::to_string(counts.Overrun - device.Seen.Overrun) + " lost");
-        }
-        device.Seen = counts;
-        device.CountsKnown = true;
+    if (device.CountsKnown && ops_.Counts(device.Fd, &counts) && counts.Overrun > device.Seen.Overrun) {
+        DeviceEvent(device, "overrun: " + std::to_string(counts.Overrun - device.Seen.Overrun) + " lost");
+        device.Seen.Overrun = counts.Overrun;
     }
 }
 

@@ -42,6 +42,8 @@ struct FakeLine {
     bool ApplicationFlushed = false;
     bool FeedFull = false;
     bool WatchReadable = false;
+    bool Counted = true;  // the device keeps error counts
+    ErrorCounts Counts;
     uint64_t NowUs = 1000000;
 };
 
@@ -149,7 +151,10 @@ size_t FakeFlush(int) {
 bool FakeOpenSide(int) { return g_line->ApplicationOpen; }
 size_t FakeUnsent(int) { return 0; }
 bool FakeLines(int, int*) { return false; }
-bool FakeCounts(int, ErrorCounts*) { return false; }
+bool FakeCounts(int, ErrorCounts* counts) {
+    *counts = g_line->Counts;
+    return g_line->Counted;
+}
 uint64_t FakeNow() { return g_line->NowUs; }
 
 const LineOps kFakeOps = {FakeRead,     FakeWrite, FakePoll,     FakeOpen,     FakeClose,   FakeApply,
@@ -292,6 +297,28 @@ const FaultRow kFaults[] = {
          EXPECT_TRUE(HasEvent(fed, "[application closed]"));
          EXPECT_TRUE(HasEvent(fed, "[6 bytes from the device not passed: no application had the line]"));
          EXPECT_TRUE(HasEvent(fed, "[application opened]"));
+     }},
+    {"marks in the device's input: a break, a framing and a parity error, an overrun, a real FF",
+     [](Walk& walk) {
+         walk.Turns();
+         // The kernel marks them in the input (PARMRK); the counts say which
+         // error a mark is. A mark may be cut between two reads.
+         walk.line.Counts = {.Frame = 1, .Parity = 1, .Overrun = 3, .Break = 1};
+         walk.line.DeviceIn = std::string("A\xFF\x00\x00" "B\xFF\x00" "C\xFF", 9);
+         walk.Turns();
+         walk.line.DeviceIn = std::string("\x00" "D\xFF\xFF" "E", 5);
+         walk.Turns();
+         EXPECT_EQ(walk.line.ApplicationOut, "ABCD\xFF" "E") << "the bytes pass as they came, a real FF once";
+         Fed fed = walk.Feed();
+         EXPECT_EQ(fed.Rx, "ABCD\xFF" "E");
+         std::vector<std::string> marks;
+         for (const std::string& event : fed.Events) {
+             if (event != "[115200 8N1]" && event != "[no modem lines]" && event != "[application opened]") {
+                 marks.push_back(event);
+             }
+         }
+         EXPECT_EQ(marks, (std::vector<std::string>{"[break]", "[framing error]", "[overrun: 3 lost]",
+                                                    "[parity error]"}));
      }},
     {"the feed full: the line passes every byte, feed records go and are counted",
      [](Walk& walk) {
