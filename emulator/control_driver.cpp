@@ -12,7 +12,7 @@
 #include "emulator/filter_driver.h"
 #include "emulator/modem_line.h"
 #include "emulator/scenario_runner.h"
-#include "emulator/tap_line.h"
+#include "emulator/running_lines.h"
 
 namespace emu {
 namespace {
@@ -208,7 +208,7 @@ DriverSnapshot Driver() {
 
 void ResetDriver() {
     EnsureControlDriver();
-    EndTapLines(true);  // before the lock: the lines take it as they end
+    EndRunningLines(true);  // before the lock: the lines take it as they end
     DriverGuard guard(DriverLock());
     CancelScheduledEvents();
     ResetScenarios();

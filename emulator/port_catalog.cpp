@@ -30,17 +30,21 @@ std::wstring FromCodePage1252(const std::string& bytes) {
 // owns: a tap's (named after the application's port) or a sniffer's.
 control::PortBlobs RelayPort(const scenario::Port& port) {
     bool tap = port.Kind == scenario::PortKind::Tap;
+    bool replay = port.Kind == scenario::PortKind::Replay;
     std::wstring name = Widen(port.Name), other = Widen(port.OtherName);
     std::wstring index = std::to_wstring(port.Number);
     control::PortBlobs blobs;
-    blobs.Properties[kPropDescription] = TextBlob(tap ? L"Serial line tap" : L"Serial line sniffer");
-    blobs.Properties[kPropHardwareId] = TextListBlob({tap ? L"QVLRELAY\\TAP" : L"QVLRELAY\\SNIFF"});
+    blobs.Properties[kPropDescription] =
+        TextBlob(tap ? L"Serial line tap" : replay ? L"Serial line replay" : L"Serial line sniffer");
+    blobs.Properties[kPropHardwareId] =
+        TextListBlob({tap ? L"QVLRELAY\\TAP" : replay ? L"QVLRELAY\\REPLAY" : L"QVLRELAY\\SNIFF"});
     blobs.Properties[kPropClassName] = TextBlob(L"Ports");
     blobs.Properties[kPropClassGuid] = TextBlob(L"{4D36E978-E325-11CE-BFC1-08002BE10318}");
     blobs.Properties[kPropDriverKey] = TextBlob(L"{4D36E978-E325-11CE-BFC1-08002BE10318}\\01" + index);
     blobs.Properties[kPropManufacturer] = TextBlob(L"(Stand-in relay)");
-    blobs.Properties[kPropFriendlyName] = TextBlob((tap ? L"Tap on " : L"Sniffer ") + name);
-    blobs.Properties[kPropLocation] = TextBlob(L"Fed from " + other);
+    blobs.Properties[kPropFriendlyName] =
+        TextBlob(replay ? L"Replay of " + other : (tap ? L"Tap on " : L"Sniffer ") + name);
+    blobs.Properties[kPropLocation] = TextBlob((replay ? L"Played from " : L"Fed from ") + other);
     blobs.Properties[kPropPdoName] = TextBlob(L"\\Device\\QvlRelay-" + index);
     blobs.Properties[kPropEnumerator] = TextBlob(L"QVLRELAY");
     blobs.Properties[kPropAddress] = NumberBlob(port.Number);
@@ -95,7 +99,8 @@ control::PortBlobs PortBlobsFor(const scenario::Port& port) {
     switch (port.Kind) {
         case scenario::PortKind::Empty: blobs = EmptyPort(); break;
         case scenario::PortKind::Tap:
-        case scenario::PortKind::Sniff: blobs = RelayPort(port); break;
+        case scenario::PortKind::Sniff:
+        case scenario::PortKind::Replay: blobs = RelayPort(port); break;
         default: blobs = ModemPort(name, port.Number); break;
     }
     if (port.Kind == scenario::PortKind::Foreign) {

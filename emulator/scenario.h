@@ -60,11 +60,11 @@ struct Event {
 };
 
 // Port kinds: a simulated modem (with its full properties, all of them
-// empty, or a friendly name outside code page 1252), or a port on a real
+// empty, or a friendly name outside code page 1252), a port on a real
 // serial line that quorvel-tap owns: a tap between an application and a
 // device, or a sniffer of a line's two directions (which of the two, the
-// tap's feed says).
-enum class PortKind { Modem, Empty, Foreign, Tap, Sniff };
+// tap's feed says), or the replay of a session that a tap captured.
+enum class PortKind { Modem, Empty, Foreign, Tap, Sniff, Replay };
 
 struct Port {
     std::string Name;             // COM1 ...
@@ -79,8 +79,10 @@ struct Port {
     std::vector<Event> Events;    // in the order written
     uint64_t RoundMs = 0;         // 0: the events happen once
     uint32_t Rounds = 1;          // with RoundMs: 0 = for ever
-    // Tap: the folder of the tap's feed and command FIFOs, as Wine names it.
+    // Tap: the folder of the tap's feed and command FIFOs, as Wine names
+    // it; replay: the capture file.
     std::string OtherName;
+    bool ReplayAtMaxSpeed = false;  // replay: as fast as the monitor takes it, not at the file's pace
 };
 
 // A request of the control device that fails at once with Error, Times

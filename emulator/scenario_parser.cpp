@@ -245,7 +245,7 @@ private:
         bool TakesTime;
         StatementParser Parse;
     };
-    static const StatementWord kStatementWords[12];
+    static const StatementWord kStatementWords[13];
 
     static bool ReadTime(Scanner& scan, TimePrefix* time, std::string* error) {
         if (scan.Take('@')) {
@@ -552,6 +552,42 @@ private:
         return true;
     }
 
+    // "replay FILE [speed=1|max] [=FRIENDLY NAME]": a port that plays a
+    // capture file (taken as written, without escapes), named REPLAY and its
+    // place among the replays.
+    bool ReplayStatement(Scanner& scan, const Context&, std::string* error) {
+        cursor_ = PortCursor{};
+        Port port;
+        port.Kind = PortKind::Replay;
+        scan.SkipBlanks();
+        std::string_view file = scan.Token();
+        if (file.empty() || file.front() == '=') {
+            *error = "a replay names its capture file";
+            return false;
+        }
+        port.OtherName = std::string(file);
+        for (scan.SkipBlanks(); !scan.AtEnd(); scan.SkipBlanks()) {
+            if (scan.Take('=')) {
+                if (!FriendlyName(scan, &port, error)) return false;
+                break;
+            }
+            std::string_view key = scan.Token();
+            if (!SameWord(key, "speed=1") && !SameWord(key, "speed=max")) {
+                *error = "a replay takes speed=1 or speed=max and =name, not " + Quoted(key);
+                return false;
+            }
+            port.ReplayAtMaxSpeed = SameWord(key, "speed=max");
+        }
+        int replays = 1;
+        for (const Port& other : scenario_.Ports) replays += other.Kind == PortKind::Replay;
+        port.Name = "REPLAY" + std::to_string(replays);
+        port.Number = static_cast<uint32_t>(replays);
+        if (!AddPort(std::move(port), error)) return false;
+        cursor_.Closed = true;
+        cursor_.ClosedBy = "a replay";
+        return true;
+    }
+
     // A number key of gen: at most max, and not 0.
     static bool PositiveNumber(Scanner& scan, uint64_t max, const char* zeroError, uint64_t* value,
                                std::string* error) {
@@ -700,9 +736,10 @@ private:
     size_t eventCount_ = 0;
 };
 
-const Parser::StatementWord Parser::kStatementWords[12] = {
+const Parser::StatementWord Parser::kStatementWords[13] = {
     {"port", false, false, &Parser::PortStatement},
     {"tap", false, false, &Parser::TapStatement},
+    {"replay", false, false, &Parser::ReplayStatement},
     {"fault", false, false, &Parser::FaultStatement},
     {"file", false, false, &Parser::FileStatement},
     {"gap", true, false, &Parser::GapStatement},

@@ -15,6 +15,8 @@
 #include "emulator/port_catalog.h"
 #include "emulator/scenario_file.h"
 #include "emulator/scenario_parser.h"
+#include "emulator/replay_line.h"
+#include "emulator/running_lines.h"
 #include "emulator/tap_line.h"
 #include "emulator/settings_record.h"
 #include "emulator/scenario_timing.h"
@@ -206,6 +208,10 @@ void Arrive(size_t port) {
         StartTapLine(live.Plan);
         return;
     }
+    if (live.Plan.Kind == scenario::PortKind::Replay) {
+        StartReplayLine(live.Plan);
+        return;
+    }
     ArrivingPort arriving;
     arriving.Blobs = PortBlobsFor(live.Plan);
     arriving.Line = NewModemLine();
@@ -226,7 +232,7 @@ void StartScenario(const scenario::Scenario& played) {
     DriverGuard guard(DriverLock());
     RunnerState& state = Runner();
     ++state.Generation;  // the steps of the previous scenario do nothing from now on
-    EndTapLines(false);
+    EndRunningLines(false);
     state.Pending = 0;
     state.StartMs = DriverClockMilliseconds();
     state.Ports.clear();
@@ -277,7 +283,7 @@ void ResetScenarios() {
     DriverGuard guard(DriverLock());
     RunnerState& state = Runner();
     ++state.Generation;
-    EndTapLines(false);
+    EndRunningLines(false);
     state.Enabled = false;
     state.Pending = 0;
     state.Ports.clear();

@@ -21,6 +21,7 @@
 #include "emulator/device_core.h"
 #include "emulator/filter_driver.h"
 #include "emulator/port_catalog.h"
+#include "emulator/running_lines.h"
 #include "emulator/tap_feed.h"
 #include "system/scoped_handles.h"
 #include "wire/capture_records.h"
@@ -31,7 +32,6 @@ namespace {
 constexpr DWORD kOpenRetryMs = 500;       // a feed that cannot be opened yet is tried again this often
 constexpr DWORD kCommandWriteMs = 1000;   // a command record gets this long to go into its FIFO
 constexpr DWORD kCancelEndMs = 2000;      // a cancelled read gets this long to end
-constexpr DWORD kLineEndMs = 5000;        // the line's thread gets this long to end at the stop
 constexpr DWORD kReadBytes = 65536;
 constexpr DWORD kAttachLookMs = 20;       // records wait for the capture's attach: looked at this often
 constexpr size_t kMostWaiting = 1 << 20;  // bytes of records that wait for it at most
@@ -40,16 +40,12 @@ constexpr size_t kMostWaiting = 1 << 20;  // bytes of records that wait for it a
 // apart.
 constexpr uint8_t kEventCodes[2] = {4, 5};
 
-struct TapLine {
+struct TapLine : RunningLine {
+    void Run() override;
+
     scenario::Port Plan;  // written before the thread starts; its Kind by the thread before the arrival
-    quorvel::ScopedHandle Thread;
-    quorvel::ScopedHandle Stop;      // manual reset: the line ends
     quorvel::ScopedHandle Commands;  // the command FIFO: opened by the thread before the arrival,
                                      // written by the program's requests while the port is there
-    // A read that did not end after its cancel may still write into this
-    // record: written by the line's thread, read once it has ended; the
-    // record is then never freed.
-    bool ReadLeftRunning = false;
 
     // With the driver lock held:
     uint32_t PortKey = 0;  // written by the thread at the arrival and the end, cleared by Release
@@ -61,16 +57,6 @@ struct TapLine {
     std::deque<std::pair<tapfeed::FeedHeader, std::string>> Waiting;
     size_t WaitingBytes = 0;
 };
-
-quorvel::ProcessLock& LinesLock() {
-    static quorvel::ProcessLock lock;
-    return lock;
-}
-
-std::vector<TapLine*>& Lines() {
-    static auto* lines = new std::vector<TapLine*>;  // never destroyed: lines may run at exit
-    return *lines;
-}
 
 void Report(const TapLine& line, const std::string& what) {
     std::string text = "Quorvel stand-in tap line " + line.Plan.Name + ": " + what + "\n";
@@ -260,7 +246,10 @@ bool OpenFifos(TapLine& line, quorvel::ScopedHandle* feed) {
     }
 }
 
-void RunTapLine(TapLine& line) {
+}  // namespace
+
+void TapLine::Run() {
+    TapLine& line = *this;
     quorvel::ScopedHandle feed;
     quorvel::ScopedHandle readEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     std::vector<char> buffer(kReadBytes);
@@ -287,50 +276,10 @@ void RunTapLine(TapLine& line) {
     Leave(line);
 }
 
-DWORD WINAPI TapLineThread(LPVOID parameter) {
-    RunTapLine(*static_cast<TapLine*>(parameter));
-    return 0;
-}
-
-void EndAtExit() { EndTapLines(true); }
-
-}  // namespace
-
 void StartTapLine(const scenario::Port& plan) {
     auto* line = new TapLine;
     line->Plan = plan;
-    line->Stop.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!line->Stop) {
-        OutputDebugStringA("Quorvel stand-in tap line: out of system resources\n");
-        delete line;
-        return;
-    }
-    static LONG exitHook = 0;
-    if (!InterlockedExchange(&exitHook, 1)) atexit(EndAtExit);
-    quorvel::ScopedLock<quorvel::ProcessLock> guard(LinesLock());
-    line->Thread.Reset(CreateThread(nullptr, 0, TapLineThread, line, 0, nullptr));
-    if (!line->Thread) {
-        delete line;
-        return;
-    }
-    Lines().push_back(line);
-}
-
-void EndTapLines(bool wait) {
-    std::vector<TapLine*> ending;
-    {
-        quorvel::ScopedLock<quorvel::ProcessLock> guard(LinesLock());
-        for (TapLine* line : Lines()) SetEvent(line->Stop.Get());
-        if (!wait) return;  // they end on their own; the next wait frees them
-        ending.swap(Lines());
-    }
-    for (TapLine* line : ending) {
-        // A line ends within a bounded time; one still running after this
-        // wait, or whose read may still write into it, is never freed.
-        if (WaitForSingleObject(line->Thread.Get(), kLineEndMs) == WAIT_OBJECT_0 && !line->ReadLeftRunning) {
-            delete line;
-        }
-    }
+    StartRunningLine(line);
 }
 
 }  // namespace emu

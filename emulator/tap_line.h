@@ -20,12 +20,8 @@
 
 namespace emu {
 
-// Starts reading the feed of the tap whose folder the plan names.
+// Starts reading the feed of the tap whose folder the plan names (it ends
+// with the running lines: running_lines.h).
 void StartTapLine(const scenario::Port& plan);
-
-// Ends every tap line: it stops reading and its port leaves. With wait,
-// returns once they have (never call it so with the driver lock held: the
-// lines take it); without, they end on their own.
-void EndTapLines(bool wait);
 
 }  // namespace emu

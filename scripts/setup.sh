@@ -26,8 +26,10 @@ if [ "$purpose" != wine ]; then
     need python3 command -v python3
     need g++-mingw-w64-i686-posix command -v i686-w64-mingw32-g++-posix
     need googletest test -f /usr/src/googletest/CMakeLists.txt
-    # The Linux-side programs of the relays (the modem on a pty, the tests' peer).
+    # The Linux-side programs: quorvel-tap (with libpcap for its captures),
+    # the modem on a pty, the tests' peer.
     need g++ command -v g++
+    need libpcap-dev test -f /usr/include/pcap/pcap.h
 fi
 if [ "$purpose" != build ]; then
     case "$arch" in
@@ -53,6 +55,8 @@ if [ "$purpose" != build ] && [ "$purpose" != wine ]; then
     # Pty pairs for the relays on real serial lines (their tests, make tap).
     need socat command -v socat
     need xdotool command -v xdotool
+    # Reads the tap's captures in the tests, as a user's Wireshark would.
+    need tshark command -v tshark
     # The pure code's native sanitizer and fuzzing build.
     need clang command -v clang++
     need libclang-rt-14-dev sh -c 'test -f "$(clang++ -print-resource-dir)/lib/linux/libclang_rt.fuzzer-x86_64.a"'

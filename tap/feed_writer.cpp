@@ -13,13 +13,16 @@ bool FeedWriter::Queue(tapfeed::FeedKind kind, uint64_t microseconds, std::strin
     return true;
 }
 
-void FeedWriter::Add(tapfeed::FeedKind kind, uint64_t microseconds, std::string_view payload) {
+std::string DroppedNote(uint64_t dropped) { return "[" + std::to_string(dropped) + " feed records dropped]"; }
+
+uint64_t FeedWriter::Add(tapfeed::FeedKind kind, uint64_t microseconds, std::string_view payload) {
+    uint64_t told = 0;
     do {
         std::string_view piece = payload.substr(0, tapfeed::kMostPayload);
         payload.remove_prefix(piece.size());
         // After drops, the record goes only with the event that says how
         // many went before it, or not at all.
-        std::string note = unreported_ ? "[" + std::to_string(unreported_) + " feed records dropped]" : "";
+        std::string note = unreported_ ? DroppedNote(unreported_) : "";
         size_t needed = sizeof(tapfeed::FeedHeader) * (note.empty() ? 1 : 2) + note.size() + piece.size();
         if (out_.Room() < needed) {
             ++dropped_;
@@ -28,8 +31,10 @@ void FeedWriter::Add(tapfeed::FeedKind kind, uint64_t microseconds, std::string_
         }
         if (!note.empty()) Queue(tapfeed::kEvent, microseconds, note);
         Queue(kind, microseconds, piece);
+        told += unreported_;
         unreported_ = 0;
     } while (!payload.empty());
+    return told;
 }
 
 void FeedWriter::Flush(int fd, const LineOps& ops) {

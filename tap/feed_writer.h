@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "emulator/tap_feed_records.h"
@@ -13,13 +14,17 @@
 
 namespace tap {
 
+// The event that tells of dropped feed records.
+std::string DroppedNote(uint64_t dropped);
+
 class FeedWriter {
 public:
     explicit FeedWriter(size_t capacity) : out_(capacity) {}
 
     // Queues the record whole, or drops it (a payload over the records'
-    // limit goes in pieces).
-    void Add(tapfeed::FeedKind kind, uint64_t microseconds, std::string_view payload);
+    // limit goes in pieces). How many dropped records an event before it
+    // has just told of (0: none).
+    uint64_t Add(tapfeed::FeedKind kind, uint64_t microseconds, std::string_view payload);
     bool HasOutput() const { return !out_.Empty(); }
     // Writes what the FIFO takes now.
     void Flush(int fd, const LineOps& ops);

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "tap/application_side.h"
+#include "tap/capture_writer.h"
 #include "tap/children.h"
 #include "tap/line_ops.h"
 #include "tap/relay.h"
@@ -261,6 +262,13 @@ int Tap(const TapOptions& options) {
     RelayConfig config;
     config.Sniff = options.Sniff;
     config.Settings = options.Settings;
+    CaptureWriter capture;
+    std::string why;
+    if (!options.Capture.empty()) {
+        if (!capture.Open(Absolute(options.Capture), &why)) return BadInput(why);
+        capture.SetFixedGap(options.FrameGapMs);
+        config.Capture = &capture;
+    }
     int code = SetUp(options, build, &config, &made);
     if (!code) {
         if (options.Monitor) StartMonitor(options, build, config, &made);
@@ -274,7 +282,9 @@ int Tap(const TapOptions& options) {
         made.Devices[0] = made.Devices[1] = -1;  // the relay owns them now
         code = RunRelay(config, made);
     }
+    capture.Close();
     Clean(made);
+    if (code == 2 && !options.Capture.empty()) unlink(Absolute(options.Capture).c_str());  // no session: no file
     return code;
 }
 

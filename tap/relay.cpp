@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <limits>
 
+#include "emulator/serial_capture.h"
+
 namespace tap {
 namespace {
 
@@ -17,12 +19,21 @@ constexpr uint64_t kLineCheckUs = 50000;    // modem lines are read this often
 constexpr uint64_t kApplicationCheckUs = 250000;  // a closed application side is looked at this often
 constexpr uint64_t kDrainCheckUs = 2000;    // a settings change waits for the device's output this often
 
+// The modem lines as the kernel names them, and as the capture does; the
+// pane shows CTS, DSR, DCD and RI as they change.
 constexpr struct {
-    int Bit;
-    const char* Name;
-} kModemLines[] = {{TIOCM_CTS, "CTS"}, {TIOCM_DSR, "DSR"}, {TIOCM_CD, "DCD"}, {TIOCM_RI, "RI"}};
+    int Kernel;
+    uint8_t Capture;
+} kModemLines[] = {{TIOCM_CTS, serialcapture::kCts}, {TIOCM_DSR, serialcapture::kDsr}, {TIOCM_CD, serialcapture::kDcd},
+                   {TIOCM_RI, serialcapture::kRing}, {TIOCM_RTS, serialcapture::kRts}, {TIOCM_DTR, serialcapture::kDtr}};
 
-constexpr int kLineBits = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RI;
+uint8_t ControlLines(int kernelBits) {
+    uint8_t lines = 0;
+    for (const auto& line : kModemLines) {
+        if (kernelBits & line.Kernel) lines |= line.Capture;
+    }
+    return lines;
+}
 
 bool Waits(int error) { return error == EAGAIN || error == EINTR; }
 
@@ -44,7 +55,7 @@ Relay::Relay(const RelayConfig& config, const LineOps& ops)
     }
     uint8_t mode = config.Sniff ? tapfeed::kModeSniff : tapfeed::kModeTap;
     feed_.Add(tapfeed::kHello, Now(), std::string_view(reinterpret_cast<const char*>(&mode), 1));
-    Event(DescribeSettings(applied_));
+    AppliedSettings(applied_);
     for (int i = 0; i < deviceCount_; ++i) {
         if (devices_[i].Fd >= 0) DeviceOpened(devices_[i]);
     }
@@ -57,10 +68,31 @@ Relay::~Relay() {
 
 uint64_t Relay::Now() const { return ops_.NowMicroseconds() - start_; }
 
-void Relay::Event(const std::string& text) { feed_.Add(tapfeed::kEvent, Now(), text); }
+void Relay::Event(const std::string& text, uint8_t code) {
+    uint64_t now = Now();
+    uint64_t dropped = feed_.Add(tapfeed::kEvent, now, text);
+    if (config_.Capture) {
+        if (dropped) config_.Capture->Event(serialcapture::kDataLost, now, DroppedNote(dropped));
+        config_.Capture->Event(code, now, text);
+    }
+}
 
-void Relay::DeviceEvent(const Device& device, const std::string& what) {
-    Event("[" + (device.Name.empty() ? "" : device.Name + ": ") + what + "]");
+void Relay::DeviceEvent(const Device& device, const std::string& what, uint8_t code) {
+    Event("[" + (device.Name.empty() ? "" : device.Name + ": ") + what + "]", code);
+}
+
+// Bytes of the line: into the feed, and as data into the capture (the
+// terminal's answers are what came from the device, too).
+void Relay::Bytes(tapfeed::FeedKind kind, uint64_t now, std::string_view bytes) {
+    uint64_t dropped = feed_.Add(kind, now, bytes);
+    if (!config_.Capture) return;
+    if (dropped) config_.Capture->Event(serialcapture::kDataLost, now, DroppedNote(dropped));
+    config_.Capture->Data(kind == tapfeed::kTx ? serialcapture::kTxData : serialcapture::kRxData, now, bytes);
+}
+
+void Relay::AppliedSettings(const LineSettings& settings) {
+    if (config_.Capture) config_.Capture->SetSettings(settings);
+    Event(DescribeSettings(settings));
 }
 
 RelayCounts Relay::Counts() const {
@@ -102,6 +134,7 @@ int Relay::TimerLimit() const {
     if (hasPending_ && beforeChange_ == 0 && toDevice_.Empty() && commands_.Empty()) {
         next = std::min(next, now + kDrainCheckUs);
     }
+    if (config_.Capture && config_.Capture->Due()) next = std::min(next, config_.Capture->Due());
     if (next == std::numeric_limits<uint64_t>::max()) return -1;
     return next <= now ? 0 : static_cast<int>((next - now + 999) / 1000);
 }
@@ -206,6 +239,7 @@ void Relay::ServeTimers() {
     }
     if (!config_.Sniff && !applicationOpen_ && now >= nextApplicationCheck_) CheckApplicationOpen();
     if (!config_.Sniff) ApplyPendingSettings();
+    if (config_.Capture) config_.Capture->Tick(now);
 }
 
 void Relay::Run() {
@@ -242,11 +276,11 @@ void Relay::PassDeviceData(Device& device, const std::string& data, const std::v
     auto pass = [&](std::string_view piece) {
         if (piece.empty()) return;
         if (device.ReadOnly) {
-            feed_.Add(static_cast<tapfeed::FeedKind>(device.Code), now, piece);
+            Bytes(static_cast<tapfeed::FeedKind>(device.Code), now, piece);
         } else if (channelOpen_) {
-            feed_.Add(tapfeed::kAnswer, now, piece);
+            Bytes(tapfeed::kAnswer, now, piece);
         } else {
-            feed_.Add(tapfeed::kRx, now, piece);
+            Bytes(tapfeed::kRx, now, piece);
             if (applicationOpen_) {
                 toApplication_.Append(piece);
             } else {
@@ -267,7 +301,8 @@ void Relay::PassDeviceData(Device& device, const std::string& data, const std::v
     // run ahead of the marks that a later read brings.)
     ErrorCounts counts;
     if (device.CountsKnown && ops_.Counts(device.Fd, &counts) && counts.Overrun > device.Seen.Overrun) {
-        DeviceEvent(device, "overrun: " + std::to_string(counts.Overrun - device.Seen.Overrun) + " lost");
+        DeviceEvent(device, "overrun: " + std::to_string(counts.Overrun - device.Seen.Overrun) + " lost",
+                    serialcapture::kOverflow);
         device.Seen.Overrun = counts.Overrun;
     }
 }
@@ -278,15 +313,15 @@ void Relay::ReportMarks(Device& device, const std::vector<LineMark>& marks, size
     bool counted = device.CountsKnown && ops_.Counts(device.Fd, &counts);
     for (size_t i = from; i < to; ++i) {
         if (marks[i].What == LineMark::Break) {
-            DeviceEvent(device, "break");
+            DeviceEvent(device, "break", serialcapture::kBreak);
         } else if (counted && counts.Frame > device.Seen.Frame) {
-            DeviceEvent(device, "framing error");
+            DeviceEvent(device, "framing error", serialcapture::kFramingError);
             ++device.Seen.Frame;
         } else if (counted && counts.Parity > device.Seen.Parity) {
-            DeviceEvent(device, "parity error");
+            DeviceEvent(device, "parity error", serialcapture::kParityError);
             ++device.Seen.Parity;
         } else {
-            DeviceEvent(device, "framing or parity error");
+            DeviceEvent(device, "framing or parity error", serialcapture::kFramingError);
         }
     }
 }
@@ -299,7 +334,7 @@ void Relay::WriteDevice(Device& device) {
     if (written < 0 && Waits(errno)) return;
     if (written < 0) return DeviceGone(device);
     if (written == 0) return;
-    feed_.Add(tapfeed::kTx, Now(), front.substr(0, static_cast<size_t>(written)));
+    Bytes(tapfeed::kTx, Now(), front.substr(0, static_cast<size_t>(written)));
     source->Consume(static_cast<size_t>(written));
 }
 
@@ -329,7 +364,7 @@ void Relay::ReopenDevice(Device& device) {
     if (!ops_.ApplySettings(fd, applied_)) {
         Event("[settings refused: " + DescribeSettings(applied_).substr(1));
     } else {
-        Event(DescribeSettings(applied_));
+        AppliedSettings(applied_);
     }
     if (droppedWhileAway_ > 0) {
         Event("[" + std::to_string(droppedWhileAway_) + " bytes from the application dropped: the device was away]");
@@ -352,19 +387,25 @@ void Relay::WatchModemLines(Device& device) {
         device.LinesKnown = false;
         return;
     }
-    int lines = bits & kLineBits;
+    uint8_t lines = ControlLines(bits);
+    if (config_.Capture && !device.ReadOnly) config_.Capture->SetLines(lines);
+    // A sniffer's two devices name theirs: "[RX: CTS on]".
+    auto named = [&](std::string text) {
+        return device.Name.empty() ? text : "[" + device.Name + ": " + text.substr(1);
+    };
     if (!device.LinesKnown) {
-        std::string on;
-        for (const auto& line : kModemLines) {
-            if (lines & line.Bit) on += std::string(on.empty() ? "" : " ") + line.Name;
-        }
-        DeviceEvent(device, "lines on: " + (on.empty() ? std::string("none") : on));
+        Event(named(serialcapture::EventText(serialcapture::kStatusChange, lines, 0, false)));
     } else {
-        for (const auto& line : kModemLines) {
-            if ((lines ^ device.Lines) & line.Bit) {
-                DeviceEvent(device, std::string(line.Name) + ((lines & line.Bit) ? " on" : " off"));
-            }
+        // One event a line that changed, in a fixed order.
+        uint8_t told = device.Lines;
+        for (uint8_t bit : {serialcapture::kCts, serialcapture::kDsr, serialcapture::kDcd, serialcapture::kRing}) {
+            if (!((lines ^ told) & bit)) continue;
+            uint8_t next = static_cast<uint8_t>(told ^ bit);
+            if (config_.Capture && !device.ReadOnly) config_.Capture->SetLines(next);
+            Event(named(serialcapture::EventText(serialcapture::kStatusChange, next, told, true)));
+            told = next;
         }
+        if (config_.Capture && !device.ReadOnly) config_.Capture->SetLines(lines);
     }
     device.Lines = lines;
     device.LinesKnown = true;
@@ -432,7 +473,7 @@ void Relay::ApplyPendingSettings() {
     }
     applied_ = pending_;
     hasPending_ = false;
-    Event(DescribeSettings(applied_));
+    AppliedSettings(applied_);
 }
 
 void Relay::ApplicationClosed() {

@@ -39,6 +39,7 @@
 
 #include "emulator/tap_feed.h"
 #include "tap/byte_queue.h"
+#include "tap/capture_writer.h"
 #include "tap/feed_writer.h"
 #include "tap/line_ops.h"
 #include "tap/line_settings.h"
@@ -58,6 +59,7 @@ struct RelayConfig {
     int Feed = -1;            // the feed FIFO, written non-blocking
     int Commands = -1;        // the command FIFO, read non-blocking, or -1
     int Stop = -1;            // readable: the relay ends
+    CaptureWriter* Capture = nullptr;  // the session's pcap file, or none
 };
 
 // What the relay counted; for its tests and its end.
@@ -99,7 +101,7 @@ private:
         ParmrkDecoder Marks;
         ErrorCounts Seen;             // the counts after its last read
         bool CountsKnown = false;
-        int Lines = 0;                // modem lines last seen
+        uint8_t Lines = 0;            // modem lines last seen (serialcapture::ControlLine bits)
         bool LinesKnown = false;
         bool NoLinesSaid = false;     // "no modem lines" was said once
     };
@@ -110,8 +112,11 @@ private:
     void ServeTimers();
 
     uint64_t Now() const;
-    void Event(const std::string& text);
-    void DeviceEvent(const Device& device, const std::string& what);
+    // An event: a line in the pane, and in the capture with its code.
+    void Event(const std::string& text, uint8_t code = 0);
+    void DeviceEvent(const Device& device, const std::string& what, uint8_t code = 0);
+    void Bytes(tapfeed::FeedKind kind, uint64_t now, std::string_view bytes);
+    void AppliedSettings(const LineSettings& settings);
     int TimerLimit() const;
 
     void ReadDevice(Device& device);

@@ -14,9 +14,10 @@ bool Number(const std::string& text, unsigned long most, unsigned long* value) {
 }  // namespace
 
 const char* TapUsage() {
-    return "usage: quorvel-tap [--baud N] [--format 8N1] [--link PATH] [--com N] [--folder DIR] [--no-monitor] "
-           "[DEVICE]\n"
-           "       quorvel-tap --sniff TX RX [--baud N] [--format 8N1] [--folder DIR] [--no-monitor]\n"
+    return "usage: quorvel-tap [--baud N] [--format 8N1] [--link PATH] [--com N] [--capture FILE [--frame-gap MS]]\n"
+           "                   [--folder DIR] [--no-monitor] [DEVICE]\n"
+           "       quorvel-tap --sniff TX RX [--baud N] [--format 8N1] [--capture FILE [--frame-gap MS]]\n"
+           "                   [--folder DIR] [--no-monitor]\n"
            "\n"
            "Puts the monitor on a real serial line. quorvel-tap owns the line: it opens DEVICE (a tty such\n"
            "as /dev/ttyUSB0) raw, makes a pty for the application and passes every byte between them as it\n"
@@ -37,7 +38,13 @@ const char* TapUsage() {
            "  --com N        the Windows programs' port COMn (default: the first free from COM42)\n"
            "  --folder DIR   the tap's private folder, made here and removed at the end (default: under\n"
            "                 $XDG_RUNTIME_DIR); it holds the monitor's feed, which no other user can read\n"
-           "  --no-monitor   start no monitor; one started by hand reads the feed in the folder\n"
+           "  --capture FILE the whole session into FILE, a pcap file that Wireshark and tshark open (link\n"
+           "                 type 250, RTAC serial): every byte as TX and RX frames, every event, times\n"
+           "                 from the tap's clock; written as it goes, so it opens even after a crash\n"
+           "  --frame-gap MS where a frame ends: after MS of quiet (default: three and a half character\n"
+           "                 times at the line's speed, so that a frame is a message of Modbus RTU and the like)\n"
+           "  --no-monitor   start no monitor (headless: with --capture, a session left running in the\n"
+           "                 field); a monitor started by hand can read the feed in the folder\n"
            "  --sniff TX RX  listen to a line on two read-only devices; nothing is written to either\n"
            "  --help         this text\n"
            "\n"
@@ -100,6 +107,16 @@ bool ParseOne(const std::vector<std::string>& arguments, size_t* at, TapOptions*
         return value(&options->Link);
     } else if (argument == "--folder") {
         return value(&options->Folder);
+    } else if (argument == "--capture") {
+        return value(&options->Capture);
+    } else if (argument == "--frame-gap") {
+        if (!value(&text)) return false;
+        char* end = nullptr;
+        options->FrameGapMs = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end || !(options->FrameGapMs > 0) || options->FrameGapMs > 60000) {
+            *error = "--frame-gap " + text + ": milliseconds, more than 0 and at most 60000";
+            return false;
+        }
     } else if (argument == "--sniff") {
         if (*at + 2 >= arguments.size()) {
             *error = "--sniff: needs two devices, TX and RX";

@@ -19,6 +19,8 @@ struct TapOptions {
     int Com = 0;                  // --com: the Windows programs' port; 0: the first free from 42
     std::string Folder;           // --folder: the tap's private folder
     bool Monitor = true;          // false with --no-monitor
+    std::string Capture;          // --capture: the session's pcap file
+    double FrameGapMs = 0;        // --frame-gap: 0, three and a half characters at the line's speed
 };
 
 // Reads the arguments (without the program's name). False with *error set

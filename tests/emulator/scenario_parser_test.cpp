@@ -33,7 +33,7 @@ Scenario Parse(const std::string& text) { return ParseScenario(text); }
 // rounds); a tap adds the folder of its feed: "fed from Z:\run\tap". An
 // event: "@135 flash 3".
 std::string Described(const Port& port) {
-    static const char* const kinds[] = {"modem", "empty", "foreign", "tap", "sniff"};
+    static const char* const kinds[] = {"modem", "empty", "foreign", "tap", "sniff", "replay"};
     std::string text = port.Name + " #" + std::to_string(port.Number) + " " + kinds[static_cast<int>(port.Kind)] +
                        " @" + std::to_string(port.ArriveMs);
     if (port.Leaves) text += "-" + std::to_string(port.LeaveMs);
@@ -41,6 +41,7 @@ std::string Described(const Port& port) {
     if (port.PropertiesFail) text += " noprops";
     if (port.RoundMs) text += " loop " + std::to_string(port.RoundMs) + "x" + std::to_string(port.Rounds);
     if (port.Kind == PortKind::Tap || port.Kind == PortKind::Sniff) text += " fed from " + port.OtherName;
+    if (port.Kind == PortKind::Replay) text += " plays " + port.OtherName + (port.ReplayAtMaxSpeed ? " at most speed" : "");
     return text;
 }
 

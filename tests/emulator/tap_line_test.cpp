@@ -83,6 +83,18 @@ protected:
 
     void Command(UINT id) { SendMessageA(main_, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
 
+    // The seconds that a pane's timing lines add up to: from the start of
+    // its times to its last line.
+    static double TimedSpan(const std::vector<std::string>& lines) {
+        double seconds = 0;
+        for (const std::string& line : lines) {
+            double value = 0;
+            char unit[4] = {};
+            if (std::sscanf(line.c_str(), "{%lf%3[ms]}", &value, unit) == 2) seconds += unit[0] == 'm' ? value / 1000 : value;
+        }
+        return seconds;
+    }
+
     testsupport::LineLab lab_;
 };
 
@@ -169,6 +181,35 @@ TEST_F(TapLineTest, TheTerminalTalksToTheDeviceWhileTheApplicationWaits) {
     SetFocus(PaneOf(PortList));  // the command edit lets go: the channel closes
     EXPECT_EQ(lab_.WaitPeer("device", 5000), "ok 7");
     EXPECT_EQ(lab_.ReadFile("device"), "AT\rATH\r") << "the application's bytes came after the terminal's";
+}
+
+// A session captured by the tap and then replayed from its file shows the
+// lines that the live one showed (its times may be cut differently), at the
+// file's pace.
+TEST_F(TapLineTest, AReplayOfTheCaptureShowsWhatTheLiveSessionShowed) {
+    ASSERT_NE(StartTap("--capture " + lab_.Path("session.pcap")), 0u);
+    ASSERT_TRUE(lab_.StartPeer("dev.b", "--answer 'ATI3\r=\r\nV.90\r\n\r\nOK\r\n' --expect 5", "device"));
+    ASSERT_TRUE(lab_.StartPeer("app", "--send 'ATI3\r' --expect 14", "application"));
+    EXPECT_EQ(lab_.WaitPeer("application", 10000), "ok 14");
+    ASSERT_TRUE(PaneShows("[application closed]"));
+    auto untimed = [](const std::vector<std::string>& lines) {
+        std::vector<std::string> kept;
+        for (const std::string& line : lines) {
+            if (line.empty() || line[0] != '{') kept.push_back(line);
+        }
+        return kept;
+    };
+    std::vector<std::string> live = untimed(Lines());
+    double liveSpan = TimedSpan(Lines());
+    ASSERT_TRUE(lab_.StopTap());
+    ASSERT_TRUE(PumpUntil([] { return PortCount == 0; }, 5000)) << "the tap's port leaves with its feed";
+
+    emu::StartScenario(emu::scenario::ParseScenario("replay " + lab_.WindowsPath("session.pcap")));
+    ASSERT_TRUE(PumpUntil([] { return PortCount == 1; }, 5000));
+    EXPECT_STREQ(PortList->FriendlyName, ("Replay of " + lab_.WindowsPath("session.pcap")).c_str());
+    ASSERT_TRUE(PumpUntil([&] { return untimed(Lines()).size() >= live.size(); }, 15000));
+    EXPECT_EQ(untimed(Lines()), live);
+    EXPECT_NEAR(TimedSpan(Lines()), liveSpan, 0.005) << "the times of the file: the span of the session";
 }
 
 // A sniffer's port refuses the command channel: the command edit stays off.

@@ -108,6 +108,12 @@ bool LineLab::StartTap(const std::string& arguments) {
                "for i in $(seq 100); do [ -p " + feed + " ] && break; sleep 0.05; done\n[ -p " + feed + " ]");
 }
 
+bool LineLab::StopTap() {
+    std::string pid = "$(cat " + Path("tap.pid") + ")";
+    return Run("kill " + pid + "\nfor i in $(seq 100); do kill -0 " + pid + " 2>/dev/null || break; sleep 0.05; done\n" +
+               "! kill -0 " + pid + " 2>/dev/null");
+}
+
 std::string LineLab::WaitPeer(const std::string& out, DWORD timeoutMs) {
     std::string done = WindowsPath(out + ".done");
     if (!PumpUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, timeoutMs)) return "";

@@ -48,14 +48,18 @@ public:
     // Starts quorvel-tap without a monitor (the test is the monitor), its
     // folder in the lab, with the arguments; true once its feed is there.
     bool StartTap(const std::string& arguments);
+    // Ends the tap (TERM) and waits until it has gone.
+    bool StopTap();
     // The tap's folder as Wine names it, for the settings text's tap statement.
     std::string TapFolder() const { return WindowsPath("tap"); }
 
     // Runs the shell commands and waits for them (up to timeoutMs).
     bool Run(const std::string& commands, DWORD timeoutMs = 10000);
 
-private:
+    // A file of the lab as Wine names it.
     std::string WindowsPath(const std::string& name) const;
+
+private:
 
     std::string folder_;  // Linux path
     std::string peer_;    // Linux path of serial_peer

@@ -1,0 +1,34 @@
+// The lines of the stand-in that run on a thread of their own: a tap's feed
+// (tap_line.h) and a replayed capture (replay_line.h). Each is started here,
+// and all of them end together: when a scenario gives way to another, when
+// the driver is reset, and at exit.
+#pragma once
+
+#include "system/scoped_handles.h"
+
+namespace emu {
+
+struct RunningLine {
+    virtual ~RunningLine() = default;
+    // The line's work, on its thread, until Stop is signalled or it is done.
+    virtual void Run() = 0;
+
+    quorvel::ScopedHandle Thread;
+    quorvel::ScopedHandle Stop;  // manual reset: the line ends
+    // A read that did not end after its cancel may still write into the
+    // line: written by its thread, read once it has ended; the line is then
+    // never freed.
+    bool ReadLeftRunning = false;
+};
+
+// Starts the line's thread; the line is the registry's from here on (and
+// is deleted at once when its thread cannot start).
+void StartRunningLine(RunningLine* line);
+
+// Ends every running line: each stops and its port leaves. With wait,
+// returns once they have (never call it so with the driver lock held: the
+// lines take it); without, they end on their own and the next wait frees
+// them.
+void EndRunningLines(bool wait);
+
+}  // namespace emu

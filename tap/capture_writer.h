@@ -1,0 +1,68 @@
+// quorvel-tap's capture: the session in a pcap file that Wireshark and
+// tshark open (link type 250, RTAC serial), written with libpcap. TX and RX
+// bytes go as data frames cut at an idle gap; breaks, errors, overruns,
+// changes of the modem lines and dropped feed records as their events; the
+// tap's other events (settings, the device and the application coming and
+// going) as status changes that carry their text. An event carries its text
+// only where its code and control lines do not already say it, so that a
+// protocol decoder meets no text where it expects none.
+//
+// Every frame is flushed to the file once it is written: a tap that is
+// killed leaves a file that opens, with every frame that was complete. One
+// thread: the relay's.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tap/frame_cutter.h"
+#include "tap/line_settings.h"
+
+typedef struct pcap pcap_t;
+typedef struct pcap_dumper pcap_dumper_t;
+
+namespace tap {
+
+class CaptureWriter {
+public:
+    CaptureWriter();
+    ~CaptureWriter();
+    CaptureWriter(const CaptureWriter&) = delete;
+    CaptureWriter& operator=(const CaptureWriter&) = delete;
+
+    // Opens the file; one line that says why not otherwise. The capture's
+    // times are the wall clock at this moment plus the relay's own.
+    bool Open(const std::string& path, std::string* why);
+    // The gap after which a frame ends: fixed (milliseconds, > 0), or else
+    // three and a half characters at the settings' speed.
+    void SetFixedGap(double milliseconds) { fixedGapUs_ = static_cast<uint64_t>(milliseconds * 1000); }
+    void SetSettings(const LineSettings& settings);
+    // The control lines (serialcapture::ControlLine bits) from now on.
+    void SetLines(uint8_t lines) { lines_ = lines; }
+
+    void Data(uint8_t event, uint64_t microseconds, std::string_view bytes);
+    void Event(uint8_t event, uint64_t microseconds, const std::string& text);
+    // Ends the open frame once its gap has passed.
+    void Tick(uint64_t now);
+    uint64_t Due() const { return cutter_.Due(); }
+    // Writes the open frame and closes the file.
+    void Close();
+
+private:
+    void Write(uint8_t event, uint64_t microseconds, uint8_t lines, std::string_view payload);
+    void WriteFrames();
+
+    pcap_t* pcap_ = nullptr;
+    pcap_dumper_t* dumper_ = nullptr;
+    uint64_t wallStartUs_ = 0;
+    uint64_t fixedGapUs_ = 0;
+    FrameCutter cutter_;
+    std::vector<Frame> done_;
+    uint8_t lines_ = 0;
+    uint8_t linesTold_ = 0;      // the control lines of the last status change written
+    bool linesToldKnown_ = false;
+};
+
+}  // namespace tap
