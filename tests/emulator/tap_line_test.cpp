@@ -126,7 +126,7 @@ TEST_F(TapLineTest, ATapPassesEveryByteBothWaysAndThePaneShowsThemOnTheTapsClock
     // device talks once the application has its side open: before, its
     // bytes would not be passed.
     constexpr size_t kBytes = 1 << 20;
-    const std::string rate = " --rate 300000 --chunk 4096";
+    const std::string rate = " --rate 150000 --chunk 4096";
     ASSERT_TRUE(lab_.StartPeer("app", "--pattern 1048576:1 --check 2 --expect 1048576" + rate, "application2"));
     ASSERT_TRUE(PaneShows("[application opened]", 2));
     ASSERT_TRUE(lab_.StartPeer("dev.b", "--pattern 1048576:2 --check 1 --expect 1048576" + rate, "device2"));

@@ -172,16 +172,13 @@ TEST_F(CaptureWalk, AModbusExchangeDecodesInTshark) {
     EXPECT_NE(detail.find("Register 107 (UINT16): 555"), std::string::npos) << "its value in the answer";
 }
 
-// The stand-in's reader of capture files, against every way a file can be
-// bad: cut short at each block's boundary and inside it, of another link
-// type, empty, not pcap. It gives the whole packets and one line that says
-// what and where.
-TEST(CaptureReader, ABadFileGivesItsWholePacketsAndSaysWhatAndWhere) {
+// A small capture that the writer makes: settings, TX, RX, a break.
+std::string SmallCapture() {
     std::string file = TemporaryFile();
     {
         CaptureWriter writer;
         std::string why;
-        ASSERT_TRUE(writer.Open(file, &why)) << why;
+        EXPECT_TRUE(writer.Open(file, &why)) << why;
         writer.SetFixedGap(1);
         writer.Event(serialcapture::kStatusChange, 0, "[9600 8N1]");
         writer.Data(serialcapture::kTxData, 10, "AT\r");
@@ -192,10 +189,20 @@ TEST(CaptureReader, ABadFileGivesItsWholePacketsAndSaysWhatAndWhere) {
     std::ifstream stream(file, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
     unlink(file.c_str());
-    auto read = [](const std::string& data) {
-        return serialcapture::ReadCapture(reinterpret_cast<const uint8_t*>(data.data()), data.size());
-    };
-    serialcapture::CaptureFile whole = read(bytes);
+    return bytes;
+}
+
+serialcapture::CaptureFile ReadBytes(const std::string& data) {
+    return serialcapture::ReadCapture(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+}
+
+// The stand-in's reader of capture files, against every way a file can be
+// bad: cut short at each block's boundary and inside it, of another link
+// type, empty, not pcap. It gives the whole packets and one line that says
+// what and where.
+TEST(CaptureReader, ABadFileGivesItsWholePacketsAndSaysWhatAndWhere) {
+    std::string bytes = SmallCapture();
+    serialcapture::CaptureFile whole = ReadBytes(bytes);
     ASSERT_EQ(whole.Problem, "");
     ASSERT_EQ(whole.Packets.size(), 4u);
     EXPECT_EQ(whole.Packets[0].Payload, "[9600 8N1]");
@@ -210,7 +217,7 @@ TEST(CaptureReader, ABadFileGivesItsWholePacketsAndSaysWhatAndWhere) {
         starts.push_back(starts.back() + 16 + sizeof(serialcapture::SerialHeader) + packet.Payload.size());
     }
     for (size_t cut = 1; cut < bytes.size(); ++cut) {
-        serialcapture::CaptureFile part = read(bytes.substr(0, cut));
+        serialcapture::CaptureFile part = ReadBytes(bytes.substr(0, cut));
         size_t whole_packets = 0;
         while (whole_packets + 1 < starts.size() && starts[whole_packets + 1] <= cut) ++whole_packets;
         SCOPED_TRACE("cut at " + std::to_string(cut));
@@ -227,9 +234,9 @@ TEST(CaptureReader, ABadFileGivesItsWholePacketsAndSaysWhatAndWhere) {
     }
     std::string otherLink = bytes;
     otherLink[20] = 1;  // Ethernet
-    EXPECT_EQ(read(otherLink).Problem, "link type 1, not 250 (serial lines)");
-    EXPECT_EQ(read("").Problem, "the file is empty");
-    EXPECT_EQ(read("port COM1;tx AT\\r;rx OK" + std::string(10, ' ')).Problem,
+    EXPECT_EQ(ReadBytes(otherLink).Problem, "link type 1, not 250 (serial lines)");
+    EXPECT_EQ(ReadBytes("").Problem, "the file is empty");
+    EXPECT_EQ(ReadBytes("port COM1;tx AT\\r;rx OK" + std::string(10, ' ')).Problem,
               "not a pcap file (its first bytes are no pcap magic)");
 }
 
