@@ -11,8 +11,8 @@ stamp="$WINEPREFIX/.quorvel-prefix-ready-2"
 [ -f "$stamp" ] && exit 0
 
 # Serialise first-time creation between concurrent callers.
-mkdir -p "$BUILD_DIR"
-exec 9>"$BUILD_DIR/.wineprefix.lock"
+mkdir -p "$(dirname "$WINEPREFIX")"
+exec 9>"$(dirname "$WINEPREFIX")/.wineprefix.lock"
 flock 9
 [ -f "$stamp" ] && exit 0
 

@@ -13,9 +13,9 @@ source "$here/wine-env.sh"
 monitor=
 end() {
     trap - TERM INT HUP
+    local shot="${QUORVEL_SCREENSHOT:-$BUILD_DIR/tap-screenshot.png}"
     if [ -n "${XVFB_PID:-}" ] && command -v import >/dev/null; then
-        import -window root "$BUILD_DIR/tap-screenshot.png" 2>/dev/null &&
-            echo "Screenshot of the monitor: $BUILD_DIR/tap-screenshot.png" >&2
+        import -window root "$shot" 2>/dev/null && echo "Screenshot of the monitor: $shot" >&2
     fi
     if [ -n "$monitor" ] && kill -0 "$monitor" 2>/dev/null; then
         kill "$monitor" 2>/dev/null

@@ -20,7 +20,9 @@ else
     export WINELOADER=/usr/lib/wine/wine
     export WINESERVER=/usr/lib/wine/wineserver32
 fi
-export WINEPREFIX="$BUILD_DIR/wineprefix"
+# The build's own prefix, unless the caller names another (an installed
+# quorvel-tap keeps its prefix in the user's data folder).
+export WINEPREFIX="${QUORVEL_WINEPREFIX:-$BUILD_DIR/wineprefix}"
 export WINEDEBUG=-all
 # No Mono or Gecko installers: the prefix must come up without dialogs.
 export WINEDLLOVERRIDES="mscoree,mshtml="

@@ -26,11 +26,9 @@
 #include "tap/line_ops.h"
 #include "tap/relay.h"
 #include "tap/tap_folder.h"
+#include "tap/tap_home.h"
 #include "tap/tap_options.h"
 
-#ifndef QUORVEL_SOURCE_DIR
-#error "QUORVEL_SOURCE_DIR names the source folder (its scripts start the monitor)"
-#endif
 
 namespace {
 
@@ -70,15 +68,6 @@ std::string Absolute(const std::string& path) {
     if (path.empty() || path[0] == '/') return path;
     char here[PATH_MAX];
     return getcwd(here, sizeof(here)) ? std::string(here) + "/" + path : path;
-}
-
-// The build folder: quorvel-tap lies in its linux/ folder.
-std::string BuildFolder() {
-    char self[PATH_MAX] = {};
-    ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
-    std::string path(self, length > 0 ? static_cast<size_t>(length) : 0);
-    for (int up = 0; up < 2; ++up) path = path.substr(0, path.find_last_of('/'));
-    return path;
 }
 
 // Opens a device the user named and gives it the settings; one line that
@@ -151,7 +140,7 @@ bool ClaimComPort(const std::string& prefix, int asked, const std::string& slave
 }
 
 // Sets up the application's side: the pty, its link, its Windows port.
-int SetUpApplication(const TapOptions& options, const std::string& build, bool monitor, Made* made) {
+int SetUpApplication(const TapOptions& options, const TapHome& home, bool monitor, Made* made) {
     std::string why;
     if (!MakeApplicationSide(options.Settings, &made->Application, &why)) return BadInput(why);
     made->Link = options.Link.empty() ? made->Folder.Path + "/app" : Absolute(options.Link);
@@ -161,8 +150,7 @@ int SetUpApplication(const TapOptions& options, const std::string& build, bool m
         return BadInput(line);
     }
     std::printf("Application side: %s\n", made->Link.c_str());
-    const char* prefixVariable = std::getenv("WINEPREFIX");
-    std::string prefix = prefixVariable ? prefixVariable : build + "/wineprefix";
+    const std::string& prefix = home.WinePrefix;
     int com = 0;
     if (ClaimComPort(prefix, options.Com, made->Application.SlavePath, made, &com)) {
         std::printf("Windows programs: COM%d\n", com);
@@ -213,43 +201,45 @@ bool OpenDevices(const TapOptions& options, RelayConfig* config, Made* made, std
 
 // The simulated modem on a pty of the tap's own: its master for the modem,
 // its slave the tap's device.
-bool StartModem(const TapOptions& options, const std::string& build, RelayConfig* config, Made* made,
+bool StartModem(const TapOptions& options, const TapHome& home, RelayConfig* config, Made* made,
                 std::string* why) {
     if (!MakeModemPty(&made->ModemMaster, &config->DevicePath, why) ||
         !OpenNamedDevice(config->DevicePath, false, options.Settings, &made->Devices[0], why)) {
         return false;
     }
-    made->Modem = StartChild(build + "/linux/quorvel-pty-modem", {"--fd", "3"}, made->ModemMaster);
+    made->Modem = StartChild(home.Modem, {"--fd", "3"}, made->ModemMaster);
     return true;
 }
 
-void StartMonitor(const TapOptions& options, const std::string& build, const RelayConfig& config, Made* made) {
+void StartMonitor(const TapOptions& options, const TapHome& home, const RelayConfig& config, Made* made) {
     std::string name = options.Sniff ? "SNIFF" : "COM" + made->ComLink.substr(made->ComLink.rfind("com") + 3);
     std::string friendly = options.Sniff ? "Sniff of " + config.DevicePath + " and " + config.SecondPath
                            : options.Device.empty() ? std::string("Tap of the simulated modem")
                                                     : "Tap of " + config.DevicePath;
     std::string scenario = MonitorScenario(name, WindowsPath(made->Folder.Path), friendly);
-    made->Monitor = StartChild("/bin/bash", {std::string(QUORVEL_SOURCE_DIR) + "/scripts/tap-monitor.sh", build, scenario});
+    made->Monitor = StartChild("/bin/bash", {home.Scripts + "/tap-monitor.sh", home.Monitor, scenario});
 }
 
 // Makes what the tap needs around the relay; 0, or the exit code of bad input.
-int SetUp(const TapOptions& options, const std::string& build, RelayConfig* config, Made* made) {
+int SetUp(const TapOptions& options, const TapHome& home, RelayConfig* config, Made* made) {
     std::string why;
     if (!OpenDevices(options, config, made, &why)) return BadInput(why);
     if (!MakeTapFolder(options.Folder.empty() ? "" : Absolute(options.Folder), &made->Folder, &why)) {
         return BadInput(options.Folder.empty() ? why : "--folder " + why);
     }
+    // The scripts' prefix and screenshot are the tap's.
+    setenv("BUILD_DIR", home.Monitor.c_str(), 1);
+    setenv("QUORVEL_WINEPREFIX", home.WinePrefix.c_str(), 1);
+    setenv("QUORVEL_SCREENSHOT", home.Screenshot.c_str(), 1);
     if (options.Monitor) {
         // The prefix is made before its COM port goes into it.
-        std::string ensure = std::string(QUORVEL_SOURCE_DIR) + "/scripts/ensure-prefix.sh";
-        setenv("BUILD_DIR", build.c_str(), 1);
-        if (std::system(("'" + ensure + "' >&2").c_str()) != 0) {
-            return BadInput("the Wine prefix of " + build + " could not be made");
+        if (std::system(("'" + home.Scripts + "/ensure-prefix.sh' >&2").c_str()) != 0) {
+            return BadInput("the Wine prefix " + home.WinePrefix + " could not be made");
         }
     }
     if (!options.Sniff) {
-        if (int code = SetUpApplication(options, build, options.Monitor, made)) return code;
-        if (options.Device.empty() && !StartModem(options, build, config, made, &why)) return BadInput(why);
+        if (int code = SetUpApplication(options, home, options.Monitor, made)) return code;
+        if (options.Device.empty() && !StartModem(options, home, config, made, &why)) return BadInput(why);
     }
     std::printf("Feed: %s\n", made->Folder.Path.c_str());
     std::fflush(stdout);
@@ -257,7 +247,7 @@ int SetUp(const TapOptions& options, const std::string& build, RelayConfig* conf
 }
 
 int Tap(const TapOptions& options) {
-    std::string build = BuildFolder();
+    TapHome home = FindTapHome();
     Made made;
     RelayConfig config;
     config.Sniff = options.Sniff;
@@ -269,9 +259,9 @@ int Tap(const TapOptions& options) {
         capture.SetFixedGap(options.FrameGapMs);
         config.Capture = &capture;
     }
-    int code = SetUp(options, build, &config, &made);
+    int code = SetUp(options, home, &config, &made);
     if (!code) {
-        if (options.Monitor) StartMonitor(options, build, config, &made);
+        if (options.Monitor) StartMonitor(options, home, config, &made);
         config.Device = made.Devices[0];
         config.SecondDevice = made.Devices[1];
         config.Master = made.Application.Master;
