@@ -2,6 +2,8 @@
 # make test:  install what is missing, build, run every test.
 # make run:   install what is missing, build, run quorvel-emu.exe.
 # make tap:   the same on a real serial line (DEVICE=...), or on the simulated modem.
+# make replay: a session captured by the tap (FILE=...), replayed in the monitor.
+# make install, make uninstall: quorvel-tap and what it runs, under PREFIX.
 # make bench: build and run the capture benchmark (not part of make test).
 # make soak:  long runs (not part of make test).
 #
@@ -26,7 +28,7 @@ RUN_DIR = $(if $(filter i686,$(QUORVEL_ARCH)),$(BUILD_DIR),$(BUILD_DIR)/x86_64)
 configure = cmake -S . -B $(1) $(if $(wildcard $(1)/CMakeCache.txt),,-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$(2)-mingw32.cmake) >/dev/null
 check_product = python3 scripts/check-pe.py --machine i386 $(BUILD_DIR)/quorvel.exe $(BUILD_DIR)/quorvel-emu.exe
 
-.PHONY: all build product test run tap bench soak fuzz clean
+.PHONY: all build product test run tap replay bench soak fuzz clean install uninstall
 
 all: build
 
@@ -73,6 +75,21 @@ TAP_ARGUMENTS = $(if $(BAUD),--baud '$(BAUD)') $(if $(FORMAT),--format '$(FORMAT
 tap:
 	$(call run_build,--target quorvel-emu driver_files quorvel-pty-modem quorvel-tap,run)
 	@$(RUN_DIR)/linux/quorvel-tap $(TAP_ARGUMENTS)
+
+# A captured session replayed in the monitor: FILE=session.pcap [SPEED=max].
+replay:
+	$(call run_build,--target quorvel-emu driver_files,run)
+	@scripts/replay.sh $(RUN_DIR) "$(FILE)" "$(SPEED)"
+
+# quorvel-tap and what it runs, under PREFIX (/usr/local by default); its
+# Wine prefix then lives in the user's data folder.
+PREFIX ?= /usr/local
+install:
+	$(call run_build,--target quorvel-emu driver_files quorvel-pty-modem quorvel-tap,run)
+	@scripts/install.sh $(RUN_DIR) "$(PREFIX)"
+
+uninstall:
+	@scripts/uninstall.sh "$(PREFIX)"
 
 bench:
 	$(call run_build,--target capture_bench,test)
