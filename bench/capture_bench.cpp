@@ -24,6 +24,7 @@
 #include "bench/pane_watch.h"
 #include "bench/process_probes.h"
 #include "bench/results_table.h"
+#include "bench/capture_file_bench.h"
 #include "bench/serial_line_bench.h"
 #include "bench/traffic_shapes.h"
 #include "driver/stop_event.h"
@@ -475,6 +476,7 @@ int main(int argc, char** argv) {
         if (asked(6)) MemoryTable(main, options);
         if (asked(7)) BurstMemoryTable();
         if (asked(8)) SerialLineTable(main, options.ConfirmSeconds / 2);
+        if (asked(9)) CaptureFileTable();
     }
 
     quorvel::StopLineIntake();

@@ -3,7 +3,8 @@
 # and one wineserver, as for the tests, and writes its tables to a results
 # file (bench/RESULTS.md; the soak to bench/SOAK.md) under a heading with the
 # command, the architecture and the date. Extra arguments go to the
-# benchmark (for example --quick, --feed=SECONDS, --soak=SECONDS).
+# benchmark (for example --quick, --feed=SECONDS, --soak=SECONDS); with
+# --results=PATH the tables go to PATH and the committed results stay.
 #   usage: bench-session.sh BUILD_DIR [benchmark arguments...]
 set -u
 export BUILD_DIR="$(cd "$1" && pwd)"; shift
@@ -15,6 +16,9 @@ results="$repo/bench/RESULTS.md"
 case " $* " in
     *" --soak="*) command="make soak"; results="$repo/bench/SOAK.md" ;;
 esac
+for argument in "$@"; do
+    case "$argument" in --results=*) results="$(realpath -m "${argument#--results=}")" ;; esac
+done
 {
     echo "# Capture benchmark results"
     echo
@@ -31,4 +35,6 @@ esac
 } > "$results"
 
 cd "$BUILD_DIR"
-wine bench/capture_bench.exe --results="Z:${results//\//\\}" "$@" </dev/null
+arguments=()
+for argument in "$@"; do [[ "$argument" == --results=* ]] || arguments+=("$argument"); done
+wine bench/capture_bench.exe --results="Z:${results//\//\\}" "${arguments[@]}" </dev/null

@@ -100,16 +100,16 @@ bool LineLab::StartPeer(const std::string& end, const std::string& arguments, co
                pid);
 }
 
-bool LineLab::StartTap(const std::string& arguments) {
+bool LineLab::StartTap(const std::string& arguments, const std::string& name) {
     std::string tap = peer_.substr(0, peer_.rfind('/')) + "/quorvel-tap";
-    std::string feed = Path("tap/feed");
-    return Run(tap + " --no-monitor --folder " + Path("tap") + " " + arguments + " >" + Path("tap.out") + " 2>&1 &\n" +
-               "echo $! > " + Path("tap.pid") + "\n" +
+    std::string feed = Path(name + "/feed");
+    return Run(tap + " --no-monitor --folder " + Path(name) + " " + arguments + " >" + Path(name + ".out") + " 2>&1 &\n" +
+               "echo $! > " + Path(name + ".pid") + "\n" +
                "for i in $(seq 100); do [ -p " + feed + " ] && break; sleep 0.05; done\n[ -p " + feed + " ]");
 }
 
-bool LineLab::StopTap() {
-    std::string pid = "$(cat " + Path("tap.pid") + ")";
+bool LineLab::StopTap(const std::string& name) {
+    std::string pid = "$(cat " + Path(name + ".pid") + ")";
     return Run("kill " + pid + "\nfor i in $(seq 100); do kill -0 " + pid + " 2>/dev/null || break; sleep 0.05; done\n" +
                "! kill -0 " + pid + " 2>/dev/null");
 }

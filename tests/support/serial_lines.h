@@ -46,12 +46,13 @@ public:
     std::string ReadFile(const std::string& name) const;
 
     // Starts quorvel-tap without a monitor (the test is the monitor), its
-    // folder in the lab, with the arguments; true once its feed is there.
-    bool StartTap(const std::string& arguments);
+    // folder in the lab under the tap's name, with the arguments; true once
+    // its feed is there.
+    bool StartTap(const std::string& arguments, const std::string& name = "tap");
     // Ends the tap (TERM) and waits until it has gone.
-    bool StopTap();
+    bool StopTap(const std::string& name = "tap");
     // The tap's folder as Wine names it, for the settings text's tap statement.
-    std::string TapFolder() const { return WindowsPath("tap"); }
+    std::string TapFolder(const std::string& name = "tap") const { return WindowsPath(name); }
 
     // Runs the shell commands and waits for them (up to timeoutMs).
     bool Run(const std::string& commands, DWORD timeoutMs = 10000);

@@ -1,0 +1,92 @@
+#include "bench/capture_file_bench.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "bench/results_table.h"
+#include "support/serial_lines.h"
+
+namespace bench {
+namespace {
+
+constexpr long kBulk = 8 << 20;
+constexpr long kPaced = 1 << 20;
+
+// Three taps without a monitor (their feeds unread alike): "plain" on the
+// pair p, "capturing" on the pair c, writing bulk.pcap, and "session" on the
+// pair s, writing session.pcap.
+bool StartTaps(testsupport::LineLab& lab) {
+    auto tap = [&](const std::string& pair, const std::string& capture, const std::string& name) {
+        return lab.StartPair(pair) &&
+               lab.StartTap((capture.empty() ? "" : "--capture " + lab.Path(capture) + " ") + "--link " +
+                            lab.Path(pair + "-app") + " " + lab.Path(pair + ".a"), name);
+    };
+    return tap("p", "", "plain") && tap("c", "bulk.pcap", "capturing") && tap("s", "session.pcap", "session");
+}
+
+// MB/s of kBulk bytes from the application's side to the device's, or 0.
+double Throughput(testsupport::LineLab& lab, const std::string& app, const std::string& device, const std::string& out) {
+    std::string arguments = "--throughput " + std::to_string(kBulk) + " --client " + lab.Path(app) + " --server " +
+                            lab.Path(device);
+    if (!lab.StartPeer("unused", arguments, out) || lab.WaitPeer(out, 130000) != "ok") return 0;
+    double bytes = 0, seconds = 0, intact = 0;
+    std::sscanf(lab.ReadFile(out).c_str(), "%lf %lf %lf", &bytes, &seconds, &intact);
+    return seconds > 0 && intact == 1 ? bytes / seconds / 1e6 : 0;
+}
+
+// A megabyte each way at 921600 baud in 64-byte runs through the session's
+// tap; whether both ends got theirs intact.
+bool PacedMegabyte(testsupport::LineLab& lab) {
+    std::string bytes = std::to_string(kPaced);
+    std::string paced = " --rate 92160 --chunk 64 --timeout-ms 60000";
+    return lab.StartPeer("s-app", "--pattern " + bytes + ":1 --check 2 --expect " + bytes + paced, "paced-app") &&
+           lab.StartPeer("s.b", "--pattern " + bytes + ":2 --check 1 --expect " + bytes + paced, "paced-dev") &&
+           lab.WaitPeer("paced-app", 70000) == "ok " + bytes && lab.WaitPeer("paced-dev", 70000) == "ok " + bytes;
+}
+
+// tshark's count of the capture's frames and bytes: TX frames, TX bytes, RX
+// frames, RX bytes.
+bool TsharkCounts(testsupport::LineLab& lab, long counts[4]) {
+    bool read = lab.Run("tshark -r " + lab.Path("session.pcap") + " -T fields -e rtacser.eventtype -e frame.len " +
+                        "2>/dev/null | awk '$1 == \"0x01\" { n[1]++; b[1] += $2 - 12 } $1 == \"0x02\" { n[2]++; " +
+                        "b[2] += $2 - 12 } END { print n[1] + 0, b[1] + 0, n[2] + 0, b[2] + 0 }' > " +
+                        lab.Path("counts"), 60000);
+    return read && std::sscanf(lab.ReadFile("counts").c_str(), "%ld %ld %ld %ld", &counts[0], &counts[1], &counts[2],
+                               &counts[3]) == 4;
+}
+
+}  // namespace
+
+void CaptureFileTable() {
+    testsupport::LineLab lab;
+    if (!lab.Ready() || !StartTaps(lab)) {
+        Note("9. The tap's capture: not measured (socat, serial_peer or quorvel-tap missing)");
+        return;
+    }
+    // Each run is short: the best of five, taken in turn, for each.
+    double plain = 0, capturing = 0;
+    for (int run = 0; run < 5; ++run) {
+        plain = std::max(plain, Throughput(lab, "p-app", "p.b", "plain-bulk" + std::to_string(run)));
+        capturing = std::max(capturing, Throughput(lab, "c-app", "c.b", "capture-bulk" + std::to_string(run)));
+    }
+    bool intact = PacedMegabyte(lab);
+    long counts[4] = {};
+    bool counted = lab.StopTap("session") && TsharkCounts(lab, counts);
+    ResultsTable table("9. The tap's capture (--capture): its cost, and tshark's count of a session",
+                       {"figure", "value", "beside", "target"});
+    table.Row({"8 MiB one way, unpaced, MB/s (best of 5): capturing / not", Fixed(capturing, 2), Fixed(plain, 2),
+               plain > 0 ? "share " + Fixed(capturing / plain, 3) + ", at least 0.95" : "-"});
+    table.Row({"1 MiB each way at 921600 baud, 64-byte runs: passed intact", intact ? "yes" : "NO", "", "yes"});
+    table.Row({"  tshark: TX bytes in the file", counted ? std::to_string(counts[1]) : "-", std::to_string(kPaced) + " passed",
+               "equal"});
+    table.Row({"  tshark: RX bytes in the file", counted ? std::to_string(counts[3]) : "-", std::to_string(kPaced) + " passed",
+               "equal"});
+    table.Row({"  tshark: TX frames, RX frames", counted ? std::to_string(counts[0]) + ", " + std::to_string(counts[2]) : "-",
+               "", "reported"});
+    table.Print("Two taps run side by side in the same run, their feeds unread alike; one writes its capture. The "
+                "megabyte goes through a third, capturing, tap, which is then ended, and tshark (Debian's) reads its "
+                "file.");
+}
+
+}  // namespace bench
