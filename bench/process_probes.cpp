@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "bench/bench_clock.h"
-#include "emulator/test_control.h"
+#include "emulator/control/test_control.h"
 #include "support/process_windows.h"
 
 namespace bench {

@@ -6,7 +6,7 @@
 
 #include "bench/capture_rig.h"
 #include "bench/results_table.h"
-#include "emulator/test_control.h"
+#include "emulator/control/test_control.h"
 #include "support/serial_lines.h"
 
 namespace bench {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "emulator/test_control.h"
+#include "emulator/control/test_control.h"
 
 namespace bench {
 

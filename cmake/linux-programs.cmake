@@ -15,14 +15,14 @@ function(quorvel_linux_program name)
         COMMAND ${CMAKE_COMMAND} -E make_directory ${QUORVEL_LINUX_DIR}
         COMMAND ${QUORVEL_HOST_CXX} -std=c++20 -O2 -Wall -Wextra -Werror -I${CMAKE_SOURCE_DIR}
                 -o ${QUORVEL_LINUX_DIR}/${name} ${sources}
-        DEPENDS ${sources} ${CMAKE_SOURCE_DIR}/emulator/hayes_modem.h ${CMAKE_SOURCE_DIR}/emulator/linux/raw_line.h
-                ${CMAKE_SOURCE_DIR}/emulator/scenario_escapes.h ${CMAKE_SOURCE_DIR}/tests/support/line_pattern.h
+        DEPENDS ${sources} ${CMAKE_SOURCE_DIR}/emulator/lines/hayes_modem.h ${CMAKE_SOURCE_DIR}/emulator/linux/raw_line.h
+                ${CMAKE_SOURCE_DIR}/emulator/scenario/scenario_escapes.h ${CMAKE_SOURCE_DIR}/tests/support/line_pattern.h
         VERBATIM)
     add_custom_target(${name} ALL DEPENDS ${QUORVEL_LINUX_DIR}/${name})
 endfunction()
 
-quorvel_linux_program(quorvel-pty-modem emulator/linux/pty_modem.cpp emulator/hayes_modem.cpp)
-quorvel_linux_program(serial_peer tests/linux/serial_peer.cpp emulator/scenario_escapes.cpp)
+quorvel_linux_program(quorvel-pty-modem emulator/linux/pty_modem.cpp emulator/lines/hayes_modem.cpp)
+quorvel_linux_program(serial_peer tests/linux/serial_peer.cpp emulator/scenario/scenario_escapes.cpp)
 
 # quorvel-tap and its tests: a native project of their own (tap/), built
 # with the same compiler into the same folder.

@@ -3,7 +3,7 @@
 #include <pcap/pcap.h>
 #include <time.h>
 
-#include "emulator/serial_capture.h"
+#include "emulator/formats/serial_capture.h"
 
 namespace tap {
 namespace {

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <string>
 
-#include "emulator/tap_feed.h"
+#include "emulator/formats/tap_feed.h"
 
 namespace tap {
 

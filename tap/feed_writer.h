@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "emulator/tap_feed_records.h"
+#include "emulator/formats/tap_feed_records.h"
 #include "tap/byte_queue.h"
 #include "tap/line_ops.h"
 

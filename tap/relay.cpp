@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <limits>
 
-#include "emulator/serial_capture.h"
+#include "emulator/formats/serial_capture.h"
 
 namespace tap {
 namespace {

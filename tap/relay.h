@@ -37,7 +37,7 @@
 #include <string_view>
 #include <vector>
 
-#include "emulator/tap_feed.h"
+#include "emulator/formats/tap_feed.h"
 #include "tap/byte_queue.h"
 #include "tap/capture_writer.h"
 #include "tap/feed_writer.h"

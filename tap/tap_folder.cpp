@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "emulator/tap_feed_records.h"
+#include "emulator/formats/tap_feed_records.h"
 
 namespace tap {
 namespace {

@@ -20,7 +20,7 @@
 #include <cstring>
 #include <string>
 
-#include "emulator/hayes_modem.h"
+#include "emulator/lines/hayes_modem.h"
 #include "emulator/linux/raw_line.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/test_control.h"
+#include "emulator/control/test_control.h"
 #include "ui/window_commands.h"
 #include "support/message_box_equality.h"
 #include "support/process_runner.h"

@@ -9,7 +9,7 @@
 #include "driver/driver_services.h"
 #include "wire/request_codes.h"
 #include "ui/window_commands.h"
-#include "emulator/test_control.h"
+#include "emulator/control/test_control.h"
 #include "support/instance_count.h"
 #include "support/message_box_equality.h"
 

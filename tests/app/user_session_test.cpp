@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/test_control.h"
+#include "emulator/control/test_control.h"
 #include "support/message_box_capture.h"
 #include "support/message_pump.h"
 #include "support/process_runner.h"

@@ -12,7 +12,7 @@
 #include "driver/capture_options.h"
 #include "driver/control_device.h"
 #include "wire/request_codes.h"
-#include "emulator/test_control.h"
+#include "emulator/control/test_control.h"
 #include "support/emulated_driver.h"
 #include "system/system_calls.h"
 #include "traced_calls.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "driver/driver_services.h"
-#include "emulator/test_control.h"
+#include "emulator/control/test_control.h"
 #include "support/emulated_driver.h"
 #include "support/instance_count.h"
 #include "support/named_event.h"

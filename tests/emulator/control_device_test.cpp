@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "emulator/port_catalog.h"
-#include "emulator/test_control.h"
+#include "emulator/lines/port_catalog.h"
+#include "emulator/control/test_control.h"
 #include "port/capture_ring.h"
 #include "port/ring_memory.h"
 #include "support/call_errors.h"

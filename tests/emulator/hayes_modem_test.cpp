@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "emulator/hayes_modem.h"
+#include "emulator/lines/hayes_modem.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "wire/request_codes.h"
-#include "emulator/default_scenario.h"
-#include "emulator/scenario_escapes.h"
-#include "emulator/scenario_parser.h"
-#include "emulator/settings_record.h"
-#include "emulator/scenario_timing.h"
+#include "emulator/scenario/default_scenario.h"
+#include "emulator/scenario/scenario_escapes.h"
+#include "emulator/scenario/scenario_parser.h"
+#include "emulator/scenario/settings_record.h"
+#include "emulator/scenario/scenario_timing.h"
 #include "support/table_rows.h"
 #include "support/wire_client.h"
 #include "wire/device_records.h"

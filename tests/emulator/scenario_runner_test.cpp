@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "emulator/driver_clock.h"
-#include "emulator/scenario.h"
-#include "emulator/scenario_file.h"
-#include "emulator/scenario_runner.h"
-#include "emulator/test_control.h"
+#include "emulator/kernel/driver_clock.h"
+#include "emulator/scenario/scenario.h"
+#include "emulator/scenario/scenario_file.h"
+#include "emulator/runner/scenario_runner.h"
+#include "emulator/control/test_control.h"
 #include "support/call_errors.h"
 #include "support/emulated_driver.h"
 #include "support/wire_client.h"

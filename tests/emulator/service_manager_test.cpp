@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/test_control.h"
+#include "emulator/control/test_control.h"
 #include "support/call_errors.h"
 #include "support/emulated_driver.h"
 #include "system/system_calls.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "emulator/scenario_parser.h"
-#include "emulator/scenario_runner.h"
-#include "emulator/test_control.h"
+#include "emulator/scenario/scenario_parser.h"
+#include "emulator/runner/scenario_runner.h"
+#include "emulator/control/test_control.h"
 #include "port/port_list.h"
 #include "support/line_pattern.h"
 #include "support/message_pump.h"

@@ -4,7 +4,7 @@
 // whatever it read never break.
 #include <cstdint>
 
-#include "emulator/serial_capture.h"
+#include "emulator/formats/serial_capture.h"
 #include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -7,7 +7,7 @@
 
 #include "app/options.h"
 #include "driver/driver_config_record.h"
-#include "emulator/settings_record.h"
+#include "emulator/scenario/settings_record.h"
 #include "fuzz_check.h"
 
 using namespace quorvel;

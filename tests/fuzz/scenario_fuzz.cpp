@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "emulator/scenario_escapes.h"
-#include "emulator/scenario_parser.h"
+#include "emulator/scenario/scenario_escapes.h"
+#include "emulator/scenario/scenario_parser.h"
 #include "fuzz_check.h"
 
 using namespace emu::scenario;

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "emulator/hayes_modem.h"
+#include "emulator/lines/hayes_modem.h"
 #include "fuzz_check.h"
 #include "ui/terminal_text.h"
 

@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "emulator/linux/raw_line.h"
-#include "emulator/scenario_escapes.h"
+#include "emulator/scenario/scenario_escapes.h"
 #include "tests/support/line_pattern.h"
 
 namespace {

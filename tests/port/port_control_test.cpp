@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "wire/request_codes.h"
-#include "emulator/port_catalog.h"
-#include "emulator/test_control.h"
+#include "emulator/lines/port_catalog.h"
+#include "emulator/control/test_control.h"
 #include "port/capture_requests.h"
 #include "port/capture_ring.h"
 #include "port/port_control.h"

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "wire/request_codes.h"
-#include "emulator/port_catalog.h"
-#include "emulator/test_control.h"
+#include "emulator/lines/port_catalog.h"
+#include "emulator/control/test_control.h"
 #include "port/port_monitor.h"
 #include "port/port_properties_text.h"
 #include "ui/properties_box.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "wire/request_codes.h"
-#include "emulator/test_control.h"
+#include "emulator/control/test_control.h"
 #include "support/test_paths.h"
 #include "support/wire_client.h"
 #include "system/system_calls.h"

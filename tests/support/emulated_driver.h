@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "emulator/test_control.h"
+#include "emulator/control/test_control.h"
 #include "wire/port_property_records.h"
 
 namespace testsupport {

@@ -2,7 +2,7 @@
 
 #include "app/application.h"
 #include "wire/request_codes.h"
-#include "emulator/port_catalog.h"
+#include "emulator/lines/port_catalog.h"
 #include "port/port_list.h"
 #include "support/instance_count.h"
 #include "support/message_pump.h"

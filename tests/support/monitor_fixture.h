@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "emulator/test_control.h"
+#include "emulator/control/test_control.h"
 #include "port/port_monitor.h"
 
 namespace testsupport {

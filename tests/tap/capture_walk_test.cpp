@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/serial_capture.h"
+#include "emulator/formats/serial_capture.h"
 #include "tap/line_walk.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "emulator/tap_feed.h"
+#include "emulator/formats/tap_feed.h"
 #include "tap/application_side.h"
 #include "tap/capture_writer.h"
 #include "tap/line_ops.h"

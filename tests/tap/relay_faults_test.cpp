@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/tap_feed.h"
+#include "emulator/formats/tap_feed.h"
 #include "tap/relay.h"
 
 namespace {

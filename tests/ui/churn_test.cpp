@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "app/application.h"
-#include "emulator/port_catalog.h"
-#include "emulator/test_control.h"
+#include "emulator/lines/port_catalog.h"
+#include "emulator/control/test_control.h"
 #include "port/capture_ring.h"
 #include "port/capture_runs.h"
 #include "port/port_list.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/test_control.h"
+#include "emulator/control/test_control.h"
 #include "port/capture_ring.h"
 #include "port/port_list.h"
 #include "support/message_pump.h"

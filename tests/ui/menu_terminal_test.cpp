@@ -13,8 +13,8 @@
 
 #include "wire/request_codes.h"
 #include "ui/window_commands.h"
-#include "emulator/port_catalog.h"
-#include "emulator/test_control.h"
+#include "emulator/lines/port_catalog.h"
+#include "emulator/control/test_control.h"
 #include "port/capture_ring.h"
 #include "port/driver_notice.h"
 #include "port/port_list.h"

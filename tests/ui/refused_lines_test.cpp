@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/test_control.h"
+#include "emulator/control/test_control.h"
 #include "port/capture_ring.h"
 #include "port/pane_line_queue.h"
 #include "port/port_list.h"
