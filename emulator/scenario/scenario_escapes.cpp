@@ -12,6 +12,10 @@ int HexValue(char c) {
 
 }  // namespace
 
+bool EscapeGoesOn(std::string_view text, size_t at) {
+    return text[at] == '\\' && at + 1 < text.size() && text[at + 1] != '\n' && text[at + 1] != '\r';
+}
+
 bool DecodeEscapes(std::string_view text, std::string* bytes, std::string* error) {
     bytes->clear();
     for (size_t i = 0; i < text.size(); ++i) {

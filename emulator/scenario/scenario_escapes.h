@@ -15,6 +15,12 @@
 
 namespace emu::scenario {
 
+// Whether the character at `at` is a backslash that takes the next one with
+// it: anything but a line end. Cutting a text into statements keeps such a
+// pair whole, so that "\;" is a semicolon byte, not a statement's end, and
+// "\"" a quote byte, not a quote that the command line dropped.
+bool EscapeGoesOn(std::string_view text, size_t at);
+
 // Decodes text into bytes. On a bad escape returns false, leaves bytes
 // undefined and says what is wrong in error.
 bool DecodeEscapes(std::string_view text, std::string* bytes, std::string* error);
