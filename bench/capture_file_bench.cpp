@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <string>
 
 #include "bench/results_table.h"
@@ -48,12 +49,23 @@ bool PacedMegabyte(testsupport::LineLab& lab) {
 // tshark's count of the capture's frames and bytes: TX frames, TX bytes, RX
 // frames, RX bytes.
 bool TsharkCounts(testsupport::LineLab& lab, long counts[4]) {
-    bool read = lab.Run("tshark -r " + lab.Path("session.pcap") + " -T fields -e rtacser.eventtype -e frame.len " +
-                        "2>/dev/null | awk '$1 == \"0x01\" { n[1]++; b[1] += $2 - 12 } $1 == \"0x02\" { n[2]++; " +
-                        "b[2] += $2 - 12 } END { print n[1] + 0, b[1] + 0, n[2] + 0, b[2] + 0 }' > " +
-                        lab.Path("counts"), 60000);
-    return read && std::sscanf(lab.ReadFile("counts").c_str(), "%ld %ld %ld %ld", &counts[0], &counts[1], &counts[2],
-                               &counts[3]) == 4;
+    std::string fields;
+    if (!lab.RunProgram({"tshark", "-r", lab.Path("session.pcap"), "-T", "fields", "-e", "rtacser.eventtype", "-e",
+                         "frame.len"},
+                        &fields, 60000)) {
+        return false;
+    }
+    // A line a frame: its event and its length, of which 12 bytes are the header.
+    std::istringstream lines(fields);
+    for (std::string line; std::getline(lines, line);) {
+        unsigned event = 0;
+        long length = 0;
+        if (std::sscanf(line.c_str(), "0x%x %ld", &event, &length) == 2 && (event == 1 || event == 2)) {
+            ++counts[event == 1 ? 0 : 2];
+            counts[event == 1 ? 1 : 3] += length - 12;
+        }
+    }
+    return true;
 }
 
 }  // namespace

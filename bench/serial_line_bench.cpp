@@ -39,9 +39,9 @@ struct Lines {
 bool BuildLines(testsupport::LineLab& lab, Lines* lines) {
     bool made = lab.StartPair("dev") && lab.StartTap("--com 70 --link " + lab.Path("app") + " " + lab.Path("dev.a")) &&
                 lab.StartPair("dev2") &&
-                lab.Run("socat pty,raw,echo=0,link=" + lab.Path("app2") + " " + lab.Path("dev2.a") +
-                        ",raw,echo=0 </dev/null >/dev/null 2>&1 &\necho $! > " + lab.Path("middle.pid") + "\n" +
-                        "for i in $(seq 100); do [ -e " + lab.Path("app2") + " ] && break; sleep 0.05; done");
+                lab.StartProgram({"socat", "pty,raw,echo=0,link=" + lab.Path("app2"), lab.Path("dev2.a") + ",raw,echo=0"},
+                                 "middle") &&
+                lab.WaitForFile("app2");
     auto between = [&](const char* client, const char* server) {
         return " --client " + lab.Path(client) + " --server " + lab.Path(server);
     };

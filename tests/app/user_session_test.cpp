@@ -228,7 +228,7 @@ std::vector<Moment> WorstMoments() {
              PumpUntil([&] { return IsWindowEnabled(screen.Command()) != FALSE; });
              ClickWindow(screen.Command());
              TypeText("+++");
-             XDoTool("key --delay 0 Return");
+             XDoTool({"key", "--delay", "0", "Return"});
          }},
         {"while arrivals are being handed over", arrivals,
          [](DWORD, const Screen& screen) { PumpUntil([&] { return !screen.Panes().empty(); }); }},

@@ -1,5 +1,6 @@
 #include "support/process_runner.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace testsupport {
@@ -29,6 +30,25 @@ public:
 private:
     PROCESS_INFORMATION info_;
 };
+
+// One argument of a command line as the Windows rules read it back: quoted
+// when it holds a blank or a quote, backslashes doubled only before a quote.
+std::string QuotedArgument(const std::string& argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        quoted.push_back(c);
+        backslashes = 0;
+    }
+    quoted.append(backslashes * 2, '\\');
+    return quoted + "\"";
+}
 
 DWORD RemainingMs(DWORD startTick, DWORD timeoutMs) {
     const DWORD elapsed = GetTickCount() - startTick;
@@ -74,7 +94,12 @@ ProcessResult RunProcess(const std::string& exePath, const std::string& argument
     return result;
 }
 
-bool StartLinuxProgram(const std::string& commandLine) {
+bool StartLinuxProgram(const std::vector<std::string>& arguments) {
+    if (arguments.empty()) return false;
+    std::string commandLine = "Z:" + arguments[0];
+    std::replace(commandLine.begin(), commandLine.end(), '/', '\\');
+    commandLine = QuotedArgument(commandLine);
+    for (size_t i = 1; i < arguments.size(); ++i) commandLine += " " + QuotedArgument(arguments[i]);
     std::vector<char> text(commandLine.begin(), commandLine.end());
     text.push_back(0);
     STARTUPINFOA startup = {};
@@ -86,6 +111,16 @@ bool StartLinuxProgram(const std::string& commandLine) {
     // desktop, after which no window could be created. They stay unclosed.
     return CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                           &process) != FALSE;
+}
+
+std::vector<std::string> SplitAtBlanks(const std::string& text) {
+    std::vector<std::string> words;
+    for (size_t at = 0; at < text.size();) {
+        size_t blank = std::min(text.find(' ', at), text.size());
+        if (blank > at) words.push_back(text.substr(at, blank - at));
+        at = blank + 1;
+    }
+    return words;
 }
 
 }  // namespace testsupport

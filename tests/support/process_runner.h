@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -26,9 +27,14 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::string& exePath, const std::string& arguments, DWORD timeoutMs,
                          const std::function<void(DWORD processId)>& whileRunning = {});
 
-// Starts a Linux program through Wine (commandLine begins with its path as
-// Z:\..., its arguments are passed as written). Wine gives no usable handle
-// for it: it cannot be waited for, so callers wait for something that it does.
-bool StartLinuxProgram(const std::string& commandLine);
+// Starts a Linux program through Wine, directly, without a shell: the first
+// argument is its Linux path, and every argument reaches it as it stands
+// (Wine splits the command line by the Windows rules, whose quoting this
+// follows). Wine gives no usable handle for it and passes it no pipe: it
+// cannot be waited for, so callers wait for something that it does
+// (tests/linux/run_to_file.cpp writes what a test needs).
+bool StartLinuxProgram(const std::vector<std::string>& arguments);
+// The words of a text that are separated by blanks, as arguments.
+std::vector<std::string> SplitAtBlanks(const std::string& text);
 
 }  // namespace testsupport

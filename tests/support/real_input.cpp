@@ -12,14 +12,15 @@ constexpr DWORD kInputSettleMs = 250;
 
 // xdotool is a Linux program: Wine gives no handle to wait for, so the
 // settle time covers its run.
-bool XDoTool(const std::string& arguments) {
-    if (!StartLinuxProgram("Z:\\usr\\bin\\xdotool " + arguments)) return false;
+bool XDoTool(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "/usr/bin/xdotool");
+    if (!StartLinuxProgram(arguments)) return false;
     Sleep(kInputSettleMs);
     return true;
 }
 
 bool ClickAt(int x, int y) {
-    return XDoTool("mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
+    return XDoTool({"mousemove", std::to_string(x), std::to_string(y), "click", "1"});
 }
 
 bool ClickWindow(HWND window) {
@@ -28,9 +29,13 @@ bool ClickWindow(HWND window) {
     return ClickAt((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
 }
 
-bool PressKeys(const std::string& keys) { return XDoTool("key " + keys); }
+bool PressKeys(const std::string& keys) {
+    std::vector<std::string> arguments = SplitAtBlanks(keys);
+    arguments.insert(arguments.begin(), "key");
+    return XDoTool(arguments);
+}
 
-bool TypeText(const std::string& text) { return XDoTool("type \"" + text + "\""); }
+bool TypeText(const std::string& text) { return XDoTool({"type", text}); }
 
 std::string EditText(HWND edit) {
     wchar_t wide[1024] = {};

@@ -8,17 +8,19 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
 // Runs xdotool with the arguments; false when it could not be started.
-bool XDoTool(const std::string& arguments);
+bool XDoTool(std::vector<std::string> arguments);
 
 // A left click at the centre of a window (screen coordinates from outside).
 bool ClickWindow(HWND window);
 // A left click at a point of the screen.
 bool ClickAt(int x, int y);
-// Keys as xdotool names them ("alt+t", "Return"), or text to type.
+// Keys as xdotool names them, one after another ("alt+d Return"), or text
+// to type.
 bool PressKeys(const std::string& keys);
 bool TypeText(const std::string& text);
 

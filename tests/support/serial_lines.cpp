@@ -20,15 +20,9 @@ std::string LinuxPath(std::string windowsPath) {
     return windowsPath;
 }
 
-bool WriteText(const std::string& windowsPath, const std::string& text) {
-    HANDLE file = CreateFileA(windowsPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    bool done = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                written == text.size();
-    CloseHandle(file);
-    return done;
+std::vector<std::string> Joined(std::vector<std::string> first, const std::vector<std::string>& then) {
+    first.insert(first.end(), then.begin(), then.end());
+    return first;
 }
 
 }  // namespace
@@ -37,20 +31,27 @@ LineLab::LineLab() {
     static LONG labs = 0;
     folder_ = "/tmp/quorvel-lines-" + std::to_string(GetCurrentProcessId()) + "-" +
               std::to_string(InterlockedIncrement(&labs));
-    peer_ = LinuxPath(PathIn(BuildFolder(), "linux\\serial_peer"));
+    programs_ = LinuxPath(PathIn(BuildFolder(), "linux"));
     char prefix[MAX_PATH] = {};
     if (GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof(prefix))) {
         dosDevices_ = std::string(prefix) + "/dosdevices";
     }
+    auto exists = [](const std::string& path) { return GetFileAttributesA(("Z:" + path).c_str()) != INVALID_FILE_ATTRIBUTES; };
     ready_ = CreateDirectoryA(("Z:" + folder_).c_str(), nullptr) && !dosDevices_.empty() &&
-             Run("command -v socat >/dev/null && test -x " + peer_);
+             exists(programs_ + "/serial_peer") && exists(programs_ + "/run_to_file") && RunProgram({"socat", "-V"});
 }
 
 LineLab::~LineLab() {
-    std::string commands = "for pid in $(cat " + folder_ + "/*.pid 2>/dev/null); do kill $pid 2>/dev/null; done\n";
-    for (const std::string& com : mapped_) commands += "rm -f " + dosDevices_ + "/" + com + "\n";
-    Run(commands);
-    StartLinuxProgram("Z:\\bin\\rm -rf " + folder_);  // the lab's own folder goes last, unwaited
+    std::vector<std::string> kill = {"kill"};
+    for (const std::string& out : started_) {
+        std::string pid = ReadFile(out + ".pid");
+        if (!pid.empty() && ReadFile(out + ".done").empty()) kill.push_back(pid.substr(0, pid.find('\n')));
+    }
+    if (kill.size() > 1) RunProgram(kill);
+    std::vector<std::string> links = {"rm", "-f"};
+    for (const std::string& com : mapped_) links.push_back(dosDevices_ + "/" + com);
+    if (!mapped_.empty()) RunProgram(links);
+    StartLinuxProgram({"/bin/rm", "-rf", folder_});  // the lab's own folder goes last, unwaited
 }
 
 std::string LineLab::Path(const std::string& name) const { return folder_ + "/" + name; }
@@ -60,59 +61,67 @@ std::string LineLab::WindowsPath(const std::string& name) const {
     return path;
 }
 
-// True when the commands ran and the last of them succeeded.
-bool LineLab::Run(const std::string& commands, DWORD timeoutMs) {
-    std::string step = "step" + std::to_string(++steps_);
-    std::string ok = WindowsPath(step + ".ok"), failed = WindowsPath(step + ".failed");
-    std::string script = "{\n" + commands + "\n} && touch " + Path(step + ".ok") + " || touch " + Path(step + ".failed") + "\n";
-    if (!WriteText(WindowsPath(step + ".sh"), script)) return false;
-    if (!StartLinuxProgram("Z:\\bin\\sh " + Path(step + ".sh"))) return false;
-    auto exists = [](const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; };
-    PumpUntil([&] { return exists(ok) || exists(failed); }, timeoutMs);
-    return exists(ok);
+bool LineLab::WaitForFile(const std::string& name, bool present, DWORD timeoutMs) {
+    std::string path = WindowsPath(name);
+    // Wine's GetFileAttributes fails for a FIFO and for a link to a pty; a
+    // directory search finds every kind of file.
+    auto exists = [&] {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(path.c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return false;
+        FindClose(search);
+        return true;
+    };
+    return PumpUntil([&] { return exists() == present; }, timeoutMs);
+}
+
+bool LineLab::StartProgram(const std::vector<std::string>& arguments, const std::string& out) {
+    started_.push_back(out);
+    return StartLinuxProgram(Joined({programs_ + "/run_to_file", Path(out)}, arguments));
+}
+
+bool LineLab::RunProgram(const std::vector<std::string>& arguments, std::string* output, DWORD timeoutMs) {
+    std::string out = "run" + std::to_string(++runs_);
+    if (!StartProgram(arguments, out) || !WaitForFile(out + ".done", true, timeoutMs)) return false;
+    if (output) *output = ReadFile(out);
+    return ReadFile(out + ".done") == "exit 0\n";
+}
+
+bool LineLab::StopProgram(const std::string& out, DWORD timeoutMs) {
+    if (!WaitForFile(out + ".pid", true, timeoutMs)) return false;
+    std::string pid = ReadFile(out + ".pid");
+    return RunProgram({"kill", pid.substr(0, pid.find('\n'))}) && WaitForFile(out + ".done", true, timeoutMs);
 }
 
 bool LineLab::StartPair(const std::string& name) {
-    std::string a = Path(name + ".a"), b = Path(name + ".b");
-    return Run("rm -f " + a + " " + b + "\n" +
-               "socat pty,raw,echo=0,link=" + a + " pty,raw,echo=0,link=" + b + " </dev/null >/dev/null 2>&1 &\n" +
-               "echo $! > " + Path(name + ".pid") + "\n" +
-               "for i in $(seq 100); do [ -e " + a + " ] && [ -e " + b + " ] && break; sleep 0.05; done\n" +
-               "[ -e " + a + " ] && [ -e " + b + " ]");
+    std::string a = name + ".a", b = name + ".b";
+    return StartProgram({"socat", "pty,raw,echo=0,link=" + Path(a), "pty,raw,echo=0,link=" + Path(b)}, name + ".socat") &&
+           WaitForFile(a) && WaitForFile(b);
 }
 
 bool LineLab::StopPair(const std::string& name) {
-    std::string a = Path(name + ".a");
-    return Run("kill $(cat " + Path(name + ".pid") + ")\nrm -f " + Path(name + ".pid") + "\n" +
-               "for i in $(seq 100); do [ -e " + a + " ] || break; sleep 0.05; done");
+    return StopProgram(name + ".socat") && WaitForFile(name + ".a", false);
 }
 
 bool LineLab::MapPort(const std::string& comName, const std::string& name) {
     std::string link;
     for (char c : comName) link.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
     mapped_.push_back(link);
-    return Run("ln -sfn " + Path(name) + " " + dosDevices_ + "/" + link);
+    return RunProgram({"ln", "-sfn", Path(name), dosDevices_ + "/" + link});
 }
 
 bool LineLab::StartPeer(const std::string& end, const std::string& arguments, const std::string& out) {
-    std::string pid = Path(out + ".pid");
-    return Run(peer_ + " " + Path(end) + " " + arguments + " --out " + Path(out) + " >/dev/null 2>&1 &\necho $! > " +
-               pid);
+    return StartProgram(Joined(Joined({programs_ + "/serial_peer", Path(end)}, SplitAtBlanks(arguments)), {"--out", Path(out)}),
+                        out + ".run");
 }
 
 bool LineLab::StartTap(const std::string& arguments, const std::string& name) {
-    std::string tap = peer_.substr(0, peer_.rfind('/')) + "/quorvel-tap";
-    std::string feed = Path(name + "/feed");
-    return Run(tap + " --no-monitor --folder " + Path(name) + " " + arguments + " >" + Path(name + ".out") + " 2>&1 &\n" +
-               "echo $! > " + Path(name + ".pid") + "\n" +
-               "for i in $(seq 100); do [ -p " + feed + " ] && break; sleep 0.05; done\n[ -p " + feed + " ]");
+    return StartProgram(Joined({programs_ + "/quorvel-tap", "--no-monitor", "--folder", Path(name)}, SplitAtBlanks(arguments)),
+                        name + ".out") &&
+           WaitForFile(name + "/feed");
 }
 
-bool LineLab::StopTap(const std::string& name) {
-    std::string pid = "$(cat " + Path(name + ".pid") + ")";
-    return Run("kill " + pid + "\nfor i in $(seq 100); do kill -0 " + pid + " 2>/dev/null || break; sleep 0.05; done\n" +
-               "! kill -0 " + pid + " 2>/dev/null");
-}
+bool LineLab::StopTap(const std::string& name) { return StopProgram(name + ".out"); }
 
 std::string LineLab::WaitPeer(const std::string& out, DWORD timeoutMs) {
     std::string done = WindowsPath(out + ".done");
