@@ -67,10 +67,34 @@ constexpr int kExchanges = 2000;
 constexpr double kBulk = 8 << 20;
 
 struct SerialFigures {
-    PeerFigures TapLatency, DirectLatency, TapBulk, DirectBulk;
+    PeerFigures TapLatency, DirectLatency, TapBulk, DirectBulk;  // the bulk figures: the best run's
+    bool TapBulkIntact = true, DirectBulkIntact = true;           // every run's
     uint64_t BulkDropped = 0, PacedDropped = 0;
     bool PacedIntact = false;
 };
+
+// MB/s of a throughput run.
+double Rate(const PeerFigures& figures) { return figures.Values[1] > 0 ? figures.Values[0] / figures.Values[1] / 1e6 : 0.0; }
+
+// The bulk runs: three each, the tap's and socat's in turn, of which the
+// fastest counts (one run is at the mercy of a busy machine); intact only
+// when every run passed intact.
+void MeasureBulk(testsupport::LineLab& lab, const Lines& lines, uint32_t key, SerialFigures* figures) {
+    std::string bulk = "--throughput " + std::to_string(static_cast<long>(kBulk));
+    for (int run = 0; run < 3; ++run) {
+        uint64_t droppedBefore = emu::control::DroppedRecords(key);
+        PeerFigures tap = RunPeer(lab, bulk + lines.Tap, "tap-bulk" + std::to_string(run), 130000);
+        uint64_t dropped = emu::control::DroppedRecords(key) - droppedBefore;
+        PeerFigures direct = RunPeer(lab, bulk + lines.Direct, "direct-bulk" + std::to_string(run), 130000);
+        figures->TapBulkIntact = figures->TapBulkIntact && tap.Values[2] == 1;
+        figures->DirectBulkIntact = figures->DirectBulkIntact && direct.Values[2] == 1;
+        if (Rate(tap) > Rate(figures->TapBulk)) {
+            figures->TapBulk = tap;
+            figures->BulkDropped = dropped;
+        }
+        if (Rate(direct) > Rate(figures->DirectBulk)) figures->DirectBulk = direct;
+    }
+}
 
 // Every figure of the table, the tap's and socat's in turn in one run.
 SerialFigures Measure(testsupport::LineLab& lab, const Lines& lines, uint32_t key, double pacedSeconds) {
@@ -78,12 +102,8 @@ SerialFigures Measure(testsupport::LineLab& lab, const Lines& lines, uint32_t ke
     std::string latency = "--latency " + std::to_string(kExchanges);
     figures.TapLatency = RunPeer(lab, latency + lines.Tap, "tap-latency", 60000);
     figures.DirectLatency = RunPeer(lab, latency + lines.Direct, "direct-latency", 60000);
-    std::string bulk = "--throughput " + std::to_string(static_cast<long>(kBulk));
+    MeasureBulk(lab, lines, key, &figures);
     uint64_t droppedBefore = emu::control::DroppedRecords(key);
-    figures.TapBulk = RunPeer(lab, bulk + lines.Tap, "tap-bulk", 130000);
-    figures.BulkDropped = emu::control::DroppedRecords(key) - droppedBefore;
-    figures.DirectBulk = RunPeer(lab, bulk + lines.Direct, "direct-bulk", 130000);
-    droppedBefore = emu::control::DroppedRecords(key);
     figures.PacedIntact = PacedRunIntact(lab, pacedSeconds);
     figures.PacedDropped = emu::control::DroppedRecords(key) - droppedBefore;
     return figures;
@@ -94,17 +114,16 @@ void PrintTable(const SerialFigures& f, double pacedSeconds) {
                        {"figure", "tap", "socat in its place", "tap - socat, or tap / socat", "target"});
     auto us = [](const PeerFigures& p) { return p.Done ? Fixed(p.Values[1] / 1000, 3) : "-"; };
     auto p99 = [](const PeerFigures& p) { return p.Done ? Fixed(p.Values[2] / 1000, 3) : "-"; };
-    auto rate = [](const PeerFigures& p) { return p.Values[1] > 0 ? p.Values[0] / p.Values[1] / 1e6 : 0.0; };
     table.Row({"\"AT\\r\" and \"\\r\\nOK\\r\\n\", median ms (" + std::to_string(kExchanges) + " exchanges)",
                us(f.TapLatency), us(f.DirectLatency),
                Fixed((f.TapLatency.Values[1] - f.DirectLatency.Values[1]) / 1000, 3), "added at most 0.15"});
     table.Row({"the same, 99th percentile ms", p99(f.TapLatency), p99(f.DirectLatency),
                Fixed((f.TapLatency.Values[2] - f.DirectLatency.Values[2]) / 1000, 3), "added at most 1"});
-    table.Row({"8 MiB one way, unpaced, MB/s", Fixed(rate(f.TapBulk), 2), Fixed(rate(f.DirectBulk), 2),
-               rate(f.DirectBulk) > 0 ? Fixed(rate(f.TapBulk) / rate(f.DirectBulk), 3) : "-", "share at least 0.9"});
-    table.Row({"  passed intact", f.TapBulk.Values[2] == 1 ? "yes" : "NO", f.DirectBulk.Values[2] == 1 ? "yes" : "NO",
-               "", "yes"});
-    table.Row({"  records dropped (ring full)", std::to_string(f.BulkDropped) + " (" +
+    table.Row({"8 MiB one way, unpaced, MB/s (best of 3)", Fixed(Rate(f.TapBulk), 2), Fixed(Rate(f.DirectBulk), 2),
+               Rate(f.DirectBulk) > 0 ? Fixed(Rate(f.TapBulk) / Rate(f.DirectBulk), 3) : "-", "share at least 0.9"});
+    table.Row({"  passed intact, every run", f.TapBulkIntact ? "yes" : "NO", f.DirectBulkIntact ? "yes" : "NO", "",
+               "yes"});
+    table.Row({"  records dropped (ring full), best run", std::to_string(f.BulkDropped) + " (" +
                Fixed(100.0 * static_cast<double>(f.BulkDropped) / kBulk, 1) + " %)", "", "", "reported"});
     table.Row({"921600 baud both ways, 64-byte runs, " + Fixed(pacedSeconds, 0) + " s: passed intact",
                f.PacedIntact ? "yes" : "NO", "", "", "yes"});

@@ -42,12 +42,16 @@ LineLab::LineLab() {
 }
 
 LineLab::~LineLab() {
-    std::vector<std::string> kill = {"kill"};
+    std::vector<std::string> kill = {"kill"}, running;
     for (const std::string& out : started_) {
         std::string pid = ReadFile(out + ".pid");
-        if (!pid.empty() && ReadFile(out + ".done").empty()) kill.push_back(pid.substr(0, pid.find('\n')));
+        if (pid.empty() || !ReadFile(out + ".done").empty()) continue;
+        kill.push_back(pid.substr(0, pid.find('\n')));
+        running.push_back(out);
     }
     if (kill.size() > 1) RunProgram(kill);
+    // Each writes its end into the folder; then nothing writes there any more.
+    for (const std::string& out : running) WaitForFile(out + ".done", true, 2000);
     std::vector<std::string> links = {"rm", "-f"};
     for (const std::string& com : mapped_) links.push_back(dosDevices_ + "/" + com);
     if (!mapped_.empty()) RunProgram(links);
