@@ -11,6 +11,8 @@ import subprocess
 import sys
 import tempfile
 
+from check_report import finish
+
 LAYERS = ["system", "wire", "driver", "port", "ui", "app"]
 # Folders that are not a layer of their own: what each may see.
 SIDES = {"emulator": ["system", "wire"]}
@@ -57,9 +59,7 @@ def main(compiler, includes, sources):
                 problems.append("%s reaches the program's %s" % (side, header))
             else:
                 print("ok   %-8s %s %s" % (side, "sees" if other in seen else "cannot see", header))
-    for problem in problems:
-        print("FAIL " + problem)
-    return 1 if problems else 0
+    return finish(problems)
 
 
 if __name__ == "__main__":

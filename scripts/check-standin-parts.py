@@ -8,6 +8,8 @@ import os
 import re
 import sys
 
+from check_report import finish
+
 # Each part and the parts below it that it may see (itself always).
 SEES = {
     "scenario": [],
@@ -62,9 +64,7 @@ def main(root):
     for folder, seen in OUTSIDE.items():
         arrows = check_folder(root, folder, folder, seen, problems)
         print("ok   %-8s %3d includes of the stand-in, seeing %s" % (folder, arrows, ", ".join(seen)))
-    for problem in problems:
-        print("FAIL " + problem)
-    return 1 if problems else 0
+    return finish(problems)
 
 
 if __name__ == "__main__":

@@ -29,7 +29,6 @@ struct ReplayLine : RunningLine {
     void Run() override;
 
     scenario::Port Plan;    // written before the thread starts
-    uint32_t PortKey = 0;   // written by the thread; cleared by Release, with the driver lock held
     uint8_t NextEventCode = 0;
 };
 
@@ -102,16 +101,6 @@ void PassEvent(ReplayLine& line, const std::string& text, uint64_t microseconds)
     line.NextEventCode ^= 1;
 }
 
-void Arrive(ReplayLine& line) {
-    ArrivingPort arriving;
-    arriving.Blobs = PortBlobsFor(line.Plan);
-    arriving.Line = PortLine{&kReplayLineOps, &line};
-    arriving.TickFrequency = 1000000;  // the file's microseconds
-    uint32_t key = ArrivePort(arriving);
-    DriverGuard guard(DriverLock());
-    line.PortKey = key;
-}
-
 // Plays the packets at their times; false once the stop came.
 bool Play(ReplayLine& line, const std::vector<serialcapture::CapturedPacket>& packets) {
     if (packets.empty()) return true;
@@ -153,7 +142,7 @@ void ReplayLine::Run() {
         file = serialcapture::ReadCapture(bytes.data(), bytes.size());
         problem = file.Problem;
     }
-    Arrive(*this);
+    ArriveAsPort(Plan, &kReplayLineOps, this);  // its times: the file's microseconds
     if (AwaitAttach(*this) && Play(*this, file.Packets) && !problem.empty()) {
         std::string text = "[replay of " + Plan.OtherName + " stops: " + problem + "]";
         OutputDebugStringA(("Quorvel stand-in " + text + "\n").c_str());
@@ -161,13 +150,7 @@ void ReplayLine::Run() {
         PassEvent(*this, text, last);
     }
     WaitForSingleObject(Stop.Get(), INFINITE);  // the port stays until the scenario ends
-    uint32_t key = 0;
-    {
-        DriverGuard guard(DriverLock());
-        key = PortKey;
-        PortKey = 0;
-    }
-    if (key) LeavePort(key);
+    LeaveAsPort();
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <vector>
 
+#include "emulator/drivers/control_driver.h"
+#include "emulator/lines/port_catalog.h"
+
 namespace emu {
 namespace {
 
@@ -30,6 +33,26 @@ DWORD WINAPI LineThread(LPVOID parameter) {
 void EndAtExit() { EndRunningLines(true); }
 
 }  // namespace
+
+void RunningLine::ArriveAsPort(const scenario::Port& plan, const LineOps* ops, void* instance) {
+    ArrivingPort arriving;
+    arriving.Blobs = PortBlobsFor(plan);
+    arriving.Line = PortLine{ops, instance};
+    arriving.TickFrequency = 1000000;
+    uint32_t key = ArrivePort(arriving);
+    DriverGuard guard(DriverLock());
+    PortKey = key;
+}
+
+void RunningLine::LeaveAsPort() {
+    uint32_t key = 0;
+    {
+        DriverGuard guard(DriverLock());
+        key = PortKey;
+        PortKey = 0;
+    }
+    if (key) LeavePort(key);
+}
 
 void StartRunningLine(RunningLine* line) {
     line->Stop.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));

@@ -4,6 +4,10 @@
 // the driver is reset, and at exit.
 #pragma once
 
+#include <cstdint>
+
+#include "emulator/drivers/emulated_port.h"
+#include "emulator/scenario/scenario.h"
 #include "system/scoped_handles.h"
 
 namespace emu {
@@ -12,6 +16,17 @@ struct RunningLine {
     virtual ~RunningLine() = default;
     // The line's work, on its thread, until Stop is signalled or it is done.
     virtual void Run() = 0;
+
+    // The line's port arrives (its thread calls this): its properties from
+    // the plan, its times in microseconds, the line's operations on the
+    // instance, the line as its own type.
+    void ArriveAsPort(const scenario::Port& plan, const LineOps* ops, void* instance);
+    // The port leaves, if it is there (its thread calls this).
+    void LeaveAsPort();
+
+    // With the driver lock held: written by the thread at the arrival and
+    // the end, cleared by the line's Release when the port goes otherwise.
+    uint32_t PortKey = 0;
 
     quorvel::ScopedHandle Thread;
     quorvel::ScopedHandle Stop;  // manual reset: the line ends

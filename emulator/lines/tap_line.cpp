@@ -47,9 +47,6 @@ struct TapLine : RunningLine {
     quorvel::ScopedHandle Commands;  // the command FIFO: opened by the thread before the arrival,
                                      // written by the program's requests while the port is there
 
-    // With the driver lock held:
-    uint32_t PortKey = 0;  // written by the thread at the arrival and the end, cleared by Release
-
     // The thread's alone:
     uint8_t NextEventCode = 0;
     // Records that came before the port's capture was attached: the first
@@ -125,25 +122,11 @@ HANDLE OpenFifo(const TapLine& line, const char* name, DWORD access) {
                        FILE_FLAG_OVERLAPPED, nullptr);
 }
 
+// The port arrives with the feed's first record, as its mode says; its
+// times are the feed's microseconds.
 void Arrive(TapLine& line, uint8_t mode) {
     line.Plan.Kind = mode == tapfeed::kModeSniff ? scenario::PortKind::Sniff : scenario::PortKind::Tap;
-    ArrivingPort arriving;
-    arriving.Blobs = PortBlobsFor(line.Plan);
-    arriving.Line = PortLine{&kTapLineOps, &line};
-    arriving.TickFrequency = 1000000;  // the feed's microseconds
-    uint32_t key = ArrivePort(arriving);
-    DriverGuard guard(DriverLock());
-    line.PortKey = key;
-}
-
-void Leave(TapLine& line) {
-    uint32_t key = 0;
-    {
-        DriverGuard guard(DriverLock());
-        key = line.PortKey;
-        line.PortKey = 0;
-    }
-    if (key) LeavePort(key);
+    line.ArriveAsPort(line.Plan, &kTapLineOps, &line);
 }
 
 // One whole record into the port, with the driver lock held.
@@ -273,7 +256,7 @@ void TapLine::Run() {
             break;
         }
     }
-    Leave(line);
+    line.LeaveAsPort();
 }
 
 void StartTapLine(const scenario::Port& plan) {
