@@ -28,6 +28,14 @@ void SetItem(HMENU bar, UINT id, const char* text, bool withState, bool enabled)
     SetMenuItemInfoA(bar, id, FALSE, &info);
 }
 
+// The three pause items with their texts and states: TX and RX enabled or
+// gray, TX/RX enabled only when its text allows it too.
+void SetPauseItems(HMENU bar, const PauseItemTexts& texts, bool enabled) {
+    SetItem(bar, ID_PAUSE_TX, texts.Tx, true, enabled);
+    SetItem(bar, ID_PAUSE_RX, texts.Rx, true, enabled);
+    SetItem(bar, ID_PAUSE_BOTH, texts.Both, true, enabled && texts.BothEnabled);
+}
+
 void GrayItem(HMENU bar, UINT id) {
     MENUITEMINFOA info = {};
     info.cbSize = sizeof(info);
@@ -145,19 +153,13 @@ void OnPaneFocus(HWND mainWindow, HWND pane, bool gained) {
         // gone: its items gray, with the texts of no port.
         HMENU bar = GetMenu(mainWindow);
         if (gained || !bar) return;
-        PauseItemTexts texts = PauseTexts(false, false);
-        SetItem(bar, ID_PAUSE_TX, texts.Tx, true, false);
-        SetItem(bar, ID_PAUSE_RX, texts.Rx, true, false);
-        SetItem(bar, ID_PAUSE_BOTH, texts.Both, true, false);
+        SetPauseItems(bar, PauseTexts(false, false), false);
         DrawMenuBar(mainWindow);
         return;
     }
     if (HMENU bar = GetMenu(mainWindow)) {
         if (gained) {
-            PauseItemTexts texts = PauseTexts(IsPaused(*port, PauseFlag::Tx), IsPaused(*port, PauseFlag::Rx));
-            SetItem(bar, ID_PAUSE_TX, texts.Tx, true, true);
-            SetItem(bar, ID_PAUSE_RX, texts.Rx, true, true);
-            SetItem(bar, ID_PAUSE_BOTH, texts.Both, true, texts.BothEnabled);
+            SetPauseItems(bar, PauseTexts(IsPaused(*port, PauseFlag::Tx), IsPaused(*port, PauseFlag::Rx)), true);
         } else {
             GrayItem(bar, ID_PAUSE_TX);
             GrayItem(bar, ID_PAUSE_RX);
