@@ -212,18 +212,20 @@ void Relay::ServeLine(const PollSet& set) {
     if (applicationOpen_ && (master & POLLHUP)) {
         // Gone: what it wrote before it closed still goes; nothing more
         // is written to it.
-        size_t dropped = toApplication_.Clear();
-        notPassed_ += dropped;
-        totals_.NotPassed += dropped;
+        totals_.NotPassed += toApplication_.Clear();
         if (ops_.Unread(config_.Master) == 0) ApplicationClosed();
         else if (MayReadApplication()) ReadApplication();
     } else if (applicationOpen_ && (master & (POLLIN | kEnded))) {
         ReadApplication();
     }
-    if (!config_.Sniff) {
-        if (devices_[0].Fd >= 0 && DeviceSource()) WriteDevice(devices_[0]);
-        if (applicationOpen_ && !toApplication_.Empty()) WriteApplication();
-    }
+    PassQueued();
+}
+
+// What the queues hold goes out now, as far as the two ends take it.
+void Relay::PassQueued() {
+    if (config_.Sniff) return;
+    if (devices_[0].Fd >= 0 && DeviceSource()) WriteDevice(devices_[0]);
+    if (applicationOpen_ && !toApplication_.Empty()) WriteApplication();
 }
 
 void Relay::ServeTimers() {
@@ -248,10 +250,7 @@ void Relay::Run() {
 }
 
 void Relay::Finish() {
-    if (!config_.Sniff) {
-        if (devices_[0].Fd >= 0 && DeviceSource()) WriteDevice(devices_[0]);
-        if (applicationOpen_ && !toApplication_.Empty()) WriteApplication();
-    }
+    PassQueued();
     feed_.Flush(config_.Feed, ops_);
 }
 
@@ -284,7 +283,6 @@ void Relay::PassDeviceData(Device& device, const std::string& data, const std::v
             if (applicationOpen_) {
                 toApplication_.Append(piece);
             } else {
-                notPassed_ += piece.size();
                 totals_.NotPassed += piece.size();
             }
         }
@@ -346,11 +344,7 @@ void Relay::DeviceGone(Device& device) {
     device.LinesKnown = false;
     device.ReopenAt = Now() + kReopenUs;
     DeviceEvent(device, "device gone");
-    if (!device.ReadOnly) {
-        size_t dropped = toDevice_.Clear() + commands_.Clear();
-        droppedWhileAway_ += dropped;
-        totals_.DroppedWhileAway += dropped;
-    }
+    if (!device.ReadOnly) totals_.DroppedWhileAway += toDevice_.Clear() + commands_.Clear();
 }
 
 void Relay::ReopenDevice(Device& device) {
@@ -366,9 +360,9 @@ void Relay::ReopenDevice(Device& device) {
     } else {
         AppliedSettings(applied_);
     }
-    if (droppedWhileAway_ > 0) {
-        Event("[" + std::to_string(droppedWhileAway_) + " bytes from the application dropped: the device was away]");
-        droppedWhileAway_ = 0;
+    if (uint64_t dropped = totals_.DroppedWhileAway - told_.DroppedWhileAway) {
+        Event("[" + std::to_string(dropped) + " bytes from the application dropped: the device was away]");
+        told_.DroppedWhileAway = totals_.DroppedWhileAway;
     }
     DeviceOpened(device);
 }
@@ -430,7 +424,6 @@ void Relay::ReadApplication() {
     if (devices_[0].Fd >= 0) {
         toDevice_.Append(data);
     } else {
-        droppedWhileAway_ += bytes;
         totals_.DroppedWhileAway += bytes;
     }
 }
@@ -479,9 +472,7 @@ void Relay::ApplyPendingSettings() {
 void Relay::ApplicationClosed() {
     if (!applicationOpen_) return;
     applicationOpen_ = false;
-    size_t dropped = toApplication_.Clear() + ops_.FlushApplication(config_.Master);
-    notPassed_ += dropped;
-    totals_.NotPassed += dropped;
+    totals_.NotPassed += toApplication_.Clear() + ops_.FlushApplication(config_.Master);
     nextApplicationCheck_ = Now() + kApplicationCheckUs;
     Event("[application closed]");
 }
@@ -491,9 +482,9 @@ void Relay::CheckApplicationOpen() {
     if (applicationOpen_ || !ops_.ApplicationOpen(config_.Master)) return;
     applicationOpen_ = true;
     Event("[application opened]");
-    if (notPassed_ > 0) {
-        Event("[" + std::to_string(notPassed_) + " bytes from the device not passed: no application had the line]");
-        notPassed_ = 0;
+    if (uint64_t kept = totals_.NotPassed - told_.NotPassed) {
+        Event("[" + std::to_string(kept) + " bytes from the device not passed: no application had the line]");
+        told_.NotPassed = totals_.NotPassed;
     }
 }
 

@@ -109,6 +109,7 @@ private:
     struct PollSet;
     PollSet BuildPollSet();
     void ServeLine(const PollSet& set);
+    void PassQueued();
     void ServeTimers();
 
     uint64_t Now() const;
@@ -160,9 +161,8 @@ private:
     tapfeed::CommandReader commandReader_;
     uint64_t nextLineCheck_ = 0;
     uint64_t nextApplicationCheck_ = 0;
-    uint64_t notPassed_ = 0;         // since the application side closed
-    uint64_t droppedWhileAway_ = 0;  // since the device went
     RelayCounts totals_;
+    RelayCounts told_;  // the totals when the pane was last told of them
     std::vector<uint8_t> buffer_;
 };
 
