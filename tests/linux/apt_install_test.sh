@@ -8,11 +8,7 @@ set -u
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-failures=0
-check() {  # check WHAT CONDITION...
-    local what="$1"; shift
-    if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 # apt-get: `update` fails while $work/update-failures holds a count above 0
 # (and counts it down); `install` fails when a package matches $FAIL_INSTALL.
@@ -77,4 +73,4 @@ check "exit 1, one line naming the packages and the command that retries" [ $sta
     "$(printf '%s' "$said" | grep -F 'Could not install cmake (Unable to correct problems, you have held broken packages.); to try again: scripts/setup.sh test i686')" ]
 check "and tries no foreign package" [ -z "$(printf '%s\n' "$calls" | grep 'i386')" ]
 
-[ $failures -eq 0 ]
+checks_passed

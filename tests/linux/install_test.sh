@@ -7,11 +7,7 @@
 set -u
 build="$(cd "$1" && pwd)"
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-failures=0
-check() {  # check WHAT CONDITION...
-    local what="$1"; shift
-    if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 prefix="$(mktemp -d)"; data="$(mktemp -d)"; runtime="$(mktemp -d)"; log="$(mktemp)"; answer="$(mktemp)"
 "$repo/scripts/install.sh" "$build" "$prefix" >/dev/null
 cd /
@@ -33,4 +29,4 @@ cd "$repo" && scripts/uninstall.sh "$prefix" >/dev/null
 check "uninstall leaves the prefix folder empty" [ -z "$(ls -A "$prefix")" ]
 WINEPREFIX="$data/quorvel/wineprefix" timeout 10 /usr/lib/wine/wineserver -w 2>/dev/null
 rm -rf "$prefix" "$data" "$runtime" "$log" "$answer" "$answer.done"
-exit $((failures > 0))
+checks_passed

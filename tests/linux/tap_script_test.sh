@@ -9,11 +9,7 @@
 set -u
 build="$(cd "$1" && pwd)"
 tap="$build/linux/quorvel-tap"
-failures=0
-check() {  # check WHAT CONDITION...
-    local what="$1"; shift
-    if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 runtime="$(mktemp -d)"
 export XDG_RUNTIME_DIR="$runtime"
 leftovers() {  # what a tap may leave: its folder, its port links, its processes
@@ -64,4 +60,4 @@ kill -HUP "$two"; wait "$two"; code=$?
 check "HUP ends the second with 129 (was $code)" [ "$code" -eq 129 ]
 check "the ends leave nothing behind" [ -z "$(leftovers)" ]
 rm -rf "$first" "$second" "$answer" "$answer.done" "$runtime"
-exit $((failures > 0))
+checks_passed
