@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bench/results_table.h"
+#include "bench/serial_peer_runs.h"
 #include "support/serial_lines.h"
 
 namespace bench {
@@ -30,20 +31,8 @@ bool StartTaps(testsupport::LineLab& lab) {
 double Throughput(testsupport::LineLab& lab, const std::string& app, const std::string& device, const std::string& out) {
     std::string arguments = "--throughput " + std::to_string(kBulk) + " --client " + lab.Path(app) + " --server " +
                             lab.Path(device);
-    if (!lab.StartPeer("unused", arguments, out) || lab.WaitPeer(out, 130000) != "ok") return 0;
-    double bytes = 0, seconds = 0, intact = 0;
-    std::sscanf(lab.ReadFile(out).c_str(), "%lf %lf %lf", &bytes, &seconds, &intact);
-    return seconds > 0 && intact == 1 ? bytes / seconds / 1e6 : 0;
-}
-
-// A megabyte each way at 921600 baud in 64-byte runs through the session's
-// tap; whether both ends got theirs intact.
-bool PacedMegabyte(testsupport::LineLab& lab) {
-    std::string bytes = std::to_string(kPaced);
-    std::string paced = " --rate 92160 --chunk 64 --timeout-ms 60000";
-    return lab.StartPeer("s-app", "--pattern " + bytes + ":1 --check 2 --expect " + bytes + paced, "paced-app") &&
-           lab.StartPeer("s.b", "--pattern " + bytes + ":2 --check 1 --expect " + bytes + paced, "paced-dev") &&
-           lab.WaitPeer("paced-app", 70000) == "ok " + bytes && lab.WaitPeer("paced-dev", 70000) == "ok " + bytes;
+    PeerFigures figures = RunPeer(lab, arguments, out, 130000);
+    return figures.Done && figures.Values[2] == 1 ? Rate(figures) : 0;
 }
 
 // tshark's count of the capture's frames and bytes: TX frames, TX bytes, RX
@@ -82,7 +71,7 @@ void CaptureFileTable() {
         plain = std::max(plain, Throughput(lab, "p-app", "p.b", "plain-bulk" + std::to_string(run)));
         capturing = std::max(capturing, Throughput(lab, "c-app", "c.b", "capture-bulk" + std::to_string(run)));
     }
-    bool intact = PacedMegabyte(lab);
+    bool intact = PacedBothWaysIntact(lab, "s-app", "s.b", kPaced, 70000);  // through the session's tap
     long counts[4] = {};
     bool counted = lab.StopTap("session") && TsharkCounts(lab, counts);
     ResultsTable table("9. The tap's capture (--capture): its cost, and tshark's count of a session",

@@ -1,31 +1,16 @@
 #include "bench/serial_line_bench.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "bench/capture_rig.h"
 #include "bench/results_table.h"
+#include "bench/serial_peer_runs.h"
 #include "emulator/control/test_control.h"
 #include "support/serial_lines.h"
 
 namespace bench {
 namespace {
-
-// What serial_peer wrote: its numbers, or nothing when it did not finish.
-struct PeerFigures {
-    bool Done = false;
-    double Values[3] = {};
-};
-
-PeerFigures RunPeer(testsupport::LineLab& lab, const std::string& arguments, const std::string& out, DWORD ms) {
-    PeerFigures figures;
-    if (!lab.StartPeer("unused", arguments, out)) return figures;
-    figures.Done = lab.WaitPeer(out, ms) == "ok";
-    std::string text = lab.ReadFile(out);
-    std::sscanf(text.c_str(), "%lf %lf %lf", &figures.Values[0], &figures.Values[1], &figures.Values[2]);
-    return figures;
-}
 
 // The two lines through which the client reaches the server, as serial_peer's
 // arguments. Each has one relay that makes the client's pty itself and opens
@@ -50,19 +35,6 @@ bool BuildLines(testsupport::LineLab& lab, Lines* lines) {
     return made;
 }
 
-// The tap's two ends send each other the pattern at 921600 baud in 64-byte
-// runs, 92160 bytes a second each way, for `seconds`; whether all came intact.
-bool PacedRunIntact(testsupport::LineLab& lab, double seconds) {
-    constexpr double kLineRate = 92160;
-    std::string bytes = std::to_string(static_cast<long>(kLineRate * seconds));
-    std::string paced = " --rate 92160 --chunk 64 --timeout-ms " + std::to_string(static_cast<long>(seconds * 1000 + 30000));
-    // The application's side first: the device's bytes pass only once it is open.
-    bool started = lab.StartPeer("app", "--pattern " + bytes + ":1 --check 2 --expect " + bytes + paced, "paced-app") &&
-                   lab.StartPeer("dev.b", "--pattern " + bytes + ":2 --check 1 --expect " + bytes + paced, "paced-dev");
-    DWORD ms = static_cast<DWORD>(seconds * 1000 + 40000);
-    return started && lab.WaitPeer("paced-dev", ms) == "ok " + bytes && lab.WaitPeer("paced-app", ms) == "ok " + bytes;
-}
-
 constexpr int kExchanges = 2000;
 constexpr double kBulk = 8 << 20;
 
@@ -72,9 +44,6 @@ struct SerialFigures {
     uint64_t BulkDropped = 0, PacedDropped = 0;
     bool PacedIntact = false;
 };
-
-// MB/s of a throughput run.
-double Rate(const PeerFigures& figures) { return figures.Values[1] > 0 ? figures.Values[0] / figures.Values[1] / 1e6 : 0.0; }
 
 // The bulk runs: three each, the tap's and socat's in turn, of which the
 // fastest counts (one run is at the mercy of a busy machine); intact only
@@ -104,7 +73,9 @@ SerialFigures Measure(testsupport::LineLab& lab, const Lines& lines, uint32_t ke
     figures.DirectLatency = RunPeer(lab, latency + lines.Direct, "direct-latency", 60000);
     MeasureBulk(lab, lines, key, &figures);
     uint64_t droppedBefore = emu::control::DroppedRecords(key);
-    figures.PacedIntact = PacedRunIntact(lab, pacedSeconds);
+    // The tap's two ends, 92160 bytes a second each way for pacedSeconds.
+    figures.PacedIntact = PacedBothWaysIntact(lab, "app", "dev.b", static_cast<long>(92160 * pacedSeconds),
+                                              static_cast<DWORD>(pacedSeconds * 1000 + 40000));
     figures.PacedDropped = emu::control::DroppedRecords(key) - droppedBefore;
     return figures;
 }

@@ -1,0 +1,32 @@
+// serial_peer's runs as the benchmark's tables of real lines use them: one
+// run and its figures, and the paced pattern both ways across a tap.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "support/serial_lines.h"
+
+namespace bench {
+
+// What serial_peer wrote: its numbers, or nothing when it did not finish.
+struct PeerFigures {
+    bool Done = false;
+    double Values[3] = {};
+};
+
+// Runs serial_peer with the arguments and waits up to ms for its figures.
+PeerFigures RunPeer(testsupport::LineLab& lab, const std::string& arguments, const std::string& out, DWORD ms);
+
+// MB/s of a throughput run (its bytes over its seconds); 0 without one.
+double Rate(const PeerFigures& figures);
+
+// The pattern both ways between the lab's files app (the application's side)
+// and device at 921600 baud in 64-byte runs, `bytes` each way; whether both
+// ends got theirs intact within waitMs. The application's side starts first:
+// the device's bytes pass only once it is open.
+bool PacedBothWaysIntact(testsupport::LineLab& lab, const std::string& app, const std::string& device, long bytes,
+                         DWORD waitMs);
+
+}  // namespace bench
