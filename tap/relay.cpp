@@ -185,13 +185,15 @@ bool Relay::Turn(int limitMs) {
     }
     if (set.Revents(set.Stop)) return false;
     if (set.Revents(set.Feed) & POLLOUT) feed_.Flush(config_.Feed, ops_);
-    ServeLine(set);
-    if (set.Revents(set.Commands) & POLLIN) ReadCommands();
+    // An application that opened its side before the poll returned gets the
+    // device's bytes read in this turn.
     if (set.Revents(set.Watch) & POLLIN) {
         while (ops_.Read(config_.ApplicationWatch, buffer_.data(), buffer_.size()) > 0) {
         }
         CheckApplicationOpen();
     }
+    ServeLine(set);
+    if (set.Revents(set.Commands) & POLLIN) ReadCommands();
     ServeTimers();
     feed_.Flush(config_.Feed, ops_);
     return true;

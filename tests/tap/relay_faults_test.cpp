@@ -288,12 +288,16 @@ const FaultRow kFaults[] = {
          walk.line.DeviceIn = "RING\r\n";
          walk.Turns();
          EXPECT_EQ(walk.line.ApplicationOut, "RING\r\n") << "nothing more for a closed side";
+         // It opens again as the device answers: the poll that tells of the
+         // open hands the answer to the new opener.
          walk.line.ApplicationHungUp = false;
          walk.line.ApplicationOpen = true;
          walk.line.WatchReadable = true;
+         walk.line.DeviceIn = "OK\r\n";
          walk.Turns();
+         EXPECT_EQ(walk.line.ApplicationOut, "RING\r\nOK\r\n");
          Fed fed = walk.Feed();
-         EXPECT_EQ(fed.Rx, "RING\r\nRING\r\n") << "both recorded";
+         EXPECT_EQ(fed.Rx, "RING\r\nRING\r\nOK\r\n") << "all recorded";
          EXPECT_TRUE(HasEvent(fed, "[application closed]"));
          EXPECT_TRUE(HasEvent(fed, "[6 bytes from the device not passed: no application had the line]"));
          EXPECT_TRUE(HasEvent(fed, "[application opened]"));
