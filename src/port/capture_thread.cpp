@@ -21,6 +21,8 @@ constexpr DWORD kRoomWaitMs = 10;
 // How long a loop waits before it asks the driver for data again after it
 // found the ring broken.
 constexpr DWORD kBrokenRingWaitMs = 250;
+// How often a draining loop looks whether the program ends.
+constexpr DWORD kStopLookMs = 10;
 
 // What one loop keeps between its steps; the thread's own.
 struct CaptureLoop {
@@ -37,6 +39,7 @@ struct CaptureLoop {
     uint32_t ColourIndex = 0;              // output of the signal wait
     char Notice[kNoticeSize] = {};         // output of the notice wait
     DWORD WaitLimit = INFINITE;            // 500 ms while a flash shows
+    DWORD LastStopLook = GetTickCount();   // when a drain last looked at StopEvent
     bool Drained = true;
     OwnedBuffer<char> RunLine;  // room for the longest run of the ring and its prefix
 };
@@ -107,6 +110,17 @@ void TakeNextRun(CaptureLoop& loop) {
     ring->ReadIndex = cut.NextReadIndex;
 }
 
+// Whether the program ends, looked at no more often than every kStopLookMs:
+// under Wine each look is a round trip to the server, which on a busy
+// machine cost more than cutting a run; once a run, it halved the runs a
+// second that a loop could cut.
+bool StopDue(CaptureLoop& loop) {
+    DWORD now = GetTickCount();
+    if (now - loop.LastStopLook < kStopLookMs) return false;
+    loop.LastStopLook = now;
+    return WaitForSingleObject(StopEvent, 0) == WAIT_OBJECT_0;
+}
+
 void StartFlash(CaptureLoop& loop) {
     // Index 0 leaves the display as it is, and so does one the pane cannot show.
     if (loop.Pane.Flash(loop.ListBox, loop.ColourIndex)) loop.WaitLimit = kFlashMs;
@@ -165,8 +179,8 @@ Ending RunCaptureLoop(CaptureLoop& loop, volatile LONG* noticeBlink, uint32_t no
     for (;;) {
         if (!loop.Drained) {
             // Draining makes no wait, but a long drain must not hold up the
-            // program's exit: look at StopEvent between the runs.
-            if (WaitForSingleObject(StopEvent, 0) == WAIT_OBJECT_0) return StopCapture(loop);
+            // program's exit: StopEvent is looked at between the runs.
+            if (StopDue(loop)) return StopCapture(loop);
             TakeNextRun(loop);
             continue;
         }
