@@ -19,7 +19,11 @@ bool PacedBothWaysIntact(testsupport::LineLab& lab, const std::string& app, cons
                          DWORD waitMs) {
     std::string count = std::to_string(bytes);
     std::string paced = " --rate 92160 --chunk 64 --timeout-ms " + std::to_string(waitMs - 10000);
-    return lab.StartPeer(app, "--pattern " + count + ":1 --check 2 --expect " + count + paced, "paced-app") &&
+    // The device's bytes are passed only to an open application side: the
+    // device's end starts once the application's has its line open.
+    return lab.StartPeer(app, "--pattern " + count + ":1 --check 2 --expect " + count + paced + " --ready " +
+                                  lab.Path("paced-app.ready"), "paced-app") &&
+           lab.WaitForFile("paced-app.ready") &&
            lab.StartPeer(device, "--pattern " + count + ":2 --check 1 --expect " + count + paced, "paced-dev") &&
            lab.WaitPeer("paced-app", waitMs) == "ok " + count && lab.WaitPeer("paced-dev", waitMs) == "ok " + count;
 }

@@ -24,8 +24,8 @@ double Rate(const PeerFigures& figures);
 
 // The pattern both ways between the lab's files app (the application's side)
 // and device at 921600 baud in 64-byte runs, `bytes` each way; whether both
-// ends got theirs intact within waitMs. The application's side starts first:
-// the device's bytes pass only once it is open.
+// ends got theirs intact within waitMs. The device's side starts only once the
+// application's has its line open: the tap passes no byte to a closed one.
 bool PacedBothWaysIntact(testsupport::LineLab& lab, const std::string& app, const std::string& device, long bytes,
                          DWORD waitMs);
 

@@ -4,15 +4,16 @@
 //
 //   serial_peer PATH [--send TEXT] [--pattern N:SEED] [--chunk C] [--rate B]
 //                    [--answer REQUEST=REPLY] [--expect N] [--check SEED]
-//                    [--for-ms T] [--out FILE] [--timeout-ms T]
+//                    [--for-ms T] [--out FILE] [--timeout-ms T] [--ready FILE]
 //     Writes what it is given (TEXT with the scenarios' escapes: \r \n \xHH ..., or N
 //     bytes of the line pattern of SEED, in chunks of C bytes, paced at B
-//     bytes a second if given) while it reads what comes; whenever what has
+//     bytes a second if given, a whole chunk at a time) while it reads what comes; whenever what has
 //     come ends with REQUEST it writes REPLY. It is done once everything is
 //     written and N bytes have come (with --expect), or, with --for-ms, once
 //     everything is written and T ms have passed. --check: what comes must
 //     be the pattern of SEED. FILE gets what came, and FILE.done one line:
-//     "ok COUNT", or what went wrong.
+//     "ok COUNT", or what went wrong. --ready: FILE is made once the line
+//     is open, before the first byte is written.
 //
 //   serial_peer --latency N --client PATH --server PATH --out FILE
 //     N exchanges of "AT\r" and "\r\nOK\r\n" between the two ends, one at a
@@ -86,6 +87,7 @@ struct EndOptions {
     bool Check = false;
     uint32_t CheckSeed = 0;
     std::string Out;
+    std::string Ready;  // made once the line is open
     double ForSeconds = 0;  // listen this long, whatever comes
     double TimeoutSeconds = 30;
 };
@@ -113,6 +115,7 @@ int RunEnd(const EndOptions& options) {
     testsupport::LinePattern expected(options.CheckSeed);
     double start = Now();
     if (fd < 0) status = "cannot open " + options.Path + ": " + std::strerror(errno);
+    if (fd >= 0 && !options.Ready.empty()) WriteFile(options.Ready, "");
     while (status.empty()) {
         bool written = sent >= pending.size();
         double elapsed = Now() - start;
@@ -127,10 +130,14 @@ int RunEnd(const EndOptions& options) {
         }
         size_t allowed = pending.size();
         if (options.Rate > 0) allowed = std::min(allowed, static_cast<size_t>(elapsed * options.Rate));
-        pollfd poll_fd{fd, static_cast<short>(POLLIN | (sent < allowed ? POLLOUT : 0)), 0};
+        // Paced, a write waits for a whole chunk (or the last bytes), so that
+        // the line carries runs of the chunk's size.
+        bool mayWrite = sent < allowed &&
+                        (options.Rate <= 0 || allowed - sent >= options.Chunk || allowed == pending.size());
+        pollfd poll_fd{fd, static_cast<short>(POLLIN | (mayWrite ? POLLOUT : 0)), 0};
         poll(&poll_fd, 1, 1);
         if (poll_fd.revents & POLLIN) status = Receive(fd, options, expected, &received, &pending);
-        if (sent < allowed && (poll_fd.revents & POLLOUT)) {
+        if (mayWrite && (poll_fd.revents & POLLOUT)) {
             size_t size = std::min(options.Chunk, allowed - sent);
             ssize_t count = write(fd, pending.data() + sent, size);
             if (count > 0) sent += static_cast<size_t>(count);
@@ -255,6 +262,7 @@ int main(int argc, char** argv) {
         end.CheckSeed = static_cast<uint32_t>(std::atoi(value.c_str()));
     }
     if (option("--for-ms", &value)) end.ForSeconds = std::atof(value.c_str()) / 1000;
+    option("--ready", &end.Ready);
     if (option("--timeout-ms", &value)) end.TimeoutSeconds = std::atof(value.c_str()) / 1000;
     return RunEnd(end);
 }
