@@ -84,13 +84,6 @@ const char* WineVersion() {
     return version ? version() : "not Wine";
 }
 
-double Percentile(std::vector<double> values, double share) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    size_t index = static_cast<size_t>(share * static_cast<double>(values.size() - 1) + 0.5);
-    return values[std::min(index, values.size() - 1)];
-}
-
 std::string Ms(double seconds) { return Fixed(seconds * 1000, 1); }
 std::string Ratio(double value, double limit) { return limit > 0 ? Fixed(value / limit, 3) : "-"; }
 

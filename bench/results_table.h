@@ -30,4 +30,8 @@ private:
 // Formats a number with the given decimals.
 std::string Fixed(double value, int decimals);
 
+// The value below which the share of the values lies (nearest rank); 0 for
+// none.
+double Percentile(std::vector<double> values, double share);
+
 }  // namespace bench

@@ -88,11 +88,6 @@ void WaitForIdleMonitor(const CaptureRig& rig) {
     PumpUntil([&] { return rig.Drained() && !quorvel::AnyListedQueue(); }, 120000);
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : (values[(values.size() - 1) / 2] + values[values.size() / 2]) / 2;
-}
-
 // The bulk runs, the tap's and socat's in turn, each after the monitor is
 // idle. One run lasts a tenth of a second, at the mercy of a busy machine:
 // single runs of either line ranged from 38 to 94 MB/s within minutes. So
@@ -119,8 +114,8 @@ void MeasureBulk(testsupport::LineLab& lab, const Lines& lines, const CaptureRig
         }
         if (Rate(direct) > Rate(figures->DirectBulk)) figures->DirectBulk = direct;
     }
-    figures->TapBulkMedian = Median(tapRates);
-    figures->DirectBulkMedian = Median(directRates);
+    figures->TapBulkMedian = Percentile(tapRates, 0.5);
+    figures->DirectBulkMedian = Percentile(directRates, 0.5);
 }
 
 // Every figure of the table, the tap's and socat's in turn in one run.
