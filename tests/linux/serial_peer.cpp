@@ -7,11 +7,11 @@
 //                    [--for-ms T] [--out FILE] [--timeout-ms T] [--ready FILE]
 //     Writes what it is given (TEXT with the scenarios' escapes: \r \n \xHH ..., or N
 //     bytes of the line pattern of SEED, in chunks of C bytes, paced at B
-//     bytes a second if given, a whole chunk at a time) while it reads what comes; whenever what has
-//     come ends with REQUEST it writes REPLY. It is done once everything is
-//     written and N bytes have come (with --expect), or, with --for-ms, once
-//     everything is written and T ms have passed. --check: what comes must
-//     be the pattern of SEED. FILE gets what came, and FILE.done one line:
+//     bytes a second if given, a whole chunk at a time) while it reads what
+//     comes; whenever what has come ends with REQUEST it writes REPLY. It is
+//     done once everything is written and N bytes have come (with --expect),
+//     or, with --for-ms, once everything is written and T ms have passed.
+//     --check: what comes must be the pattern of SEED. FILE gets what came, and FILE.done one line:
 //     "ok COUNT", or what went wrong. --ready: FILE is made once the line
 //     is open, before the first byte is written.
 //
