@@ -24,9 +24,11 @@ end() {
         kill -KILL "$monitor" 2>/dev/null
     fi
     wait "$monitor" 2>/dev/null
+    # The display goes first: the tap ends this script's whole group 5 s
+    # after asking, and Xvfb cut short would leave its socket behind.
+    [ -n "${XVFB_PID:-}" ] && stop_virtual_display
     # Wine's server of this prefix ends a few seconds after its last program.
     timeout 5 "$WINESERVER" -w 2>/dev/null
-    [ -n "${XVFB_PID:-}" ] && stop_virtual_display
     exit 0
 }
 trap end TERM INT HUP

@@ -1,23 +1,40 @@
 # Sourced: starts and stops a private virtual X display (Xvfb).
+#
+# Xvfb picks a free display itself (-displayfd) and writes its number once it
+# takes connections: a socket that a dead server left behind is its to
+# clear, and no fixed range of numbers runs out.
 start_virtual_display() {
-    local n
-    for n in $(seq 90 140); do
-        [ -e "/tmp/.X${n}-lock" ] || [ -e "/tmp/.X11-unix/X${n}" ] && continue
-        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-        XVFB_PID=$!
-        local i
-        for i in $(seq 1 50); do
-            [ -e "/tmp/.X11-unix/X${n}" ] && { export DISPLAY=":$n"; return 0; }
-            kill -0 "$XVFB_PID" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill "$XVFB_PID" 2>/dev/null
+    local number_file i
+    number_file="$(mktemp)" || return 1
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
+    XVFB_PID=$!
+    for i in $(seq 1 100); do
+        if grep -qx '[0-9][0-9]*' "$number_file"; then
+            XVFB_DISPLAY=":$(cat "$number_file")"
+            export DISPLAY="$XVFB_DISPLAY"
+            rm -f "$number_file"
+            return 0
+        fi
+        kill -0 "$XVFB_PID" 2>/dev/null || break
+        sleep 0.1
     done
+    rm -f "$number_file"
+    kill "$XVFB_PID" 2>/dev/null
+    XVFB_PID=
     echo "could not start Xvfb" >&2
     return 1
 }
 
+# Ends the display and waits (3 s at most) until Xvfb has removed its socket:
+# a caller whose process group is killed right after its end would otherwise
+# leave the socket behind.
 stop_virtual_display() {
-    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
+    [ -n "${XVFB_PID:-}" ] || return 0
+    kill "$XVFB_PID" 2>/dev/null
+    local i socket="/tmp/.X11-unix/X${XVFB_DISPLAY#:}"
+    for i in $(seq 30); do
+        [ -e "$socket" ] || break
+        sleep 0.1
+    done
     XVFB_PID=
 }

@@ -4,7 +4,7 @@
 # and without a display, the printed path answers AT with OK from the
 # simulated modem, a second tap beside it takes the next COM port, and TERM,
 # INT or HUP (twice, even) end each with its signal's code, leaving no
-# process, link or folder behind but a screenshot.
+# process, link, folder or display socket behind but a screenshot.
 #   usage: tap_script_test.sh BUILD_DIR
 set -u
 build="$(cd "$1" && pwd)"
@@ -12,10 +12,12 @@ tap="$build/linux/quorvel-tap"
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 runtime="$(mktemp -d)"
 export XDG_RUNTIME_DIR="$runtime"
-leftovers() {  # what a tap may leave: its folder, its port links, its processes
+displays_before="$(ls /tmp/.X11-unix 2>/dev/null)"
+leftovers() {  # what a tap may leave: its folder, its port links, its processes, its virtual display
     ls -d "$runtime"/quorvel-tap-* "$build"/wineprefix/dosdevices/com4[2-9] 2>/dev/null
     pgrep -f "$build/linux/quorvel-(tap|pty-modem)"
     pgrep -f "quorvel-emu.exe /s=tap"
+    comm -13 <(printf '%s\n' "$displays_before") <(ls /tmp/.X11-unix 2>/dev/null)
 }
 
 refused() {  # refused "ARGUMENTS" EXPECTED-TEXT
