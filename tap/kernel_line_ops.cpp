@@ -1,6 +1,9 @@
 // The relay's table of calls, made to the kernel.
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -34,26 +37,75 @@ void CloseCall(int fd) {
     if (fd >= 0) close(fd);
 }
 
-bool ApplySettingsCall(int fd, const LineSettings& settings) {
-    termios record{};
-    if (tcgetattr(fd, &record) != 0 || !DeviceTermios(settings, &record)) return false;
-    if (tcsetattr(fd, TCSANOW, &record) != 0) return false;
+// Applies the settings with `when` (TCSANOW or TCSADRAIN) and reads them
+// back; a device that kept others gets its old ones again.
+bool ApplyWith(int fd, int when, const LineSettings& settings) {
+    termios old{}, record{};
+    if (tcgetattr(fd, &old) != 0) return false;
+    record = old;
+    if (!DeviceTermios(settings, &record)) return false;
+    if (tcsetattr(fd, when, &record) != 0) return false;
     termios readBack{};
-    return tcgetattr(fd, &readBack) == 0 && DeviceTook(settings, readBack, IsPtySlave(fd));
+    if (tcgetattr(fd, &readBack) == 0 && DeviceTook(settings, readBack, IsPtySlave(fd))) return true;
+    tcsetattr(fd, TCSANOW, &old);
+    return false;
+}
+
+bool ApplySettingsCall(int fd, const LineSettings& settings) { return ApplyWith(fd, TCSANOW, settings); }
+
+// One settings change that waits for the device to send what it holds: the
+// thread owns copies of the device's and the outcome's descriptors, so the
+// relay may close its own at any time (a device that hangs up ends the wait).
+struct SentWait {
+    int Device;
+    int Outcome;
+    LineSettings Settings;
+};
+
+void* ApplyWhenSentThread(void* argument) {
+    auto* wait = static_cast<SentWait*>(argument);
+    uint64_t outcome = ApplyWith(wait->Device, TCSADRAIN, wait->Settings) ? kSettingsApplied : kSettingsRefused;
+    if (write(wait->Outcome, &outcome, sizeof(outcome)) < 0) {
+        // The relay closed its end: nobody waits for the outcome any more.
+    }
+    close(wait->Outcome);
+    close(wait->Device);
+    delete wait;
+    return nullptr;
+}
+
+int ApplyWhenSentCall(int fd, const LineSettings& settings) {
+    int outcome = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (outcome < 0) return -1;
+    auto* wait = new SentWait{fcntl(fd, F_DUPFD_CLOEXEC, 0), fcntl(outcome, F_DUPFD_CLOEXEC, 0), settings};
+    pthread_attr_t attributes;
+    pthread_t thread;
+    bool started = wait->Device >= 0 && wait->Outcome >= 0 && pthread_attr_init(&attributes) == 0;
+    if (started) {
+        pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+        started = pthread_create(&thread, &attributes, ApplyWhenSentThread, wait) == 0;
+        pthread_attr_destroy(&attributes);
+    }
+    if (started) return outcome;
+    for (int copy : {wait->Device, wait->Outcome, outcome}) {
+        if (copy >= 0) close(copy);
+    }
+    delete wait;
+    return -1;
 }
 
 bool ApplicationTermiosCall(int master, termios* record) { return tcgetattr(master, record) == 0; }
 
-void KeepExtprocCall(int master) {
+void SetExtprocCall(int master, bool on) {
     termios record{};
-    if (tcgetattr(master, &record) != 0 || (record.c_lflag & EXTPROC)) return;
-    record.c_lflag |= EXTPROC;
+    if (tcgetattr(master, &record) != 0 || ((record.c_lflag & EXTPROC) != 0) == on) return;
+    record.c_lflag = on ? record.c_lflag | EXTPROC : record.c_lflag & ~static_cast<tcflag_t>(EXTPROC);
     tcsetattr(master, TCSANOW, &record);
 }
 
-size_t UnreadCall(int master) {
+size_t UnreadCall(int fd) {
     int count = 0;
-    return ioctl(master, FIONREAD, &count) == 0 && count > 0 ? static_cast<size_t>(count) : 0;
+    return ioctl(fd, FIONREAD, &count) == 0 && count > 0 ? static_cast<size_t>(count) : 0;
 }
 
 // What the slave has taken in and its last program not read stays in the
@@ -83,6 +135,8 @@ size_t UnsentCall(int fd) {
     return ioctl(fd, TIOCOUTQ, &count) == 0 && count > 0 ? static_cast<size_t>(count) : 0;
 }
 
+void FlushDeviceOutputCall(int fd) { tcflush(fd, TCOFLUSH); }
+
 bool ModemLinesCall(int fd, int* bits) { return ioctl(fd, TIOCMGET, bits) == 0; }
 
 bool CountsCall(int fd, ErrorCounts* counts) {
@@ -95,6 +149,18 @@ bool CountsCall(int fd, ErrorCounts* counts) {
     return true;
 }
 
+// A FIFO's reading end opened again through its descriptor's own link, so
+// that no path is looked up twice, and put in the old one's place.
+bool ReopenReaderCall(int fd) {
+    char self[64];
+    std::snprintf(self, sizeof(self), "/proc/self/fd/%d", fd);
+    int fresh = open(self, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fresh < 0) return false;
+    bool placed = dup3(fresh, fd, O_CLOEXEC) == fd;
+    close(fresh);
+    return placed;
+}
+
 uint64_t NowCall() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -104,11 +170,12 @@ uint64_t NowCall() {
 }  // namespace
 
 const LineOps& KernelLineOps() {
-    static const LineOps ops = {ReadCall,        WriteCall,           PollCall,          OpenDeviceCall,
-                                CloseCall,       ApplySettingsCall,   ApplicationTermiosCall,
-                                KeepExtprocCall, UnreadCall,          FlushApplicationCall,
-                                ApplicationOpenCall, UnsentCall,      ModemLinesCall,    CountsCall,
-                                NowCall};
+    static const LineOps ops = {ReadCall,          WriteCall,         PollCall,
+                                OpenDeviceCall,    CloseCall,         ApplySettingsCall,
+                                ApplyWhenSentCall, ApplicationTermiosCall, SetExtprocCall,
+                                UnreadCall,        FlushApplicationCall,   ApplicationOpenCall,
+                                UnsentCall,        FlushDeviceOutputCall,  ModemLinesCall,
+                                CountsCall,        ReopenReaderCall,  NowCall};
     return ops;
 }
 

@@ -18,6 +18,10 @@ constexpr Speed kSpeeds[] = {
 };
 
 bool ConstantOf(uint32_t baud, speed_t* constant) {
+    if (baud == 0) {
+        *constant = B0;
+        return true;
+    }
     for (const Speed& speed : kSpeeds) {
         if (speed.Baud == baud) {
             *constant = speed.Constant;
@@ -28,6 +32,10 @@ bool ConstantOf(uint32_t baud, speed_t* constant) {
 }
 
 bool BaudOf(speed_t constant, uint32_t* baud) {
+    if (constant == B0) {
+        *baud = 0;
+        return true;
+    }
     for (const Speed& speed : kSpeeds) {
         if (speed.Constant == constant) {
             *baud = speed.Baud;
@@ -73,15 +81,22 @@ bool ParseFormat(std::string_view text, LineFormat* format) {
 
 bool KnownBaud(uint32_t baud) {
     speed_t constant;
-    return ConstantOf(baud, &constant);
+    return baud != 0 && ConstantOf(baud, &constant);
 }
 
 std::string DescribeSettings(const LineSettings& settings) {
+    if (settings.Baud == 0) return "[0 baud: hang-up]";
     std::string text = "[" + std::to_string(settings.Baud) + " " + std::to_string(settings.Format.DataBits) +
                        settings.Format.Parity + std::to_string(settings.Format.StopBits);
     if (settings.RtsCts) text += " RTS/CTS";
     if (settings.XonXoff) text += " XON/XOFF";
     return text + "]";
+}
+
+bool NeedsInputProcessing(const termios& record) {
+    constexpr tcflag_t kInput = ISTRIP | INLCR | IGNCR | ICRNL | IUCLC | IXON | PARMRK;
+    constexpr tcflag_t kLocal = ICANON | ISIG | ECHO | ECHONL;
+    return (record.c_iflag & kInput) != 0 || (record.c_lflag & kLocal) != 0;
 }
 
 LineSettings SettingsFromTermios(const termios& record, const LineFormat& format, uint32_t fallbackBaud) {

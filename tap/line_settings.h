@@ -24,7 +24,7 @@ struct LineFormat {
 };
 
 struct LineSettings {
-    uint32_t Baud = 115200;
+    uint32_t Baud = 115200;  // 0: hang up (B0), the device drops DTR and RTS and keeps its speed
     LineFormat Format;
     bool RtsCts = false;   // hardware flow control
     bool XonXoff = false;  // software flow control, both ways
@@ -37,18 +37,27 @@ bool ParseFormat(std::string_view text, LineFormat* format);
 // Whether the kernel has a speed constant for the rate.
 bool KnownBaud(uint32_t baud);
 
-// "[9600 8N1 RTS/CTS]": what the pane shows when settings take effect.
+// "[9600 8N1 RTS/CTS]": what the pane shows when settings take effect
+// ("[0 baud: hang-up]" for B0).
 std::string DescribeSettings(const LineSettings& settings);
 
+// Whether the application's settings ask the kernel to process its input:
+// canonical lines, echo, signals, CR and LF translation, stripping, software
+// flow control, marked errors. A pty does that only while EXTPROC is off.
+bool NeedsInputProcessing(const termios& record);
+
 // The settings of the application's side as its termios record gives them:
-// its speed, stop bits and flow control, with the frame's data bits and
-// parity taken from format. A speed the kernel cannot name keeps fallback's.
+// its speed (0 for B0, a hang-up), stop bits and flow control, with the
+// frame's data bits and parity taken from format. A speed the kernel cannot
+// name keeps fallback's.
 LineSettings SettingsFromTermios(const termios& record, const LineFormat& format, uint32_t fallbackBaud);
 
 // Makes record the device's raw settings: every byte passes unchanged, with
 // the line's speed, frame and flow control, and breaks and framing and
 // parity errors marked in the input (PARMRK: FF 00 x; a real FF is FF FF).
-// False when the speed has no constant.
+// B0 is given as B0: the device's driver then drops DTR and RTS, and
+// raises them again with the next speed. False when the speed has no
+// constant.
 bool DeviceTermios(const LineSettings& settings, termios* record);
 
 // Whether the device took the settings: the record read back from it has

@@ -16,8 +16,7 @@ constexpr size_t kChunk = 65536;            // the most one read takes
 constexpr size_t kFeedBytes = 4 << 20;      // the feed's queue in the tap
 constexpr uint64_t kReopenUs = 500000;      // a device away is tried again this often
 constexpr uint64_t kLineCheckUs = 50000;    // modem lines are read this often
-constexpr uint64_t kApplicationCheckUs = 250000;  // a closed application side is looked at this often
-constexpr uint64_t kDrainCheckUs = 2000;    // a settings change waits for the device's output this often
+constexpr uint64_t kSettingsLookUs = 5000;  // the settings are looked at this often while the kernel processes the input
 
 // The modem lines as the kernel names them, and as the capture does; the
 // pane shows CTS, DSR, DCD and RI as they change.
@@ -35,13 +34,11 @@ uint8_t ControlLines(int kernelBits) {
     return lines;
 }
 
-bool Waits(int error) { return error == EAGAIN || error == EINTR; }
-
 }  // namespace
 
 Relay::Relay(const RelayConfig& config, const LineOps& ops)
     : config_(config), ops_(ops), start_(ops.NowMicroseconds()), feed_(kFeedBytes), toDevice_(kQueueBytes), toApplication_(kQueueBytes),
-      commands_(kQueueBytes), applied_(config.Settings), buffer_(kChunk + 1) {
+      commands_(kQueueBytes), applied_(config.Settings), seen_(config.Settings), buffer_(kChunk + 1) {
     devices_[0].Path = config.DevicePath;
     devices_[0].Fd = config.Device;
     if (config.Sniff) {
@@ -64,6 +61,7 @@ Relay::Relay(const RelayConfig& config, const LineOps& ops)
 
 Relay::~Relay() {
     for (Device& device : devices_) ops_.Close(device.Fd);
+    ops_.Close(applying_);
 }
 
 uint64_t Relay::Now() const { return ops_.NowMicroseconds() - start_; }
@@ -90,11 +88,6 @@ void Relay::Bytes(tapfeed::FeedKind kind, uint64_t now, std::string_view bytes) 
     config_.Capture->Data(kind == tapfeed::kTx ? serialcapture::kTxData : serialcapture::kRxData, now, bytes);
 }
 
-void Relay::AppliedSettings(const LineSettings& settings) {
-    if (config_.Capture) config_.Capture->SetSettings(settings);
-    Event(DescribeSettings(settings));
-}
-
 RelayCounts Relay::Counts() const {
     RelayCounts counts = totals_;
     counts.FeedDropped = feed_.Dropped();
@@ -108,17 +101,13 @@ bool Relay::MayReadDevice(const Device& device) const {
     return toApplication_.Room() > 0;
 }
 
-bool Relay::MayReadApplication() const {
-    if (devices_[0].Fd < 0) return true;  // read and dropped: never delivered late
-    if (hasPending_ && beforeChange_ == 0) return false;  // the rest waits for the new settings
-    return toDevice_.Room() > 0;
-}
-
 // The terminal's bytes first (they are what it asked for), then, unless it
-// holds the line, the application's.
+// holds the line, the application's up to its next settings change. Nothing
+// while a change waits for the device to send what it holds.
 ByteQueue* Relay::DeviceSource() {
+    if (applying_ >= 0) return nullptr;
     if (!commands_.Empty()) return &commands_;
-    if (!channelOpen_ && !toDevice_.Empty()) return &toDevice_;
+    if (!channelOpen_ && SendableToDevice() > 0) return &toDevice_;
     return nullptr;
 }
 
@@ -131,9 +120,7 @@ int Relay::TimerLimit() const {
         else if (device.LinesKnown) next = std::min(next, nextLineCheck_);
     }
     if (!config_.Sniff && !applicationOpen_) next = std::min(next, nextApplicationCheck_);
-    if (hasPending_ && beforeChange_ == 0 && toDevice_.Empty() && commands_.Empty()) {
-        next = std::min(next, now + kDrainCheckUs);
-    }
+    if (processing_ && applicationOpen_) next = std::min(next, nextSettingsLook_);
     if (config_.Capture && config_.Capture->Due()) next = std::min(next, config_.Capture->Due());
     if (next == std::numeric_limits<uint64_t>::max()) return -1;
     return next <= now ? 0 : static_cast<int>((next - now + 999) / 1000);
@@ -142,7 +129,7 @@ int Relay::TimerLimit() const {
 // Where each descriptor of one turn stands in the poll set (-1: left out).
 struct Relay::PollSet {
     std::vector<pollfd> Fds;
-    int Stop = -1, Feed = -1, Commands = -1, Watch = -1, Master = -1;
+    int Stop = -1, Feed = -1, Commands = -1, Watch = -1, Master = -1, Applying = -1;
     int Devices[2] = {-1, -1};
     int Add(int fd, short events) {
         Fds.push_back({fd, events, 0});
@@ -161,11 +148,13 @@ Relay::PollSet Relay::BuildPollSet() {
         set.Watch = set.Add(config_.ApplicationWatch, POLLIN);
     }
     // A closed application side reports POLLHUP without end: it is left out
-    // then, and so is one that can neither be read nor written now.
-    if (tapMode && applicationOpen_ && (MayReadApplication() || !toApplication_.Empty())) {
-        set.Master = set.Add(config_.Master, static_cast<short>((MayReadApplication() ? POLLIN : 0) |
+    // then. An open one is always heard for its notices (POLLPRI: settings,
+    // flushes), and for its bytes while their queue has room.
+    if (tapMode && applicationOpen_) {
+        set.Master = set.Add(config_.Master, static_cast<short>(POLLPRI | (MayReadApplication() ? POLLIN : 0) |
                                                                 (toApplication_.Empty() ? 0 : POLLOUT)));
     }
+    if (applying_ >= 0) set.Applying = set.Add(applying_, POLLIN);
     for (int i = 0; i < deviceCount_; ++i) {
         Device& device = devices_[i];
         if (device.Fd < 0) continue;
@@ -187,45 +176,50 @@ bool Relay::Turn(int limitMs) {
     if (set.Revents(set.Feed) & POLLOUT) feed_.Flush(config_.Feed, ops_);
     // An application that opened its side before the poll returned gets the
     // device's bytes read in this turn.
-    if (set.Revents(set.Watch) & POLLIN) {
-        while (ops_.Read(config_.ApplicationWatch, buffer_.data(), buffer_.size()) > 0) {
-        }
-        CheckApplicationOpen();
-    }
+    if (set.Revents(set.Watch) & POLLIN) WatchEvents();
+    if (set.Revents(set.Applying)) SettingsOutcome();
     ServeLine(set);
     if (set.Revents(set.Commands) & POLLIN) ReadCommands();
+    if (set.Revents(set.Commands) & POLLHUP) CommandWriterGone();
     ServeTimers();
     feed_.Flush(config_.Feed, ops_);
     return true;
 }
 
 // The line first: what can go out goes, what came is read, and what that
-// read brought goes out at once.
+// read brought goes out at once. The application's status comes before all
+// (a flush drops what would be written to it now).
 void Relay::ServeLine(const PollSet& set) {
     constexpr short kEnded = POLLHUP | POLLERR | POLLNVAL;
+    short master = set.Revents(set.Master);
+    if (master & POLLPRI) ReadApplication();
     for (int i = 0; i < deviceCount_; ++i) {
         if (set.Revents(set.Devices[i]) & POLLOUT) WriteDevice(devices_[i]);
     }
-    if (set.Revents(set.Master) & POLLOUT) WriteApplication();
+    if ((master & POLLOUT) && applicationOpen_) WriteApplication();
     for (int i = 0; i < deviceCount_; ++i) {
-        if (devices_[i].Fd >= 0 && (set.Revents(set.Devices[i]) & (POLLIN | kEnded))) ReadDevice(devices_[i]);
+        Device& device = devices_[i];
+        short revents = set.Revents(set.Devices[i]);
+        if (device.Fd < 0 || !(revents & (POLLIN | kEnded))) continue;
+        // A hang-up means gone, whether or not there is room for its bytes.
+        if ((revents & kEnded) && !MayReadDevice(device)) DeviceGone(device);
+        else ReadDevice(device);
     }
-    short master = set.Revents(set.Master);
+    if (master & (POLLIN | kEnded)) ReadApplication();
     if (applicationOpen_ && (master & POLLHUP)) {
-        // Gone: what it wrote before it closed still goes; nothing more
-        // is written to it.
-        totals_.NotPassed += toApplication_.Clear();
-        if (ops_.Unread(config_.Master) == 0) ApplicationClosed();
-        else if (MayReadApplication()) ReadApplication();
-    } else if (applicationOpen_ && (master & (POLLIN | kEnded))) {
-        ReadApplication();
+        // Gone: what it wrote before it closed still goes, first what it
+        // can now, the rest as the device takes it.
+        if (devices_[0].Fd >= 0 && DeviceSource()) WriteDevice(devices_[0]);
+        ApplicationClosed();
     }
     PassQueued();
 }
 
-// What the queues hold goes out now, as far as the two ends take it.
+// What the queues hold goes out now, as far as the two ends take it; so do
+// the last bytes of a program that has closed the application's side.
 void Relay::PassQueued() {
     if (config_.Sniff) return;
+    if (!applicationOpen_ && MayReadApplication() && ops_.Unread(config_.Master) > 0) ReadApplication();
     if (devices_[0].Fd >= 0 && DeviceSource()) WriteDevice(devices_[0]);
     if (applicationOpen_ && !toApplication_.Empty()) WriteApplication();
 }
@@ -242,7 +236,11 @@ void Relay::ServeTimers() {
         nextLineCheck_ = now + kLineCheckUs;
     }
     if (!config_.Sniff && !applicationOpen_ && now >= nextApplicationCheck_) CheckApplicationOpen();
-    if (!config_.Sniff) ApplyPendingSettings();
+    if (processing_ && applicationOpen_ && now >= nextSettingsLook_) {
+        LookAtSettings(false);
+        nextSettingsLook_ = now + kSettingsLookUs;
+    }
+    if (!config_.Sniff) ApplyDueChanges();
     if (config_.Capture) config_.Capture->Tick(now);
 }
 
@@ -263,18 +261,38 @@ void Relay::ReadDevice(Device& device) {
     if (!device.ReadOnly && !channelOpen_ && applicationOpen_) want = std::min(want, toApplication_.Room());
     if (want == 0) return;
     ssize_t count = ops_.Read(device.Fd, buffer_.data(), want);
-    if (count < 0 && Waits(errno)) return;
+    if (count < 0 && CallWaits(errno)) return;
     if (count <= 0) return DeviceGone(device);
     std::string data;
     std::vector<LineMark> marks;
     device.Marks.Decode(buffer_.data(), static_cast<size_t>(count), &data, &marks);
-    PassDeviceData(device, data, marks);
+    PassDeviceData(device, data, marks, true);
 }
 
-// The data, cut where the marks stood, each mark an event in its place.
-void Relay::PassDeviceData(Device& device, const std::string& data, const std::vector<LineMark>& marks) {
+// What the device holds now, read and recorded but not passed (the
+// application flushed its input); how many bytes that was. Reading until it
+// has no more takes what waits in its buffers too (FIONREAD does not count
+// those); the cap keeps a device that never pauses from holding the loop.
+size_t Relay::DropDeviceInput(Device& device) {
+    constexpr size_t kMostDropped = 1 << 18;
+    size_t dropped = 0;
+    while (dropped < kMostDropped) {
+        ssize_t count = ops_.Read(device.Fd, buffer_.data(), buffer_.size());
+        if (count <= 0) break;  // a device that fails is found gone by its next poll
+        std::string data;
+        std::vector<LineMark> marks;
+        device.Marks.Decode(buffer_.data(), static_cast<size_t>(count), &data, &marks);
+        PassDeviceData(device, data, marks, false);
+        dropped += data.size();
+    }
+    return dropped;
+}
+
+// The data, cut where the marks stood, each mark an event in its place; RX
+// is passed to the application unless `pass` is false.
+void Relay::PassDeviceData(Device& device, const std::string& data, const std::vector<LineMark>& marks, bool pass) {
     uint64_t now = Now();
-    auto pass = [&](std::string_view piece) {
+    auto take = [&](std::string_view piece) {
         if (piece.empty()) return;
         if (device.ReadOnly) {
             Bytes(static_cast<tapfeed::FeedKind>(device.Code), now, piece);
@@ -282,6 +300,7 @@ void Relay::PassDeviceData(Device& device, const std::string& data, const std::v
             Bytes(tapfeed::kAnswer, now, piece);
         } else {
             Bytes(tapfeed::kRx, now, piece);
+            if (!pass) return;
             if (applicationOpen_) {
                 toApplication_.Append(piece);
             } else {
@@ -291,11 +310,11 @@ void Relay::PassDeviceData(Device& device, const std::string& data, const std::v
     };
     size_t from = 0;
     for (size_t i = 0; i < marks.size(); ++i) {
-        pass(std::string_view(data).substr(from, marks[i].Offset - from));
+        take(std::string_view(data).substr(from, marks[i].Offset - from));
         from = marks[i].Offset;
         ReportMarks(device, marks, i, i + 1);
     }
-    pass(std::string_view(data).substr(from));
+    take(std::string_view(data).substr(from));
     // An overrun leaves no mark in the data; only the counts tell. (The
     // frame and parity counts move on only as marks take them: a count may
     // run ahead of the marks that a later read brings.)
@@ -330,12 +349,14 @@ void Relay::WriteDevice(Device& device) {
     ByteQueue* source = DeviceSource();
     if (!source) return;
     std::string_view front = source->Front();
+    if (source == &toDevice_) front = front.substr(0, SendableToDevice());
     ssize_t written = ops_.Write(device.Fd, front.data(), front.size());
-    if (written < 0 && Waits(errno)) return;
+    if (written < 0 && CallWaits(errno)) return;
     if (written < 0) return DeviceGone(device);
     if (written == 0) return;
     Bytes(tapfeed::kTx, Now(), front.substr(0, static_cast<size_t>(written)));
     source->Consume(static_cast<size_t>(written));
+    if (source == &toDevice_ && !changes_.empty()) ApplyDueChanges();
 }
 
 void Relay::DeviceGone(Device& device) {
@@ -346,7 +367,13 @@ void Relay::DeviceGone(Device& device) {
     device.LinesKnown = false;
     device.ReopenAt = Now() + kReopenUs;
     DeviceEvent(device, "device gone");
-    if (!device.ReadOnly) totals_.DroppedWhileAway += toDevice_.Clear() + commands_.Clear();
+    if (device.ReadOnly) return;
+    // A change that waited for it is kept for its return, as are the ones
+    // behind the bytes that are dropped now.
+    ops_.Close(applying_);
+    applying_ = -1;
+    totals_.DroppedWhileAway += toDevice_.Clear() + commands_.Clear();
+    ApplyDueChanges();
 }
 
 void Relay::ReopenDevice(Device& device) {
@@ -405,116 +432,6 @@ void Relay::WatchModemLines(Device& device) {
     }
     device.Lines = lines;
     device.LinesKnown = true;
-}
-
-// ---- The application's side ------------------------------------------------
-
-void Relay::ReadApplication() {
-    size_t want = buffer_.size() - 1;
-    if (devices_[0].Fd >= 0) want = std::min(want, toDevice_.Room());
-    if (hasPending_) want = std::min(want, beforeChange_);
-    ssize_t count = ops_.Read(config_.Master, buffer_.data(), want + 1);
-    if (count < 0 && Waits(errno)) return;
-    if (count <= 0) return ApplicationClosed();  // EIO: no program has it open any more
-    if (buffer_[0] != TIOCPKT_DATA) {
-        if (buffer_[0] & TIOCPKT_IOCTL) SettingsNotice();
-        return;
-    }
-    size_t bytes = static_cast<size_t>(count) - 1;
-    if (hasPending_) beforeChange_ -= std::min(beforeChange_, bytes);
-    std::string_view data(reinterpret_cast<const char*>(buffer_.data()) + 1, bytes);
-    if (devices_[0].Fd >= 0) {
-        toDevice_.Append(data);
-    } else {
-        totals_.DroppedWhileAway += bytes;
-    }
-}
-
-void Relay::WriteApplication() {
-    std::string_view front = toApplication_.Front();
-    ssize_t written = ops_.Write(config_.Master, front.data(), front.size());
-    if (written < 0 && Waits(errno)) return;
-    if (written < 0) return ApplicationClosed();
-    toApplication_.Consume(static_cast<size_t>(written));
-}
-
-// The application changed its settings. What it wrote before the change is
-// still to be read (it is already there); the change waits behind it.
-void Relay::SettingsNotice() {
-    termios record{};
-    if (!ops_.ApplicationTermios(config_.Master, &record)) return;
-    // Its own change may have cleared EXTPROC; without it the next change
-    // would go unreported. Set only when missing: setting it is a change too.
-    if (!(record.c_lflag & EXTPROC)) ops_.KeepExtproc(config_.Master);
-    const LineSettings& target = hasPending_ ? pending_ : applied_;
-    LineSettings asked = SettingsFromTermios(record, config_.Settings.Format, target.Baud);
-    if (asked == target) return;
-    pending_ = asked;
-    if (!hasPending_) beforeChange_ = ops_.Unread(config_.Master);
-    hasPending_ = true;
-}
-
-void Relay::ApplyPendingSettings() {
-    if (!hasPending_ || beforeChange_ > 0 || !toDevice_.Empty() || !commands_.Empty()) return;
-    Device& device = devices_[0];
-    if (device.Fd >= 0) {
-        if (ops_.Unsent(device.Fd) > 0) return;  // looked at again shortly
-        if (!ops_.ApplySettings(device.Fd, pending_)) {
-            Event("[settings refused: " + DescribeSettings(pending_).substr(1));
-            applied_ = pending_;
-            hasPending_ = false;
-            return;
-        }
-    }
-    applied_ = pending_;
-    hasPending_ = false;
-    AppliedSettings(applied_);
-}
-
-void Relay::ApplicationClosed() {
-    if (!applicationOpen_) return;
-    applicationOpen_ = false;
-    totals_.NotPassed += toApplication_.Clear() + ops_.FlushApplication(config_.Master);
-    nextApplicationCheck_ = Now() + kApplicationCheckUs;
-    Event("[application closed]");
-}
-
-void Relay::CheckApplicationOpen() {
-    nextApplicationCheck_ = Now() + kApplicationCheckUs;
-    if (applicationOpen_ || !ops_.ApplicationOpen(config_.Master)) return;
-    applicationOpen_ = true;
-    Event("[application opened]");
-    if (uint64_t kept = totals_.NotPassed - told_.NotPassed) {
-        Event("[" + std::to_string(kept) + " bytes from the device not passed: no application had the line]");
-        told_.NotPassed = totals_.NotPassed;
-    }
-}
-
-// ---- The terminal ---------------------------------------------------------
-
-void Relay::ReadCommands() {
-    ssize_t count = ops_.Read(config_.Commands, buffer_.data(), buffer_.size());
-    if (count <= 0) return;
-    bool wasBroken = commandReader_.Broken();
-    commandReader_.Add(buffer_.data(), static_cast<size_t>(count));
-    tapfeed::CommandHeader header;
-    std::string payload;
-    while (commandReader_.Next(&header, &payload)) {
-        if (header.Kind == tapfeed::kOpen) {
-            channelOpen_ = true;
-        } else if (header.Kind == tapfeed::kClose) {
-            channelOpen_ = false;
-        } else {
-            size_t taken = commands_.Append(payload);
-            if (taken < payload.size()) {
-                Event("[" + std::to_string(payload.size() - taken) + " bytes of the terminal dropped: the line is full]");
-            }
-        }
-    }
-    if (commandReader_.Broken() && !wasBroken) {
-        channelOpen_ = false;
-        Event("[the terminal's channel broke: its commands are ignored]");
-    }
 }
 
 }  // namespace tap

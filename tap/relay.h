@@ -15,24 +15,31 @@
 // the modem lines changing. When the feed backs up, feed records go, never
 // line bytes.
 //
-// Settings follow the application: on each change that the master reports
-// (TIOCPKT_IOCTL), what the application wrote before it still goes out
-// first, and the device gets the new speed, stop bits and flow control once
-// it has sent that; data bits and parity stay as given (a pty keeps none).
+// Settings follow the application: each change stands in the application's
+// stream where it was noticed (TIOCPKT_IOCTL, which the master reports ahead
+// of the bytes still queued, or a look at its settings while the kernel
+// processes its input). What it wrote before goes out first, then the device
+// gets the change once it has sent all of that, then what came after: each
+// change in order, each shown. Its flushes drop what waits for it or for
+// the device (TIOCPKT_FLUSHREAD, _FLUSHWRITE).
 //
 // No stale bytes: while no program has the application's side open, the
 // device's bytes are recorded and counted but not written into it (they
-// would reach whatever opens it next); while the device is away, the
-// application's bytes are counted and dropped, never delivered late. The
-// device is opened again by its path about twice a second.
+// would reach whatever opens it next); the bytes of a program that has
+// closed its side are passed at once, never handed on behind the next one's;
+// while the device is away, the application's bytes are counted and
+// dropped, never delivered late. The device is opened again by its path
+// about twice a second.
 //
 // The terminal: while the monitor's command channel holds the line, its
 // commands go to the device and the device's answers to the monitor only;
 // the application's bytes wait (in their queue, then unread) and pass in
-// order once the channel closes.
+// order once the channel closes, or are dropped and counted if the
+// application closes first. The channel closes when its writer goes.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +73,7 @@ struct RelayConfig {
 struct RelayCounts {
     uint64_t NotPassed = 0;         // device bytes kept from a closed application side
     uint64_t DroppedWhileAway = 0;  // application bytes dropped while the device was away
+    uint64_t DroppedWhileHeld = 0;  // bytes of an application that closed while the terminal held the line
     uint64_t FeedDropped = 0;       // feed records dropped
 };
 
@@ -106,6 +114,15 @@ private:
         bool NoLinesSaid = false;     // "no modem lines" was said once
     };
 
+    static constexpr size_t kMostChanges = 256;  // changes that wait behind bytes, at most
+
+    // A change of the application's settings and where it stands in its
+    // stream: after the first At bytes taken from its side.
+    struct SettingsChange {
+        LineSettings Settings;
+        uint64_t At = 0;
+    };
+
     struct PollSet;
     PollSet BuildPollSet();
     void ServeLine(const PollSet& set);
@@ -117,29 +134,44 @@ private:
     void Event(const std::string& text, uint8_t code = 0);
     void DeviceEvent(const Device& device, const std::string& what, uint8_t code = 0);
     void Bytes(tapfeed::FeedKind kind, uint64_t now, std::string_view bytes);
-    void AppliedSettings(const LineSettings& settings);
     int TimerLimit() const;
 
+    // The device (relay.cpp).
     void ReadDevice(Device& device);
-    void PassDeviceData(Device& device, const std::string& data, const std::vector<LineMark>& marks);
+    void PassDeviceData(Device& device, const std::string& data, const std::vector<LineMark>& marks, bool pass);
     void ReportMarks(Device& device, const std::vector<LineMark>& marks, size_t from, size_t to);
+    size_t DropDeviceInput(Device& device);
     void WriteDevice(Device& device);
     void DeviceGone(Device& device);
     void ReopenDevice(Device& device);
     void WatchModemLines(Device& device);
     void DeviceOpened(Device& device);
+    bool MayReadDevice(const Device& device) const;
+    ByteQueue* DeviceSource();
 
+    // The application's side and the terminal (relay_application.cpp).
     void ReadApplication();
+    void PacketStatus(uint8_t status);
+    void ConsumeStatus();
+    void InputFlushed();
+    void OutputFlushed();
     void WriteApplication();
-    void SettingsNotice();
-    void ApplyPendingSettings();
+    void WatchEvents();
+    void ApplicationOpened();
     void ApplicationClosed();
     void CheckApplicationOpen();
-
-    void ReadCommands();
-    bool MayReadDevice(const Device& device) const;
     bool MayReadApplication() const;
-    ByteQueue* DeviceSource();
+    void ReadCommands();
+    void CommandWriterGone();
+
+    // The settings that follow the application (relay_settings.cpp).
+    void LookAtSettings(bool notice);
+    const LineSettings& Target() const;
+    uint64_t QueueFront() const { return taken_ - toDevice_.Size(); }
+    size_t SendableToDevice() const;
+    void ApplyDueChanges();
+    void SettingsOutcome();
+    void AppliedSettings(const LineSettings& settings);
 
     RelayConfig config_;
     const LineOps& ops_;
@@ -148,15 +180,23 @@ private:
     Device devices_[2];
     int deviceCount_ = 1;
 
-    // A tap's application side and its settings.
-    ByteQueue toDevice_;     // from the application, on their way to the device
+    // A tap's application side.
+    ByteQueue toDevice_;       // from the application, on their way to the device
     ByteQueue toApplication_;  // from the device, on their way to the application
-    ByteQueue commands_;     // the terminal's, on their way to the device
+    ByteQueue commands_;       // the terminal's, on their way to the device
     bool applicationOpen_ = false;
-    LineSettings applied_;   // the settings the device was last given
-    LineSettings pending_;   // a change not yet applied
-    bool hasPending_ = false;
-    size_t beforeChange_ = 0;  // application bytes written before the change, not yet read
+    uint64_t taken_ = 0;       // application bytes taken from its side so far, queued or dropped
+    size_t discard_ = 0;       // application bytes still unread that a flush or a close has dropped
+    size_t waiting_ = 0;       // application bytes unread since before the last read that brought bytes
+
+    // Its settings.
+    LineSettings applied_;                  // what the device was last given
+    LineSettings seen_;                     // what the application's settings said when last looked at
+    std::deque<SettingsChange> changes_;    // noticed, in order, not yet applied
+    int applying_ = -1;                     // the first change's outcome, while the device sends what it holds
+    bool processing_ = false;               // the kernel processes the application's input: EXTPROC is off
+    uint64_t nextSettingsLook_ = 0;         // while it is: when its settings are looked at again
+
     bool channelOpen_ = false;  // the terminal holds the line
     tapfeed::CommandReader commandReader_;
     uint64_t nextLineCheck_ = 0;

@@ -134,17 +134,52 @@ protected:
         close(client_);
         client_ = -1;
     }
-    void SetClientSpeed(speed_t speed) {
+    // The client's settings: raw at the speed, with the input and local
+    // flags given on top.
+    void SetClientSpeed(speed_t speed, tcflag_t inputFlags = 0, tcflag_t localFlags = 0) {
+        ASSERT_TRUE(SetRaw(client_, speed, inputFlags, localFlags));
+    }
+    static bool SetRaw(int fd, speed_t speed, tcflag_t inputFlags = 0, tcflag_t localFlags = 0) {
         termios record{};
-        ASSERT_EQ(tcgetattr(client_, &record), 0);
+        if (tcgetattr(fd, &record) != 0) return false;
         cfmakeraw(&record);
+        record.c_iflag |= inputFlags;
+        record.c_lflag |= localFlags;
         cfsetispeed(&record, speed);
         cfsetospeed(&record, speed);
-        ASSERT_EQ(tcsetattr(client_, TCSANOW, &record), 0);
+        return tcsetattr(fd, TCSANOW, &record) == 0;
     }
 
     static void Send(int fd, const std::string& bytes) {
         ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+
+    // Writes all of bytes to a non-blocking descriptor, waiting for room.
+    static void SendAll(int fd, const std::string& bytes) {
+        for (size_t at = 0; at < bytes.size();) {
+            ssize_t count = write(fd, bytes.data() + at, bytes.size() - at);
+            if (count > 0) {
+                at += static_cast<size_t>(count);
+            } else {
+                pollfd room{fd, POLLOUT, 0};
+                ASSERT_GE(poll(&room, 1, 2000), 1) << "no room to write for 2 s";
+            }
+        }
+    }
+    // Writes to a non-blocking descriptor until it takes nothing more for
+    // ms; how many bytes went.
+    static size_t SendUntilFull(int fd, char byte, int ms = 200) {
+        std::string chunk(4096, byte);
+        size_t sent = 0;
+        for (;;) {
+            ssize_t count = write(fd, chunk.data(), chunk.size());
+            if (count > 0) {
+                sent += static_cast<size_t>(count);
+                continue;
+            }
+            pollfd room{fd, POLLOUT, 0};
+            if (poll(&room, 1, ms) < 1) return sent;
+        }
     }
 
     // What fd gives within ms, until it has given `until` bytes.
@@ -207,6 +242,22 @@ protected:
         return story;
     }
     std::vector<FeedRecord> Fed() const { return fed_; }
+    // Every byte of a kind that the feed has brought, in order.
+    std::string Recorded(uint8_t kind) const {
+        std::string bytes;
+        for (const FeedRecord& record : fed_) {
+            if (record.Kind == kind) bytes += record.Payload;
+        }
+        return bytes;
+    }
+    // The events of the feed whose text begins with prefix.
+    std::vector<std::string> Events(const std::string& prefix) const {
+        std::vector<std::string> events;
+        for (const FeedRecord& record : fed_) {
+            if (record.Kind == tapfeed::kEvent && record.Payload.rfind(prefix, 0) == 0) events.push_back(record.Payload);
+        }
+        return events;
+    }
 
     void Command(tapfeed::CommandKind kind, const std::string& payload = "") {
         Send(commands_[1], tapfeed::CommandRecord(kind, payload));

@@ -9,54 +9,27 @@ namespace {
 
 using namespace tapwalk;
 
-speed_t DeviceSpeed(const Pty& device) {
-    termios record{};
-    tcgetattr(device.Master, &record);  // the slave's, read on its master
-    return cfgetospeed(&record);
-}
-
-// A Linux client sets 9600, then 57600: the device follows each time, the
-// bytes around each change arrive intact, and the settings show in place.
-TEST_F(LineWalk, TheDeviceFollowsTheApplicationsSpeedAndTheBytesAroundTheChangeArriveIntact) {
-    Pty device;
-    ASSERT_NO_FATAL_FAILURE(StartTap(device.Slave));
-    EXPECT_EQ(DeviceSpeed(device), B115200) << "the speed given until the application sets its own";
-    OpenClient();
-    ASSERT_TRUE(FeedHas("[application opened]"));
-    // What is written before a change goes out before it; a program that
-    // changes its speed gives the change a moment before it writes again.
-    Send(client_, "before");
-    SetClientSpeed(B9600);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    Send(client_, "after");
-    EXPECT_EQ(Receive(device.Master, 11), "beforeafter");
-    ASSERT_TRUE(FeedHas("[9600 8N1]"));
-    EXPECT_EQ(DeviceSpeed(device), B9600);
-    Send(device.Master, "OK");
-    EXPECT_EQ(Receive(client_, 2), "OK");
-    SetClientSpeed(B57600);
-    ASSERT_TRUE(FeedHas("[57600 8N1]"));
-    EXPECT_EQ(DeviceSpeed(device), B57600);
-    Send(client_, "x");
-    EXPECT_EQ(Receive(device.Master, 1), "x");
-    ASSERT_TRUE(FeedUntil([&] { return Story("[application opened]").size() >= 6; }));
-    EXPECT_EQ(Story("[application opened]"),
-              (std::vector<std::string>{"[application opened]", "TX before", "[9600 8N1]", "TX after", "RX OK",
-                                        "[57600 8N1]", "TX x"}));
-}
-
-// The application closes and reopens: what the device sent meanwhile, and
-// what it had sent that the application had not read (5 bytes), never
-// reaches the new opener; the pane says how many bytes were kept from it.
+// A program that opens the side, writes and closes at once (echo hello >
+// PATH) has its bytes passed then, not behind the next opener's. The
+// application closes and reopens: what the device sent meanwhile, and what
+// it had sent that the application had not read (5 bytes), never reaches
+// the new opener; the pane says how many bytes were kept from it.
 TEST_F(LineWalk, BytesForAClosedApplicationSideNeverReachItsNextOpener) {
     Pty device;
     ASSERT_NO_FATAL_FAILURE(StartTap(device.Slave));
+    OpenClient();
+    Send(client_, "hello\n");
+    CloseClient();
+    EXPECT_EQ(Receive(device.Master, 6, 1000), "hello\n");
+    ASSERT_TRUE(FeedHas("[application closed]"));
+    EXPECT_EQ(Story("[application opened]"),
+              (std::vector<std::string>{"[application opened]", "TX hello\n", "[application closed]"}));
     OpenClient();
     ASSERT_TRUE(FeedHas("[application opened]"));
     Send(device.Master, "STALE");
     ASSERT_TRUE(FeedUntil([&] { return Story().back() == "RX STALE"; }));
     CloseClient();  // without reading them
-    ASSERT_TRUE(FeedHas("[application closed]"));
+    ASSERT_TRUE(FeedUntil([&] { return Events("[application closed]").size() == 2; }));
     Send(device.Master, "RING\r\n");
     ASSERT_TRUE(FeedUntil([&] { return Story().back() == "RX RING\r\n"; }));
     OpenClient();
@@ -138,6 +111,48 @@ TEST_F(LineWalk, TheTerminalHoldsTheLineAndTheApplicationsBytesFollowInOrder) {
     EXPECT_EQ(Receive(client_, 1), "X");
     ASSERT_TRUE(FeedUntil([&] { return Story().back() == "RX X"; }));
     EXPECT_EQ(Story("TX AT\r"), (std::vector<std::string>{"TX AT\r", "ANSWER OK\r\n", "TX ATH\r", "RX X"}));
+    // The monitor takes the line again and goes: the hold goes with it.
+    Command(tapfeed::kOpen);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Send(client_, "ATA\r");
+    EXPECT_EQ(Receive(device.Master, 4, 200), "") << "held";
+    close(commands_[1]);
+    commands_[1] = -1;
+    ASSERT_TRUE(FeedHas("[the terminal's channel closed: the monitor went]"));
+    EXPECT_EQ(Receive(device.Master, 4), "ATA\r");
+}
+
+// The application flushes: its input flush drops what the device sent that
+// it has not read (the tap's queue and the device's buffer; the bytes are
+// recorded all the same), its output flush what it wrote that has not gone
+// to the device (the tap's queue and the master), while the device reads
+// nothing. Only what comes after each flush passes.
+TEST_F(LineWalk, TheApplicationsFlushesDropWhatWaitsForItAndForTheDevice) {
+    Pty device;
+    ASSERT_NO_FATAL_FAILURE(StartTap(device.Slave));
+    OpenClient();
+    ASSERT_TRUE(FeedHas("[application opened]"));
+    size_t stale = SendUntilFull(device.Master, 's');
+    ASSERT_TRUE(FeedUntil([&] { return Recorded(tapfeed::kRx).size() >= 65536; }));
+    ASSERT_EQ(tcflush(client_, TCIFLUSH), 0);
+    ASSERT_TRUE(FeedUntil([&] { return !Events("[input flushed").empty(); }));
+    Send(device.Master, "fresh");
+    std::string got = Receive(client_, 70000, 500);
+    EXPECT_TRUE(got == "fresh") << got.size() << " bytes: " << got.substr(0, 16) << "...";
+    ASSERT_TRUE(FeedUntil([&] { return Recorded(tapfeed::kRx) == std::string(stale, 's') + "fresh"; }))
+        << "every byte that came is recorded: " << Recorded(tapfeed::kRx).size() << " of " << stale + 5;
+
+    size_t written = SendUntilFull(client_, 'o');
+    ASSERT_TRUE(FeedUntil([&] { return !Recorded(tapfeed::kTx).empty(); }));
+    ASSERT_EQ(tcflush(client_, TCOFLUSH), 0);
+    ASSERT_TRUE(FeedUntil([&] { return !Events("[output flushed").empty(); }));
+    std::string sent = Recorded(tapfeed::kTx);  // what went to the device before the flush
+    Send(client_, "NEW");
+    std::string arrived = Receive(device.Master, written + 3, 2000);
+    EXPECT_TRUE(arrived == sent + "NEW") << arrived.size() << " bytes arrived, " << sent.size()
+                                         << " went before the flush, " << written << " were written";
+    std::printf("flushes: %zu stale bytes for the application, %s; %zu written for the device, %s\n", stale,
+                Events("[input flushed")[0].c_str(), written, Events("[output flushed")[0].c_str());
 }
 
 }  // namespace

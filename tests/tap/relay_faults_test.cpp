@@ -3,6 +3,7 @@
 // says, and each row walks the relay through the failure and back.
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 
 #include <cerrno>
@@ -20,7 +21,7 @@ namespace {
 
 using namespace tap;
 
-enum FakeFd { kDevice = 10, kMaster = 11, kFeed = 12, kCommands = 13, kStop = 14, kWatch = 15 };
+enum FakeFd { kDevice = 10, kMaster = 11, kFeed = 12, kCommands = 13, kStop = 14, kWatch = 15, kApplying = 16 };
 
 // What one write to the device does: take this many bytes (all when -1),
 // or fail with an error.
@@ -30,21 +31,39 @@ struct WriteStep {
 };
 
 // A fake line: what each end holds for the relay to read, what the relay
-// wrote to it, and how it fails.
+// wrote to it, and how it fails. The master gives its status bytes ahead of
+// its data, as the kernel does.
 struct FakeLine {
-    std::string DeviceIn, DeviceOut, ApplicationIn, ApplicationOut, Feed;
+    std::string DeviceIn, DeviceOut, ApplicationIn, ApplicationOut, Feed, Commands;
     std::deque<WriteStep> DeviceWrites;  // scripted; afterwards every write takes all
     int DeviceWriteCalls = 0;
     bool DeviceGone = false;       // its reads fail with EIO, poll says POLLHUP
     bool DeviceBack = false;       // opening it again works
+    bool DeviceFull = false;       // its writes wait (EAGAIN)
     bool ApplicationOpen = true;
     bool ApplicationHungUp = false;  // the master says POLLHUP, reads fail with EIO once empty
+    bool ApplicationFull = false;    // writes to the master wait (EAGAIN)
     bool ApplicationFlushed = false;
+    std::deque<uint8_t> Statuses;    // status bytes waiting on the master
+    termios Settings = RawSettings(B115200);  // the application's, as the master reads them
     bool FeedFull = false;
     bool WatchReadable = false;
+    bool CommandsHungUp = false;   // the command FIFO's writer has gone
+    int Reopened = 0;
+    bool Drained = true;           // a change waiting for the device is done at once
+    bool Refuse = false;           // the device refuses the changes
+    LineSettings Asked;            // the change that waits for the device
+    std::vector<std::string> Log;  // "TX bytes" and "SET speed", in the device's order
     bool Counted = true;  // the device keeps error counts
     ErrorCounts Counts;
     uint64_t NowUs = 1000000;
+
+    static termios RawSettings(speed_t speed) {
+        termios record{};
+        cfsetospeed(&record, speed);
+        record.c_lflag = EXTPROC;
+        return record;
+    }
 };
 
 FakeLine* g_line = nullptr;
@@ -54,48 +73,73 @@ ssize_t Fail(int error) {
     return -1;
 }
 
-ssize_t FakeRead(int fd, void* buffer, size_t size) {
-    FakeLine& line = *g_line;
-    auto take = [&](std::string& from, char* to, size_t room) {
-        size_t count = from.size() < room ? from.size() : room;
-        std::memcpy(to, from.data(), count);
-        from.erase(0, count);
-        return count;
-    };
-    char* bytes = static_cast<char*>(buffer);
-    if (fd == kDevice) {
-        if (line.DeviceGone) return Fail(EIO);
-        if (line.DeviceIn.empty()) return Fail(EAGAIN);
-        return static_cast<ssize_t>(take(line.DeviceIn, bytes, size));
-    }
-    if (fd == kMaster) {
-        if (line.ApplicationIn.empty()) return Fail(line.ApplicationHungUp ? EIO : EAGAIN);
-        bytes[0] = TIOCPKT_DATA;  // packet mode: the data comes behind a zero byte
-        return static_cast<ssize_t>(1 + take(line.ApplicationIn, bytes + 1, size - 1));
-    }
-    if (fd == kWatch && line.WatchReadable) {
-        line.WatchReadable = false;
+ssize_t Take(std::string& from, void* to, size_t room) {
+    size_t count = from.size() < room ? from.size() : room;
+    std::memcpy(to, from.data(), count);
+    from.erase(0, count);
+    return static_cast<ssize_t>(count);
+}
+
+ssize_t ReadMaster(FakeLine& line, char* bytes, size_t size) {
+    if (!line.Statuses.empty()) {
+        bytes[0] = static_cast<char>(line.Statuses.front());
+        line.Statuses.pop_front();
         return 1;
     }
-    return Fail(EAGAIN);
+    if (line.ApplicationIn.empty() && line.ApplicationHungUp) return Fail(EIO);
+    if (line.ApplicationIn.empty() && size > 1) return Fail(EAGAIN);
+    bytes[0] = TIOCPKT_DATA;  // packet mode: the data comes behind a zero byte
+    return 1 + Take(line.ApplicationIn, bytes + 1, size - 1);
+}
+
+ssize_t FakeRead(int fd, void* buffer, size_t size) {
+    FakeLine& line = *g_line;
+    char* bytes = static_cast<char*>(buffer);
+    switch (fd) {
+        case kDevice:
+            if (line.DeviceGone) return Fail(EIO);
+            return line.DeviceIn.empty() ? Fail(EAGAIN) : Take(line.DeviceIn, bytes, size);
+        case kMaster: return ReadMaster(line, bytes, size);
+        case kCommands: return line.Commands.empty() ? Fail(EAGAIN) : Take(line.Commands, bytes, size);
+        case kWatch: {
+            if (!line.WatchReadable) return Fail(EAGAIN);
+            line.WatchReadable = false;
+            inotify_event event{};
+            event.mask = IN_OPEN;
+            std::memcpy(bytes, &event, sizeof(event));
+            return sizeof(event);
+        }
+        case kApplying: {
+            uint64_t outcome = line.Refuse ? kSettingsRefused : kSettingsApplied;
+            if (!line.Refuse) line.Log.push_back("SET " + DescribeSettings(line.Asked));
+            std::memcpy(bytes, &outcome, sizeof(outcome));
+            return sizeof(outcome);
+        }
+        default: return Fail(EAGAIN);
+    }
+}
+
+ssize_t WriteDevice(FakeLine& line, const char* bytes, size_t size) {
+    ++line.DeviceWriteCalls;
+    WriteStep step;
+    if (line.DeviceFull) step.Error = EAGAIN;
+    if (!line.DeviceWrites.empty()) {
+        step = line.DeviceWrites.front();
+        line.DeviceWrites.pop_front();
+    }
+    if (step.Error) return Fail(step.Error);
+    size_t taken = step.Takes < 0 || static_cast<size_t>(step.Takes) > size ? size : static_cast<size_t>(step.Takes);
+    line.DeviceOut.append(bytes, taken);
+    if (taken) line.Log.push_back("TX " + std::string(bytes, taken));
+    return static_cast<ssize_t>(taken);
 }
 
 ssize_t FakeWrite(int fd, const void* buffer, size_t size) {
     FakeLine& line = *g_line;
     const char* bytes = static_cast<const char*>(buffer);
-    if (fd == kDevice) {
-        ++line.DeviceWriteCalls;
-        WriteStep step;
-        if (!line.DeviceWrites.empty()) {
-            step = line.DeviceWrites.front();
-            line.DeviceWrites.pop_front();
-        }
-        if (step.Error) return Fail(step.Error);
-        size_t taken = step.Takes < 0 || static_cast<size_t>(step.Takes) > size ? size : static_cast<size_t>(step.Takes);
-        line.DeviceOut.append(bytes, taken);
-        return static_cast<ssize_t>(taken);
-    }
+    if (fd == kDevice) return WriteDevice(line, bytes, size);
     if (fd == kMaster) {
+        if (line.ApplicationFull) return Fail(EAGAIN);
         line.ApplicationOut.append(bytes, size);
         return static_cast<ssize_t>(size);
     }
@@ -107,23 +151,26 @@ ssize_t FakeWrite(int fd, const void* buffer, size_t size) {
     return Fail(EBADF);
 }
 
+short FakeEvents(const FakeLine& line, int fd) {
+    switch (fd) {
+        case kDevice:
+            if (line.DeviceGone) return POLLHUP | POLLERR;
+            return static_cast<short>((line.DeviceIn.empty() ? 0 : POLLIN) | (line.DeviceFull ? 0 : POLLOUT));
+        case kMaster:
+            return static_cast<short>((line.ApplicationHungUp ? POLLHUP : 0) | (line.Statuses.empty() ? 0 : POLLPRI | POLLIN) |
+                                      (line.ApplicationIn.empty() ? 0 : POLLIN) | (line.ApplicationFull ? 0 : POLLOUT));
+        case kFeed: return line.FeedFull ? 0 : POLLOUT;
+        case kWatch: return line.WatchReadable ? POLLIN : 0;
+        case kCommands: return static_cast<short>((line.Commands.empty() ? 0 : POLLIN) | (line.CommandsHungUp ? POLLHUP : 0));
+        case kApplying: return line.Drained ? POLLIN : 0;
+        default: return 0;
+    }
+}
+
 int FakePoll(pollfd* fds, nfds_t count, int) {
-    FakeLine& line = *g_line;
     int ready = 0;
     for (nfds_t i = 0; i < count; ++i) {
-        short revents = 0;
-        switch (fds[i].fd) {
-            case kDevice:
-                revents = line.DeviceGone ? POLLHUP | POLLERR : (line.DeviceIn.empty() ? 0 : POLLIN) | POLLOUT;
-                break;
-            case kMaster:
-                revents = (line.ApplicationHungUp ? POLLHUP : 0) | (line.ApplicationIn.empty() ? 0 : POLLIN) | POLLOUT;
-                break;
-            case kFeed: revents = line.FeedFull ? 0 : POLLOUT; break;
-            case kWatch: revents = line.WatchReadable ? POLLIN : 0; break;
-            default: break;
-        }
-        fds[i].revents = static_cast<short>(revents & (fds[i].events | POLLHUP | POLLERR));
+        fds[i].revents = static_cast<short>(FakeEvents(*g_line, fds[i].fd) & (fds[i].events | POLLHUP | POLLERR));
         ready += fds[i].revents != 0;
     }
     return ready;
@@ -136,30 +183,43 @@ int FakeOpen(const char*, bool) {
 }
 void FakeClose(int) {}
 bool FakeApply(int, const LineSettings&) { return true; }
+// A change waits for the device (Drained) and is then logged as taken, or
+// refused (Refuse).
+int FakeApplyWhenSent(int, const LineSettings& settings) {
+    g_line->Asked = settings;
+    return kApplying;
+}
 bool FakeTermios(int, termios* record) {
-    *record = termios{};
-    cfsetospeed(record, B115200);
-    record->c_lflag = EXTPROC;
+    *record = g_line->Settings;
     return true;
 }
-void FakeExtproc(int) {}
-size_t FakeUnread(int) { return g_line->ApplicationIn.size(); }
+void FakeExtproc(int, bool on) {
+    tcflag_t& flags = g_line->Settings.c_lflag;
+    flags = on ? flags | EXTPROC : flags & ~static_cast<tcflag_t>(EXTPROC);
+}
+size_t FakeUnread(int fd) { return fd == kMaster ? g_line->ApplicationIn.size() : g_line->DeviceIn.size(); }
 size_t FakeFlush(int) {
     g_line->ApplicationFlushed = true;
     return 0;
 }
 bool FakeOpenSide(int) { return g_line->ApplicationOpen; }
 size_t FakeUnsent(int) { return 0; }
+void FakeFlushDevice(int) {}
 bool FakeLines(int, int*) { return false; }
 bool FakeCounts(int, ErrorCounts* counts) {
     *counts = g_line->Counts;
     return g_line->Counted;
 }
+bool FakeReopen(int) {
+    g_line->CommandsHungUp = false;
+    ++g_line->Reopened;
+    return true;
+}
 uint64_t FakeNow() { return g_line->NowUs; }
 
-const LineOps kFakeOps = {FakeRead,     FakeWrite, FakePoll,     FakeOpen,     FakeClose,   FakeApply,
-                          FakeTermios,  FakeExtproc, FakeUnread, FakeFlush,    FakeOpenSide, FakeUnsent,
-                          FakeLines,    FakeCounts, FakeNow};
+const LineOps kFakeOps = {FakeRead,     FakeWrite,    FakePoll,     FakeOpen,      FakeClose,  FakeApply,
+                          FakeApplyWhenSent, FakeTermios, FakeExtproc, FakeUnread, FakeFlush, FakeOpenSide,
+                          FakeUnsent,   FakeFlushDevice, FakeLines,  FakeCounts,    FakeReopen, FakeNow};
 
 // What the relay fed the monitor, record by record.
 struct Fed {
@@ -212,6 +272,13 @@ public:
     void Later(uint64_t ms) {
         line.NowUs += ms * 1000;
         Turns();
+    }
+    // The application changes its settings: the master reports it ahead of
+    // whatever it writes next.
+    void Notice(speed_t speed, tcflag_t localFlags = 0) {
+        line.Settings = FakeLine::RawSettings(speed);
+        line.Settings.c_lflag |= localFlags;
+        line.Statuses.push_back(TIOCPKT_IOCTL);
     }
     Fed Feed() { return ReadFeed(line.Feed); }
 
@@ -350,6 +417,123 @@ const FaultRow kFaults[] = {
              if (std::sscanf(event.c_str(), "[%lu feed records dropped%31s", &count, rest) == 2) told += count;
          }
          EXPECT_EQ(told, dropped) << "every dropped record is told, once";
+     }},
+    {"settings changes in a row: each waits behind the bytes before it and for the device to send them",
+     [](Walk& walk) {
+         walk.line.ApplicationIn = "A";
+         walk.Turns();
+         walk.line.Drained = false;  // the device takes its time to send what it holds
+         walk.Notice(B9600);
+         walk.line.ApplicationIn = "B";
+         walk.Turns();
+         walk.Notice(B19200);
+         walk.line.ApplicationIn = "C";
+         walk.Turns();
+         EXPECT_EQ(walk.line.Log, (std::vector<std::string>{"TX A"})) << "nothing while the device sends";
+         walk.line.Drained = true;
+         walk.Turns();
+         EXPECT_EQ(walk.line.Log, (std::vector<std::string>{"TX A", "SET [9600 8N1]", "TX B", "SET [19200 8N1]", "TX C"}));
+         // Refused: the device stays as it was and the bytes go at its
+         // settings; the application's next request tries again.
+         walk.line.Refuse = true;
+         walk.Notice(B57600);
+         walk.line.ApplicationIn = "D";
+         walk.Turns();
+         walk.line.Refuse = false;
+         walk.Notice(B57600);
+         walk.Turns();
+         walk.Notice(B0);  // a hang-up, then a speed again
+         walk.Turns();
+         walk.Notice(B9600);
+         walk.Turns();
+         EXPECT_EQ(std::vector<std::string>(walk.line.Log.begin() + 5, walk.line.Log.end()),
+                   (std::vector<std::string>{"TX D", "SET [57600 8N1]", "SET [0 baud: hang-up]", "SET [9600 8N1]"}));
+         std::vector<std::string> shown;
+         for (const std::string& event : walk.Feed().Events) {
+             if (event.find("baud") != std::string::npos || event.find("8N1") != std::string::npos) shown.push_back(event);
+         }
+         EXPECT_EQ(shown, (std::vector<std::string>{"[115200 8N1]", "[9600 8N1]", "[19200 8N1]", "[settings refused: 57600 8N1]",
+                                                    "[57600 8N1]", "[0 baud: hang-up]", "[9600 8N1]"}));
+     }},
+    {"input processing asked for: EXTPROC goes off and the settings are looked at, before the bytes and on a timer",
+     [](Walk& walk) {
+         walk.Turns();
+         walk.Notice(B9600, ICANON | ECHO);
+         walk.Turns();
+         EXPECT_FALSE(walk.line.Settings.c_lflag & EXTPROC) << "the kernel processes the input";
+         walk.line.Settings = FakeLine::RawSettings(B4800);  // no notice comes now
+         walk.line.Settings.c_lflag = ICANON;
+         walk.line.ApplicationIn = "x";
+         walk.Turns();
+         walk.line.Settings.c_lflag = 0;
+         cfsetospeed(&walk.line.Settings, B2400);
+         walk.Later(10);
+         EXPECT_TRUE(walk.line.Settings.c_lflag & EXTPROC) << "raw again: the master reports changes again";
+         EXPECT_EQ(walk.line.Log, (std::vector<std::string>{"SET [9600 8N1]", "SET [4800 8N1]", "TX x", "SET [2400 8N1]"}));
+     }},
+    {"flushes: the application's input flush drops what waits for it, its output flush what waits for the device",
+     [](Walk& walk) {
+         walk.Turns();
+         walk.line.ApplicationFull = true;  // it reads nothing; the queue and the device fill
+         walk.line.DeviceIn = std::string(70000, 's');
+         walk.Turns();
+         walk.line.Statuses.push_back(TIOCPKT_FLUSHREAD);
+         walk.Turns();
+         walk.line.ApplicationFull = false;
+         walk.line.DeviceIn = "fresh";
+         walk.Turns();
+         EXPECT_EQ(walk.line.ApplicationOut, "fresh");
+         walk.line.DeviceFull = true;  // the device takes nothing; the queue and the master fill
+         walk.line.ApplicationIn = std::string(70000, 'o');
+         walk.Turns();
+         walk.line.Statuses.push_back(TIOCPKT_FLUSHWRITE);
+         walk.Turns();
+         walk.line.DeviceFull = false;
+         walk.line.ApplicationIn = "NEW";
+         walk.Turns();
+         EXPECT_EQ(walk.line.DeviceOut, "NEW");
+         Fed fed = walk.Feed();
+         EXPECT_EQ(fed.Rx, std::string(70000, 's') + "fresh") << "every byte that came is recorded";
+         EXPECT_EQ(fed.Tx, "NEW");
+         EXPECT_TRUE(HasEvent(fed, "[input flushed: 70000 bytes dropped]"));
+         EXPECT_TRUE(HasEvent(fed, "[output flushed: 70000 bytes dropped]"));
+     }},
+    {"the application closes while the terminal holds the line, then the terminal's writer goes",
+     [](Walk& walk) {
+         walk.line.Commands = tapfeed::CommandRecord(tapfeed::kOpen, "");
+         walk.Turns();
+         walk.line.ApplicationIn = "ATH\r";
+         walk.Turns();
+         EXPECT_EQ(walk.line.DeviceOut, "") << "the application's bytes wait";
+         walk.line.ApplicationIn = "ATZ\r";
+         walk.line.ApplicationHungUp = true;
+         walk.line.ApplicationOpen = false;
+         walk.Turns();
+         walk.line.CommandsHungUp = true;
+         walk.Turns();
+         EXPECT_EQ(walk.line.Reopened, 1);
+         EXPECT_EQ(walk.line.DeviceOut, "") << "a closed application's bytes are not sent later";
+         walk.line.ApplicationHungUp = false;  // a program opens the side again
+         walk.line.ApplicationOpen = true;
+         walk.line.WatchReadable = true;
+         walk.line.ApplicationIn = "AT\r";
+         walk.Turns();
+         EXPECT_EQ(walk.line.DeviceOut, "AT\r") << "the gone terminal holds nothing";
+         Fed fed = walk.Feed();
+         EXPECT_TRUE(HasEvent(fed, "[8 bytes from the application dropped: it closed while the terminal held the line]"));
+         EXPECT_TRUE(HasEvent(fed, "[the terminal's channel closed: the monitor went]"));
+         EXPECT_EQ(walk.relay->Counts().DroppedWhileHeld, 8u);
+     }},
+    {"a device that hangs up while the application reads nothing: gone at once",
+     [](Walk& walk) {
+         walk.Turns();
+         walk.line.ApplicationFull = true;
+         walk.line.DeviceIn = std::string(112 << 10, 'r');
+         walk.Turns();
+         walk.line.DeviceGone = true;
+         ASSERT_TRUE(walk.relay->Turn(0));
+         EXPECT_FALSE(walk.relay->DevicePresent());
+         EXPECT_TRUE(HasEvent(walk.Feed(), "[device gone]"));
      }},
 };
 
