@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench/bench_windows.h"
@@ -14,6 +16,7 @@
 #include "emulator/control/test_control.h"
 #include "port/capture_ring.h"
 #include "port/pane_line_queue.h"
+#include "support/line_pattern.h"
 #include "support/serial_lines.h"
 
 namespace bench {
@@ -45,6 +48,16 @@ bool BuildLines(testsupport::LineLab& lab, Lines* lines) {
 constexpr int kExchanges = 2000;
 constexpr double kBulk = 8 << 20;
 constexpr int kBulkRuns = 10;
+constexpr long kBurst = 2 << 20;  // each way at once, unpaced
+
+// What the pane made of the burst both ways.
+struct BurstFigures {
+    bool Intact = false;           // both ends got theirs
+    double ShownShare = 0;         // bytes of both ways in the pane / bytes passed
+    bool InOrder = false;          // each way's bytes in the pane are exactly those passed
+    uint64_t RingDropped = 0;      // records that found the ring full
+    uint64_t FeedDropped = 0;      // feed records that the tap dropped, as the pane tells
+};
 
 struct SerialFigures {
     PeerFigures TapLatency, DirectLatency, TapBulk, DirectBulk;  // the bulk figures: the best run's
@@ -53,6 +66,7 @@ struct SerialFigures {
     uint64_t BulkDropped = 0, PacedDropped = 0;
     bool PacedIntact = false;
     uint32_t PacedHighestFill = 0;  // records pending in the ring at most during the paced run
+    BurstFigures Burst;
 };
 
 // The highest number of records pending in the port's ring while it lives,
@@ -86,6 +100,51 @@ private:
 // idle, instead of sharing the machine's two cores with its backlog.
 void WaitForIdleMonitor(const CaptureRig& rig) {
     PumpUntil([&] { return rig.Drained() && !quorvel::AnyListedQueue(); }, 120000);
+}
+
+// The pane's lines from line `from` on, once the monitor has been idle and
+// the pane has taken no line for a second: a burst may still wait in the
+// tap's feed while the ring is empty for a moment.
+std::vector<std::string> SettledLinesFrom(const CaptureRig& rig, HWND pane, LRESULT from) {
+    LRESULT count = -1;
+    for (int look = 0; look < 120; ++look) {
+        WaitForIdleMonitor(rig);
+        PumpFor(1000);
+        LRESULT now = SendMessageA(pane, LB_GETCOUNT, 0, 0);
+        if (now == count && rig.Drained() && !quorvel::AnyListedQueue()) break;
+        count = now;
+    }
+    std::vector<std::string> lines;
+    for (LRESULT i = from; i < count; ++i) {
+        LRESULT length = SendMessageA(pane, LB_GETTEXTLEN, i, 0);
+        std::string line(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
+        if (length > 0) SendMessageA(pane, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
+        line.resize(length > 0 ? static_cast<size_t>(length) : 0);
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+// kBurst bytes each way at once, as fast as the line takes them, and what
+// the pane shows of them: the tap's feed holds what the ring has no room
+// for yet.
+BurstFigures MeasureBurst(testsupport::LineLab& lab, const CaptureRig& rig, const BenchPort& port) {
+    BurstFigures figures;
+    WaitForIdleMonitor(rig);
+    LRESULT from = SendMessageA(port.Pane, LB_GETCOUNT, 0, 0);
+    uint64_t droppedBefore = emu::control::DroppedRecords(port.Key);
+    figures.Intact = BothWaysIntact(lab, "app", "dev.b", kBurst, "", "burst", 70000);
+    std::vector<std::string> lines = SettledLinesFrom(rig, port.Pane, from);
+    figures.RingDropped = emu::control::DroppedRecords(port.Key) - droppedBefore;
+    std::string tx = testsupport::PaneBytes(lines, static_cast<char>(0xB6));
+    std::string rx = testsupport::PaneBytes(lines, static_cast<char>(0xB7));
+    figures.ShownShare = static_cast<double>(tx.size() + rx.size()) / (2.0 * kBurst);
+    figures.InOrder = tx == testsupport::LinePattern(1).Take(kBurst) && rx == testsupport::LinePattern(2).Take(kBurst);
+    for (const std::string& line : lines) {
+        unsigned long count = 0;
+        if (std::sscanf(line.c_str(), "[%lu feed records dropped]", &count) == 1) figures.FeedDropped += count;
+    }
+    return figures;
 }
 
 // The bulk runs, the tap's and socat's in turn, each after the monitor is
@@ -136,6 +195,7 @@ SerialFigures Measure(testsupport::LineLab& lab, const Lines& lines, CaptureRig&
                                               static_cast<DWORD>(pacedSeconds * 1000 + 40000));
     figures.PacedHighestFill = fill.Highest();
     figures.PacedDropped = emu::control::DroppedRecords(key) - droppedBefore;
+    figures.Burst = MeasureBurst(lab, rig, port);
     return figures;
 }
 
@@ -163,13 +223,22 @@ void PrintTable(const SerialFigures& f, double pacedSeconds) {
     table.Row({"  records dropped", std::to_string(f.PacedDropped), "", "", "0"});
     table.Row({"  most records waiting in the ring (of " + std::to_string(quorvel::kCaptureCapacity) + ")",
                std::to_string(f.PacedHighestFill), "", "", "reported"});
+    const BurstFigures& b = f.Burst;
+    table.Row({std::to_string(kBurst >> 20) + " MiB each way at once, unpaced: bytes shown in the pane / bytes passed",
+               Fixed(b.ShownShare, 3), "", "", "1.000"});
+    table.Row({"  passed intact; the pane's bytes each way in order", std::string(b.Intact ? "yes" : "NO") + "; " +
+               (b.InOrder ? "yes" : "NO"), "", "", "yes; yes"});
+    table.Row({"  records dropped: ring full; feed records by the tap", std::to_string(b.RingDropped) + "; " +
+               std::to_string(b.FeedDropped), "", "", "0; 0"});
     table.Print("The same Linux program (serial_peer) measures both lines in the same run: the tap's line runs "
                 "through quorvel-tap, whose feed this process's monitor reads into a pane that shows every byte; "
                 "the other has socat relaying in its place, between the same kind of ptys. Latency: one exchange "
                 "at a time, from writing the command to reading the whole answer. Throughput: the two lines in "
                 "turn, each run starting once the monitor has shown all that came before; a run lasts about a "
                 "tenth of a second, so single runs scatter widely. Records dropped: those the monitor's ring had "
-                "no room for.");
+                "no room for. The burst: both ends write as fast as the line takes it; the stand-in reads the "
+                "tap's feed only as the ring makes room, and the tap's feed queue holds the rest. The pane's "
+                "bytes are counted once the monitor has taken no line for a second.");
 }
 
 }  // namespace

@@ -15,17 +15,23 @@ PeerFigures RunPeer(testsupport::LineLab& lab, const std::string& arguments, con
 
 double Rate(const PeerFigures& figures) { return figures.Values[1] > 0 ? figures.Values[0] / figures.Values[1] / 1e6 : 0.0; }
 
-bool PacedBothWaysIntact(testsupport::LineLab& lab, const std::string& app, const std::string& device, long bytes,
-                         DWORD waitMs) {
+bool BothWaysIntact(testsupport::LineLab& lab, const std::string& app, const std::string& device, long bytes,
+                    const std::string& pacing, const std::string& name, DWORD waitMs) {
     std::string count = std::to_string(bytes);
-    std::string paced = " --rate 92160 --chunk 64 --timeout-ms " + std::to_string(waitMs - 10000);
+    std::string common = pacing + " --timeout-ms " + std::to_string(waitMs - 10000);
+    std::string appOut = name + "-app", deviceOut = name + "-dev";
     // The device's bytes are passed only to an open application side: the
     // device's end starts once the application's has its line open.
-    return lab.StartPeer(app, "--pattern " + count + ":1 --check 2 --expect " + count + paced + " --ready " +
-                                  lab.Path("paced-app.ready"), "paced-app") &&
-           lab.WaitForFile("paced-app.ready") &&
-           lab.StartPeer(device, "--pattern " + count + ":2 --check 1 --expect " + count + paced, "paced-dev") &&
-           lab.WaitPeer("paced-app", waitMs) == "ok " + count && lab.WaitPeer("paced-dev", waitMs) == "ok " + count;
+    return lab.StartPeer(app, "--pattern " + count + ":1 --check 2 --expect " + count + common + " --ready " +
+                                  lab.Path(appOut + ".ready"), appOut) &&
+           lab.WaitForFile(appOut + ".ready") &&
+           lab.StartPeer(device, "--pattern " + count + ":2 --check 1 --expect " + count + common, deviceOut) &&
+           lab.WaitPeer(appOut, waitMs) == "ok " + count && lab.WaitPeer(deviceOut, waitMs) == "ok " + count;
+}
+
+bool PacedBothWaysIntact(testsupport::LineLab& lab, const std::string& app, const std::string& device, long bytes,
+                         DWORD waitMs) {
+    return BothWaysIntact(lab, app, device, bytes, " --rate 92160 --chunk 64", "paced", waitMs);
 }
 
 }  // namespace bench

@@ -22,10 +22,16 @@ PeerFigures RunPeer(testsupport::LineLab& lab, const std::string& arguments, con
 // MB/s of a throughput run (its bytes over its seconds); 0 without one.
 double Rate(const PeerFigures& figures);
 
-// The pattern both ways between the lab's files app (the application's side)
-// and device at 921600 baud in 64-byte runs, `bytes` each way; whether both
-// ends got theirs intact within waitMs. The device's side starts only once the
-// application's has its line open: the tap passes no byte to a closed one.
+// The pattern both ways between the lab's files app (the application's side,
+// the pattern of seed 1) and device (seed 2), `bytes` each way, serial_peer
+// given `pacing` as well (empty: as fast as the line takes them); its files
+// are named NAME-app and NAME-dev. Whether both ends got theirs intact within
+// waitMs. The device's side starts only once the application's has its line
+// open: the tap passes no byte to a closed one.
+bool BothWaysIntact(testsupport::LineLab& lab, const std::string& app, const std::string& device, long bytes,
+                    const std::string& pacing, const std::string& name, DWORD waitMs);
+
+// The same at 921600 baud in 64-byte runs.
 bool PacedBothWaysIntact(testsupport::LineLab& lab, const std::string& app, const std::string& device, long bytes,
                          DWORD waitMs);
 

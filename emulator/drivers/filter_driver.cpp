@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "wire/request_codes.h"
 #include "emulator/kernel/device_core.h"
@@ -74,20 +75,32 @@ bool IsPausedDirection(const PortCapture& capture, uint8_t direction) {
     return (direction == kDirectionTx && capture.TxPaused) || (direction == kDirectionRx && capture.RxPaused);
 }
 
+// Never beyond what the attach found writable, whatever the ring says now.
+uint32_t UsableCapacity(const PortCapture& capture) { return std::min(capture.Ring->Capacity, capture.Capacity); }
+
+// The records that a ring with these indices takes, one after another: none
+// while the write index lies beyond it; otherwise up to the slot before the
+// read index, which stays free so that a full ring is told from an empty
+// one. A read index beyond the ring holds no write back.
+uint32_t FreeSlots(uint32_t capacity, uint32_t write, uint32_t read) {
+    if (write >= capacity) return 0;
+    uint64_t pending = read < capacity ? (uint64_t{write} + capacity - read) % capacity : 0;
+    return static_cast<uint32_t>(capacity - 1 - pending);
+}
+
 // Writes one record unless its direction is paused or the ring is full; the
 // write index moves on only after the record is in place. A full ring keeps
 // its pending records and counts the new one as dropped.
 void WriteRecord(PortCapture& capture, const CapturedByte& byte) {
     if (IsPausedDirection(capture, byte.Direction)) return;
     CaptureRing* ring = capture.Ring;
-    // Never beyond what the attach found writable, whatever the ring says now.
-    uint32_t capacity = std::min(ring->Capacity, capture.Capacity);
+    uint32_t capacity = UsableCapacity(capture);
     uint32_t write = ring->WriteIndex;
-    uint32_t next = write + 1 == capacity ? 0 : write + 1;
-    if (write >= capacity || next == ring->ReadIndex) {
+    if (FreeSlots(capacity, write, ring->ReadIndex) == 0) {
         ++capture.Dropped;
         return;
     }
+    uint32_t next = write + 1 == capacity ? 0 : write + 1;
     CaptureRecord& record = RingRecords(ring)[write];
     uint64_t timestamp = byte.Timestamp & kTimestampMask;
     record.Data = byte.Data;
@@ -219,6 +232,14 @@ void RecordsPassed(EmulatedPort& port, const std::vector<CapturedByte>& records)
     if (!capture.Ring) return;
     for (const CapturedByte& record : records) WriteRecord(capture, record);
     WakeForRecords(capture);
+}
+
+size_t RecordsThatFit(const EmulatedPort& port, uint8_t direction) {
+    const PortCapture& capture = port.Capture;
+    if (!capture.Ring) return 0;
+    if (IsPausedDirection(capture, direction)) return std::numeric_limits<size_t>::max();
+    // The capture thread may move the read index meanwhile: it only ever makes more room.
+    return FreeSlots(UsableCapacity(capture), capture.Ring->WriteIndex, capture.Ring->ReadIndex);
 }
 
 uint64_t TicksNow(const EmulatedPort& port) {

@@ -2,6 +2,7 @@
 // records it writes into them, and the data, signal and notice waits.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,6 +23,11 @@ void InstallFilterDriver();
 void BytesPassed(EmulatedPort& port, uint8_t direction, std::string_view bytes, uint64_t timestamp);
 // The same for records that each carry their own direction and timestamp.
 void RecordsPassed(EmulatedPort& port, const std::vector<CapturedByte>& records);
+// How many records of that direction (2 or 3, or an event's code) the
+// port's ring takes now without dropping one, for a line that passes its
+// bytes as room comes: the ring's free slots; any number for a paused
+// direction, which takes no room; none without a ring. Driver lock held.
+size_t RecordsThatFit(const EmulatedPort& port, uint8_t direction);
 // Now on the driver's clock, in the port's ticks.
 uint64_t TicksNow(const EmulatedPort& port);
 // The port flashes a colour / sends a notice. Driver lock held.

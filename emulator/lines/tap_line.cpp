@@ -1,9 +1,12 @@
 // How a tap line works: one thread per tap reads the feed with one
 // overlapped read at a time and waits for it or for the stop; each whole
-// record goes into the port's capture with the driver lock held for that
-// record only. The command channel's requests (the program's, under the
-// driver lock) write their records into the command FIFO with a bounded
-// wait of their own.
+// record goes into the port's capture as the ring makes room for it: what
+// fits at once, then the rest in short steps that also watch the stop, the
+// driver lock held for each step only. Meanwhile the feed is not read, and
+// what comes waits in the tap's feed queue; only beyond that does the tap
+// drop records (and say so in the feed). The command channel's requests
+// (the program's, under the driver lock) write their records into the
+// command FIFO with a bounded wait of their own.
 //
 // Fields that two threads touch are marked in TapLine, with who writes and
 // who reads them.
@@ -13,6 +16,7 @@
 
 #include <deque>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -34,6 +38,7 @@ constexpr DWORD kCommandWriteMs = 1000;   // a command record gets this long to 
 constexpr DWORD kCancelEndMs = 2000;      // a cancelled read gets this long to end
 constexpr DWORD kReadBytes = 65536;
 constexpr DWORD kAttachLookMs = 20;       // records wait for the capture's attach: looked at this often
+constexpr DWORD kRoomLookMs = 2;          // a full ring is looked at again this often
 constexpr size_t kMostWaiting = 1 << 20;  // bytes of records that wait for it at most
 // Events come as records of their own direction code, so that each shows
 // as a line without a prefix; two codes in turn keep two events in a row
@@ -129,58 +134,96 @@ void Arrive(TapLine& line, uint8_t mode) {
     line.ArriveAsPort(line.Plan, &kTapLineOps, &line);
 }
 
-// One whole record into the port, with the driver lock held.
-void Record(TapLine& line, EmulatedPort& port, const tapfeed::FeedHeader& header, const std::string& payload) {
-    uint8_t code = header.Kind == tapfeed::kTx ? quorvel::kDirectionTx : quorvel::kDirectionRx;
-    if (header.Kind == tapfeed::kEvent) {
-        code = kEventCodes[line.NextEventCode];
-        line.NextEventCode ^= 1;
-    } else if (header.Kind == tapfeed::kAnswer && port.Channel.Open) {
-        ChannelReceives(port, payload, header.Microseconds);  // the terminal's answer; recorded as RX too
-        return;
-    }
-    BytesPassed(port, code, payload, header.Microseconds);
+// The direction code of a record's bytes: TX, RX (the device's answers
+// too), or the next of the two event codes.
+uint8_t CodeOf(TapLine& line, const tapfeed::FeedHeader& header) {
+    if (header.Kind != tapfeed::kEvent) return header.Kind == tapfeed::kTx ? quorvel::kDirectionTx : quorvel::kDirectionRx;
+    uint8_t code = kEventCodes[line.NextEventCode];
+    line.NextEventCode ^= 1;
+    return code;
 }
 
-// Passes on the records that waited, once the capture is attached; true
-// when none waits any more.
-bool PassWaiting(TapLine& line) {
+// Passes the front of the payload that the port's ring takes now, and
+// drops it all when the port or its capture has gone; true when nothing is
+// left to wait for room.
+bool PassWhatFits(TapLine& line, const tapfeed::FeedHeader& header, uint8_t code, std::string_view* payload) {
     DriverGuard guard(DriverLock());
     EmulatedPort* port = FindPort(line.PortKey);
-    if (!port) {
-        line.Waiting.clear();
-        line.WaitingBytes = 0;
-        return true;
+    if (!port || !port->Capture.Ring) return true;
+    std::string_view piece = payload->substr(0, RecordsThatFit(*port, code));
+    if (header.Kind == tapfeed::kAnswer && port->Channel.Open) {
+        ChannelReceives(*port, piece, header.Microseconds);  // the terminal's answer; recorded as RX too
+    } else {
+        BytesPassed(*port, code, piece, header.Microseconds);
     }
-    if (!port->Capture.Ring) return line.Waiting.empty();
-    for (const auto& [header, payload] : line.Waiting) Record(line, *port, header, payload);
-    line.Waiting.clear();
-    line.WaitingBytes = 0;
+    payload->remove_prefix(piece.size());
+    return payload->empty();
+}
+
+// One whole record into the port, behind those before it: what fits, then
+// the rest as the capture thread makes room, never with the driver lock
+// held while waiting. False when the stop came first.
+bool Record(TapLine& line, const tapfeed::FeedHeader& header, std::string_view payload) {
+    uint8_t code = CodeOf(line, header);
+    while (!PassWhatFits(line, header, code, &payload)) {
+        if (WaitForSingleObject(line.Stop.Get(), kRoomLookMs) != WAIT_TIMEOUT) return false;
+    }
     return true;
 }
 
-// One whole record of the feed into the port.
-void Take(TapLine& line, const tapfeed::FeedHeader& header, const std::string& payload) {
+// What became of the records that waited for the capture's attach.
+enum class Backlog { Passed, Waiting, Stopped };
+
+// Passes on the records that waited, once the capture is attached (they
+// are dropped when the port has gone).
+Backlog PassWaiting(TapLine& line) {
+    if (line.Waiting.empty()) return Backlog::Passed;
+    {
+        DriverGuard guard(DriverLock());
+        EmulatedPort* port = FindPort(line.PortKey);
+        if (port && !port->Capture.Ring) return Backlog::Waiting;
+    }
+    bool stopped = false;
+    for (const auto& [header, payload] : line.Waiting) {
+        if (!Record(line, header, payload)) {
+            stopped = true;
+            break;
+        }
+    }
+    line.Waiting.clear();
+    line.WaitingBytes = 0;
+    return stopped ? Backlog::Stopped : Backlog::Passed;
+}
+
+void KeepWaiting(TapLine& line, const tapfeed::FeedHeader& header, const std::string& payload) {
+    if (line.WaitingBytes + payload.size() > kMostWaiting) return;
+    line.Waiting.emplace_back(header, payload);
+    line.WaitingBytes += payload.size();
+}
+
+// One whole record of the feed into the port; false when the stop came
+// while it waited for room.
+bool Take(TapLine& line, const tapfeed::FeedHeader& header, const std::string& payload) {
     if (header.Kind == tapfeed::kHello) {
         if (!line.PortKey && !payload.empty()) Arrive(line, static_cast<uint8_t>(payload[0]));
-        return;
+        return true;
     }
-    if (!line.Waiting.empty() && !PassWaiting(line)) {
-        if (line.WaitingBytes + payload.size() <= kMostWaiting) {
-            line.Waiting.emplace_back(header, payload);
-            line.WaitingBytes += payload.size();
+    Backlog backlog = PassWaiting(line);
+    if (backlog == Backlog::Stopped) return false;
+    if (backlog == Backlog::Waiting) {
+        KeepWaiting(line, header, payload);
+        return true;
+    }
+    {
+        DriverGuard guard(DriverLock());
+        EmulatedPort* port = FindPort(line.PortKey);
+        if (!port) return true;
+        if (!port->Capture.Ring) {
+            KeepWaiting(line, header, payload);
+            return true;
         }
-        return;
     }
-    DriverGuard guard(DriverLock());
-    EmulatedPort* port = FindPort(line.PortKey);
-    if (!port) return;
-    if (!port->Capture.Ring) {
-        line.Waiting.emplace_back(header, payload);
-        line.WaitingBytes += payload.size();
-        return;
-    }
-    Record(line, *port, header, payload);
+    return Record(line, header, payload);
 }
 
 // The feed's one read at a time, and how it ended.
@@ -243,14 +286,16 @@ void TapLine::Run() {
         DWORD count = 0;
         ReadEnd end = ReadFeed(line, feed.Get(), buffer.data(), readEvent.Get(), read, &count);
         if (end == ReadEnd::Waited) {
-            PassWaiting(line);
+            PassWaiting(line);  // the read is still outstanding: after a stop, the next wait ends it
             continue;
         }
         if (end != ReadEnd::Bytes) break;  // the tap has gone, or the stop came
         reader.Add(buffer.data(), count);
         tapfeed::FeedHeader header;
         std::string payload;
-        while (reader.Next(&header, &payload)) Take(line, header, payload);
+        bool stopped = false;
+        while (!stopped && reader.Next(&header, &payload)) stopped = !Take(line, header, payload);
+        if (stopped) break;
         if (reader.Broken()) {
             Report(line, "its feed broke: a record that no tap writes");
             break;

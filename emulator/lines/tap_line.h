@@ -13,7 +13,10 @@
 // The port arrives with the feed's first record (which says whether it is a
 // tap or a sniffer: a sniffer refuses the command channel) and leaves when
 // the feed ends (the tap has gone). The line is never on this side's path:
-// nothing here can hold it up.
+// nothing here can hold it up. Records that the port's ring has no room for
+// wait in the feed until the program's capture thread has made room, so
+// that a burst reaches the pane whole as long as the tap's feed queue holds
+// it.
 #pragma once
 
 #include "emulator/scenario/scenario.h"
