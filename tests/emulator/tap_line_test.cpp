@@ -162,8 +162,9 @@ TEST_F(TapLineTest, AWindowsProgramsSpeedChangeReachesTheDevice) {
 }
 
 // While the terminal holds the tap's line, a typed command goes to the
-// device and its answer to the response edit; the application's bytes wait
-// meanwhile and reach the device once the channel closes, in order.
+// device and its answer to the response edit; the bytes of the application,
+// which keeps its side open, wait meanwhile and reach the device once the
+// channel closes, in order.
 TEST_F(TapLineTest, TheTerminalTalksToTheDeviceWhileTheApplicationWaits) {
     ASSERT_NE(StartTap(), 0u);
     KillTimer(main_, RefreshTimerId);  // the test ticks the timer itself
@@ -173,18 +174,18 @@ TEST_F(TapLineTest, TheTerminalTalksToTheDeviceWhileTheApplicationWaits) {
     SetFocus(command_);
     ASSERT_TRUE(PortList->CommandChannelOpen);
     ASSERT_TRUE(lab_.StartPeer("dev.b", "--answer AT\\r=\\r\\nOK\\r\\n --expect 7", "device"));
-    ASSERT_TRUE(lab_.StartPeer("app", "--send ATH\\r --for-ms 1500", "application"));
+    ASSERT_TRUE(lab_.StartPeer("app", "--send ATH\\r --for-ms 4000", "application"));
     for (char key : std::string("AT\r")) SendMessageA(command_, WM_CHAR, static_cast<unsigned char>(key), 0);
     PumpUntil([&] {
         SendMessageA(main_, WM_TIMER, RefreshTimerId, 0);
         return testsupport::EditText(response_).find("OK") != std::string::npos;
     }, 5000);
     EXPECT_EQ(testsupport::EditText(response_), "..OK..");
-    EXPECT_EQ(lab_.WaitPeer("application", 5000), "ok 0") << "the application heard nothing of the terminal";
 
     SetFocus(PaneOf(PortList));  // the command edit lets go: the channel closes
     EXPECT_EQ(lab_.WaitPeer("device", 5000), "ok 7");
     EXPECT_EQ(lab_.ReadFile("device"), "AT\rATH\r") << "the application's bytes came after the terminal's";
+    EXPECT_EQ(lab_.WaitPeer("application", 5000), "ok 0") << "the application heard nothing of the terminal";
 }
 
 // A session captured by the tap and then replayed from its file shows the
