@@ -272,9 +272,9 @@ int Tap(const TapOptions& options) {
         made.Devices[0] = made.Devices[1] = -1;  // the relay owns them now
         code = RunRelay(config, made);
     }
+    if (code == 2) capture.Discard();  // no session: no file
     capture.Close();
     Clean(made);
-    if (code == 2 && !options.Capture.empty()) unlink(Absolute(options.Capture).c_str());  // no session: no file
     return code;
 }
 
