@@ -84,6 +84,8 @@ bool OpenNamedDevice(const std::string& path, bool readOnly, const LineSettings&
         *why = path + ": not yours to open (is your user in its group, often dialout?)";
     } else if (*fd < 0 && errno == ENOTTY) {
         *why = path + ": not a terminal";
+    } else if (*fd < 0 && errno == EBUSY) {
+        *why = path + ": busy: another program has it open exclusively (another quorvel-tap?)";
     } else if (*fd < 0) {
         *why = path + ": " + std::strerror(errno);
     } else if (!KernelLineOps().ApplySettings(*fd, settings)) {

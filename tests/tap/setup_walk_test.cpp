@@ -1,18 +1,23 @@
-// What the tap makes around the relay, walked on the real file system: the
-// capture file (new, never through a link, the user's alone, and only its
-// own removed).
+// What the tap makes and takes around the relay, walked on the real file
+// system: the capture file (new, never through a link, the user's alone,
+// and only its own removed) and the device held exclusively.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "tap/capture_writer.h"
+#include "tap/line_ops.h"
 
 namespace {
 
@@ -82,6 +87,45 @@ TEST(CaptureFile, OnlyANewFileIsMadeAndOnlyItIsDiscarded) {
     EXPECT_EQ(Read(folder + "/swapped.pcap"), "another's") << "only the file the writer made goes";
     umask(umaskBefore);
     RemoveAll(folder);
+}
+
+// A pty as the device: the tap's hold refuses a second open (root too), its
+// close clears exclusive mode, and another program's lock or exclusive mode
+// refuses the tap.
+TEST(DeviceHold, TheDeviceIsTheTapsAloneAndFreeAgainOnceItCloses) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+    const char* device = ptsname(master);
+    const LineOps& ops = KernelLineOps();
+    int held = ops.OpenDevice(device, false);
+    ASSERT_GE(held, 0);
+    EXPECT_EQ(ops.OpenDevice(device, false), -1) << "a second tap";
+    EXPECT_EQ(errno, EBUSY);
+    ops.Close(held);
+    int other = open(device, O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0) << "free again once closed";
+    int exclusive = 1;
+    ASSERT_EQ(ioctl(other, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << "the close clears exclusive mode (the master keeps the pty)";
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(ops.OpenDevice(device, true), -1) << "another program's lock";
+    EXPECT_EQ(errno, EBUSY);
+    flock(other, LOCK_UN);
+    ioctl(other, TIOCEXCL);
+    EXPECT_EQ(ops.OpenDevice(device, true), -1) << "another program's exclusive mode";
+    EXPECT_EQ(errno, EBUSY);
+    ioctl(other, TIOCNXCL);
+    held = ops.OpenDevice(device, true);
+    EXPECT_GE(held, 0);
+    ops.Close(held);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    ops.Close(pipeFds[0]);  // no terminal: closed all the same
+    EXPECT_EQ(fcntl(pipeFds[0], F_GETFD), -1);
+    close(pipeFds[1]);
+    close(other);
+    close(master);
 }
 
 }  // namespace
