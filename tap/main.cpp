@@ -28,6 +28,7 @@
 #include "tap/tap_folder.h"
 #include "tap/tap_home.h"
 #include "tap/tap_options.h"
+#include "tap/tap_record.h"
 
 
 namespace {
@@ -100,19 +101,13 @@ bool OpenNamedDevice(const std::string& path, bool readOnly, const LineSettings&
 struct Made {
     TapFolder Folder;
     ApplicationSide Application;
-    std::string Link;      // the application side's link
+    std::string Link;      // the application side's link (--link; the default one is in the folder)
     std::string ComLink;   // its Windows port in the prefix
     int ModemMaster = -1;
     pid_t Modem = -1;
     pid_t Monitor = -1;
     int Devices[2] = {-1, -1};
 };
-
-void RemoveLinkTo(const std::string& link, const std::string& target) {
-    char pointsTo[PATH_MAX] = {};
-    ssize_t length = link.empty() ? -1 : readlink(link.c_str(), pointsTo, sizeof(pointsTo) - 1);
-    if (length > 0 && target == std::string(pointsTo, static_cast<size_t>(length))) unlink(link.c_str());
-}
 
 void Clean(Made& made) {
     EndChild(made.Monitor, kChildEndMs);
@@ -133,6 +128,7 @@ bool ClaimComPort(const std::string& prefix, int asked, const std::string& slave
         std::string link = devices + "/com" + std::to_string(n);
         if (symlink(slave.c_str(), link.c_str()) == 0) {
             made->ComLink = link;
+            RecordLink(made->Folder.Record, link, slave);
             *com = n;
             return true;
         }
@@ -145,13 +141,17 @@ bool ClaimComPort(const std::string& prefix, int asked, const std::string& slave
 int SetUpApplication(const TapOptions& options, const TapHome& home, bool monitor, Made* made) {
     std::string why;
     if (!MakeApplicationSide(options.Settings, &made->Application, &why)) return BadInput(why);
-    made->Link = options.Link.empty() ? made->Folder.Path + "/app" : Absolute(options.Link);
-    if (symlink(made->Application.SlavePath.c_str(), made->Link.c_str()) != 0) {
-        std::string line = "--link " + made->Link + ": " + std::strerror(errno);
-        made->Link.clear();
-        return BadInput(line);
+    const std::string& slave = made->Application.SlavePath;
+    std::string link = options.Link.empty() ? made->Folder.Path + "/app" : Absolute(options.Link);
+    if (options.Link.empty() ? symlinkat(slave.c_str(), made->Folder.Dir, "app") != 0
+                             : symlink(slave.c_str(), link.c_str()) != 0) {
+        return BadInput((options.Link.empty() ? "" : "--link ") + link + ": " + std::strerror(errno));
     }
-    std::printf("Application side: %s\n", made->Link.c_str());
+    if (!options.Link.empty()) {
+        made->Link = link;
+        RecordLink(made->Folder.Record, link, slave);
+    }
+    std::printf("Application side: %s\n", link.c_str());
     const std::string& prefix = home.WinePrefix;
     int com = 0;
     if (ClaimComPort(prefix, options.Com, made->Application.SlavePath, made, &com)) {

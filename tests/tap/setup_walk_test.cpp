@@ -1,6 +1,8 @@
 // What the tap makes and takes around the relay, walked on the real file
 // system: the capture file (new, never through a link, the user's alone,
-// and only its own removed) and the device held exclusively.
+// and only its own removed), the device held exclusively, the private
+// folder and the record that lets the next run clear what a killed tap left
+// (and nothing else).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -8,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,8 +19,11 @@
 #include <sstream>
 #include <string>
 
+#include "emulator/formats/tap_feed_records.h"
 #include "tap/capture_writer.h"
 #include "tap/line_ops.h"
+#include "tap/tap_folder.h"
+#include "tap/tap_record.h"
 
 namespace {
 
@@ -126,6 +132,97 @@ TEST(DeviceHold, TheDeviceIsTheTapsAloneAndFreeAgainOnceItCloses) {
     close(pipeFds[1]);
     close(other);
     close(master);
+}
+
+// A tap in a child process: makes its folder at requested (or the default
+// one), a link recorded beside it, and then dies without a word, or (given
+// a pipe) lives until the pipe's other end closes.
+pid_t ChildTap(const std::string& requested, const std::string& link, const int* live = nullptr) {
+    pid_t child = fork();
+    if (child != 0) return child;
+    TapFolder folder;
+    std::string why;
+    if (!MakeTapFolder(requested, &folder, &why)) _exit(1);
+    if (!link.empty() && symlink("/dev/pts/quorvel-gone", link.c_str()) == 0) {
+        RecordLink(folder.Record, link, "/dev/pts/quorvel-gone");
+    }
+    if (!live) _exit(0);  // killed: everything stays
+    close(live[1]);
+    char byte;
+    while (read(live[0], &byte, 1) > 0) {
+    }
+    RemoveTapFolder(&folder);
+    _exit(0);
+}
+
+// Taps in child processes around a run: two killed (one in the runtime
+// folder, one in a folder given with --folder, each with a link), one
+// alive, and what is not a tap's to clear.
+class DeadTaps : public testing::Test {
+protected:
+    void SetUp() override {
+        work_ = NewFolder();
+        base_ = work_ + "/runtime";
+        ASSERT_EQ(mkdir(base_.c_str(), 0700), 0);
+        setenv("XDG_RUNTIME_DIR", base_.c_str(), 1);
+        umask_ = umask(0277);
+        ASSERT_EQ(pipe(live_), 0);
+        alive_ = ChildTap("", "", live_);
+        close(live_[0]);
+        for (int i = 0; i < 200 && !Exists(TapIn(alive_) + "/" + kRecordName); ++i) usleep(10000);
+        pid_t inBase = ChildTap("", work_ + "/link-in-base");
+        pid_t given = ChildTap(work_ + "/given", work_ + "/link-given");
+        for (pid_t dead : {inBase, given}) ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+        deadInBase_ = TapIn(inBase);
+        // Since pointed elsewhere: no longer the dead tap's.
+        ASSERT_EQ(unlink((work_ + "/link-in-base").c_str()), 0);
+        ASSERT_EQ(symlink("/dev/pts/quorvel-another", (work_ + "/link-in-base").c_str()), 0);
+        ASSERT_EQ(mkdir((base_ + "/quorvel-tap-no-record").c_str(), 0700), 0);
+        ASSERT_EQ(symlink((work_ + "/given").c_str(), (base_ + "/quorvel-tap-via-link").c_str()), 0);
+    }
+    void TearDown() override {
+        close(live_[1]);
+        waitpid(alive_, nullptr, 0);
+        umask(umask_);
+        unsetenv("XDG_RUNTIME_DIR");
+        RemoveAll(work_);
+    }
+    std::string TapIn(pid_t pid) const { return base_ + "/quorvel-tap-" + std::to_string(pid); }
+
+    std::string work_, base_, deadInBase_;
+    int live_[2] = {-1, -1};
+    pid_t alive_ = -1;
+    mode_t umask_ = 0;
+};
+
+// A run clears the killed tap in its runtime folder, and a run given the
+// other's folder clears that one with its link; a live tap, a folder
+// without a record, a link to a dead tap's folder and a link that points
+// elsewhere now stay. The folder is 0700 and its files 0600 under any
+// umask; the end leaves nothing.
+TEST_F(DeadTaps, ANewRunClearsWhatAKilledTapLeftAndNothingElse) {
+    ASSERT_TRUE(Exists(deadInBase_ + "/" + tapfeed::kFeedName));
+    TapFolder mine;
+    std::string why;
+    ASSERT_TRUE(MakeTapFolder("", &mine, &why)) << why;
+    EXPECT_FALSE(Exists(deadInBase_)) << "the killed tap's folder";
+    EXPECT_TRUE(Exists(work_ + "/link-in-base")) << "a link that points elsewhere now";
+    EXPECT_TRUE(Exists(TapIn(alive_) + "/" + tapfeed::kFeedName)) << "a live tap's";
+    EXPECT_TRUE(Exists(base_ + "/quorvel-tap-no-record"));
+    EXPECT_TRUE(Exists(base_ + "/quorvel-tap-via-link"));
+    EXPECT_TRUE(Exists(work_ + "/given/" + kRecordName)) << "a link is never followed";
+    EXPECT_TRUE(Exists(work_ + "/link-given"));
+    EXPECT_EQ(Mode(mine.Path), 0700u);
+    for (const char* name : {tapfeed::kFeedName, tapfeed::kCommandsName, kRecordName}) {
+        EXPECT_EQ(Mode(mine.Path + "/" + name), 0600u) << name;
+    }
+    TapFolder given;
+    ASSERT_TRUE(MakeTapFolder(work_ + "/given", &given, &why)) << why;
+    EXPECT_FALSE(Exists(work_ + "/link-given")) << "the killed tap's link";
+    std::string paths[] = {mine.Path, given.Path};
+    RemoveTapFolder(&given);
+    RemoveTapFolder(&mine);
+    for (const std::string& path : paths) EXPECT_FALSE(Exists(path));
 }
 
 }  // namespace
