@@ -18,6 +18,7 @@
 
 #include <sys/types.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -44,7 +45,7 @@ public:
     bool Open(const std::string& path, std::string* why);
     // The gap after which a frame ends: fixed (milliseconds, > 0), or else
     // three and a half characters at the settings' speed.
-    void SetFixedGap(double milliseconds) { fixedGapUs_ = static_cast<uint64_t>(milliseconds * 1000); }
+    void SetFixedGap(double milliseconds) { fixedGapUs_ = static_cast<uint64_t>(std::llround(milliseconds * 1000)); }
     void SetSettings(const LineSettings& settings);
     // The control lines (serialcapture::ControlLine bits) from now on.
     void SetLines(uint8_t lines) { lines_ = lines; }

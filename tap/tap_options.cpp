@@ -1,5 +1,6 @@
 #include "tap/tap_options.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace tap {
@@ -9,6 +10,17 @@ bool Number(const std::string& text, unsigned long most, unsigned long* value) {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
     *value = std::strtoul(text.c_str(), nullptr, 10);
     return *value <= most;
+}
+
+// A frame gap: a plain decimal (digits, at most one '.') of milliseconds,
+// from 0.001 (a microsecond, the capture's resolution) to 60000.
+bool FrameGap(const std::string& text, double* milliseconds) {
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    size_t digits = static_cast<size_t>(std::count_if(text.begin(), text.end(), digit));
+    size_t dots = static_cast<size_t>(std::count(text.begin(), text.end(), '.'));
+    if (digits == 0 || dots > 1 || digits + dots != text.size()) return false;
+    *milliseconds = std::strtod(text.c_str(), nullptr);
+    return *milliseconds >= 0.001 && *milliseconds <= 60000;
 }
 
 }  // namespace
@@ -111,10 +123,8 @@ bool ParseOne(const std::vector<std::string>& arguments, size_t* at, TapOptions*
         return value(&options->Capture);
     } else if (argument == "--frame-gap") {
         if (!value(&text)) return false;
-        char* end = nullptr;
-        options->FrameGapMs = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end || !(options->FrameGapMs > 0) || options->FrameGapMs > 60000) {
-            *error = "--frame-gap " + text + ": milliseconds, more than 0 and at most 60000";
+        if (!FrameGap(text, &options->FrameGapMs)) {
+            *error = "--frame-gap " + text + ": milliseconds as a plain decimal, from 0.001 to 60000";
             return false;
         }
     } else if (argument == "--sniff") {

@@ -2,7 +2,8 @@
 // system: the capture file (new, never through a link, the user's alone,
 // and only its own removed), the device held exclusively, the private
 // folder and the record that lets the next run clear what a killed tap left
-// (and nothing else).
+// (and nothing else); and the command line, which takes no number it
+// should not.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -23,6 +24,7 @@
 #include "tap/capture_writer.h"
 #include "tap/line_ops.h"
 #include "tap/tap_folder.h"
+#include "tap/tap_options.h"
 #include "tap/tap_record.h"
 
 namespace {
@@ -223,6 +225,29 @@ TEST_F(DeadTaps, ANewRunClearsWhatAKilledTapLeftAndNothingElse) {
     RemoveTapFolder(&given);
     RemoveTapFolder(&mine);
     for (const std::string& path : paths) EXPECT_FALSE(Exists(path));
+}
+
+TapOptions Parsed(const std::vector<std::string>& arguments, bool* ok, std::string* error) {
+    TapOptions options;
+    *ok = ParseTapOptions(arguments, &options, error);
+    return options;
+}
+
+// A frame gap is a plain decimal from a microsecond to a minute.
+TEST(TapCommandLine, AFrameGapIsAPlainDecimal) {
+    bool ok = false;
+    std::string error;
+    for (const char* good : {"0.001", "3.5", "12", "60000", "60000.0", "0012.50"}) {
+        TapOptions options = Parsed({"--frame-gap", good}, &ok, &error);
+        EXPECT_TRUE(ok) << good << ": " << error;
+        EXPECT_DOUBLE_EQ(options.FrameGapMs, std::strtod(good, nullptr));
+    }
+    for (const char* bad : {"0.0001", "0", "0.0", "0x10", "inf", "nan", "1e3", "-1", "+1", "1.2.3", ".", "", " 1",
+                            "60000.001"}) {
+        Parsed({"--frame-gap", bad}, &ok, &error);
+        EXPECT_FALSE(ok) << bad;
+        EXPECT_EQ(error, "--frame-gap " + std::string(bad) + ": milliseconds as a plain decimal, from 0.001 to 60000");
+    }
 }
 
 }  // namespace
