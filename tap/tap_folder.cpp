@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -80,13 +81,19 @@ int OpenFifo(int folder, const char* name) {
     return openat(folder, name, O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
 }
 
+// A line end in the path would end the monitor's settings-text statement.
+bool HasControl(const std::string& path) {
+    auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+    return std::any_of(path.begin(), path.end(), control);
+}
+
 }  // namespace
 
 bool MakeTapFolder(const std::string& requested, TapFolder* folder, std::string* why) {
     std::string base = RuntimeBase();
     folder->Path = requested.empty() ? base + "/quorvel-tap-" + std::to_string(getpid()) : requested;
-    if (folder->Path.find_first_of(" \t;") != std::string::npos) {
-        *why = folder->Path + ": the folder's path may hold no blank and no ';'";
+    if (folder->Path.find_first_of(" \t;") != std::string::npos || HasControl(folder->Path)) {
+        *why = folder->Path + ": the folder's path may hold no blank, no ';' and no control character";
         return false;
     }
     ClearDeadTaps(base, requested);

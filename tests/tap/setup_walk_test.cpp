@@ -1,9 +1,9 @@
-// What the tap makes and takes around the relay, walked on the real file
-// system: the capture file (new, never through a link, the user's alone,
-// and only its own removed), the device held exclusively, the private
-// folder and the record that lets the next run clear what a killed tap left
-// (and nothing else); and the command line, which takes no number it
-// should not.
+// What the tap makes and takes around the relay, each walked on the real
+// file system: the capture file (new, never through a link, the user's
+// alone, and only its own removed), the device held exclusively, the
+// private folder and the record that lets the next run clear what a killed
+// tap left (and nothing else), and the command line and settings text that
+// must not let a path or a number through that they should not.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -22,6 +22,7 @@
 
 #include "emulator/formats/tap_feed_records.h"
 #include "tap/capture_writer.h"
+#include "tap/children.h"
 #include "tap/line_ops.h"
 #include "tap/tap_folder.h"
 #include "tap/tap_options.h"
@@ -201,7 +202,7 @@ protected:
 // other's folder clears that one with its link; a live tap, a folder
 // without a record, a link to a dead tap's folder and a link that points
 // elsewhere now stay. The folder is 0700 and its files 0600 under any
-// umask; the end leaves nothing.
+// umask; the end leaves nothing, and a control character is refused.
 TEST_F(DeadTaps, ANewRunClearsWhatAKilledTapLeftAndNothingElse) {
     ASSERT_TRUE(Exists(deadInBase_ + "/" + tapfeed::kFeedName));
     TapFolder mine;
@@ -225,6 +226,10 @@ TEST_F(DeadTaps, ANewRunClearsWhatAKilledTapLeftAndNothingElse) {
     RemoveTapFolder(&given);
     RemoveTapFolder(&mine);
     for (const std::string& path : paths) EXPECT_FALSE(Exists(path));
+    TapFolder refused;
+    EXPECT_FALSE(MakeTapFolder(work_ + "/a\nb", &refused, &why));
+    EXPECT_NE(why.find("no control character"), std::string::npos) << why;
+    EXPECT_FALSE(Exists(work_ + "/a\nb"));
 }
 
 TapOptions Parsed(const std::vector<std::string>& arguments, bool* ok, std::string* error) {
@@ -233,8 +238,10 @@ TapOptions Parsed(const std::vector<std::string>& arguments, bool* ok, std::stri
     return options;
 }
 
-// A frame gap is a plain decimal from a microsecond to a minute.
-TEST(TapCommandLine, AFrameGapIsAPlainDecimal) {
+// A frame gap is a plain decimal from a microsecond to a minute; the
+// friendly name's control characters are escapes, so a device's path adds
+// no statement to the monitor's settings text.
+TEST(TapCommandLine, AFrameGapIsAPlainDecimalAndAPathAddsNoStatement) {
     bool ok = false;
     std::string error;
     for (const char* good : {"0.001", "3.5", "12", "60000", "60000.0", "0012.50"}) {
@@ -248,6 +255,8 @@ TEST(TapCommandLine, AFrameGapIsAPlainDecimal) {
         EXPECT_FALSE(ok) << bad;
         EXPECT_EQ(error, "--frame-gap " + std::string(bad) + ": milliseconds as a plain decimal, from 0.001 to 60000");
     }
+    EXPECT_EQ(MonitorScenario("COM42", "Z:\\run\\f", "Tap of /dev/a\nport EVIL;\r\x7F"),
+              "tap COM42 Z:\\run\\f =Tap of \\x2Fdev\\x2Fa\\x0Aport EVIL\\;\\x0D\\x7F");
 }
 
 }  // namespace
