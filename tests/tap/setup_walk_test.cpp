@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -145,7 +146,10 @@ pid_t ChildTap(const std::string& requested, const std::string& link, const int*
     if (child != 0) return child;
     TapFolder folder;
     std::string why;
-    if (!MakeTapFolder(requested, &folder, &why)) _exit(1);
+    if (!MakeTapFolder(requested, &folder, &why)) {
+        std::fprintf(stderr, "child tap: %s\n", why.c_str());
+        _exit(1);
+    }
     if (!link.empty() && symlink("/dev/pts/quorvel-gone", link.c_str()) == 0) {
         RecordLink(folder.Record, link, "/dev/pts/quorvel-gone");
     }
@@ -175,6 +179,13 @@ protected:
         for (int i = 0; i < 200 && !Exists(TapIn(alive_) + "/" + kRecordName); ++i) usleep(10000);
         pid_t inBase = ChildTap("", work_ + "/link-in-base");
         pid_t given = ChildTap(work_ + "/given", work_ + "/link-given");
+        // Both end before either is reaped: until then neither is gone for
+        // the other, which may still be clearing dead taps as it starts.
+        for (pid_t dead : {inBase, given}) {
+            siginfo_t info{};
+            ASSERT_EQ(waitid(P_PID, static_cast<id_t>(dead), &info, WEXITED | WNOWAIT), 0);
+            ASSERT_EQ(info.si_status, 0) << "the child tap made its folder";
+        }
         for (pid_t dead : {inBase, given}) ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
         deadInBase_ = TapIn(inBase);
         // Since pointed elsewhere: no longer the dead tap's.
