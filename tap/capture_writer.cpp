@@ -1,7 +1,14 @@
 #include "tap/capture_writer.h"
 
+#include <fcntl.h>
 #include <pcap/pcap.h>
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "emulator/formats/serial_capture.h"
 
@@ -21,15 +28,50 @@ uint64_t WallMicroseconds() {
 
 CaptureWriter::CaptureWriter() : cutter_(kMostFrameBytes) {}
 
-CaptureWriter::~CaptureWriter() { Close(); }
+CaptureWriter::~CaptureWriter() {
+    Close();
+    if (folder_ >= 0) close(folder_);
+}
+
+// Makes the file at path: a new file, never through a link, mode 0600
+// whatever the umask. Its descriptor, or -1 with *why.
+int CaptureWriter::MakeFile(const std::string& path, std::string* why) {
+    size_t slash = path.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    name_ = slash == std::string::npos ? path : path.substr(slash + 1);
+    folder_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = folder_ < 0 || name_.empty()
+                 ? -1
+                 : openat(folder_, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    struct stat info{};
+    if (fd >= 0 && fstat(fd, &info) == 0) {
+        device_ = info.st_dev;
+        inode_ = info.st_ino;
+        if (fchmod(fd, S_IRUSR | S_IWUSR) == 0) return fd;
+    }
+    *why = "--capture " + path + ": " +
+           (name_.empty() ? "names no file" : errno == EEXIST ? "exists; name a new file" : std::strerror(errno));
+    if (fd >= 0) {
+        close(fd);
+        Discard();
+    }
+    return -1;
+}
 
 bool CaptureWriter::Open(const std::string& path, std::string* why) {
+    int fd = MakeFile(path, why);
+    if (fd < 0) return false;
+    FILE* file = fdopen(fd, "wb");
     pcap_ = pcap_open_dead(serialcapture::kLinkType, kSnapLength);
-    dumper_ = pcap_ ? pcap_dump_open(pcap_, path.c_str()) : nullptr;
+    dumper_ = pcap_ && file ? pcap_dump_fopen(pcap_, file) : nullptr;
     if (!dumper_) {
-        *why = "--capture " + path + ": " + (pcap_ ? pcap_geterr(pcap_) : "libpcap cannot start");
+        *why = "--capture " + path + ": " +
+               (!file ? std::strerror(errno) : pcap_ ? pcap_geterr(pcap_) : "libpcap cannot start");
+        if (file) fclose(file);
+        else close(fd);
         if (pcap_) pcap_close(pcap_);
         pcap_ = nullptr;
+        Discard();
         return false;
     }
     pcap_dump_flush(dumper_);  // the file's header, at once
@@ -88,6 +130,19 @@ void CaptureWriter::Close() {
     pcap_close(pcap_);
     dumper_ = nullptr;
     pcap_ = nullptr;
+}
+
+void CaptureWriter::Discard() {
+    Close();
+    if (folder_ < 0) return;
+    struct stat info{};
+    if (device_ && fstatat(folder_, name_.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && info.st_dev == device_ &&
+        info.st_ino == inode_) {
+        unlinkat(folder_, name_.c_str(), 0);
+    }
+    close(folder_);
+    folder_ = -1;
+    device_ = 0;
 }
 
 }  // namespace tap

@@ -5,7 +5,19 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 namespace tap {
+namespace {
+
+// A control character as \xHH: a line end would end the statement.
+std::string ControlEscape(char c) {
+    char escape[8];
+    std::snprintf(escape, sizeof(escape), "\\x%02X", static_cast<unsigned char>(c));
+    return escape;
+}
+
+}  // namespace
 
 pid_t StartChild(const std::string& program, const std::vector<std::string>& arguments, int keep) {
     std::vector<char*> argv;
@@ -51,6 +63,7 @@ std::string MonitorScenario(const std::string& portName, const std::string& wind
         else if (c == '/') escaped += "\\x2F";
         else if (c == ';') escaped += "\\;";
         else if (c == '"') escaped += "\\\"";
+        else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) escaped += ControlEscape(c);
         else escaped += c;
     }
     return "tap " + portName + " " + windowsFolder + " =" + escaped;

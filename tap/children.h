@@ -21,7 +21,8 @@ void EndChild(pid_t child, int waitMs);
 
 // The monitor's settings text for a tap port: its name, the tap's folder as
 // Wine names it, and the friendly name with the settings text's escapes
-// (a slash as \x2F: "/d" in it would ask for the uninstall).
+// (a slash as \x2F: "/d" in it would ask for the uninstall; a control
+// character as \xHH: a line end would end the statement).
 std::string MonitorScenario(const std::string& portName, const std::string& windowsFolder,
                             const std::string& friendlyName);
 

@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <stdio.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -22,19 +23,35 @@ ssize_t ReadCall(int fd, void* buffer, size_t size) { return read(fd, buffer, si
 ssize_t WriteCall(int fd, const void* bytes, size_t size) { return write(fd, bytes, size); }
 int PollCall(pollfd* fds, nfds_t count, int timeoutMs) { return poll(fds, count, timeoutMs); }
 
+// The device is the tap's alone: one in exclusive mode or locked by another
+// program is refused with EBUSY (TIOCEXCL does not stop root, the lock and
+// the check do); otherwise the tap takes the lock and exclusive mode, so
+// that a second tap or a terminal program cannot change the line's
+// settings or split its bytes.
 int OpenDeviceCall(const char* path, bool readOnly) {
     int fd = open(path, (readOnly ? O_RDONLY : O_RDWR) | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
-    if (!isatty(fd)) {
+    int exclusive = 0;
+    int error = !isatty(fd)                                           ? ENOTTY
+                : ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive ? EBUSY
+                : flock(fd, LOCK_EX | LOCK_NB) != 0                   ? EBUSY
+                                                                      : 0;
+    if (error) {
         close(fd);
-        errno = ENOTTY;
+        errno = error;
         return -1;
     }
+    ioctl(fd, TIOCEXCL);
     return fd;
 }
 
+// Clears exclusive mode before the close (the device keeps it while anyone
+// else has it open, a pty's master for one); ENOTTY for a descriptor that is
+// no terminal changes nothing.
 void CloseCall(int fd) {
-    if (fd >= 0) close(fd);
+    if (fd < 0) return;
+    ioctl(fd, TIOCNXCL);
+    close(fd);
 }
 
 // Applies the settings with `when` (TCSANOW or TCSADRAIN) and reads them

@@ -28,6 +28,7 @@
 #include "tap/tap_folder.h"
 #include "tap/tap_home.h"
 #include "tap/tap_options.h"
+#include "tap/tap_record.h"
 
 
 namespace {
@@ -59,8 +60,17 @@ bool CatchSignals() {
     return true;
 }
 
+// One line on stderr, exit code 2; a control character in what the user
+// gave (a newline in a path) shows as \xHH, so the line stays one.
 int BadInput(const std::string& line) {
-    std::fprintf(stderr, "quorvel-tap: %s\n", line.c_str());
+    std::string shown;
+    for (char c : line) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        char escape[8];
+        std::snprintf(escape, sizeof(escape), "\\x%02X", byte);
+        shown += byte < 0x20 || byte == 0x7F ? std::string(escape) : std::string(1, c);
+    }
+    std::fprintf(stderr, "quorvel-tap: %s\n", shown.c_str());
     return 2;
 }
 
@@ -84,6 +94,8 @@ bool OpenNamedDevice(const std::string& path, bool readOnly, const LineSettings&
         *why = path + ": not yours to open (is your user in its group, often dialout?)";
     } else if (*fd < 0 && errno == ENOTTY) {
         *why = path + ": not a terminal";
+    } else if (*fd < 0 && errno == EBUSY) {
+        *why = path + ": busy: another program has it open exclusively (another quorvel-tap?)";
     } else if (*fd < 0) {
         *why = path + ": " + std::strerror(errno);
     } else if (!KernelLineOps().ApplySettings(*fd, settings)) {
@@ -98,19 +110,13 @@ bool OpenNamedDevice(const std::string& path, bool readOnly, const LineSettings&
 struct Made {
     TapFolder Folder;
     ApplicationSide Application;
-    std::string Link;      // the application side's link
+    std::string Link;      // the application side's link (--link; the default one is in the folder)
     std::string ComLink;   // its Windows port in the prefix
     int ModemMaster = -1;
     pid_t Modem = -1;
     pid_t Monitor = -1;
     int Devices[2] = {-1, -1};
 };
-
-void RemoveLinkTo(const std::string& link, const std::string& target) {
-    char pointsTo[PATH_MAX] = {};
-    ssize_t length = link.empty() ? -1 : readlink(link.c_str(), pointsTo, sizeof(pointsTo) - 1);
-    if (length > 0 && target == std::string(pointsTo, static_cast<size_t>(length))) unlink(link.c_str());
-}
 
 void Clean(Made& made) {
     EndChild(made.Monitor, kChildEndMs);
@@ -131,6 +137,7 @@ bool ClaimComPort(const std::string& prefix, int asked, const std::string& slave
         std::string link = devices + "/com" + std::to_string(n);
         if (symlink(slave.c_str(), link.c_str()) == 0) {
             made->ComLink = link;
+            RecordLink(made->Folder.Record, link, slave);
             *com = n;
             return true;
         }
@@ -143,13 +150,17 @@ bool ClaimComPort(const std::string& prefix, int asked, const std::string& slave
 int SetUpApplication(const TapOptions& options, const TapHome& home, bool monitor, Made* made) {
     std::string why;
     if (!MakeApplicationSide(options.Settings, &made->Application, &why)) return BadInput(why);
-    made->Link = options.Link.empty() ? made->Folder.Path + "/app" : Absolute(options.Link);
-    if (symlink(made->Application.SlavePath.c_str(), made->Link.c_str()) != 0) {
-        std::string line = "--link " + made->Link + ": " + std::strerror(errno);
-        made->Link.clear();
-        return BadInput(line);
+    const std::string& slave = made->Application.SlavePath;
+    std::string link = options.Link.empty() ? made->Folder.Path + "/app" : Absolute(options.Link);
+    if (options.Link.empty() ? symlinkat(slave.c_str(), made->Folder.Dir, "app") != 0
+                             : symlink(slave.c_str(), link.c_str()) != 0) {
+        return BadInput((options.Link.empty() ? "" : "--link ") + link + ": " + std::strerror(errno));
     }
-    std::printf("Application side: %s\n", made->Link.c_str());
+    if (!options.Link.empty()) {
+        made->Link = link;
+        RecordLink(made->Folder.Record, link, slave);
+    }
+    std::printf("Application side: %s\n", link.c_str());
     const std::string& prefix = home.WinePrefix;
     int com = 0;
     if (ClaimComPort(prefix, options.Com, made->Application.SlavePath, made, &com)) {
@@ -272,9 +283,9 @@ int Tap(const TapOptions& options) {
         made.Devices[0] = made.Devices[1] = -1;  // the relay owns them now
         code = RunRelay(config, made);
     }
+    if (code == 2) capture.Discard();  // no session: no file
     capture.Close();
     Clean(made);
-    if (code == 2 && !options.Capture.empty()) unlink(Absolute(options.Capture).c_str());  // no session: no file
     return code;
 }
 

@@ -1,5 +1,6 @@
 #include "tap/tap_options.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace tap {
@@ -9,6 +10,17 @@ bool Number(const std::string& text, unsigned long most, unsigned long* value) {
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
     *value = std::strtoul(text.c_str(), nullptr, 10);
     return *value <= most;
+}
+
+// A frame gap: a plain decimal (digits, at most one '.') of milliseconds,
+// from 0.001 (a microsecond, the capture's resolution) to 60000.
+bool FrameGap(const std::string& text, double* milliseconds) {
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    size_t digits = static_cast<size_t>(std::count_if(text.begin(), text.end(), digit));
+    size_t dots = static_cast<size_t>(std::count(text.begin(), text.end(), '.'));
+    if (digits == 0 || dots > 1 || digits + dots != text.size()) return false;
+    *milliseconds = std::strtod(text.c_str(), nullptr);
+    return *milliseconds >= 0.001 && *milliseconds <= 60000;
 }
 
 }  // namespace
@@ -24,7 +36,8 @@ const char* TapUsage() {
            "comes, while the monitor shows each one with its time. It prints the application's side\n"
            "(\"Application side: PATH\", for a Linux program such as picocom) and its port for Windows\n"
            "programs under the build's Wine prefix (\"Windows programs: COMn\"). Without DEVICE the device\n"
-           "is the simulated modem.\n"
+           "is the simulated modem. The tap holds DEVICE exclusively: one that another program holds so\n"
+           "(another quorvel-tap) is refused.\n"
            "\n"
            "The line follows the application: when it changes its speed, stop bits or flow control\n"
            "(RTS/CTS, XON/XOFF), the device gets them once what was written before the change has gone.\n"
@@ -40,15 +53,18 @@ const char* TapUsage() {
            "                 $XDG_RUNTIME_DIR); it holds the monitor's feed, which no other user can read\n"
            "  --capture FILE the whole session into FILE, a pcap file that Wireshark and tshark open (link\n"
            "                 type 250, RTAC serial): every byte as TX and RX frames, every event, times\n"
-           "                 from the tap's clock; written as it goes, so it opens even after a crash\n"
-           "  --frame-gap MS where a frame ends: after MS of quiet (default: three and a half character\n"
-           "                 times at the line's speed, so that a frame is a message of Modbus RTU and the like)\n"
+           "                 from the tap's clock; written as it goes, so it opens even after a crash. FILE\n"
+           "                 is a new file, mode 0600: an existing file or a link there is refused\n"
+           "  --frame-gap MS where a frame ends: after MS of quiet, 0.001 to 60000 (default: three and a\n"
+           "                 half character times at the line's speed, so that a frame is a message of\n"
+           "                 Modbus RTU and the like)\n"
            "  --no-monitor   start no monitor (headless: with --capture, a session left running in the\n"
            "                 field); a monitor started by hand can read the feed in the folder\n"
            "  --sniff TX RX  listen to a line on two read-only devices; nothing is written to either\n"
            "  --help         this text\n"
            "\n"
            "It runs until the monitor's window is closed, Ctrl+C, TERM or HUP, and leaves nothing behind.\n"
+           "What a tap killed outright (SIGKILL, a crash) left, its folder and links, the next run clears.\n"
            "Exit codes: 0; 2 for bad input (one line names it); 128 + the signal's number.\n";
 }
 
@@ -111,10 +127,8 @@ bool ParseOne(const std::vector<std::string>& arguments, size_t* at, TapOptions*
         return value(&options->Capture);
     } else if (argument == "--frame-gap") {
         if (!value(&text)) return false;
-        char* end = nullptr;
-        options->FrameGapMs = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end || !(options->FrameGapMs > 0) || options->FrameGapMs > 60000) {
-            *error = "--frame-gap " + text + ": milliseconds, more than 0 and at most 60000";
+        if (!FrameGap(text, &options->FrameGapMs)) {
+            *error = "--frame-gap " + text + ": milliseconds as a plain decimal, from 0.001 to 60000";
             return false;
         }
     } else if (argument == "--sniff") {

@@ -25,12 +25,16 @@ struct Shown {
     std::string Bytes;
 };
 
-// A new file's path under /tmp.
-std::string TemporaryFile() {
-    char path[] = "/tmp/quorvel-capture-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd >= 0) close(fd);
-    return path;
+// A path for a new capture file, in a new folder under /tmp (the writer
+// makes only new files); RemoveCapture removes both.
+std::string FreshCapturePath() {
+    char folder[] = "/tmp/quorvel-capture-XXXXXX";
+    return mkdtemp(folder) ? std::string(folder) + "/session.pcap" : std::string("/nonexistent/session.pcap");
+}
+
+void RemoveCapture(const std::string& file) {
+    unlink(file.c_str());
+    rmdir(file.substr(0, file.rfind('/')).c_str());
 }
 
 std::string Unhex(const std::string& hex) {
@@ -71,14 +75,14 @@ std::vector<Shown> Tshark(const std::string& file) {
 class CaptureWalk : public LineWalk {
 protected:
     void SetUp() override {
-        file_ = TemporaryFile();
+        file_ = FreshCapturePath();
         capture_ = std::make_unique<CaptureWriter>();
         std::string why;
         ASSERT_TRUE(capture_->Open(file_, &why)) << why;
     }
     void TearDown() override {
         LineWalk::TearDown();
-        unlink(file_.c_str());
+        RemoveCapture(file_);
     }
     std::string file_;
 };
@@ -174,7 +178,7 @@ TEST_F(CaptureWalk, AModbusExchangeDecodesInTshark) {
 
 // A small capture that the writer makes: settings, TX, RX, a break.
 std::string SmallCapture() {
-    std::string file = TemporaryFile();
+    std::string file = FreshCapturePath();
     {
         CaptureWriter writer;
         std::string why;
@@ -188,7 +192,7 @@ std::string SmallCapture() {
     }
     std::ifstream stream(file, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
-    unlink(file.c_str());
+    RemoveCapture(file);
     return bytes;
 }
 
