@@ -71,14 +71,15 @@ int MakeFolder(TapFolder* folder, std::string* why) {
     return 0;
 }
 
-// The FIFO name in the folder, made mode 0600 (whatever the umask).
-int OpenFifo(int folder, const char* name) {
+// The FIFO name in the folder, made mode 0600 (whatever the umask), opened
+// non-blocking so that opening never waits for the other side: the feed read
+// and write (the tap's writes never meet a FIFO without a reader), the
+// commands read-only (a writer that goes away then shows as a hang-up).
+int OpenFifo(int folder, const char* name, int access) {
     if (mkfifoat(folder, name, S_IRUSR | S_IWUSR) != 0 || fchmodat(folder, name, S_IRUSR | S_IWUSR, 0) != 0) {
         return -1;
     }
-    // Read and write: opening never waits for the other side, and the tap's
-    // writes never meet a FIFO without a reader.
-    return openat(folder, name, O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    return openat(folder, name, access | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
 }
 
 // A line end in the path would end the monitor's settings-text statement.
@@ -107,8 +108,8 @@ bool MakeTapFolder(const std::string& requested, TapFolder* folder, std::string*
         if (error != ENOENT || !requested.empty()) break;
     }
     folder->Record = made ? StartRecord(folder->Dir, folder->MadeBase) : -1;
-    folder->Feed = made ? OpenFifo(folder->Dir, tapfeed::kFeedName) : -1;
-    folder->Commands = made ? OpenFifo(folder->Dir, tapfeed::kCommandsName) : -1;
+    folder->Feed = made ? OpenFifo(folder->Dir, tapfeed::kFeedName, O_RDWR) : -1;
+    folder->Commands = made ? OpenFifo(folder->Dir, tapfeed::kCommandsName, O_RDONLY) : -1;
     if (made && (folder->Record < 0 || folder->Feed < 0 || folder->Commands < 0)) {
         *why = folder->Path + ": its files: " + std::strerror(errno);
         made = false;
