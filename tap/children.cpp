@@ -1,6 +1,7 @@
 #include "tap/children.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -24,8 +25,13 @@ pid_t StartChild(const std::string& program, const std::vector<std::string>& arg
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    pid_t parent = getpid();
     pid_t child = fork();
     if (child != 0) return child;
+    // A tap that is killed takes its children with it: they get TERM, and
+    // the monitor's script ends the monitor and its display on it.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
     setpgid(0, 0);
     sigset_t none;
     sigemptyset(&none);
