@@ -61,5 +61,19 @@ check "the end saves a screenshot" [ -s "$build/tap-screenshot.png" ]
 kill -HUP "$two"; wait "$two"; code=$?
 check "HUP ends the second with 129 (was $code)" [ "$code" -eq 129 ]
 check "the ends leave nothing behind" [ -z "$(leftovers)" ]
-rm -rf "$first" "$second" "$answer" "$answer.done" "$runtime"
+# A tap killed outright takes its monitor, its modem and its display with
+# it; the next run clears its folder and its port.
+third="$(mktemp)"; fourth="$(mktemp)"
+start "$third"; three=$pid
+sleep 3  # its monitor's window
+kill -KILL "$three"; wait "$three" 2>/dev/null
+start "$fourth"; four=$pid
+check "the next run after a killed tap takes COM42 again" [ -n "$(grep -a '^Windows programs: COM42$' "$fourth")" ]
+kill -TERM "$four"; wait "$four"
+# The killed one's monitor ends as a TERM ends it: a screenshot, then its
+# display, then Wine's server, within about 12 s.
+for i in $(seq 200); do [ -z "$(leftovers)" ] && break; sleep 0.1; done
+left="$(leftovers)"
+check "a killed tap's monitor and display end with it, and nothing is left ($left)" [ -z "$left" ]
+rm -rf "$first" "$second" "$third" "$fourth" "$answer" "$answer.done" "$runtime"
 checks_passed
