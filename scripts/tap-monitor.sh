@@ -17,16 +17,17 @@ end() {
     if [ -n "${XVFB_PID:-}" ] && command -v import >/dev/null; then
         import -window root "$shot" 2>/dev/null && echo "Screenshot of the monitor: $shot" >&2
     fi
-    if [ -n "$monitor" ] && kill -0 "$monitor" 2>/dev/null; then
-        kill "$monitor" 2>/dev/null
+    [ -n "$monitor" ] && kill "$monitor" 2>/dev/null
+    # The display goes next, before anything waits: the tap ends this
+    # script's whole group 5 s after asking, and Xvfb cut short would leave
+    # its socket behind. Without its display the monitor ends at once too.
+    [ -n "${XVFB_PID:-}" ] && stop_virtual_display
+    if [ -n "$monitor" ]; then
         local i
         for i in $(seq 30); do kill -0 "$monitor" 2>/dev/null || break; sleep 0.1; done
         kill -KILL "$monitor" 2>/dev/null
+        wait "$monitor" 2>/dev/null
     fi
-    wait "$monitor" 2>/dev/null
-    # The display goes first: the tap ends this script's whole group 5 s
-    # after asking, and Xvfb cut short would leave its socket behind.
-    [ -n "${XVFB_PID:-}" ] && stop_virtual_display
     # Wine's server of this prefix ends a few seconds after its last program.
     timeout 5 "$WINESERVER" -w 2>/dev/null
     exit 0

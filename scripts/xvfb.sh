@@ -25,15 +25,17 @@ start_virtual_display() {
     return 1
 }
 
-# Ends the display and waits (3 s at most) until Xvfb has removed its socket:
-# a caller whose process group is killed right after its end would otherwise
-# leave the socket behind.
+# Ends the display and waits (3 s at most) until Xvfb has ended, and with it
+# removed its socket: a caller whose process group is killed right after its
+# end would otherwise leave the socket behind. The display may not have
+# said its number yet (an end that comes while it starts).
 stop_virtual_display() {
     [ -n "${XVFB_PID:-}" ] || return 0
     kill "$XVFB_PID" 2>/dev/null
-    local i socket="/tmp/.X11-unix/X${XVFB_DISPLAY#:}"
+    local i
     for i in $(seq 30); do
-        [ -e "$socket" ] || break
+        # Gone, or a zombie of this shell's: either way it has finished.
+        case "$(ps -o stat= -p "$XVFB_PID" 2>/dev/null)" in "" | Z*) break ;; esac
         sleep 0.1
     done
     XVFB_PID=
