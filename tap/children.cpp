@@ -11,13 +11,6 @@
 namespace tap {
 namespace {
 
-// A control character as \xHH: a line end would end the statement.
-std::string ControlEscape(char c) {
-    char escape[8];
-    std::snprintf(escape, sizeof(escape), "\\x%02X", static_cast<unsigned char>(c));
-    return escape;
-}
-
 }  // namespace
 
 pid_t StartChild(const std::string& program, const std::vector<std::string>& arguments, int keep) {
@@ -69,10 +62,20 @@ std::string MonitorScenario(const std::string& portName, const std::string& wind
         else if (c == '/') escaped += "\\x2F";
         else if (c == ';') escaped += "\\;";
         else if (c == '"') escaped += "\\\"";
-        else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) escaped += ControlEscape(c);
         else escaped += c;
     }
-    return "tap " + portName + " " + windowsFolder + " =" + escaped;
+    return "tap " + portName + " " + windowsFolder + " =" + WithControlsEscaped(escaped);
+}
+
+std::string WithControlsEscaped(const std::string& text) {
+    std::string escaped;
+    for (char c : text) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        char escape[8];
+        std::snprintf(escape, sizeof(escape), "\\x%02X", byte);
+        escaped += byte < 0x20 || byte == 0x7F ? std::string(escape) : std::string(1, c);
+    }
+    return escaped;
 }
 
 }  // namespace tap

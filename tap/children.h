@@ -26,4 +26,9 @@ void EndChild(pid_t child, int waitMs);
 std::string MonitorScenario(const std::string& portName, const std::string& windowsFolder,
                             const std::string& friendlyName);
 
+// The text with each control character as \xHH, so that what a user gave
+// (a newline in a path) neither ends a statement of the settings text nor
+// splits a one-line error.
+std::string WithControlsEscaped(const std::string& text);
+
 }  // namespace tap

@@ -63,14 +63,7 @@ bool CatchSignals() {
 // One line on stderr, exit code 2; a control character in what the user
 // gave (a newline in a path) shows as \xHH, so the line stays one.
 int BadInput(const std::string& line) {
-    std::string shown;
-    for (char c : line) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        char escape[8];
-        std::snprintf(escape, sizeof(escape), "\\x%02X", byte);
-        shown += byte < 0x20 || byte == 0x7F ? std::string(escape) : std::string(1, c);
-    }
-    std::fprintf(stderr, "quorvel-tap: %s\n", shown.c_str());
+    std::fprintf(stderr, "quorvel-tap: %s\n", WithControlsEscaped(line).c_str());
     return 2;
 }
 
