@@ -156,6 +156,7 @@ private:
     void InputFlushed();
     void OutputFlushed();
     void WriteApplication();
+    bool DrainWatch();
     void WatchEvents();
     void ApplicationOpened();
     void ApplicationClosed();

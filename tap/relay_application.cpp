@@ -116,10 +116,8 @@ void Relay::WriteApplication() {
     toApplication_.Consume(static_cast<size_t>(written));
 }
 
-// The watch says that a program opened (or closed) the side. One that
-// opened it counts as opened even when it has closed it since: its bytes
-// are passed as it leaves, not handed on behind the next program's.
-void Relay::WatchEvents() {
+// Reads every event that waits on the watch; whether one was an opening.
+bool Relay::DrainWatch() {
     bool opened = false;
     ssize_t count;
     while ((count = ops_.Read(config_.ApplicationWatch, buffer_.data(), buffer_.size())) > 0) {
@@ -130,7 +128,14 @@ void Relay::WatchEvents() {
             at += sizeof(event) + event.len;
         }
     }
-    if (opened && !applicationOpen_) ApplicationOpened();
+    return opened;
+}
+
+// The watch says that a program opened (or closed) the side. One that
+// opened it counts as opened even when it has closed it since: its bytes
+// are passed as it leaves, not handed on behind the next program's.
+void Relay::WatchEvents() {
+    if (DrainWatch() && !applicationOpen_) ApplicationOpened();
     CheckApplicationOpen();
 }
 
@@ -153,8 +158,7 @@ void Relay::ApplicationClosed() {
     // That flush leaves a status on the master; read now, it is no one's.
     ConsumeStatus();
     // The flush opened the side for a moment: those watch events are the tap's.
-    while (ops_.Read(config_.ApplicationWatch, buffer_.data(), buffer_.size()) > 0) {
-    }
+    DrainWatch();
     nextApplicationCheck_ = Now() + kApplicationCheckUs;
     Event("[application closed]");
     if (channelOpen_) {
