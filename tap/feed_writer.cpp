@@ -7,15 +7,15 @@
 
 namespace tap {
 
-bool FeedWriter::Queue(tapfeed::FeedKind kind, uint64_t microseconds, std::string_view payload) {
+bool FeedWriter::Queue(tapfeed::FeedKind kind, uint64_t microseconds, std::string_view payload, uint16_t port) {
     if (out_.Room() < sizeof(tapfeed::FeedHeader) + payload.size()) return false;
-    out_.Append(tapfeed::FeedRecord(kind, microseconds, payload));
+    out_.Append(tapfeed::FeedRecord(kind, microseconds, payload, port));
     return true;
 }
 
 std::string DroppedNote(uint64_t dropped) { return "[" + std::to_string(dropped) + " feed records dropped]"; }
 
-uint64_t FeedWriter::Add(tapfeed::FeedKind kind, uint64_t microseconds, std::string_view payload) {
+uint64_t FeedWriter::Add(tapfeed::FeedKind kind, uint64_t microseconds, std::string_view payload, uint16_t port) {
     uint64_t told = 0;
     do {
         std::string_view piece = payload.substr(0, tapfeed::kMostPayload);
@@ -29,8 +29,8 @@ uint64_t FeedWriter::Add(tapfeed::FeedKind kind, uint64_t microseconds, std::str
             ++unreported_;
             continue;
         }
-        if (!note.empty()) Queue(tapfeed::kEvent, microseconds, note);
-        Queue(kind, microseconds, piece);
+        if (!note.empty()) Queue(tapfeed::kEvent, microseconds, note, port);
+        Queue(kind, microseconds, piece, port);
         told += unreported_;
         unreported_ = 0;
     } while (!payload.empty());

@@ -21,17 +21,18 @@ class FeedWriter {
 public:
     explicit FeedWriter(size_t capacity) : out_(capacity) {}
 
-    // Queues the record whole, or drops it (a payload over the records'
-    // limit goes in pieces). How many dropped records an event before it
-    // has just told of (0: none).
-    uint64_t Add(tapfeed::FeedKind kind, uint64_t microseconds, std::string_view payload);
+    // Queues the record (for the feed's port `port`) whole, or drops it (a
+    // payload over the records' limit goes in pieces). How many dropped
+    // records (of any port) an event before it, for the same port, has just
+    // told of (0: none).
+    uint64_t Add(tapfeed::FeedKind kind, uint64_t microseconds, std::string_view payload, uint16_t port = 0);
     bool HasOutput() const { return !out_.Empty(); }
     // Writes what the FIFO takes now.
     void Flush(int fd, const LineOps& ops);
     uint64_t Dropped() const { return dropped_; }
 
 private:
-    bool Queue(tapfeed::FeedKind kind, uint64_t microseconds, std::string_view payload);
+    bool Queue(tapfeed::FeedKind kind, uint64_t microseconds, std::string_view payload, uint16_t port);
 
     ByteQueue out_;
     uint64_t dropped_ = 0;     // every record dropped

@@ -5,7 +5,7 @@
 namespace tapfeed {
 namespace {
 
-bool KnownKind(const FeedHeader& header) { return header.Kind >= kHello && header.Kind <= kEvent; }
+bool KnownKind(const FeedHeader& header) { return header.Kind >= kHello && header.Kind <= kPortLeft; }
 bool KnownKind(const CommandHeader& header) { return header.Kind >= kOpen && header.Kind <= kWrite; }
 
 template <typename Header>
@@ -18,10 +18,11 @@ std::string Record(const Header& header, std::string_view payload) {
 
 }  // namespace
 
-std::string FeedRecord(FeedKind kind, uint64_t microseconds, std::string_view payload) {
+std::string FeedRecord(FeedKind kind, uint64_t microseconds, std::string_view payload, uint16_t port) {
     FeedHeader header{};
     header.Length = static_cast<uint32_t>(payload.size());
     header.Kind = kind;
+    header.Port = port;
     header.Microseconds = microseconds;
     return Record(header, payload);
 }

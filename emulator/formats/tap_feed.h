@@ -1,6 +1,7 @@
-// The records of the tap's feed and command channel as bytes: built whole
-// for writing, and read back from a stream that arrives in any pieces.
-// Pure code, used by quorvel-tap on Linux and by the stand-in under Wine.
+// The records of a feed and of the tap's command channel as bytes: built
+// whole for writing, and read back from a stream that arrives in any
+// pieces. Pure code, used by the native programs on Linux and by the
+// stand-in under Wine.
 #pragma once
 
 #include <cstddef>
@@ -12,8 +13,9 @@
 
 namespace tapfeed {
 
-// A whole record: its header, then its payload.
-std::string FeedRecord(FeedKind kind, uint64_t microseconds, std::string_view payload);
+// A whole record: its header, then its payload; a feed record is for the
+// feed's port `port` (0: a tap's one port).
+std::string FeedRecord(FeedKind kind, uint64_t microseconds, std::string_view payload, uint16_t port = 0);
 std::string CommandRecord(CommandKind kind, std::string_view payload);
 
 // Collects a stream of records as its bytes come and hands out the whole

@@ -223,7 +223,7 @@ protected:
     // with runs of bytes of one kind joined, from the first record that
     // matches `from` on.
     std::vector<std::string> Story(const std::string& from = "") const {
-        static const char* const kinds[] = {"", "HELLO", "RX", "TX", "ANSWER", ""};
+        static const char* const kinds[] = {"", "HELLO", "RX", "TX", "ANSWER", "", "ARRIVED", "LEFT"};
         std::vector<std::string> story;
         bool started = from.empty();
         uint8_t last = 0;
