@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "emulator/formats/utf8_text.h"
 #include "wire/port_property_records.h"
 
 namespace emu {
@@ -53,7 +54,43 @@ std::vector<uint8_t> GuidBlob(const char* text) {
 
 namespace {
 
+constexpr wchar_t kPortsClassGuid[] = L"{4D36E978-E325-11CE-BFC1-08002BE10318}";
+
 std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+// UTF-16 code units are wchar_t's here (Windows).
+std::wstring FromUtf8(const std::string& text) {
+    std::u16string wide = tapfeed::Utf16FromUtf8(text);
+    return std::wstring(wide.begin(), wide.end());
+}
+
+// A text property from the feed's UTF-8, absent when it gave none.
+void SetText(PortBlobs& blobs, uint32_t index, const std::string& utf8) {
+    if (!utf8.empty()) blobs.Properties[index] = TextBlob(FromUtf8(utf8));
+}
+
+// The buses whose type a port reports as a GUID.
+struct BusType {
+    const char* Bus;
+    const char* Guid;
+};
+
+constexpr BusType kBusTypes[] = {
+    {"usb", "{9D7DEBBC-C85D-11D1-9EB4-006008C3A19A}"},
+    {"pci", "{C8EBDFB0-B510-11D0-80E5-00A0C92542E3}"},
+    {"pnp", "{E676F854-D87D-11D0-92B2-00A0C9055FC5}"},  // Plug and Play ISA
+};
+
+// A watched port's hardware ids, most specific first; none without a
+// hardware id or a serial number.
+std::vector<std::wstring> HardwareIds(const tapfeed::PortArrival& arrival) {
+    std::vector<std::wstring> ids;
+    if (!arrival.Serial.empty()) {
+        ids.push_back(FromUtf8((arrival.Hardware.empty() ? "QVLWATCH" : arrival.Hardware) + "\\" + arrival.Serial));
+    }
+    if (!arrival.Hardware.empty()) ids.push_back(FromUtf8(arrival.Hardware));
+    return ids;
+}
 
 // Friendly names are written in code page 1252, whatever the system's.
 std::wstring FromCodePage1252(const std::string& bytes) {
@@ -78,8 +115,8 @@ PortBlobs RelayPort(const scenario::Port& port) {
     blobs.Properties[kPropHardwareId] =
         TextListBlob({tap ? L"QVLRELAY\\TAP" : replay ? L"QVLRELAY\\REPLAY" : L"QVLRELAY\\SNIFF"});
     blobs.Properties[kPropClassName] = TextBlob(L"Ports");
-    blobs.Properties[kPropClassGuid] = TextBlob(L"{4D36E978-E325-11CE-BFC1-08002BE10318}");
-    blobs.Properties[kPropDriverKey] = TextBlob(L"{4D36E978-E325-11CE-BFC1-08002BE10318}\\01" + index);
+    blobs.Properties[kPropClassGuid] = TextBlob(kPortsClassGuid);
+    blobs.Properties[kPropDriverKey] = TextBlob(kPortsClassGuid + (L"\\01" + index));
     blobs.Properties[kPropManufacturer] = TextBlob(L"(Stand-in relay)");
     blobs.Properties[kPropFriendlyName] =
         TextBlob(replay ? L"Replay of " + other : (tap ? L"Tap on " : L"Sniffer ") + name);
@@ -148,6 +185,32 @@ PortBlobs PortBlobsFor(const scenario::Port& port) {
     if (port.HasFriendlyName) {
         blobs.Properties[kPropFriendlyName] = TextBlob(FromCodePage1252(port.FriendlyName));
     }
+    return blobs;
+}
+
+PortBlobs WatchedPortBlobs(const tapfeed::PortArrival& arrival, uint32_t number) {
+    std::wstring index = std::to_wstring(number);
+    PortBlobs blobs;
+    SetText(blobs, kPropDescription, arrival.Description);
+    std::vector<std::wstring> hardwareIds = HardwareIds(arrival);
+    if (!hardwareIds.empty()) blobs.Properties[kPropHardwareId] = TextListBlob(hardwareIds);
+    if (!arrival.Bus.empty()) {
+        blobs.Properties[kPropCompatibleIds] = TextListBlob({L"QVLWATCH\\" + FromUtf8(arrival.Bus)});
+    }
+    blobs.Properties[kPropClassName] = TextBlob(L"Ports");
+    blobs.Properties[kPropClassGuid] = TextBlob(kPortsClassGuid);
+    SetText(blobs, kPropDriverKey, arrival.Driver);
+    SetText(blobs, kPropManufacturer, arrival.Manufacturer);
+    SetText(blobs, kPropFriendlyName, arrival.Friendly);
+    SetText(blobs, kPropLocation, arrival.Location);
+    blobs.Properties[kPropPdoName] = TextBlob(L"\\Device\\QvlWatch-" + index);
+    for (const BusType& type : kBusTypes) {
+        if (arrival.Bus == type.Bus) blobs.Properties[kPropBusGuid] = GuidBlob(type.Guid);
+    }
+    blobs.Properties[kPropEnumerator] = TextBlob(L"QVLWATCH");
+    blobs.Properties[kPropAddress] = NumberBlob(number);
+    blobs.Properties[kPropUiNumber] = NumberBlob(number);
+    blobs.Properties[kPropComPort] = TextBlob(FromUtf8(arrival.Name));
     return blobs;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "emulator/drivers/emulated_port.h"
+#include "emulator/formats/port_arrival.h"
 #include "emulator/scenario/scenario.h"
 
 namespace emu {
@@ -38,5 +39,16 @@ PortBlobs ForeignNamePort();
 // friendly name), or a relay on real serial ports, named after them ("Tap of
 // COM5", "Sniff of COM5 and COM6") unless the scenario names it.
 PortBlobs PortBlobsFor(const scenario::Port& port);
+
+// A port that a watch reports, its `number` in the watch's feed: class
+// "Ports" with the Ports class GUID, enumerator QVLWATCH, PDO name
+// \Device\QvlWatch-NUMBER, address and UI number NUMBER, and the feed's
+// properties (UTF-8 decoded; each absent when the feed gave none) where a
+// port keeps the like: name as its COM name, friendly as its friendly name,
+// description, manufacturer, location (the device's path), driver as its
+// driver key; the hardware ids, most specific first: HARDWARE\SERIAL (the
+// device's own, QVLWATCH\SERIAL without a hardware id), then HARDWARE;
+// the compatible id QVLWATCH\BUS, and for usb, pci and pnp the bus GUID.
+PortBlobs WatchedPortBlobs(const tapfeed::PortArrival& arrival, uint32_t number);
 
 }  // namespace emu
