@@ -34,25 +34,31 @@ void EndAtExit() { EndRunningLines(true); }
 
 }  // namespace
 
-void RunningLine::ArriveAsPort(const scenario::Port& plan, const LineOps* ops, void* instance) {
+void ArriveLinePort(const PortBlobs& blobs, const LineOps* ops, void* instance, uint32_t* key) {
     ArrivingPort arriving;
-    arriving.Blobs = PortBlobsFor(plan);
+    arriving.Blobs = blobs;
     arriving.Line = PortLine{ops, instance};
     arriving.TickFrequency = 1000000;
-    uint32_t key = ArrivePort(arriving);
+    uint32_t arrived = ArrivePort(arriving);
     DriverGuard guard(DriverLock());
-    PortKey = key;
+    *key = arrived;
 }
 
-void RunningLine::LeaveAsPort() {
-    uint32_t key = 0;
+void LeaveLinePort(uint32_t* key) {
+    uint32_t leaving = 0;
     {
         DriverGuard guard(DriverLock());
-        key = PortKey;
-        PortKey = 0;
+        leaving = *key;
+        *key = 0;
     }
-    if (key) LeavePort(key);
+    if (leaving) LeavePort(leaving);
 }
+
+void RunningLine::ArriveAsPort(const scenario::Port& plan, const LineOps* ops, void* instance) {
+    ArriveLinePort(PortBlobsFor(plan), ops, instance, &PortKey);
+}
+
+void RunningLine::LeaveAsPort() { LeaveLinePort(&PortKey); }
 
 void StartRunningLine(RunningLine* line) {
     line->Stop.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));

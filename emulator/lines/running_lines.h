@@ -1,7 +1,7 @@
-// The lines of the stand-in that run on a thread of their own: a tap's feed
-// (tap_line.h) and a replayed capture (replay_line.h). Each is started here,
-// and all of them end together: when a scenario gives way to another, when
-// the driver is reset, and at exit.
+// The lines of the stand-in that run on a thread of their own: a tap's or a
+// watch's feed (feed_line.h) and a replayed capture (replay_line.h). Each is
+// started here, and all of them end together: when a scenario gives way to
+// another, when the driver is reset, and at exit.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +35,15 @@ struct RunningLine {
     // never freed.
     bool ReadLeftRunning = false;
 };
+
+// A port of a line arrives (the line's thread calls this): its properties,
+// its times in microseconds, the line's operations on the instance. Its key
+// goes into *key with the driver lock held: the line's Release clears it
+// there when the port goes otherwise.
+void ArriveLinePort(const PortBlobs& blobs, const LineOps* ops, void* instance, uint32_t* key);
+// The port whose key *key holds leaves, if it is there, and *key is
+// cleared (the line's thread calls this).
+void LeaveLinePort(uint32_t* key);
 
 // Starts the line's thread; the line is the registry's from here on (and
 // is deleted at once when its thread cannot start).

@@ -10,6 +10,7 @@
 #include "emulator/scenario/default_scenario.h"
 #include "emulator/kernel/device_core.h"
 #include "emulator/kernel/driver_clock.h"
+#include "emulator/lines/feed_line.h"
 #include "emulator/drivers/filter_driver.h"
 #include "emulator/lines/modem_line.h"
 #include "emulator/lines/port_catalog.h"
@@ -17,7 +18,6 @@
 #include "emulator/scenario/scenario_parser.h"
 #include "emulator/lines/replay_line.h"
 #include "emulator/lines/running_lines.h"
-#include "emulator/lines/tap_line.h"
 #include "emulator/scenario/settings_record.h"
 #include "emulator/scenario/scenario_timing.h"
 #include "wire/port_property_records.h"
@@ -201,10 +201,11 @@ void WaitForAttach(size_t port) {
 void Arrive(size_t port) {
     RunnerState& state = Runner();
     LivePort& live = state.Ports[port];
-    if (live.Plan.Kind == scenario::PortKind::Tap) {
-        // Its tap line brings it with the feed's first record and takes it
-        // away when the feed ends.
-        StartTapLine(live.Plan);
+    if (live.Plan.Kind == scenario::PortKind::Tap || live.Plan.Kind == scenario::PortKind::Watch) {
+        // Its feed line brings the tap's port with the feed's first record,
+        // or the watch's ports as the feed says, and takes them away when the
+        // feed ends.
+        StartFeedLine(live.Plan);
         return;
     }
     if (live.Plan.Kind == scenario::PortKind::Replay) {

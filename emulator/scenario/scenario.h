@@ -63,8 +63,10 @@ struct Event {
 // empty, or a friendly name outside code page 1252), a port on a real
 // serial line that quorvel-tap owns: a tap between an application and a
 // device, or a sniffer of a line's two directions (which of the two, the
-// tap's feed says), or the replay of a session that a tap captured.
-enum class PortKind { Modem, Empty, Foreign, Tap, Sniff, Replay };
+// tap's feed says), or the replay of a session that a tap captured. A
+// watch is no port itself: the feed of quorvel-watch, whose ports come and
+// go as the feed says.
+enum class PortKind { Modem, Empty, Foreign, Tap, Sniff, Replay, Watch };
 
 struct Port {
     std::string Name;             // COM1 ...
@@ -80,7 +82,7 @@ struct Port {
     uint64_t RoundMs = 0;         // 0: the events happen once
     uint32_t Rounds = 1;          // with RoundMs: 0 = for ever
     // Tap: the folder of the tap's feed and command FIFOs, as Wine names
-    // it; replay: the capture file.
+    // it; watch: the folder of its feed; replay: the capture file.
     std::string OtherName;
     bool ReplayAtMaxSpeed = false;  // replay: as fast as the monitor takes it, not at the file's pace
 };

@@ -187,7 +187,7 @@ struct PortCursor {
     uint64_t PreviousEndMs = 0;
     bool PreviousEndless = false;
     uint32_t GapMs = 0;
-    bool Closed = false;           // its loop has been written, or it is a tap or a replay
+    bool Closed = false;           // its loop has been written, or it is a tap, a watch or a replay
     const char* ClosedBy = "";     // what closed it, for the message
 };
 
@@ -593,6 +593,37 @@ bool TapStatement(Parse& parse, PortCursor& cursor, Statement& statement, std::s
     return true;
 }
 
+// "watch FOLDER": the feed of quorvel-watch, whose ports come and go as it
+// says; FOLDER is the watch's folder as Wine names it (taken as written,
+// without escapes). It is named WATCH and its place among the watches, for
+// the stand-in's reports, and takes no statements of its own.
+bool WatchStatement(Parse& parse, PortCursor& cursor, Statement& statement, std::string* error) {
+    Scanner& scan = statement.Scan;
+    cursor = PortCursor{};
+    Port port;
+    port.Kind = PortKind::Watch;
+    scan.SkipBlanks();
+    std::string_view folder = scan.Token();
+    if (folder.empty()) {
+        *error = "a watch names its folder, such as Z:\\run\\user\\1000\\quorvel-watch-42";
+        return false;
+    }
+    port.OtherName = std::string(folder);
+    scan.SkipBlanks();
+    if (!scan.AtEnd()) {
+        *error = std::string("a watch takes ") + statement.Keys + ", not " + Quoted(scan.Rest());
+        return false;
+    }
+    int watches = 1;
+    for (const Port& other : parse.Out.Ports) watches += other.Kind == PortKind::Watch;
+    port.Name = "WATCH" + std::to_string(watches);
+    port.Number = static_cast<uint32_t>(watches);
+    if (!AddPort(parse, cursor, std::move(port), error)) return false;
+    cursor.Closed = true;
+    cursor.ClosedBy = "a watch";
+    return true;
+}
+
 // "replay FILE [speed=1|max] [=FRIENDLY NAME]": a port that plays a capture
 // file (taken as written, without escapes), named REPLAY and its place
 // among the replays.
@@ -675,6 +706,7 @@ bool FileStatement(Parse& parse, PortCursor& cursor, Statement& statement, std::
 constexpr StatementRule kStatements[] = {
     {"port", false, false, "empty, foreign, noprops, =name", PortStatement},
     {"tap", false, false, "its name, its folder and =name", TapStatement},
+    {"watch", false, false, "only its folder", WatchStatement},
     {"replay", false, false, "speed=1 or speed=max and =name", ReplayStatement},
     {"fault", false, false, "", FaultStatement},
     {"file", false, false, "", FileStatement},

@@ -30,17 +30,19 @@ Scenario Parse(const std::string& text) { return ParseScenario(text); }
 // uses, so that a test compares a whole scenario at once and a failure shows
 // all of it. A port: "COM12 #12 modem @250-3000 =Fax modem noprops loop
 // 1030x0" (arrival-leave, friendly name, failing properties, round and
-// rounds); a tap adds the folder of its feed: "fed from Z:\run\tap". An
+// rounds); a tap or a watch adds the folder of its feed: "fed from
+// Z:\run\tap". An
 // event: "@135 flash 3".
 std::string Described(const Port& port) {
-    static const char* const kinds[] = {"modem", "empty", "foreign", "tap", "sniff", "replay"};
+    static const char* const kinds[] = {"modem", "empty", "foreign", "tap", "sniff", "replay", "watch"};
     std::string text = port.Name + " #" + std::to_string(port.Number) + " " + kinds[static_cast<int>(port.Kind)] +
                        " @" + std::to_string(port.ArriveMs);
     if (port.Leaves) text += "-" + std::to_string(port.LeaveMs);
     if (port.HasFriendlyName) text += " =" + port.FriendlyName;
     if (port.PropertiesFail) text += " noprops";
     if (port.RoundMs) text += " loop " + std::to_string(port.RoundMs) + "x" + std::to_string(port.Rounds);
-    if (port.Kind == PortKind::Tap || port.Kind == PortKind::Sniff) text += " fed from " + port.OtherName;
+    bool fed = port.Kind == PortKind::Tap || port.Kind == PortKind::Sniff || port.Kind == PortKind::Watch;
+    if (fed) text += " fed from " + port.OtherName;
     if (port.Kind == PortKind::Replay) text += " plays " + port.OtherName + (port.ReplayAtMaxSpeed ? " at most speed" : "");
     return text;
 }
@@ -514,12 +516,16 @@ TEST(ScenarioTiming, GeneratorRunsFollowTheRateAndEndWithTheDuration) {
     EXPECT_EQ(std::string(bytes, 3), "ABz");
 }
 
-// A tap's folder is taken as written: its backslashes are no escapes.
-TEST(ScenarioText, TapsNameTheirPortAndTheirFolderAndTakeNoStatements) {
-    EXPECT_EQ(Played(Parse("tap COM42 Z:\\run\\user\\0\\quorvel-tap-7 =Tap of \\x2Fdev\\x2FttyS0;tap SNIFF Z:\\t")),
+// A tap's or a watch's folder is taken as written: its backslashes are no
+// escapes. A watch is named after its place among the watches.
+TEST(ScenarioText, TapsAndWatchesNameTheirFolderAndTakeNoStatements) {
+    EXPECT_EQ(Played(Parse("tap COM42 Z:\\run\\user\\0\\quorvel-tap-7 =Tap of \\x2Fdev\\x2FttyS0;tap SNIFF Z:\\t;"
+                           "watch Z:\\run\\user\\0\\quorvel-watch-9;WATCH z:\\w")),
               (Lines{
                   "COM42 #42 tap @0 =Tap of /dev/ttyS0 fed from Z:\\run\\user\\0\\quorvel-tap-7",
                   "SNIFF #2 tap @0 fed from Z:\\t",
+                  "WATCH1 #1 watch @0 fed from Z:\\run\\user\\0\\quorvel-watch-9",
+                  "WATCH2 #2 watch @0 fed from z:\\w",
               }));
 
     ExpectOnlyProblems({
@@ -530,6 +536,10 @@ TEST(ScenarioText, TapsNameTheirPortAndTheirFolderAndTakeNoStatements) {
         TABLE_ROW("tap COM42 Z:\\t;gap 5", "follows a tap"),
         TABLE_ROW("@5 tap COM42 Z:\\t", "takes no time"),
         TABLE_ROW("sniff COM5 COM6", "unknown statement"),
+        TABLE_ROW("watch", "a watch names its folder"),
+        TABLE_ROW("watch Z:\\w =Watch", "a watch takes only its folder, not \"=Watch\""),
+        TABLE_ROW("watch Z:\\w;rx AT", "follows a watch"),
+        TABLE_ROW("@5 watch Z:\\w", "takes no time"),
     });
 }
 
