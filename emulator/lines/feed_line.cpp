@@ -30,10 +30,10 @@
 namespace emu {
 namespace {
 
-constexpr DWORD kOpenRetryMs = 500;  // a feed that cannot be opened yet is tried again this often
+constexpr DWORD kOpenRetryMs = 500;   // a feed that cannot be opened yet is tried again this often
 constexpr DWORD kCancelEndMs = 2000;  // a cancelled read gets this long to end
 constexpr DWORD kReadBytes = 65536;
-constexpr DWORD kAttachLookMs = 20;  // records wait for a capture's attach: looked at this often
+constexpr DWORD kAttachLookMs = 20;   // records wait for a capture's attach: looked at this often
 
 struct FeedLine : RunningLine {
     void Run() override;
@@ -74,7 +74,6 @@ void RemovePort(FeedLine& line, uint16_t number) {
 void AddPort(FeedLine& line, uint16_t number, const PortBlobs& blobs, HANDLE commands) {
     RemovePort(line, number);
     auto port = std::make_unique<FeedPort>();
-    port->Number = number;
     port->Commands = commands;
     ArriveFeedPort(*port, blobs);
     line.Ports[number] = std::move(port);

@@ -28,8 +28,8 @@
 
 namespace emu {
 
+// The feed line keeps its ports by their number in the feed.
 struct FeedPort {
-    uint16_t Number = 0;  // in the feed; the thread's alone
     // With the driver lock held: written by the feed line's thread at the
     // arrival and the leave, cleared by the port's Release when it goes
     // otherwise.
