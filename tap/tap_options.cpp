@@ -12,9 +12,11 @@ bool Number(const std::string& text, unsigned long most, unsigned long* value) {
     return *value <= most;
 }
 
+}  // namespace
+
 // A frame gap: a plain decimal (digits, at most one '.') of milliseconds,
 // from 0.001 (a microsecond, the capture's resolution) to 60000.
-bool FrameGap(const std::string& text, double* milliseconds) {
+bool ParseFrameGap(const std::string& text, double* milliseconds) {
     auto digit = [](char c) { return c >= '0' && c <= '9'; };
     size_t digits = static_cast<size_t>(std::count_if(text.begin(), text.end(), digit));
     size_t dots = static_cast<size_t>(std::count(text.begin(), text.end(), '.'));
@@ -23,7 +25,6 @@ bool FrameGap(const std::string& text, double* milliseconds) {
     return *milliseconds >= 0.001 && *milliseconds <= 60000;
 }
 
-}  // namespace
 
 const char* TapUsage() {
     return "usage: quorvel-tap [--baud N] [--format 8N1] [--link PATH] [--com N] [--capture FILE [--frame-gap MS]]\n"
@@ -127,7 +128,7 @@ bool ParseOne(const std::vector<std::string>& arguments, size_t* at, TapOptions*
         return value(&options->Capture);
     } else if (argument == "--frame-gap") {
         if (!value(&text)) return false;
-        if (!FrameGap(text, &options->FrameGapMs)) {
+        if (!ParseFrameGap(text, &options->FrameGapMs)) {
             *error = "--frame-gap " + text + ": milliseconds as a plain decimal, from 0.001 to 60000";
             return false;
         }

@@ -27,6 +27,10 @@ struct TapOptions {
 // to one line that names the bad argument.
 bool ParseTapOptions(const std::vector<std::string>& arguments, TapOptions* options, std::string* error);
 
+// --frame-gap's value: a plain decimal (digits, at most one '.') of
+// milliseconds, from 0.001 to 60000; false otherwise.
+bool ParseFrameGap(const std::string& text, double* milliseconds);
+
 // What --help prints.
 const char* TapUsage();
 
