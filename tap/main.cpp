@@ -23,6 +23,7 @@
 #include "tap/application_side.h"
 #include "tap/capture_writer.h"
 #include "tap/children.h"
+#include "tap/device_identity.h"
 #include "tap/line_ops.h"
 #include "tap/relay.h"
 #include "tap/tap_folder.h"
@@ -266,6 +267,12 @@ int Tap(const TapOptions& options) {
     int code = SetUp(options, home, &config, &made);
     if (!code) {
         if (options.Monitor) StartMonitor(options, home, config, &made);
+        for (const std::string& path : {config.DevicePath, config.SecondPath}) {
+            struct stat info{};
+            if (!path.empty() && stat(path.c_str(), &info) == 0) {
+                config.FirstLines.push_back(FirstLine(IdentifyDevice(path, info.st_rdev)));
+            }
+        }
         config.Device = made.Devices[0];
         config.SecondDevice = made.Devices[1];
         config.Master = made.Application.Master;

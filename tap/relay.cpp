@@ -52,6 +52,7 @@ Relay::Relay(const RelayConfig& config, const LineOps& ops)
     }
     uint8_t mode = config.Sniff ? tapfeed::kModeSniff : tapfeed::kModeTap;
     feed_.Add(tapfeed::kHello, Now(), std::string_view(reinterpret_cast<const char*>(&mode), 1));
+    for (const std::string& line : config.FirstLines) Event(line, serialcapture::kStatusChange);
     AppliedSettings(applied_);
     for (int i = 0; i < deviceCount_; ++i) {
         if (devices_[i].Fd >= 0) DeviceOpened(devices_[i]);

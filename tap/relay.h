@@ -67,6 +67,7 @@ struct RelayConfig {
     int Commands = -1;        // the command FIFO, read non-blocking, or -1
     int Stop = -1;            // readable: the relay ends
     CaptureWriter* Capture = nullptr;  // the session's pcap file, or none
+    std::vector<std::string> FirstLines;  // the pane's first lines: which device is which (device_identity.h)
 };
 
 // What the relay counted; for its tests and its end.
