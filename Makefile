@@ -2,6 +2,7 @@
 # make test:  install what is missing, build, run every test.
 # make run:   install what is missing, build, run quorvel-emu.exe.
 # make tap:   the same on a real serial line (DEVICE=...), or on the simulated modem.
+# make watch: every serial device's traffic in the monitor, programs unchanged (DEVICE=... optional; root).
 # make replay: a session captured by the tap (FILE=...), replayed in the monitor.
 # make install, make uninstall: quorvel-tap and what it runs, under PREFIX.
 # make bench: build and run the capture benchmark (not part of make test).
@@ -28,7 +29,7 @@ RUN_DIR = $(if $(filter i686,$(QUORVEL_ARCH)),$(BUILD_DIR),$(BUILD_DIR)/x86_64)
 configure = cmake -S . -B $(1) $(if $(wildcard $(1)/CMakeCache.txt),,-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$(2)-mingw32.cmake) >/dev/null
 check_product = python3 scripts/check-pe.py --machine i386 $(BUILD_DIR)/quorvel.exe $(BUILD_DIR)/quorvel-emu.exe
 
-.PHONY: all build product test run tap replay bench soak fuzz clean install uninstall
+.PHONY: all build product test run tap watch replay bench soak fuzz clean install uninstall
 
 all: build
 
@@ -75,6 +76,13 @@ TAP_ARGUMENTS = $(if $(BAUD),--baud '$(BAUD)') $(if $(FORMAT),--format '$(FORMAT
 tap:
 	$(call run_build,--target quorvel-emu driver_files quorvel-pty-modem quorvel-tap,run)
 	@$(RUN_DIR)/linux/quorvel-tap $(TAP_ARGUMENTS)
+
+# The monitor beside every serial device (or DEVICE=/dev/ttyUSB0 ... only
+# those), watched in the kernel while programs use them unchanged: root, or
+# CAP_BPF and CAP_PERFMON. quorvel-watch starts the monitor (--help says more).
+watch:
+	$(call run_build,--target quorvel-emu driver_files quorvel-tap,run)
+	@$(RUN_DIR)/linux/quorvel-watch $(DEVICE)
 
 # A captured session replayed in the monitor: FILE=session.pcap [SPEED=max].
 replay:

@@ -1,5 +1,5 @@
 #!/bin/bash
-# make install: quorvel-tap and what it runs (the monitor, its driver files,
+# make install: quorvel-tap, quorvel-watch (where it was built) and what they run (the monitor, its driver files,
 # the simulated modem, the scripts that start them) and a man page, under
 # PREFIX. It records every file and every folder that it made in
 # PREFIX/lib/quorvel/installed, so that uninstall.sh removes exactly those.
@@ -24,21 +24,31 @@ put() {  # put FILE FOLDER [MODE]
 }
 folder "$home"
 put "$build/linux/quorvel-tap" "$prefix/bin" 755
+programs=(quorvel-tap)
+if [ -x "$build/linux/quorvel-watch" ]; then
+    put "$build/linux/quorvel-watch" "$prefix/bin" 755
+    programs+=(quorvel-watch)
+fi
 for file in quorvel-emu.exe quorvel.sys tolvarik.sys quorvel-arch; do put "$build/$file" "$home"; done
 put "$build/linux/quorvel-pty-modem" "$home/linux" 755
 for script in tap-monitor.sh ensure-prefix.sh wine-env.sh xvfb.sh; do put "$here/$script" "$home/scripts" 755; done
 folder "$manual"
-page="$manual/quorvel-tap.1"
-{
-    echo ".TH QUORVEL-TAP 1 \"$(date -u +%Y-%m-%d)\" quorvel \"User commands\""
-    echo ".SH NAME"
-    echo "quorvel-tap \\- puts the serial port monitor on a real serial line"
-    echo ".SH SYNOPSIS AND DESCRIPTION"
-    echo ".nf"
-    "$build/linux/quorvel-tap" --help | sed -e 's/\\/\\\\/g' -e 's/^\./\\\&./'
-    echo ".fi"
-} > "$page"
-made+=("file $page")
+for program in "${programs[@]}"; do
+    page="$manual/$program.1"
+    {
+        echo ".TH ${program^^} 1 \"$(date -u +%Y-%m-%d)\" quorvel \"User commands\""
+        echo ".SH NAME"
+        case "$program" in
+            quorvel-tap) echo "quorvel-tap \\- puts the serial port monitor on a real serial line" ;;
+            *) echo "quorvel-watch \\- shows every serial device's traffic in the monitor, programs unchanged" ;;
+        esac
+        echo ".SH SYNOPSIS AND DESCRIPTION"
+        echo ".nf"
+        "$build/linux/$program" --help | sed -e 's/\\/\\\\/g' -e 's/^\./\\\&./'
+        echo ".fi"
+    } > "$page"
+    made+=("file $page")
+done
 made+=("file $manifest")
 printf '%s\n' "${made[@]}" > "$manifest"
-echo "Installed under $prefix: $prefix/bin/quorvel-tap (its files in $home; man quorvel-tap)."
+echo "Installed under $prefix: ${programs[*]/#/$prefix/bin/} (their files in $home; man ${programs[*]})."

@@ -30,6 +30,11 @@ if [ "$purpose" != wine ]; then
     # the modem on a pty, the tests' peer.
     need g++ command -v g++
     need libpcap-dev test -f /usr/include/pcap/pcap.h
+    # quorvel-watch: its BPF programs (clang's BPF target), their skeleton
+    # (bpftool) and its loader (libbpf).
+    need clang command -v clang
+    need bpftool sh -c 'command -v bpftool || test -x /usr/sbin/bpftool'
+    need libbpf-dev test -f /usr/include/bpf/libbpf.h
 fi
 if [ "$purpose" != build ]; then
     case "$arch" in
@@ -57,8 +62,7 @@ if [ "$purpose" != build ] && [ "$purpose" != wine ]; then
     need xdotool command -v xdotool
     # Reads the tap's captures in the tests, as a user's Wireshark would.
     need tshark command -v tshark
-    # The pure code's native sanitizer and fuzzing build.
-    need clang command -v clang++
+    # The pure code's native sanitizer and fuzzing build (with the clang above).
     need libclang-rt-14-dev sh -c 'test -f "$(clang++ -print-resource-dir)/lib/linux/libclang_rt.fuzzer-x86_64.a"'
 fi
 # Screenshots without a display: make run, make tap, and the test of make tap.

@@ -1,0 +1,187 @@
+// quorvel-watch: shows in the monitor what programs write to and read from
+// serial devices while they use them unchanged. BPF programs on the system
+// calls (bpf_watch.h) see every call on a watched device; one loop
+// (watcher.h) turns their records into the monitor's feed and the capture
+// file. It ends on the monitor's end, Ctrl+C, TERM or HUP, detached and with
+// nothing of its own left.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tap/capture_writer.h"
+#include "tap/children.h"
+#include "tap/tap_folder.h"
+#include "tap/tap_home.h"
+#include "watch/bpf_watch.h"
+#include "watch/device_set.h"
+#include "watch/watch_options.h"
+#include "watch/watcher.h"
+
+namespace {
+
+using namespace watch;
+
+constexpr int kChildEndMs = 5000;
+constexpr uint32_t kRingBytes = 8 << 20;
+
+int g_signalPipe[2] = {-1, -1};  // written by the signal handler, read by the loop
+
+void OnSignal(int number) {
+    int saved = errno;
+    unsigned char byte = static_cast<unsigned char>(number);
+    if (write(g_signalPipe[1], &byte, 1) < 0) {
+        // A full pipe already says that something is waiting.
+    }
+    errno = saved;
+}
+
+bool CatchSignals() {
+    if (pipe2(g_signalPipe, O_NONBLOCK | O_CLOEXEC) != 0) return false;
+    struct sigaction action{};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int number : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaction(number, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+int BadInput(const std::string& line) {
+    std::fprintf(stderr, "quorvel-watch: %s\n", tap::WithControlsEscaped(line).c_str());
+    return 2;
+}
+
+// What the watch lacks to attach, in words; "" when nothing.
+std::string Missing() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    unsigned long long effective = 0;
+    while (std::getline(status, line)) {
+        if (line.rfind("CapEff:", 0) == 0) effective = std::strtoull(line.c_str() + 7, nullptr, 16);
+    }
+    constexpr unsigned long long kBpfAndPerfmon = (1ull << 39) | (1ull << 38);
+    if (geteuid() != 0 && (effective & kBpfAndPerfmon) != kBpfAndPerfmon) return "needs root, or CAP_BPF and CAP_PERFMON";
+    struct stat info{};
+    if (stat("/sys/kernel/btf/vmlinux", &info) != 0) return "this kernel has no BTF (/sys/kernel/btf/vmlinux)";
+    std::ifstream lockdown("/sys/kernel/security/lockdown");
+    std::string mode;
+    std::getline(lockdown, mode);
+    if (mode.find("[confidentiality]") != std::string::npos) return "the kernel is locked down to confidentiality";
+    return "";
+}
+
+struct Made {
+    tap::TapFolder Folder;
+    pid_t Monitor = -1;
+};
+
+void StartMonitor(const tap::TapHome& home, Made* made) {
+    std::string scenario = "watch " + tap::WindowsPath(made->Folder.Path);
+    made->Monitor = tap::StartChild("/bin/bash", {home.Scripts + "/tap-monitor.sh", home.Monitor, scenario});
+}
+
+// Runs the loop until the monitor ends or a signal ends the watch; the exit code.
+int RunLoop(Watcher& watcher, Made& made) {
+    for (;;) {
+        watcher.Run();
+        unsigned char number = 0;
+        int ending = 0;
+        while (read(g_signalPipe[0], &number, 1) == 1) {
+            if ((number == SIGINT || number == SIGTERM || number == SIGHUP) && ending <= 0) ending = 128 + number;
+        }
+        if (made.Monitor > 0 && waitpid(made.Monitor, nullptr, WNOHANG) == made.Monitor) {
+            made.Monitor = -1;
+            if (!ending) ending = -1;  // the window was closed: a normal end
+        }
+        if (ending) {
+            watcher.Finish();
+            return ending < 0 ? 0 : ending;
+        }
+    }
+}
+
+int SetUp(const WatchOptions& options, const tap::TapHome& home, Made* made) {
+    std::string why;
+    if (!tap::MakeTapFolder(options.Folder, &made->Folder, &why)) return BadInput(why);
+    setenv("BUILD_DIR", home.Monitor.c_str(), 1);
+    setenv("QUORVEL_WINEPREFIX", home.WinePrefix.c_str(), 1);
+    setenv("QUORVEL_SCREENSHOT", home.Screenshot.c_str(), 1);
+    if (options.Monitor && std::system(("'" + home.Scripts + "/ensure-prefix.sh' >&2").c_str()) != 0) {
+        return BadInput("the Wine prefix " + home.WinePrefix + " could not be made");
+    }
+    std::printf("Feed: %s\n", made->Folder.Path.c_str());
+    std::fflush(stdout);
+    return 0;
+}
+
+int Attach(const WatchOptions& options, BpfWatch* kernel, DeviceSet* devices) {
+    std::string why;
+    if (options.Devices.empty()) AddSerialDevices(devices);
+    else if (!NamedDevices(options.Devices, devices, &why)) return BadInput(why);
+    watchwire::WatchFilter filter{};
+    filter.OnlyProcess = options.Process;
+    std::strncpy(filter.OnlyProgram, options.Program.c_str(), sizeof(filter.OnlyProgram) - 1);
+    if (!kernel->Load(filter, kRingBytes, &why)) return BadInput(why + "; quorvel-tap needs no BPF");
+    for (const auto& entry : *devices) kernel->WatchDevice(entry.first);
+    if (!kernel->Attach(&why)) return BadInput(why + "; quorvel-tap needs no BPF");
+    return 0;
+}
+
+int Watch(const WatchOptions& options) {
+    std::string missing = Missing();
+    if (!missing.empty()) return BadInput(missing + "; quorvel-tap needs neither");
+    tap::TapHome home = tap::FindTapHome();
+    tap::CaptureWriter capture;
+    std::string why;
+    if (!options.Capture.empty() && !capture.Open(options.Capture, &why)) return BadInput(why);
+    if (options.FrameGapMs > 0) capture.SetFixedGap(options.FrameGapMs);
+    BpfWatch kernel;
+    DeviceSet devices;
+    Made made;
+    int code = Attach(options, &kernel, &devices);
+    if (!code) code = SetUp(options, home, &made);
+    if (!code) {
+        WatchConfig config;
+        config.Feed = made.Folder.Feed;
+        config.Stop = g_signalPipe[0];
+        config.Capture = options.Capture.empty() ? nullptr : &capture;
+        config.FindNewDevices = options.Devices.empty();
+        Watcher watcher(config, kernel, devices);
+        watcher.Start();
+        std::printf("Watching %zu device%s\n", devices.size(), devices.size() == 1 ? "" : "s");
+        std::fflush(stdout);
+        if (options.Monitor) StartMonitor(home, &made);
+        code = RunLoop(watcher, made);
+    }
+    kernel.Detach();
+    if (code == 2) capture.Discard();
+    capture.Close();
+    tap::EndChild(made.Monitor, kChildEndMs);
+    tap::RemoveTapFolder(&made.Folder);
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    WatchOptions options;
+    std::string error;
+    if (!ParseWatchOptions(arguments, &options, &error)) return BadInput(error);
+    if (options.Help) {
+        std::fputs(WatchUsage(), stdout);
+        return 0;
+    }
+    if (!CatchSignals()) return BadInput(std::string("signals: ") + std::strerror(errno));
+    return Watch(options);
+}
