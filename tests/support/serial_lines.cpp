@@ -125,6 +125,12 @@ bool LineLab::StartTap(const std::string& arguments, const std::string& name) {
            WaitForFile(name + "/feed");
 }
 
+bool LineLab::StartWatch(const std::string& arguments, const std::string& name) {
+    return StartProgram(Joined({programs_ + "/quorvel-watch", "--no-monitor", "--folder", Path(name)}, SplitAtBlanks(arguments)),
+                        name + ".out") &&
+           WaitForFile(name + "/feed");
+}
+
 bool LineLab::StopTap(const std::string& name) { return StopProgram(name + ".out"); }
 
 std::string LineLab::WaitPeer(const std::string& out, DWORD timeoutMs) {

@@ -52,6 +52,9 @@ public:
     // folder in the lab under the tap's name, with the arguments (separated
     // by blanks); true once its feed is there.
     bool StartTap(const std::string& arguments, const std::string& name = "tap");
+    // Starts quorvel-watch the same way (it needs root), on the devices in
+    // the arguments; true once its feed is there.
+    bool StartWatch(const std::string& arguments, const std::string& name = "watch");
     // Ends the tap (TERM) and waits until it has gone.
     bool StopTap(const std::string& name = "tap");
     // The tap's folder as Wine names it, for the settings text's tap statement.

@@ -1,0 +1,227 @@
+// The watch on a real pty, as root: a program that held the device before
+// the watch began, a Python program that does what serial programs do
+// (settings, custom speeds, plain and vector reads and writes, modem lines,
+// a break, a flush, fork, dup, exec with and without close-on-exec, 50
+// quick opens), and stty -F. Every byte and every event is checked in order
+// in the capture file; then no BPF program of the watch is left, neither
+// attached nor loaded, after its TERM or its KILL.
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "emulator/formats/serial_capture.h"
+
+namespace {
+
+const std::string kWatch = QUORVEL_WATCH_PROGRAM;
+
+std::string Shell(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t count;
+        while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) output.append(buffer, count);
+        pclose(pipe);
+    }
+    return output;
+}
+
+// Runs the program and waits for it; its exit status.
+int RunProgram(const std::vector<std::string>& arguments) {
+    pid_t child = fork();
+    if (child == 0) {
+        std::vector<char*> argv;
+        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The watch in the background, once it says it watches.
+struct RunningWatch {
+    pid_t Pid = -1;
+    std::string Said;
+    ~RunningWatch() {  // a test that fails on its way leaves no watch running
+        if (Pid > 0 && kill(Pid, SIGKILL) == 0) waitpid(Pid, nullptr, 0);
+    }
+};
+
+void StartWatch(const std::vector<std::string>& arguments, RunningWatch& watch) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    watch.Pid = fork();
+    if (watch.Pid == 0) {
+        dup2(out[1], 1);
+        std::vector<char*> argv{const_cast<char*>(kWatch.c_str())};
+        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    char byte;
+    auto said = [&] { return watch.Said.find("Watching") != std::string::npos && watch.Said.back() == '\n'; };
+    while (!said() && read(out[0], &byte, 1) == 1) watch.Said += byte;
+    close(out[0]);
+}
+
+// How many programs are attached to the system calls ("0\n" to "2\n"), and
+// how many of the watch's are loaded at all.
+std::string Attached() { return Shell("bpftool link show 2>/dev/null | grep -c \"tp 'sys_e\""); }
+std::string Loaded() { return Shell("bpftool prog show 2>/dev/null | grep -c 'name on_syscall_e'"); }
+
+// Waits until the count is `count` (the kernel frees a program a moment
+// after its last descriptor, and the watch detaches a second after the
+// last close); whether it came.
+bool WaitFor(std::string (*count)(), const std::string& expected) {
+    for (int i = 0; i < 150 && count() != expected; ++i) usleep(20000);
+    return count() == expected;
+}
+
+int EndWatch(RunningWatch& watch, int signal) {
+    kill(watch.Pid, signal);
+    int status = 0;
+    waitpid(watch.Pid, &status, 0);
+    watch.Pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The capture as lines: each event's text, and each run of data of one
+// direction as "TX bytes" or "RX bytes".
+std::vector<std::string> CaptureLines(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto capture = serialcapture::ReadCapture(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    EXPECT_EQ(capture.Problem, "");
+    std::vector<std::string> lines;
+    std::string last;
+    for (const auto& packet : capture.Packets) {
+        bool data = packet.Event == serialcapture::kTxData || packet.Event == serialcapture::kRxData;
+        std::string kind = packet.Event == serialcapture::kTxData ? "TX " : "RX ";
+        if (data && last == kind) lines.back() += packet.Payload;
+        else lines.push_back(data ? kind + packet.Payload : packet.Payload);
+        last = data ? kind : "";
+    }
+    return lines;
+}
+
+// The pids in the texts as P (the walk's own program), C (any other).
+std::string Plain(std::string line, const std::string& walkPid) {
+    line = std::regex_replace(line, std::regex("pid " + walkPid + "\\b"), "pid P");
+    return std::regex_replace(line, std::regex("pid [0-9]+"), "pid C");
+}
+
+// What the capture must hold, line by line: the program that held the
+// device before the watch (me), the walk's program (P) and its children (C),
+// the 50 quick opens, and stty.
+std::vector<std::string> ExpectedLines(const std::string& device, const std::string& me) {
+    std::vector<std::string> expected = {
+        "[" + device + "]",
+        "[" + device + ": pseudo-terminal]",
+        "[opened by watch_tests (pid " + me + "), before the watch began]",
+        "[closed by watch_tests (pid " + me + ")]",
+        "[" + device + ": pseudo-terminal]",
+        "[opened by python3 (pid P)]",
+        "[9600 8N1]",
+        "[asked 57600 7E1 RTS/CTS, kept 57600 8N1 RTS/CTS]",
+        "[250000 8N1 RTS/CTS]",
+        "TX AT\r",
+        "RX OK\r\n",
+        "TX ATI3\r",
+        "RX Modem 3\r\n",
+        "[TIOCMBIS DTR refused: ENOTTY]",
+        "[break]",
+        "[input and output flushed]",
+        "[inherited by python3 (pid C)]",
+        "TX child",
+        "[closed by python3 (pid C) at its exit]",
+        "TX dup",
+        "[inherited by python3 (pid C)]",
+        "TX exec",
+        "[closed by python3 (pid C) at its exit]",
+        "[inherited by python3 (pid C)]",
+        "[closed by true (pid C) on exec]",
+        "[closed by python3 (pid P)]",
+    };
+    for (int n = 0; n < 50; ++n) {
+        char bytes[8];
+        std::snprintf(bytes, sizeof(bytes), "%02d", n);
+        expected.insert(expected.end(), {"[" + device + ": pseudo-terminal]", "[opened by python3 (pid P)]",
+                                         std::string("TX ") + bytes, "[closed by python3 (pid P)]"});
+    }
+    expected.insert(expected.end(), {"[" + device + ": pseudo-terminal]", "[opened by stty (pid C)]", "[19200 8N1 RTS/CTS]",
+                                     "[closed by stty (pid C) at its exit]"});
+    return expected;
+}
+
+TEST(WatchWalk, EveryByteAndEventOfRealProgramsInOrder) {
+    if (geteuid() != 0) GTEST_SKIP() << "the watch needs root";
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);  // the walk gets its own copy
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    std::string device = ptsname(master);
+    int held = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);  // held before the watch began
+    char folder[] = "/tmp/quorvel-watch-test-XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder));
+    std::string capture = std::string(folder) + "/session.pcap";
+    RunningWatch watch;
+    StartWatch({"--no-monitor", "--capture", capture, device}, watch);
+    ASSERT_NE(watch.Said.find("Watching 1 device"), std::string::npos) << watch.Said;
+    close(held);
+    pid_t walk = fork();
+    if (walk == 0) {
+        fcntl(master, F_SETFD, 0);
+        std::string script = std::string(QUORVEL_SOURCE_DIR) + "/tests/watch/watch_walk.py";
+        execlp("python3", "python3", script.c_str(), device.c_str(), std::to_string(master).c_str(), nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(walk, &status, 0);
+    ASSERT_EQ(status, 0);
+    ASSERT_EQ(RunProgram({"stty", "-F", device, "19200"}), 0);
+    usleep(100000);
+    EXPECT_EQ(EndWatch(watch, SIGTERM), 128 + SIGTERM);
+    std::vector<std::string> lines = CaptureLines(capture);
+    std::string pid = std::to_string(walk), me = std::to_string(getpid());
+    std::vector<std::string> expected = ExpectedLines(device, me);
+    std::vector<std::string> plain;
+    for (const std::string& line : lines) plain.push_back(Plain(line, pid));
+    for (size_t i = 0; i < std::max(plain.size(), expected.size()); ++i) {
+        ASSERT_EQ(i < plain.size() ? plain[i] : "(none)", i < expected.size() ? Plain(expected[i], pid) : "(none)")
+            << "line " << i;
+    }
+    unlink(capture.c_str());
+    rmdir(folder);
+    close(master);
+}
+
+TEST(WatchWalk, NoProgramIsLeftAttachedAfterTermOrKill) {
+    if (geteuid() != 0) GTEST_SKIP() << "the watch needs root";
+    for (int signal : {SIGTERM, SIGKILL}) {
+        WaitFor(Loaded, "0\n");
+        RunningWatch watch;
+        StartWatch({"--no-monitor", "/dev/null"}, watch);
+        ASSERT_NE(watch.Said.find("Watching 1 device"), std::string::npos) << watch.Said;
+        EXPECT_EQ(Attached(), "2\n");
+        EndWatch(watch, signal);
+        EXPECT_TRUE(WaitFor(Loaded, "0\n")) << "after signal " << signal;
+        EXPECT_EQ(Attached(), "0\n") << "after signal " << signal;
+    }
+}
+
+}  // namespace
