@@ -132,6 +132,10 @@ void CaptureWriter::Close() {
     pcap_ = nullptr;
 }
 
+bool CaptureWriter::GiveTo(uid_t user, gid_t group) {
+    return folder_ >= 0 && fchownat(folder_, name_.c_str(), user, group, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 void CaptureWriter::Discard() {
     Close();
     if (folder_ < 0) return;

@@ -57,6 +57,9 @@ public:
     uint64_t Due() const { return cutter_.Due(); }
     // Writes the open frame and closes the file.
     void Close();
+    // Gives the file to another user (the one who called sudo), through its
+    // folder's descriptor; false when the kernel refuses.
+    bool GiveTo(uid_t user, gid_t group);
     // Closes the file and removes it: a run that ends on bad input leaves no
     // file. Only the file this writer made goes, and only while it is still
     // at its path (another file put there since stays).

@@ -23,6 +23,7 @@
 #include "tap/tap_folder.h"
 #include "tap/tap_home.h"
 #include "watch/bpf_watch.h"
+#include "watch/calling_user.h"
 #include "watch/device_set.h"
 #include "watch/watch_options.h"
 #include "watch/watcher.h"
@@ -85,9 +86,15 @@ struct Made {
     pid_t Monitor = -1;
 };
 
-void StartMonitor(const tap::TapHome& home, Made* made) {
+// Starts the command, as the calling user when there is one: its pid.
+pid_t Start(const CallingUser& user, const std::vector<std::string>& command) {
+    std::vector<std::string> whole = user.Present ? AsUser(user, command) : command;
+    return tap::StartChild(whole[0], std::vector<std::string>(whole.begin() + 1, whole.end()));
+}
+
+void StartMonitor(const tap::TapHome& home, const CallingUser& user, Made* made) {
     std::string scenario = "watch " + tap::WindowsPath(made->Folder.Path);
-    made->Monitor = tap::StartChild("/bin/bash", {home.Scripts + "/tap-monitor.sh", home.Monitor, scenario});
+    made->Monitor = Start(user, {"/bin/bash", home.Scripts + "/tap-monitor.sh", home.Monitor, scenario});
 }
 
 // Runs the loop until the monitor ends or a signal ends the watch; the exit code.
@@ -110,13 +117,21 @@ int RunLoop(Watcher& watcher, Made& made) {
     }
 }
 
-int SetUp(const WatchOptions& options, const tap::TapHome& home, Made* made) {
+// Makes the private folder (the calling user's, under sudo) and the Wine
+// prefix; 0, or the exit code of bad input.
+int SetUp(const WatchOptions& options, const tap::TapHome& home, const CallingUser& user, Made* made) {
     std::string why;
-    if (!tap::MakeTapFolder(options.Folder, &made->Folder, &why)) return BadInput(why);
+    std::string folder = options.Folder.empty() && user.Present ? FolderFor(user) : options.Folder;
+    if (!tap::MakeTapFolder(folder, &made->Folder, &why)) return BadInput(why);
+    if (user.Present && !HandOver(made->Folder, user)) {
+        return BadInput(made->Folder.Path + ": cannot be given to the user who called sudo");
+    }
     setenv("BUILD_DIR", home.Monitor.c_str(), 1);
     setenv("QUORVEL_WINEPREFIX", home.WinePrefix.c_str(), 1);
     setenv("QUORVEL_SCREENSHOT", home.Screenshot.c_str(), 1);
-    if (options.Monitor && std::system(("'" + home.Scripts + "/ensure-prefix.sh' >&2").c_str()) != 0) {
+    int status = 0;
+    pid_t prefix = options.Monitor ? Start(user, {home.Scripts + "/ensure-prefix.sh"}) : 0;
+    if (prefix < 0 || (prefix > 0 && (waitpid(prefix, &status, 0) != prefix || status != 0))) {
         return BadInput("the Wine prefix " + home.WinePrefix + " could not be made");
     }
     std::printf("Feed: %s\n", made->Folder.Path.c_str());
@@ -140,16 +155,19 @@ int Attach(const WatchOptions& options, BpfWatch* kernel, DeviceSet* devices) {
 int Watch(const WatchOptions& options) {
     std::string missing = Missing();
     if (!missing.empty()) return BadInput(missing + "; quorvel-tap needs neither");
+    CallingUser user = FindCallingUser();
+    if (user.Present && !user.Home.empty()) setenv("HOME", user.Home.c_str(), 1);  // their Wine prefix, not root's
     tap::TapHome home = tap::FindTapHome();
     tap::CaptureWriter capture;
     std::string why;
     if (!options.Capture.empty() && !capture.Open(options.Capture, &why)) return BadInput(why);
+    if (user.Present && !options.Capture.empty()) capture.GiveTo(user.Uid, user.Gid);
     if (options.FrameGapMs > 0) capture.SetFixedGap(options.FrameGapMs);
     BpfWatch kernel;
     DeviceSet devices;
     Made made;
     int code = Attach(options, &kernel, &devices);
-    if (!code) code = SetUp(options, home, &made);
+    if (!code) code = SetUp(options, home, user, &made);
     if (!code) {
         WatchConfig config;
         config.Feed = made.Folder.Feed;
@@ -160,7 +178,7 @@ int Watch(const WatchOptions& options) {
         watcher.Start();
         std::printf("Watching %zu device%s\n", devices.size(), devices.size() == 1 ? "" : "s");
         std::fflush(stdout);
-        if (options.Monitor) StartMonitor(home, &made);
+        if (options.Monitor) StartMonitor(home, user, &made);
         code = RunLoop(watcher, made);
     }
     kernel.Detach();

@@ -6,6 +6,7 @@
 // in the capture file; then no BPF program of the watch is left, neither
 // attached nor loaded, after its TERM or its KILL.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -222,6 +223,42 @@ TEST(WatchWalk, NoProgramIsLeftAttachedAfterTermOrKill) {
         EXPECT_TRUE(WaitFor(Loaded, "0\n")) << "after signal " << signal;
         EXPECT_EQ(Attached(), "0\n") << "after signal " << signal;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Under sudo only the watch is root: its feed's folder, the feed and the
+// capture file are the calling user's alone (here nobody, 65534).
+TEST(WatchWalk, UnderSudoTheFeedAndTheCaptureAreTheCallersAlone) {
+    if (geteuid() != 0) GTEST_SKIP() << "the watch needs root";
+    char folder[] = "/tmp/quorvel-watch-test-XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder));
+    std::string capture = std::string(folder) + "/session.pcap";
+    setenv("SUDO_UID", "65534", 1);
+    setenv("SUDO_GID", "65534", 1);
+    RunningWatch watch;
+    StartWatch({"--no-monitor", "--capture", capture, "/dev/null"}, watch);
+    unsetenv("SUDO_UID");
+    unsetenv("SUDO_GID");
+    size_t feed = watch.Said.find("Feed: ");
+    ASSERT_NE(feed, std::string::npos) << watch.Said;
+    std::string path = watch.Said.substr(feed + 6, watch.Said.find('\n', feed) - feed - 6);
+    struct stat info{};
+    ASSERT_EQ(lstat(path.c_str(), &info), 0) << path;
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    ASSERT_EQ(lstat((path + "/feed").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_EQ(lstat(capture.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(EndWatch(watch, SIGTERM), 128 + SIGTERM);
+    EXPECT_NE(access(path.c_str(), F_OK), 0) << "the folder is left";
+    unlink(capture.c_str());
+    rmdir(folder);
 }
 
 }  // namespace
