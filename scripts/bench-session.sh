@@ -38,3 +38,24 @@ cd "$BUILD_DIR"
 arguments=()
 for argument in "$@"; do [[ "$argument" == --results=* ]] || arguments+=("$argument"); done
 wine bench/capture_bench.exe --results="Z:${results//\//\\}" "${arguments[@]}" </dev/null
+status=$?
+
+# Table 10, natively: what quorvel-watch costs (it needs root and a kernel
+# with BTF; without them the table says it was not run).
+only=; line_seconds=30
+for argument in "${arguments[@]}"; do
+    case "$argument" in
+        --only=*) only="${argument#--only=}" ;;
+        --quick) line_seconds=5 ;;
+        --soak=*) only=soak ;;
+        --limits) only=limits ;;
+    esac
+done
+if [ -z "$only" ] || [ "$only" = 10 ]; then
+    if [ -x "$BUILD_DIR/linux/watch_bench" ]; then
+        "$BUILD_DIR/linux/watch_bench" --line-seconds "$line_seconds" | tee -a "$results"
+    else
+        printf '\n### 10. quorvel-watch\n\nNot run: it is not built here (this kernel has no BTF).\n' | tee -a "$results"
+    fi
+fi
+exit $status

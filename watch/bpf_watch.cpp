@@ -57,6 +57,7 @@ bool BpfWatch::Load(const watchwire::WatchFilter& filter, uint32_t ringBytes, st
         skeleton_->rodata->only_program[i] = filter.OnlyProgram[i];
     }
     bpf_map__set_max_entries(skeleton_->maps.ring, ringBytes);
+    skeleton_->rodata->wake_at = ringBytes / 2;
     if (int error = watch_bpf__load(skeleton_)) {
         *why = std::string("the kernel refused the BPF programs: ") + std::strerror(-error);
         return false;

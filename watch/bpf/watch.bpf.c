@@ -116,7 +116,10 @@ struct {
     __type(value, struct Scratch);
 } scratch SEC(".maps");
 
-#define WAKE_AT (64 * 1024)  // the program is woken once this much waits (it also looks every 20 ms)
+// Data wakes the program only once this much waits (set before loading to
+// half the ring): it looks every 20 ms anyway, and every wake-up costs the
+// writing program a switch on its CPU.
+const volatile unsigned long long wake_at = 1 << 20;  // a C type: the skeleton names it
 
 static __always_inline struct Scratch *Fresh(u16 kind, u32 device, s32 fd, s64 result, u32 request)
 {
@@ -166,7 +169,7 @@ static __always_inline void Send(struct Scratch *s, u32 length, u64 lostIfFull)
     s->Header.Length = length;
     u64 flags = BPF_RB_NO_WAKEUP;
     if (s->Header.Kind != WATCH_WRITTEN && s->Header.Kind != WATCH_READ) flags = BPF_RB_FORCE_WAKEUP;
-    else if (bpf_ringbuf_query(&ring, BPF_RB_AVAIL_DATA) >= WAKE_AT) flags = BPF_RB_FORCE_WAKEUP;
+    else if (bpf_ringbuf_query(&ring, BPF_RB_AVAIL_DATA) >= wake_at) flags = BPF_RB_FORCE_WAKEUP;
     if (bpf_ringbuf_output(&ring, s, sizeof(s->Header) + length, flags) != 0)
         Count(s->Header.Device, lostIfFull, lostIfFull ? 0 : 1);
 }
