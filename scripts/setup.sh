@@ -60,6 +60,8 @@ if [ "$purpose" != build ] && [ "$purpose" != wine ]; then
     # Pty pairs for the relays on real serial lines (their tests, make tap).
     need socat command -v socat
     need xdotool command -v xdotool
+    # A serial program that the watch's tests watch, as users run it.
+    need picocom command -v picocom
     # Reads the tap's captures in the tests, as a user's Wireshark would.
     need tshark command -v tshark
     # The pure code's native sanitizer and fuzzing build (with the clang above).

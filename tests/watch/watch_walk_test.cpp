@@ -2,7 +2,8 @@
 // the watch began, a Python program that does what serial programs do
 // (settings, custom speeds, plain and vector reads and writes, modem lines,
 // a break, a flush, fork, dup, exec with and without close-on-exec, 50
-// quick opens), and stty -F. Every byte and every event is checked in order
+// quick opens), stty -F, picocom, and a program whose device goes while it
+// has it open. Every byte and every event is checked in order
 // in the capture file; then no BPF program of the watch is left, neither
 // attached nor loaded, after its TERM or its KILL.
 #include <fcntl.h>
@@ -126,9 +127,43 @@ std::string Plain(std::string line, const std::string& walkPid) {
     return std::regex_replace(line, std::regex("pid [0-9]+"), "pid C");
 }
 
+// A program has the device open when it goes (the pty's master closes, as
+// a USB adapter is pulled): its write fails with EIO (its read sees the
+// end, 0 bytes, as from a hung-up line), and it closes.
+void UnpluggedWhileOpen(const std::string& device, int master) {
+    int toProgram[2], fromProgram[2];
+    ASSERT_EQ(pipe(toProgram), 0);
+    ASSERT_EQ(pipe(fromProgram), 0);
+    std::string script = "import os, sys\n"
+                         "fd = os.open('" + device + "', os.O_RDWR | os.O_NOCTTY)\n"
+                         "print('open', flush=True); sys.stdin.readline()\n"
+                         "for call in (lambda: os.read(fd, 1), lambda: os.write(fd, b'x')):\n"
+                         "    try: call()\n"
+                         "    except OSError: pass\n"
+                         "os.close(fd)\n";
+    pid_t program = fork();
+    if (program == 0) {
+        dup2(toProgram[0], 0);
+        dup2(fromProgram[1], 1);
+        execlp("python3", "python3", "-c", script.c_str(), nullptr);
+        _exit(127);
+    }
+    close(toProgram[0]);
+    close(fromProgram[1]);
+    char said[8] = {};
+    ASSERT_GT(read(fromProgram[0], said, sizeof(said)), 0);
+    close(master);
+    ASSERT_EQ(write(toProgram[1], "\n", 1), 1);
+    int status = 0;
+    waitpid(program, &status, 0);
+    EXPECT_EQ(status, 0);
+    close(toProgram[1]);
+    close(fromProgram[0]);
+}
+
 // What the capture must hold, line by line: the program that held the
 // device before the watch (me), the walk's program (P) and its children (C),
-// the 50 quick opens, and stty.
+// the 50 quick opens, stty, picocom, and a program whose device goes.
 std::vector<std::string> ExpectedLines(const std::string& device, const std::string& me) {
     std::vector<std::string> expected = {
         "[" + device + "]",
@@ -166,6 +201,15 @@ std::vector<std::string> ExpectedLines(const std::string& device, const std::str
     }
     expected.insert(expected.end(), {"[" + device + ": pseudo-terminal]", "[opened by stty (pid C)]", "[19200 8N1 RTS/CTS]",
                                      "[closed by stty (pid C) at its exit]"});
+    // picocom sets its speed and format, sends its init string, flushes,
+    // and gives the line back as it found it.
+    expected.insert(expected.end(), {"[" + device + ": pseudo-terminal]", "[opened by picocom (pid C)]",
+                                     "[TIOCMGET refused: ENOTTY]", "[asked 57600 7E1, kept 57600 8N1]",
+                                     "[TIOCMGET refused: ENOTTY]", "TX AT\r", "[input and output flushed]",
+                                     "[57600 8N1]", "[input flushed]", "[19200 8N1 RTS/CTS]",
+                                     "[closed by picocom (pid C)]"});
+    expected.insert(expected.end(), {"[" + device + ": pseudo-terminal]", "[opened by python3 (pid C)]",
+                                     "[write failed: EIO]", "[closed by python3 (pid C)]"});
     return expected;
 }
 
@@ -195,6 +239,8 @@ TEST(WatchWalk, EveryByteAndEventOfRealProgramsInOrder) {
     waitpid(walk, &status, 0);
     ASSERT_EQ(status, 0);
     ASSERT_EQ(RunProgram({"stty", "-F", device, "19200"}), 0);
+    ASSERT_EQ(RunProgram({"picocom", "-q", "-b", "57600", "-d", "7", "-y", "e", "--initstring", "AT\r", "-X", device}), 0);
+    UnpluggedWhileOpen(device, master);
     usleep(100000);
     EXPECT_EQ(EndWatch(watch, SIGTERM), 128 + SIGTERM);
     std::vector<std::string> lines = CaptureLines(capture);
@@ -208,7 +254,6 @@ TEST(WatchWalk, EveryByteAndEventOfRealProgramsInOrder) {
     }
     unlink(capture.c_str());
     rmdir(folder);
-    close(master);
 }
 
 TEST(WatchWalk, NoProgramIsLeftAttachedAfterTermOrKill) {
