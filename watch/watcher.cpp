@@ -79,7 +79,8 @@ void Watcher::Data(uint32_t device, uint16_t port, bool tx, uint64_t at, std::st
     }
 }
 
-// A port that arrives first says which device it is.
+// A port that arrives first says which device it is; one that leaves first
+// tells what was not seen of it.
 void Watcher::Changed(uint32_t device, const PortChange& change, uint64_t at) {
     if (change.Arrived) {
         const tap::DeviceIdentity& identity = devices_[device];
@@ -87,11 +88,9 @@ void Watcher::Changed(uint32_t device, const PortChange& change, uint64_t at) {
         told_[device] = kernel_.Lost(device);  // what went before this port is not its news
         Event(device, change.Port, at, tap::FirstLine(identity));
     }
+    if (change.Left) TellLost(device, change.Port);
     Event(device, change.Port, at, change.Text);
-    if (change.Left) {
-        TellLost();
-        feed_.Add(tapfeed::kPortLeft, at, {}, change.Port);
-    }
+    if (change.Left) feed_.Add(tapfeed::kPortLeft, at, {}, change.Port);
 }
 
 void Watcher::Take(const watchwire::WatchRecord& record, std::string_view payload) {
@@ -121,20 +120,22 @@ void Watcher::Take(const watchwire::WatchRecord& record, std::string_view payloa
     }
 }
 
-void Watcher::TellLost() {
-    for (const auto& [device, port] : book_.Ports()) {
-        watchwire::WatchLost now = kernel_.Lost(device);
-        watchwire::WatchLost& told = told_[device];
-        if (now.Bytes == told.Bytes && now.Records == told.Records) continue;
-        std::string text = NotSeenText(now, told);
-        uint64_t at = Now();
-        feed_.Add(tapfeed::kEvent, at, text, port);
-        if (config_.Capture) {
-            CaptureSwitch(device);
-            config_.Capture->Event(serialcapture::kDataLost, at, text);
-        }
-        told = now;
+void Watcher::TellLost(uint32_t device, uint16_t port) {
+    watchwire::WatchLost now = kernel_.Lost(device);
+    watchwire::WatchLost& told = told_[device];
+    if (now.Bytes == told.Bytes && now.Records == told.Records) return;
+    std::string text = NotSeenText(now, told);
+    uint64_t at = Now();
+    feed_.Add(tapfeed::kEvent, at, text, port);
+    if (config_.Capture) {
+        CaptureSwitch(device);
+        config_.Capture->Event(serialcapture::kDataLost, at, text);
     }
+    told = now;
+}
+
+void Watcher::TellLost() {
+    for (const auto& [device, port] : book_.Ports()) TellLost(device, port);
 }
 
 void Watcher::LookForDevices() {

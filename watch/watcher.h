@@ -46,7 +46,8 @@ private:
     void Event(uint32_t device, uint16_t port, uint64_t at, const std::string& text);
     void Data(uint32_t device, uint16_t port, bool tx, uint64_t at, std::string_view bytes);
     void Changed(uint32_t device, const PortChange& change, uint64_t at);
-    void TellLost();
+    void TellLost();                                 // every port's
+    void TellLost(uint32_t device, uint16_t port);  // one port's, when it changed
     void LookForDevices();
     void CaptureSwitch(uint32_t device);
 

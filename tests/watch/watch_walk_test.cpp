@@ -17,6 +17,7 @@
 #include <iterator>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -304,6 +305,54 @@ TEST(WatchWalk, UnderSudoTheFeedAndTheCaptureAreTheCallersAlone) {
     EXPECT_NE(access(path.c_str(), F_OK), 0) << "the folder is left";
     unlink(capture.c_str());
     rmdir(folder);
+}
+
+}  // namespace
+
+namespace {
+
+// --program keeps to one program (stty's settings are not seen), and a call
+// that moves more than the 64 KiB a call's copy holds shows that much and
+// says how much more it moved: nothing is lost silently.
+TEST(WatchWalk, OneProgramOnlyAndACallBeyondItsCopyIsCounted) {
+    if (geteuid() != 0) GTEST_SKIP() << "the watch needs root";
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    std::string device = ptsname(master);
+    char folder[] = "/tmp/quorvel-watch-test-XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder));
+    std::string capture = std::string(folder) + "/session.pcap";
+    RunningWatch watch;
+    StartWatch({"--no-monitor", "--program", "python3", "--capture", capture, device}, watch);
+    ASSERT_EQ(RunProgram({"stty", "-F", device, "9600"}), 0);
+    int held = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);  // the master's reads wait, not fail, between programs
+    std::thread drain([master] {
+        char buffer[65536];
+        for (size_t got = 0; got < 200000;) {
+            ssize_t count = read(master, buffer, sizeof(buffer));
+            if (count <= 0) break;
+            got += static_cast<size_t>(count);
+        }
+    });
+    std::string script = "import os, tty; fd = os.open('" + device + "', os.O_RDWR | os.O_NOCTTY); tty.setraw(fd); "
+                         "assert os.write(fd, b'x' * 200000) == 200000";
+    EXPECT_EQ(RunProgram({"python3", "-c", script}), 0);
+    drain.join();
+    usleep(200000);
+    EXPECT_EQ(EndWatch(watch, SIGTERM), 128 + SIGTERM);
+    std::string all;
+    size_t tx = 0;
+    for (const std::string& line : CaptureLines(capture)) {
+        all += line + "\n";
+        if (line.rfind("TX ", 0) == 0) tx += line.size() - 3;
+    }
+    EXPECT_EQ(all.find("stty"), std::string::npos) << all;
+    EXPECT_EQ(tx, 65536u);
+    EXPECT_NE(all.find("[134464 bytes not seen]"), std::string::npos) << all.substr(all.size() > 300 ? all.size() - 300 : 0);
+    unlink(capture.c_str());
+    rmdir(folder);
+    close(held);
+    close(master);
 }
 
 }  // namespace
