@@ -356,3 +356,34 @@ TEST(WatchWalk, OneProgramOnlyAndACallBeyondItsCopyIsCounted) {
 }
 
 }  // namespace
+
+namespace {
+
+// Bad input and missing rights: exit code 2 and one line that names what is
+// wrong (and, for the rights, the tap as the way that needs none).
+TEST(WatchWalk, BadInputAndMissingRightsAreOneLineAndExitCode2) {
+    if (geteuid() != 0) GTEST_SKIP() << "the devices are looked at once the rights are there, and nobody is made by root";
+    struct Case {
+        std::string Arguments, Says;
+        bool AsNobody;
+    };
+    const Case cases[] = {
+        {"--pid abc /dev/null", "--pid abc: not a process number", false},
+        {"--program averyveryverylongname /dev/null", "--program averyveryverylongname:", false},
+        {"--frame-gap 5 /dev/null", "--frame-gap: only with --capture", false},
+        {"--frobnicate", "--frobnicate: no such option", false},
+        {"/dev/quorvel-no-such-device", "/dev/quorvel-no-such-device: No such file or directory", false},
+        {"/etc/passwd", "/etc/passwd: not a character device", false},
+        {"/dev/null", "needs root, or CAP_BPF and CAP_PERFMON; quorvel-tap needs neither", true},
+    };
+    for (const Case& row : cases) {
+        std::string command = (row.AsNobody ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "") + kWatch +
+                              " --no-monitor " + row.Arguments + " 2>&1; echo \"exit $?\"";
+        std::string said = Shell(command);
+        EXPECT_NE(said.find(row.Says), std::string::npos) << row.Arguments << ": " << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 2) << row.Arguments << ": " << said;
+        EXPECT_NE(said.find("exit 2\n"), std::string::npos) << row.Arguments << ": " << said;
+    }
+}
+
+}  // namespace
