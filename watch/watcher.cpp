@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -55,18 +56,26 @@ uint64_t Watcher::Microseconds(uint64_t nanoseconds) const {
 
 uint64_t Watcher::Now() const { return Microseconds(MonotonicNs()); }
 
-void Watcher::CaptureSwitch(uint32_t device) {
+// Records of calls on different CPUs may reach the ring a little out of the
+// order of their times: the feed and the capture take them in ring order,
+// each no earlier than the one before.
+uint64_t Watcher::InOrder(uint64_t at) {
+    lastAt_ = std::max(lastAt_, at);
+    return lastAt_;
+}
+
+void Watcher::CaptureSwitch(uint32_t device, uint64_t at) {
     if (!config_.Capture || device == captureDevice_) return;
     captureDevice_ = device;
     auto known = devices_.find(device);
-    config_.Capture->Event(serialcapture::kStatusChange, Now(), "[" + (known == devices_.end() ? "?" : known->second.Path) + "]");
+    config_.Capture->Event(serialcapture::kStatusChange, at, "[" + (known == devices_.end() ? "?" : known->second.Path) + "]");
 }
 
 void Watcher::Event(uint32_t device, uint16_t port, uint64_t at, const std::string& text) {
     if (text.empty()) return;
     feed_.Add(tapfeed::kEvent, at, text, port);
     if (config_.Capture) {
-        CaptureSwitch(device);
+        CaptureSwitch(device, at);
         config_.Capture->Event(serialcapture::kStatusChange, at, text);
     }
 }
@@ -74,7 +83,7 @@ void Watcher::Event(uint32_t device, uint16_t port, uint64_t at, const std::stri
 void Watcher::Data(uint32_t device, uint16_t port, bool tx, uint64_t at, std::string_view bytes) {
     feed_.Add(tx ? tapfeed::kTx : tapfeed::kRx, at, bytes, port);
     if (config_.Capture) {
-        CaptureSwitch(device);
+        CaptureSwitch(device, at);
         config_.Capture->Data(tx ? serialcapture::kTxData : serialcapture::kRxData, at, bytes);
     }
 }
@@ -94,7 +103,7 @@ void Watcher::Changed(uint32_t device, const PortChange& change, uint64_t at) {
 }
 
 void Watcher::Take(const watchwire::WatchRecord& record, std::string_view payload) {
-    uint64_t at = Microseconds(record.Nanoseconds);
+    uint64_t at = InOrder(Microseconds(record.Nanoseconds));
     std::string program(record.Program, strnlen(record.Program, sizeof(record.Program)));
     switch (record.Kind) {
         case watchwire::WATCH_OPENED:
@@ -125,10 +134,10 @@ void Watcher::TellLost(uint32_t device, uint16_t port) {
     watchwire::WatchLost& told = told_[device];
     if (now.Bytes == told.Bytes && now.Records == told.Records) return;
     std::string text = NotSeenText(now, told);
-    uint64_t at = Now();
+    uint64_t at = InOrder(Now());
     feed_.Add(tapfeed::kEvent, at, text, port);
     if (config_.Capture) {
-        CaptureSwitch(device);
+        CaptureSwitch(device, at);
         config_.Capture->Event(serialcapture::kDataLost, at, text);
     }
     told = now;
@@ -169,7 +178,7 @@ void Watcher::Start() {
             if (!devices_.count(device) || !kernel_.AddDescriptor(process, static_cast<uint32_t>(number), device)) continue;
             PortChange change = book_.Opened(device, process, number, ProgramOf(process), watchwire::WATCH_BY_OPEN);
             if (!change.Text.empty()) change.Text.insert(change.Text.size() - 1, ", before the watch began");
-            Changed(device, change, Now());
+            Changed(device, change, InOrder(Now()));
         }
         closedir(descriptors);
     }
@@ -209,7 +218,7 @@ void Watcher::Finish() {
     auto take = [this](const watchwire::WatchRecord& record, std::string_view payload) { Take(record, payload); };
     kernel_.Drain(0, take);
     TellLost();
-    uint64_t at = Now();
+    uint64_t at = InOrder(Now());
     for (const auto& [device, port] : book_.Ports()) feed_.Add(tapfeed::kPortLeft, at, {}, port);
     if (feed_.HasOutput()) feed_.Flush(config_.Feed, tap::KernelLineOps());
 }

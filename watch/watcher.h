@@ -43,13 +43,14 @@ public:
 private:
     uint64_t Microseconds(uint64_t nanoseconds) const;
     uint64_t Now() const;
+    uint64_t InOrder(uint64_t at);
     void Event(uint32_t device, uint16_t port, uint64_t at, const std::string& text);
     void Data(uint32_t device, uint16_t port, bool tx, uint64_t at, std::string_view bytes);
     void Changed(uint32_t device, const PortChange& change, uint64_t at);
     void TellLost();                                 // every port's
     void TellLost(uint32_t device, uint16_t port);  // one port's, when it changed
     void LookForDevices();
-    void CaptureSwitch(uint32_t device);
+    void CaptureSwitch(uint32_t device, uint64_t at);
 
     WatchConfig config_;
     BpfWatch& kernel_;
@@ -58,6 +59,7 @@ private:
     tap::FeedWriter feed_;
     uint64_t startNs_ = 0;
     uint32_t captureDevice_ = 0;  // the device of the capture's last frame
+    uint64_t lastAt_ = 0;         // the time of the last record: none goes before it
     std::map<uint32_t, watchwire::WatchLost> told_;  // what was not seen, as far as it was told
 };
 
