@@ -80,10 +80,10 @@ bool BpfWatch::AddDescriptor(uint32_t process, uint32_t descriptor, uint32_t dev
     if (bpf_map__update_elem(skeleton_->maps.descriptors, key, sizeof(key), &device, sizeof(device), BPF_NOEXIST) != 0) {
         return false;
     }
-    uint32_t slot = process % 4096, count = 0;
-    bpf_map__lookup_elem(skeleton_->maps.busy, &slot, sizeof(slot), &count, sizeof(count), 0);
-    ++count;
-    return bpf_map__update_elem(skeleton_->maps.busy, &slot, sizeof(slot), &count, sizeof(count), BPF_ANY) == 0;
+    // The BPF side counts its own descriptors atomically; this one's slot is
+    // only marked, in a map of its own (watch.bpf.c).
+    uint32_t slot = process % 4096, marked = 1;
+    return bpf_map__update_elem(skeleton_->maps.seeded, &slot, sizeof(slot), &marked, sizeof(marked), BPF_ANY) == 0;
 }
 
 namespace {

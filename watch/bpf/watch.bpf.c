@@ -65,6 +65,17 @@ struct {
     __type(value, u32);
 } busy SEC(".maps");
 
+// Slots of processes that held watched descriptors before the programs were
+// attached (found in /proc). Only the program writes it, and only ever sets
+// a slot: a slot that stays set costs a lookup, never a missed call, and the
+// counts above stay the BPF side's own, changed atomically.
+struct {
+    __uint(type, BPF_MAP_TYPE_ARRAY);
+    __uint(max_entries, BUSY_SLOTS);
+    __type(key, u32);
+    __type(value, u32);
+} seeded SEC(".maps");
+
 // What was not seen, by device: bytes (the ring was full, a copy failed, a
 // call was cut at its cap) and other records (the ring was full). The
 // program reads it and tells the user.
@@ -187,7 +198,9 @@ static __always_inline bool MayBeBusy(u32 process)
 {
     u32 slot = SlotOf(process);
     u32 *count = bpf_map_lookup_elem(&busy, &slot);
-    return count && *count;
+    if (count && *count) return true;
+    u32 *seed = bpf_map_lookup_elem(&seeded, &slot);
+    return seed && *seed;
 }
 
 static __always_inline bool Wanted(void)
