@@ -102,8 +102,10 @@ struct Pending {
     u16 Compat;   // a 32-bit program: its pointers and iovecs are 32 bits
 };
 
+// Least recently used first out: a thread that ends inside a call leaves
+// its entry behind, and such entries must not fill the map.
 struct {
-    __uint(type, BPF_MAP_TYPE_HASH);
+    __uint(type, BPF_MAP_TYPE_LRU_HASH);
     __uint(max_entries, 8192);
     __type(key, u32);
     __type(value, struct Pending);
