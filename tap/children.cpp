@@ -54,6 +54,12 @@ void EndChild(pid_t child, int waitMs) {
     waitpid(child, nullptr, 0);
 }
 
+bool Reaped(pid_t* child) {
+    if (*child <= 0 || waitpid(*child, nullptr, WNOHANG) != *child) return false;
+    *child = -1;
+    return true;
+}
+
 std::string MonitorScenario(const std::string& portName, const std::string& windowsFolder,
                             const std::string& friendlyName) {
     std::string escaped;

@@ -19,6 +19,10 @@ pid_t StartChild(const std::string& program, const std::vector<std::string>& arg
 // gone or waitMs have passed, KILL to whatever is left of its group; reaps it.
 void EndChild(pid_t child, int waitMs);
 
+// Whether the child (when there is one, > 0) has ended: then it is reaped
+// and *child becomes -1.
+bool Reaped(pid_t* child);
+
 // The monitor's settings text for a tap port: its name, the tap's folder as
 // Wine names it, and the friendly name with the settings text's escapes
 // (a slash as \x2F: "/d" in it would ask for the uninstall; a control

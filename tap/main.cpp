@@ -23,6 +23,7 @@
 #include "tap/application_side.h"
 #include "tap/capture_writer.h"
 #include "tap/children.h"
+#include "tap/signal_pipe.h"
 #include "tap/device_identity.h"
 #include "tap/line_ops.h"
 #include "tap/relay.h"
@@ -38,28 +39,6 @@ using namespace tap;
 
 constexpr int kChildEndMs = 5000;
 constexpr int kFirstCom = 42;
-
-int g_signalPipe[2] = {-1, -1};  // written by the signal handler, read by the main loop
-
-void OnSignal(int number) {
-    int saved = errno;
-    unsigned char byte = static_cast<unsigned char>(number);
-    if (write(g_signalPipe[1], &byte, 1) < 0) {
-        // A full pipe already says that something is waiting.
-    }
-    errno = saved;
-}
-
-bool CatchSignals() {
-    if (pipe2(g_signalPipe, O_NONBLOCK | O_CLOEXEC) != 0) return false;
-    struct sigaction action{};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int number : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaction(number, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-    return true;
-}
 
 // One line on stderr, exit code 2; a control character in what the user
 // gave (a newline in a path) shows as \xHH, so the line stays one.
@@ -173,17 +152,9 @@ int RunRelay(const RelayConfig& config, Made& made) {
     Relay relay(config, KernelLineOps());
     for (;;) {
         relay.Run();
-        unsigned char number = 0;
-        int ending = 0;
-        while (read(g_signalPipe[0], &number, 1) == 1) {
-            // The first signal says how the tap ends; more of them change nothing.
-            if ((number == SIGINT || number == SIGTERM || number == SIGHUP) && ending <= 0) ending = 128 + number;
-        }
-        if (made.Monitor > 0 && waitpid(made.Monitor, nullptr, WNOHANG) == made.Monitor) {
-            made.Monitor = -1;
-            if (!ending) ending = -1;  // the window was closed: a normal end
-        }
-        if (made.Modem > 0 && waitpid(made.Modem, nullptr, WNOHANG) == made.Modem) made.Modem = -1;
+        int ending = TakeEndingSignal();  // the first signal says how the tap ends
+        if (Reaped(&made.Monitor) && !ending) ending = -1;  // the window was closed: a normal end
+        Reaped(&made.Modem);
         if (ending) {
             relay.Finish();
             return ending < 0 ? 0 : ending;
@@ -279,7 +250,7 @@ int Tap(const TapOptions& options) {
         config.ApplicationWatch = made.Application.Watch;
         config.Feed = made.Folder.Feed;
         config.Commands = made.Folder.Commands;
-        config.Stop = g_signalPipe[0];
+        config.Stop = SignalPipe();
         made.Devices[0] = made.Devices[1] = -1;  // the relay owns them now
         code = RunRelay(config, made);
     }

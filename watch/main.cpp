@@ -4,8 +4,6 @@
 // (watcher.h) turns their records into the monitor's feed and the capture
 // file. It ends on the monitor's end, Ctrl+C, TERM or HUP, detached and with
 // nothing of its own left.
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +18,7 @@
 
 #include "tap/capture_writer.h"
 #include "tap/children.h"
+#include "tap/signal_pipe.h"
 #include "tap/tap_folder.h"
 #include "tap/tap_home.h"
 #include "watch/bpf_watch.h"
@@ -34,28 +33,6 @@ using namespace watch;
 
 constexpr int kChildEndMs = 5000;
 constexpr uint32_t kRingBytes = 8 << 20;
-
-int g_signalPipe[2] = {-1, -1};  // written by the signal handler, read by the loop
-
-void OnSignal(int number) {
-    int saved = errno;
-    unsigned char byte = static_cast<unsigned char>(number);
-    if (write(g_signalPipe[1], &byte, 1) < 0) {
-        // A full pipe already says that something is waiting.
-    }
-    errno = saved;
-}
-
-bool CatchSignals() {
-    if (pipe2(g_signalPipe, O_NONBLOCK | O_CLOEXEC) != 0) return false;
-    struct sigaction action{};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int number : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaction(number, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-    return true;
-}
 
 int BadInput(const std::string& line) {
     std::fprintf(stderr, "quorvel-watch: %s\n", tap::WithControlsEscaped(line).c_str());
@@ -101,15 +78,8 @@ void StartMonitor(const tap::TapHome& home, const CallingUser& user, Made* made)
 int RunLoop(Watcher& watcher, Made& made) {
     for (;;) {
         watcher.Run();
-        unsigned char number = 0;
-        int ending = 0;
-        while (read(g_signalPipe[0], &number, 1) == 1) {
-            if ((number == SIGINT || number == SIGTERM || number == SIGHUP) && ending <= 0) ending = 128 + number;
-        }
-        if (made.Monitor > 0 && waitpid(made.Monitor, nullptr, WNOHANG) == made.Monitor) {
-            made.Monitor = -1;
-            if (!ending) ending = -1;  // the window was closed: a normal end
-        }
+        int ending = tap::TakeEndingSignal();  // the first signal says how the watch ends
+        if (tap::Reaped(&made.Monitor) && !ending) ending = -1;  // the window was closed: a normal end
         if (ending) {
             watcher.Finish();
             return ending < 0 ? 0 : ending;
@@ -171,7 +141,7 @@ int Watch(const WatchOptions& options) {
     if (!code) {
         WatchConfig config;
         config.Feed = made.Folder.Feed;
-        config.Stop = g_signalPipe[0];
+        config.Stop = tap::SignalPipe();
         config.Capture = options.Capture.empty() ? nullptr : &capture;
         config.FindNewDevices = options.Devices.empty();
         Watcher watcher(config, kernel, devices);
@@ -200,6 +170,6 @@ int main(int argc, char** argv) {
         std::fputs(WatchUsage(), stdout);
         return 0;
     }
-    if (!CatchSignals()) return BadInput(std::string("signals: ") + std::strerror(errno));
+    if (!tap::CatchSignals()) return BadInput(std::string("signals: ") + std::strerror(errno));
     return Watch(options);
 }
