@@ -150,8 +150,10 @@ std::string DescribeTermios(const TermiosView& settings) {
 }
 
 std::string ErrorName(int64_t negativeError) {
+    // The kernel's errors are -1 to -4095; anything else is shown as it came.
+    if (negativeError < -4095 || negativeError >= 0) return "result " + std::to_string(negativeError);
     int number = static_cast<int>(-negativeError);
-    const char* name = number > 0 && number < 4096 ? strerrorname_np(number) : nullptr;
+    const char* name = strerrorname_np(number);
     return name ? name : "error " + std::to_string(number);
 }
 
@@ -166,7 +168,7 @@ std::string IoctlText(uint32_t request, int64_t result, std::string_view payload
 }
 
 std::string FailureText(bool write, int64_t result) {
-    int number = static_cast<int>(-result);
+    int number = result < -4095 || result >= 0 ? 0 : static_cast<int>(-result);
     if (number == 11 || (number >= 512 && number <= 516)) return "";  // EAGAIN; restarted by the kernel
     return std::string("[") + (write ? "write" : "read") + " failed: " + ErrorName(result) + "]";
 }
