@@ -26,6 +26,7 @@
 #include "bench/results_table.h"
 #include "bench/capture_file_bench.h"
 #include "bench/serial_line_bench.h"
+#include "bench/watch_line_bench.h"
 #include "bench/traffic_shapes.h"
 #include "driver/stop_event.h"
 #include "port/capture_ring.h"
@@ -428,6 +429,15 @@ int Soak(HWND main, const Options& options) {
     return residentPerLine <= kGrownPerLineLimit ? 0 : 3;
 }
 
+// The tables of real lines: the tap against socat, the tap's capture, the
+// watch with the monitor.
+void RealLineTables(HWND main, const Options& options) {
+    auto asked = [&](int question) { return options.Only == 0 || options.Only == question; };
+    if (asked(8)) SerialLineTable(main, options.ConfirmSeconds / 2);
+    if (asked(9)) CaptureFileTable();
+    if (asked(10)) WatchLineTable(main, options.ConfirmSeconds / 2);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -468,8 +478,7 @@ int main(int argc, char** argv) {
         if (asked(5)) StartupTable(limits);
         if (asked(6)) MemoryTable(main, options);
         if (asked(7)) BurstMemoryTable();
-        if (asked(8)) SerialLineTable(main, options.ConfirmSeconds / 2);
-        if (asked(9)) CaptureFileTable();
+        RealLineTables(main, options);
     }
 
     quorvel::StopLineIntake();

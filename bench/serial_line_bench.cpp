@@ -95,36 +95,6 @@ private:
     std::thread sampler_;
 };
 
-// Waits until the monitor has shown all that came: the ring is empty and
-// the pane has taken every line. A run that follows starts with the monitor
-// idle, instead of sharing the machine's two cores with its backlog.
-void WaitForIdleMonitor(const CaptureRig& rig) {
-    PumpUntil([&] { return rig.Drained() && !quorvel::AnyListedQueue(); }, 120000);
-}
-
-// The pane's lines from line `from` on, once the monitor has been idle and
-// the pane has taken no line for a second: a burst may still wait in the
-// tap's feed while the ring is empty for a moment.
-std::vector<std::string> SettledLinesFrom(const CaptureRig& rig, HWND pane, LRESULT from) {
-    LRESULT count = -1;
-    for (int look = 0; look < 120; ++look) {
-        WaitForIdleMonitor(rig);
-        PumpFor(1000);
-        LRESULT now = SendMessageA(pane, LB_GETCOUNT, 0, 0);
-        if (now == count && rig.Drained() && !quorvel::AnyListedQueue()) break;
-        count = now;
-    }
-    std::vector<std::string> lines;
-    for (LRESULT i = from; i < count; ++i) {
-        LRESULT length = SendMessageA(pane, LB_GETTEXTLEN, i, 0);
-        std::string line(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
-        if (length > 0) SendMessageA(pane, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
-        line.resize(length > 0 ? static_cast<size_t>(length) : 0);
-        lines.push_back(std::move(line));
-    }
-    return lines;
-}
-
 // kBurst bytes each way at once, as fast as the line takes them, and what
 // the pane shows of them: the tap's feed holds what the ring has no room
 // for yet.
@@ -142,7 +112,10 @@ BurstFigures MeasureBurst(testsupport::LineLab& lab, const CaptureRig& rig, cons
     figures.InOrder = tx == testsupport::LinePattern(1).Take(kBurst) && rx == testsupport::LinePattern(2).Take(kBurst);
     for (const std::string& line : lines) {
         unsigned long count = 0;
-        if (std::sscanf(line.c_str(), "[%lu feed records dropped]", &count) == 1) figures.FeedDropped += count;
+        int end = 0;  // the whole text matched: "[38400 8N1]" must not count
+        if (std::sscanf(line.c_str(), "[%lu feed records dropped]%n", &count, &end) == 1 && end > 0) {
+            figures.FeedDropped += count;
+        }
     }
     return figures;
 }
@@ -242,6 +215,36 @@ void PrintTable(const SerialFigures& f, double pacedSeconds) {
 }
 
 }  // namespace
+
+// Waits until the monitor has shown all that came: the ring is empty and
+// the pane has taken every line. A run that follows starts with the monitor
+// idle, instead of sharing the machine's two cores with its backlog.
+void WaitForIdleMonitor(const CaptureRig& rig) {
+    PumpUntil([&] { return rig.Drained() && !quorvel::AnyListedQueue(); }, 120000);
+}
+
+// The pane's lines from line `from` on, once the monitor has been idle and
+// the pane has taken no line for a second: a burst may still wait in the
+// tap's feed while the ring is empty for a moment.
+std::vector<std::string> SettledLinesFrom(const CaptureRig& rig, HWND pane, LRESULT from) {
+    LRESULT count = -1;
+    for (int look = 0; look < 120; ++look) {
+        WaitForIdleMonitor(rig);
+        PumpFor(1000);
+        LRESULT now = SendMessageA(pane, LB_GETCOUNT, 0, 0);
+        if (now == count && rig.Drained() && !quorvel::AnyListedQueue()) break;
+        count = now;
+    }
+    std::vector<std::string> lines;
+    for (LRESULT i = from; i < count; ++i) {
+        LRESULT length = SendMessageA(pane, LB_GETTEXTLEN, i, 0);
+        std::string line(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
+        if (length > 0) SendMessageA(pane, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
+        line.resize(length > 0 ? static_cast<size_t>(length) : 0);
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
 
 void SerialLineTable(HWND main, double pacedSeconds) {
     testsupport::LineLab lab;

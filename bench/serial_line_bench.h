@@ -6,8 +6,21 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
+#include "bench/capture_rig.h"
+
 namespace bench {
 
 void SerialLineTable(HWND main, double pacedSeconds);
+
+// Waits until the monitor has shown all that came: the ring is empty and
+// the pane has taken every line.
+void WaitForIdleMonitor(const CaptureRig& rig);
+
+// The pane's lines from line `from` on, once the monitor has been idle and
+// the pane has taken no line for a second.
+std::vector<std::string> SettledLinesFrom(const CaptureRig& rig, HWND pane, LRESULT from);
 
 }  // namespace bench

@@ -40,7 +40,7 @@ for argument in "$@"; do [[ "$argument" == --results=* ]] || arguments+=("$argum
 wine bench/capture_bench.exe --results="Z:${results//\//\\}" "${arguments[@]}" </dev/null
 status=$?
 
-# Table 10, natively: what quorvel-watch costs (it needs root and a kernel
+# Table 11, natively: what quorvel-watch costs (it needs root and a kernel
 # with BTF; without them the table says it was not run).
 only=; line_seconds=30
 for argument in "${arguments[@]}"; do
@@ -51,11 +51,11 @@ for argument in "${arguments[@]}"; do
         --limits) only=limits ;;
     esac
 done
-if [ -z "$only" ] || [ "$only" = 10 ]; then
+if [ -z "$only" ] || [ "$only" = 11 ]; then
     if [ -x "$BUILD_DIR/linux/watch_bench" ]; then
         "$BUILD_DIR/linux/watch_bench" --line-seconds "$line_seconds" | tee -a "$results"
     else
-        printf '\n### 10. quorvel-watch\n\nNot run: it is not built here (this kernel has no BTF).\n' | tee -a "$results"
+        printf '\n### 11. quorvel-watch\n\nNot run: it is not built here (this kernel has no BTF).\n' | tee -a "$results"
     fi
 fi
 exit $status

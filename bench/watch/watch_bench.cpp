@@ -2,7 +2,7 @@
 // in the same run: throughput through a pty pair, an unrelated program's
 // system calls (dd with 1-byte blocks), and a paced 921600-baud exchange
 // both ways with every byte counted in the watch's capture file, with the
-// watch's own CPU time. Needs root; prints one markdown table (table 10 of
+// watch's own CPU time. Needs root; prints one markdown table (table 11 of
 // bench/RESULTS.md).
 //   usage: watch_bench [--line-seconds N]
 #include <fcntl.h>
@@ -284,7 +284,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--line-seconds") == 0) lineSeconds = std::atof(argv[i + 1]);
     }
-    std::puts("\n### 10. quorvel-watch: what watching costs, and a paced line watched whole\n");
+    std::puts("\n### 11. quorvel-watch: what watching costs, and a paced line watched whole\n");
     if (geteuid() != 0) {
         std::puts("Not run: the watch needs root.");
         return 0;
