@@ -62,9 +62,31 @@ std::string FindById(const std::string& dev, uint64_t device) {
     return found;
 }
 
+// What udev's database says where sysfs said nothing: its "E:KEY=VALUE"
+// lines for the device (underscores in its names stand for blanks).
+void ReadUdev(const std::string& file, DeviceIdentity* identity) {
+    std::ifstream data(file);
+    std::string line;
+    auto fill = [&](std::string* field, const char* key) {
+        std::string prefix = std::string("E:") + key + "=";
+        if (!field->empty() || line.rfind(prefix, 0) != 0) return;
+        *field = line.substr(prefix.size());
+        for (char& c : *field) c = c == '_' ? ' ' : c;
+    };
+    while (std::getline(data, line)) {
+        fill(&identity->Product, "ID_MODEL_FROM_DATABASE");
+        fill(&identity->Product, "ID_MODEL");
+        fill(&identity->Maker, "ID_VENDOR_FROM_DATABASE");
+        fill(&identity->Maker, "ID_VENDOR");
+        fill(&identity->Serial, "ID_SERIAL_SHORT");
+    }
+}
+
 }  // namespace
 
-DeviceIdentity IdentifyDevice(const std::string& path, uint64_t device, const std::string& sys, const std::string& dev) {
+DeviceIdentity IdentifyDevice(const std::string& path, uint64_t device, const DeviceRoots& roots) {
+    const std::string& sys = roots.Sys;
+    const std::string& dev = roots.Dev;
     DeviceIdentity identity;
     identity.Path = path;
     std::string name = path.rfind(dev + "/", 0) == 0 ? path.substr(dev.size() + 1) : BaseName(path);
@@ -78,6 +100,7 @@ DeviceIdentity IdentifyDevice(const std::string& path, uint64_t device, const st
         identity.Bus = BaseName(RealPath(hardware + "/subsystem"));
         ReadUsb(hardware, &identity);
     }
+    ReadUdev(roots.Udev + "/data/c" + std::to_string(major(device)) + ":" + std::to_string(minor(device)), &identity);
     if (major(device) >= 136 && major(device) <= 143) identity.Bus = "pty";  // Unix 98 pty slaves
     identity.ById = FindById(dev, device);
     return identity;

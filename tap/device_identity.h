@@ -1,6 +1,6 @@
 // Who a serial device is, as the system knows it: its product, maker,
 // serial number and driver from sysfs (the USB device above a ttyUSB or
-// ttyACM), its /dev/serial/by-id name, its bus. The monitor shows it in the
+// ttyACM) or else udev, its /dev/serial/by-id name, its bus. The monitor shows it in the
 // port's properties and in the pane's first line, so that a user with many
 // ports on screen tells them apart at a glance.
 #pragma once
@@ -22,10 +22,17 @@ struct DeviceIdentity {
     std::string Hardware;   // "USB\VID_0403&PID_6001"
 };
 
-// Reads what sysfs (under sys) and the by-id folder (under dev) say of the
-// character device number (the C library's dev_t) at path.
-DeviceIdentity IdentifyDevice(const std::string& path, uint64_t device, const std::string& sys = "/sys",
-                              const std::string& dev = "/dev");
+// Where the system keeps what it knows of devices (other roots for tests).
+struct DeviceRoots {
+    std::string Sys = "/sys";
+    std::string Dev = "/dev";
+    std::string Udev = "/run/udev";
+};
+
+// Reads what sysfs and the by-id folder say of the character device number
+// (the C library's dev_t) at path, and udev's database where sysfs has no
+// product, maker or serial number.
+DeviceIdentity IdentifyDevice(const std::string& path, uint64_t device, const DeviceRoots& roots = {});
 
 // The pane's first line: "[/dev/ttyUSB0: FT232R USB UART, serial A12345]",
 // "[/dev/pts/3: pseudo-terminal]", or "[/dev/ttyS0]".
