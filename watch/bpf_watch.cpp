@@ -45,7 +45,7 @@ int Print(enum libbpf_print_level, const char* format, va_list arguments) {
 
 }  // namespace
 
-bool BpfWatch::Load(const watchwire::WatchFilter& filter, uint32_t ringBytes, std::string* why) {
+bool BpfWatch::Load(const WatchFilter& filter, uint32_t ringBytes, std::string* why) {
     libbpf_set_print(Print);
     skeleton_ = watch_bpf__open();
     if (!skeleton_) {
@@ -53,7 +53,7 @@ bool BpfWatch::Load(const watchwire::WatchFilter& filter, uint32_t ringBytes, st
         return false;
     }
     skeleton_->rodata->only_process = filter.OnlyProcess;
-    for (size_t i = 0; i < sizeof(filter.OnlyProgram); ++i) {
+    for (size_t i = 0; i < filter.OnlyProgram.size() && i + 1 < sizeof(skeleton_->rodata->only_program); ++i) {
         skeleton_->rodata->only_program[i] = filter.OnlyProgram[i];
     }
     bpf_map__set_max_entries(skeleton_->maps.ring, ringBytes);

@@ -19,6 +19,13 @@ struct bpf_link;
 
 namespace watch {
 
+// Which calls the BPF side takes, set before it loads (into its read-only
+// data, where the verifier sees them as constants).
+struct WatchFilter {
+    uint32_t OnlyProcess = 0;  // 0: every process
+    std::string OnlyProgram;   // empty: every program; the kernel's name, 15 characters at most
+};
+
 class BpfWatch {
 public:
     BpfWatch() = default;
@@ -28,7 +35,7 @@ public:
 
     // Loads the programs with the filter and a ring of ringBytes (a power of
     // two); false with one line that says what the kernel refused.
-    bool Load(const watchwire::WatchFilter& filter, uint32_t ringBytes, std::string* why);
+    bool Load(const WatchFilter& filter, uint32_t ringBytes, std::string* why);
     // The devices to watch (the kernel's numbers), before or after Attach.
     bool WatchDevice(uint32_t device);
     // A descriptor that was open before the programs were attached.

@@ -113,9 +113,9 @@ int Attach(const WatchOptions& options, BpfWatch* kernel, DeviceSet* devices) {
     std::string why;
     if (options.Devices.empty()) AddSerialDevices(devices);
     else if (!NamedDevices(options.Devices, devices, &why)) return BadInput(why);
-    watchwire::WatchFilter filter{};
+    WatchFilter filter;
     filter.OnlyProcess = options.Process;
-    std::strncpy(filter.OnlyProgram, options.Program.c_str(), sizeof(filter.OnlyProgram) - 1);
+    filter.OnlyProgram = options.Program;
     if (!kernel->Load(filter, kRingBytes, &why)) return BadInput(why + "; quorvel-tap needs no BPF");
     for (const auto& entry : *devices) kernel->WatchDevice(entry.first);
     if (!kernel->Attach(&why)) return BadInput(why + "; quorvel-tap needs no BPF");

@@ -46,7 +46,6 @@ enum WatchHow {
 /* The ioctl record's payload: the argument as the program passed it (and,
  * for TIOCMGET and the like, as the call left it), then for a settings
  * change the settings the driver kept (a ktermios: termios2's layout). */
-#define WATCH_IOCTL_ASKED 0
 #define WATCH_IOCTL_KEPT WATCH_IOCTL_BYTES
 #define WATCH_IOCTL_PAYLOAD (2 * WATCH_IOCTL_BYTES)
 
@@ -89,17 +88,6 @@ struct WatchLost {
 };
 
 WATCH_ASSERT(sizeof(struct WatchLost) == 16);
-
-/* What the program tells the BPF side before it loads (its read-only data). */
-#pragma pack(push, 1)
-struct WatchFilter {
-    uint32_t OnlyProcess;  /* 0: every process */
-    char OnlyProgram[16];  /* empty: every program */
-};
-#pragma pack(pop)
-
-WATCH_ASSERT(sizeof(struct WatchFilter) == 20);
-WATCH_ASSERT(__builtin_offsetof(struct WatchFilter, OnlyProgram) == 4);
 
 #ifdef __cplusplus
 }  /* namespace watchwire */
