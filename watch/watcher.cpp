@@ -185,9 +185,12 @@ void Watcher::Start() {
     closedir(processes);
 }
 
+bool Watcher::DrainRing() {
+    return kernel_.Drain(0, [this](const watchwire::WatchRecord& record, std::string_view payload) { Take(record, payload); });
+}
+
 void Watcher::Run() {
     const tap::LineOps& ops = tap::KernelLineOps();
-    auto take = [this](const watchwire::WatchRecord& record, std::string_view payload) { Take(record, payload); };
     uint64_t lostLook = 0, devicesLook = 0;
     for (;;) {
         pollfd watched[3] = {{config_.Stop, POLLIN, 0}, {kernel_.RingDescriptor(), POLLIN, 0},
@@ -198,7 +201,7 @@ void Watcher::Run() {
             waitMs = due <= now ? 0 : std::min<int>(waitMs, static_cast<int>((due - now + 999) / 1000));
         }
         poll(watched, 3, waitMs);
-        if (!kernel_.Drain(0, take)) return;
+        if (!DrainRing()) return;
         uint64_t now = Now();
         if (now >= lostLook) {
             TellLost();
@@ -215,8 +218,7 @@ void Watcher::Run() {
 }
 
 void Watcher::Finish() {
-    auto take = [this](const watchwire::WatchRecord& record, std::string_view payload) { Take(record, payload); };
-    kernel_.Drain(0, take);
+    DrainRing();
     TellLost();
     uint64_t at = InOrder(Now());
     for (const auto& [device, port] : book_.Ports()) feed_.Add(tapfeed::kPortLeft, at, {}, port);

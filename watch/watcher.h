@@ -44,6 +44,7 @@ private:
     uint64_t Microseconds(uint64_t nanoseconds) const;
     uint64_t Now() const;
     uint64_t InOrder(uint64_t at);
+    bool DrainRing();  // every record waiting in the ring, taken; false when the ring failed
     void Event(uint32_t device, uint16_t port, uint64_t at, const std::string& text);
     void Data(uint32_t device, uint16_t port, bool tx, uint64_t at, std::string_view bytes);
     void Changed(uint32_t device, const PortChange& change, uint64_t at);
