@@ -12,14 +12,16 @@
 namespace watch {
 namespace {
 
-bool Add(const std::string& path, DeviceSet* devices) {
+// Adds the device at path unless it is there already; *device its number.
+bool Add(const std::string& path, DeviceSet* devices, uint32_t* device = nullptr) {
     struct stat info{};
     if (stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return false;
-    uint32_t device = KernelDevice(info.st_rdev);
-    if (devices->count(device)) return false;
+    uint32_t number = KernelDevice(info.st_rdev);
+    if (device) *device = number;
+    if (devices->count(number)) return false;
     char real[PATH_MAX];
     std::string named = realpath(path.c_str(), real) ? real : path;  // a by-id link: the device's own path
-    (*devices)[device] = tap::IdentifyDevice(named, info.st_rdev);
+    (*devices)[number] = tap::IdentifyDevice(named, info.st_rdev);
     return true;
 }
 
@@ -41,13 +43,16 @@ bool NamedDevices(const std::vector<std::string>& paths, DeviceSet* devices, std
     return true;
 }
 
-size_t AddSerialDevices(DeviceSet* devices) {
-    size_t added = 0;
+std::vector<uint32_t> AddSerialDevices(DeviceSet* devices) {
+    std::vector<uint32_t> added;
     for (const char* pattern : {"/dev/ttyS[0-9]*", "/dev/ttyUSB*", "/dev/ttyACM*", "/dev/ttyAMA*", "/dev/rfcomm*",
                                 "/dev/serial/by-id/*"}) {
         glob_t found{};
         if (glob(pattern, 0, nullptr, &found) == 0) {
-            for (size_t i = 0; i < found.gl_pathc; ++i) added += Add(found.gl_pathv[i], devices);
+            for (size_t i = 0; i < found.gl_pathc; ++i) {
+                uint32_t device = 0;
+                if (Add(found.gl_pathv[i], devices, &device)) added.push_back(device);
+            }
         }
         globfree(&found);
     }

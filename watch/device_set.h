@@ -19,8 +19,8 @@ using DeviceSet = std::map<uint32_t, tap::DeviceIdentity>;
 // character device.
 bool NamedDevices(const std::vector<std::string>& paths, DeviceSet* devices, std::string* why);
 
-// Adds the machine's serial devices that are not in devices yet; how many
-// were new.
-size_t AddSerialDevices(DeviceSet* devices);
+// Adds the machine's serial devices that are not in devices yet (only
+// those are looked up in sysfs); the new ones' numbers.
+std::vector<uint32_t> AddSerialDevices(DeviceSet* devices);
 
 }  // namespace watch

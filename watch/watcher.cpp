@@ -148,13 +148,7 @@ void Watcher::TellLost() {
 }
 
 void Watcher::LookForDevices() {
-    DeviceSet found;
-    AddSerialDevices(&found);
-    for (auto& [device, identity] : found) {
-        if (devices_.count(device)) continue;
-        devices_[device] = identity;
-        kernel_.WatchDevice(device);
-    }
+    for (uint32_t device : AddSerialDevices(&devices_)) kernel_.WatchDevice(device);
 }
 
 // What was open before the kernel side was attached: every process's
