@@ -13,6 +13,7 @@
 
 #include "emulator/formats/serial_capture.h"
 #include "tap/line_walk.h"
+#include "linux/shell_output.h"
 
 namespace {
 
@@ -43,16 +44,7 @@ std::string Unhex(const std::string& hex) {
     return bytes;
 }
 
-std::string Shell(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t count;
-        while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) output.append(buffer, count);
-        pclose(pipe);
-    }
-    return output;
-}
+using nativetest::Shell;
 
 // Every packet of the file, as tshark reads it.
 std::vector<Shown> Tshark(const std::string& file) {

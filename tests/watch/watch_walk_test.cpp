@@ -23,21 +23,13 @@
 #include <gtest/gtest.h>
 
 #include "emulator/formats/serial_capture.h"
+#include "linux/shell_output.h"
 
 namespace {
 
 const std::string kWatch = QUORVEL_WATCH_PROGRAM;
 
-std::string Shell(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t count;
-        while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) output.append(buffer, count);
-        pclose(pipe);
-    }
-    return output;
-}
+using nativetest::Shell;
 
 // Runs the program and waits for it; its exit status.
 int RunProgram(const std::vector<std::string>& arguments) {
