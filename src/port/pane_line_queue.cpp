@@ -70,6 +70,18 @@ void ListAgain(PaneLineQueue& queue) {
     if (!queue.Listed) List(queue);
 }
 
+void ListAheadAgain(PaneLineQueue* const* queues, size_t count) {
+    QueueGuard guard;
+    for (size_t i = count; i-- > 0;) {
+        PaneLineQueue& queue = *queues[i];
+        if (queue.Listed) continue;
+        queue.Listed = true;
+        queue.NextListed = g_first;
+        g_first = &queue;
+        if (!g_last) g_last = &queue;
+    }
+}
+
 bool TakeGatheredLines(PaneLineQueue& queue, LineBatch& taken) {
     QueueGuard guard;
     taken.Swap(queue.Gathered);

@@ -54,6 +54,11 @@ bool AnyListedQueue();
 // Main thread: puts a queue back on the list (its lines were not all added).
 void ListAgain(PaneLineQueue& queue);
 
+// Main thread: puts the queues that a turn ran out of time for back at the
+// head of the list, in their order, so that the next turn serves them before
+// the ones this turn served.
+void ListAheadAgain(PaneLineQueue* const* queues, size_t count);
+
 // Main thread: swaps what the queue has gathered into taken (an empty
 // batch, whose memory the queue keeps for the next lines). False when
 // nothing had been gathered.

@@ -74,6 +74,16 @@ TEST(PaneLineQueue, ListedOnceInOrderWakingOnceAndTakenInOrder) {
     EXPECT_EQ(Lines(lines), (std::vector<std::string>{"\xB7RX: 3"}));
     lines.Clear();
     EXPECT_FALSE(TakeGatheredLines(second, lines)) << "nothing gathered since";
+    // Queues that a turn did not reach go ahead of those listed meanwhile.
+    ASSERT_EQ(TakeListedQueues(taken, 4), 1u);
+    PaneLineQueue third;
+    ListAgain(third);
+    PaneLineQueue* unserved[] = {&second, &first};
+    ListAheadAgain(unserved, 2);
+    ASSERT_EQ(TakeListedQueues(taken, 4), 3u);
+    EXPECT_EQ(std::vector<PaneLineQueue*>(taken, taken + 3), (std::vector<PaneLineQueue*>{&second, &first, &third}));
+    ListAgain(third);
+    ForgetQueue(third);
     // A queue that is forgotten leaves the list and its memory.
     ListAgain(first);
     ForgetQueue(second);
