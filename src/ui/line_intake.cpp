@@ -34,14 +34,18 @@ constexpr size_t kKeptBatchBytes = 64 * 1024;
 
 // The intake's own state of one pane, the main thread's alone: the lines
 // taken and not all added yet; whether the pane's redraw is off for lines
-// added since its last repaint, and when that repaint was; the item room
-// last asked of the pane; the lines that the pane refused since it last
-// took one.
+// added since its last repaint, when that repaint was, and whether the pane
+// then showed its last line, from which top line and of how many; the item
+// room last asked of
+// the pane; the lines that the pane refused since it last took one.
 struct PaneIntake {
     LineBatch Taken;
     size_t TakenOffset = 0;
     bool RedrawOff = false;
     DWORD LastRepaint = 0;
+    bool Following = false;
+    int TopWhenOff = 0;
+    int CountWhenOff = 0;
     uint32_t ReservedLines = 0;
     uint32_t MissedLines = 0;
 };
@@ -84,21 +88,54 @@ enum class Turn {
     Waiting,  // a repaint is owed but not due yet
 };
 
-// One pane's redraw goes back on per turn at the most: that alone can take
-// tens of milliseconds. Main thread only.
-bool g_redrawnThisTurn = false;
+// The time that a turn may spend on repaints, once it has had one: turning a
+// pane's redraw back on updates its scroll bars, which costs a millisecond
+// with plain scroll bars and ten with themed ones. Main thread only: the
+// time that the turn's repaints took, and whether it has had one.
+constexpr DWORD kRepaintsPerTurnMs = 12;
+DWORD g_repaintMs = 0;
+bool g_repaintedThisTurn = false;
 
-// Turns the pane's redraw back on once its pace allows and the turn has not
-// had one yet, which updates its scroll bars and repaints it.
+bool RepaintAllowed() {
+    return !g_repaintedThisTurn || g_repaintMs < kRepaintsPerTurnMs;
+}
+
+// Turns the pane's redraw back on once its pace allows and the turn has time
+// for it, which updates its scroll bars, and paints it. A pane that showed
+// its last line when its redraw went off first moves to its newest line, and
+// so does one that the user has scrolled since to the line that was last
+// then: while the redraw is off, moving it would cost a scroll and a paint of
+// nothing at every turn.
 Turn PaceRepaint(HWND pane, PaneIntake& intake, DWORD now) {
     if (!intake.RedrawOff) return Turn::Done;
-    if (now - intake.LastRepaint < kRepaintPaceMs || g_redrawnThisTurn) return Turn::Waiting;
-    g_redrawnThisTurn = true;
+    if (now - intake.LastRepaint < kRepaintPaceMs || !RepaintAllowed()) return Turn::Waiting;
+    DWORD start = GetTickCount();
+    int top = static_cast<int>(SendMessageA(pane, LB_GETTOPINDEX, 0, 0));
+    int visible = VisibleLines(pane);
+    if (top == intake.TopWhenOff ? intake.Following : ShowsLastLine(top, visible, intake.CountWhenOff)) {
+        int tail = TailTopIndex(static_cast<int>(SendMessageA(pane, LB_GETCOUNT, 0, 0)), visible);
+        if (tail != top) SendMessageA(pane, LB_SETTOPINDEX, tail, 0);
+    }
     SendMessageA(pane, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(pane, nullptr, TRUE);
+    // Painted now: the paint that a queued repaint would bring can come after
+    // the next lines have turned the redraw off again, and then shows nothing.
+    RedrawWindow(pane, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
     intake.RedrawOff = false;
     intake.LastRepaint = now;
+    g_repaintedThisTurn = true;
+    g_repaintMs += GetTickCount() - start;
     return Turn::Worked;
+}
+
+// Turns the pane's redraw off before the first lines since its last repaint,
+// and notes whether it shows its last line.
+void HoldRedraw(HWND pane, PaneIntake& intake) {
+    if (intake.RedrawOff) return;
+    intake.CountWhenOff = static_cast<int>(SendMessageA(pane, LB_GETCOUNT, 0, 0));
+    intake.TopWhenOff = static_cast<int>(SendMessageA(pane, LB_GETTOPINDEX, 0, 0));
+    intake.Following = ShowsLastLine(intake.TopWhenOff, VisibleLines(pane), intake.CountWhenOff);
+    SendMessageA(pane, WM_SETREDRAW, FALSE, 0);
+    intake.RedrawOff = true;
 }
 
 LRESULT AddWithListBox(HWND pane, const char* line) {
@@ -141,7 +178,7 @@ void AddOrCount(HWND pane, PaneIntake& intake, const char* line, int& count) {
 }
 
 // Adds up to kLinesPerPane of the queue's lines to its pane, with its
-// redraw off, until the turn's end; or repaints it when that is due.
+// redraw off, until the turn's end; then repaints it when that is due.
 Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
     PaneIntake& intake = Intakes()[&queue];
     HWND pane = queue.Port ? queue.Port->ListBox : nullptr;
@@ -150,13 +187,8 @@ Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
         intake.TakenOffset = intake.Taken.Bytes();  // a pane that is gone takes nothing
         return Turn::Worked;
     }
+    HoldRedraw(pane, intake);
     int count = static_cast<int>(SendMessageA(pane, LB_GETCOUNT, 0, 0));
-    int visible = VisibleLines(pane);
-    bool following = ShowsLastLine(static_cast<int>(SendMessageA(pane, LB_GETTOPINDEX, 0, 0)), visible, count);
-    if (!intake.RedrawOff) {
-        SendMessageA(pane, WM_SETREDRAW, FALSE, 0);
-        intake.RedrawOff = true;
-    }
     const char* data = intake.Taken.Data();
     for (uint32_t added = 0; added < kLinesPerPane && intake.TakenOffset < intake.Taken.Bytes(); ++added) {
         if (added % kLinesBetweenClockReads == kLinesBetweenClockReads - 1 &&
@@ -167,7 +199,7 @@ Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
         AddOrCount(pane, intake, line, count);
         intake.TakenOffset += std::strlen(line) + 1;
     }
-    if (following) SendMessageA(pane, LB_SETTOPINDEX, TailTopIndex(count, visible), 0);
+    PaceRepaint(pane, intake, GetTickCount());
     return Turn::Worked;
 }
 
@@ -187,7 +219,8 @@ LRESULT CALLBACK IntakeProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 bool RunLineIntake() {
     DWORD start = GetTickCount();
-    g_redrawnThisTurn = false;
+    g_repaintedThisTurn = false;
+    g_repaintMs = 0;
     bool waiting = false;
     for (;;) {
         PaneLineQueue* queues[kQueuesPerTurn];
@@ -195,9 +228,9 @@ bool RunLineIntake() {
         if (count == 0) break;
         bool worked = false;
         for (size_t i = 0; i < count; ++i) {
-            // Out of time: the queues not yet served keep their place.
+            // Out of time: the queues not yet served go first next turn.
             if (GetTickCount() - start >= kIntakeTurnMs) {
-                for (size_t rest = i; rest < count; ++rest) ListAgain(*queues[rest]);
+                ListAheadAgain(queues + i, count - i);
                 return true;
             }
             Turn turn = AddLines(*queues[i], GetTickCount(), start + kIntakeTurnMs);

@@ -12,10 +12,12 @@
 //
 // Lines are added with the pane's redraw off, and the redraw goes back on,
 // which updates the pane's scroll bars and repaints it, at most every
-// kRepaintPaceMs, and for one pane a turn: under Wine the scroll bars of a
-// pane with LBS_DISABLENOSCROLL cost as much to update as thousands of adds
-// (15 ms, and up to 90 ms on a busy machine). A pane that showed its last line before the add shows
-// its newest after it. A line that a pane refuses is counted, never retried
+// kRepaintPaceMs, for as many panes as a turn has time for: under Wine a
+// pane's scroll bars cost as much to update as thousands of adds (a
+// millisecond, and ten with themed scroll bars). A pane that showed its last
+// line when its redraw went off shows its newest at the repaint; it is not
+// moved before, since moving a pane scrolls and repaints it even with its
+// redraw off. A line that a pane refuses is counted, never retried
 // (missed_lines.h).
 #pragma once
 
@@ -29,7 +31,7 @@ struct PaneLineQueue;
 
 constexpr DWORD kIntakeTimerMs = 10;
 constexpr DWORD kIntakeTurnMs = 25;
-constexpr DWORD kRepaintPaceMs = 150;
+constexpr DWORD kRepaintPaceMs = 100;
 
 // Creates the intake window on the calling thread (which must own the panes
 // and serve its messages). True when it exists.

@@ -242,7 +242,7 @@ TEST_F(CaptureThreadTest, TheRingIsPlacedWhereItsThirtyTwoBitAddressReachesIt) {
 
 // The main thread adds the lines, a whole gathering at a time with the
 // pane's redraw off, which comes back on at its pace; a pane that shows its
-// last line follows the newest.
+// last line follows the newest when it is repainted.
 TEST_F(CaptureThreadTest, LinesAreAddedWithRedrawOffAndTheTailIsFollowed) {
     testsupport::MessageRecorder pane{WM_SETREDRAW, LB_ADDSTRING};
     pane.Attach(listBox_);
@@ -272,6 +272,7 @@ TEST_F(CaptureThreadTest, LinesAreAddedWithRedrawOffAndTheTailIsFollowed) {
     SendMessageA(listBox_, LB_SETTOPINDEX, 406 - visible, 0);
     control::PushRecords(key_, {{'D', 3, 302}});
     ASSERT_TRUE(WaitForLines(408));
+    EXPECT_TRUE(redrawOn()) << "the view moves at the repaint";
     EXPECT_EQ(top(), 408 - visible);
     EXPECT_EQ(Lines().back(), "\xB6TX: D");
 }
