@@ -50,6 +50,10 @@ struct Options {
     const char* Results = nullptr;
 };
 
+// A test rack's every port on screen at once: more panes than the search
+// for the most ports goes to, at the slower line rate.
+constexpr int kRackPorts = 32;
+
 Options ParseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
@@ -472,6 +476,7 @@ int main(int argc, char** argv) {
             timed.push_back(Feed(main, 1, kShortRuns, kRate921600, options.ConfirmSeconds));
         }
         if (asked(2)) MostPortsTable(main, options, limits, timed);
+        if (asked(4)) timed.push_back(Feed(main, kRackPorts, kShortRuns, kRate115200, options.ConfirmSeconds));
         if (!timed.empty()) DelayTable(timed, limits);
         loads.insert(loads.end(), timed.begin(), timed.end());
         if (!loads.empty()) AnswerTable(loads, limits);

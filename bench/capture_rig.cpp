@@ -365,6 +365,9 @@ FeedFigures MeasureFeed(HWND main, int ports, const TrafficShape& shape, const L
     double start = 0;
     PostProbe probe(main, 20);
     feeder.AtEnd = [&] {
+        // The waits are those of the feed: what follows (reading the
+        // figures, destroying the panes) is the benchmark's own work.
+        figures.PostWaits = probe.Stop();
         figures.Seconds = Now() - start;
         figures.Offered = feeder.Offered;
         for (const BenchPort& port : rig.Ports()) {
@@ -387,7 +390,6 @@ FeedFigures MeasureFeed(HWND main, int ports, const TrafficShape& shape, const L
     if (!thread) return figures;
     WaitPumping(thread, INFINITE);
     CloseHandle(thread);
-    figures.PostWaits = probe.Stop();
     rig.Stop();
     return figures;
 }

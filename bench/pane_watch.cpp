@@ -28,7 +28,9 @@ void SeeLine(PaneWatch& watch, const char* line) {
 LRESULT CALLBACK WatchProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* watch = reinterpret_cast<PaneWatch*>(GetWindowLongPtrA(pane, GWLP_USERDATA));
     if (message == LB_ADDSTRING) SeeLine(*watch, reinterpret_cast<const char*>(lParam));
-    if (message == WM_PAINT && watch->Dirty) {
+    // A list box paints nothing while its redraw is off.
+    if (message == WM_SETREDRAW) watch->RedrawOff = wParam == 0;
+    if (message == WM_PAINT && watch->Dirty && !watch->RedrawOff) {
         double wait = Now() - watch->DirtySince;
         if (wait > watch->LongestRepaintWait) watch->LongestRepaintWait = wait;
         watch->Dirty = false;

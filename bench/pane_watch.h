@@ -25,6 +25,7 @@ struct PaneWatch {
     uint64_t TextBytes = 0;           // of the lines, each with its terminator
     std::vector<double> Delays;       // seconds, one per numbered run line
     bool Dirty = false;               // lines added since the last repaint
+    bool RedrawOff = false;           // the pane's redraw is off: its paints show nothing
     double DirtySince = 0;
     double LongestRepaintWait = 0;    // seconds
 };
