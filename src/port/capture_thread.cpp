@@ -7,6 +7,7 @@
 #include "port/capture_ring.h"
 #include "port/capture_runs.h"
 #include "port/driver_notice.h"
+#include "port/hex_pairs.h"
 #include "port/pane_line_queue.h"
 #include "port/timing_line.h"
 #include "system/scoped_handles.h"
@@ -42,6 +43,7 @@ struct CaptureLoop {
     DWORD LastStopLook = GetTickCount();   // when a drain last looked at StopEvent
     bool Drained = true;
     OwnedBuffer<char> RunLine;  // room for the longest run of the ring and its prefix
+    OwnedBuffer<char> HexLine;  // the run line as hex pairs, when the pane asks for them
 };
 
 // How a loop ended: the driver dropped the port (and with it the ring), a
@@ -76,6 +78,19 @@ void KeepPending(CaptureLoop& loop) {
     WaitForSingleObject(StopEvent, kRoomWaitMs);
 }
 
+// The run's line as its pane asks for it: the bytes as they are, or as hex
+// pairs (as they are when there is no memory for the pairs).
+BatchLine RunLineOf(CaptureLoop& loop, const RunCut& cut) {
+    bool prefixed = cut.Direction == kDirectionTx || cut.Direction == kDirectionRx;
+    const char* line = loop.RunLine.Get();
+    if (InterlockedCompareExchange(&loop.Port.ShowHex, 0, 0) != 0 &&
+        loop.HexLine.Ensure(HexRunLineCapacity(cut.LineLength))) {
+        size_t length = HexRunLine(line, cut.LineLength, prefixed ? kRunPrefixLength : 0, loop.HexLine.Get());
+        return BatchLine{LineKind::HexRun, loop.HexLine.Get(), static_cast<uint32_t>(length)};
+    }
+    return BatchLine{prefixed ? LineKind::Run : LineKind::BareRun, line, static_cast<uint32_t>(cut.LineLength)};
+}
+
 // One run: reads the pending records, cuts the next run and queues its
 // timing line and its run line for the pane, where the main thread adds
 // them. The slots are given back only once the run's lines are queued.
@@ -104,7 +119,7 @@ void TakeNextRun(CaptureLoop& loop) {
     char timing[kTimingLineCapacity];
     bool timed = cut.LatestTimestamp > before && frequency != 0;
     if (timed) FormatTimingLine(cut.LatestTimestamp - before, frequency, timing, sizeof(timing));
-    if (!QueueLines(loop.Port.PaneLines, timed ? timing : nullptr, loop.RunLine.Get())) return KeepPending(loop);
+    if (!QueueLines(loop.Port.PaneLines, timed ? timing : nullptr, RunLineOf(loop, cut))) return KeepPending(loop);
     loop.Port.LatestTimestamp = cut.LatestTimestamp;
     loop.Drained = cut.Drained;
     ring->ReadIndex = cut.NextReadIndex;

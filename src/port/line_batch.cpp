@@ -8,9 +8,17 @@ namespace {
 
 constexpr size_t kFirstCapacity = 4096;
 
-size_t TextLength(const char* text) { return text ? std::strlen(text) + 1 : 0; }
+// A line in the batch: its kind, its length (4 bytes, little-endian), its
+// bytes and a zero byte.
+constexpr size_t kLineHead = 5;
+
+size_t Stored(const BatchLine* line) { return line ? kLineHead + line->Length + 1 : 0; }
 
 }  // namespace
+
+BatchLine TextLine(LineKind kind, const char* text) {
+    return BatchLine{kind, text, static_cast<uint32_t>(std::strlen(text))};
+}
 
 bool LineBatch::Reserve(size_t bytes) {
     if (bytes <= capacity_) return true;
@@ -24,16 +32,31 @@ bool LineBatch::Reserve(size_t bytes) {
     return true;
 }
 
-bool LineBatch::Append(const char* first, const char* second, size_t maxBytes) {
-    size_t firstBytes = TextLength(first);
-    size_t secondBytes = TextLength(second);
-    size_t total = bytes_ + firstBytes + secondBytes;
+void LineBatch::Put(const BatchLine& line) {
+    char* at = data_.Get() + bytes_;
+    at[0] = static_cast<char>(line.Kind);
+    for (int i = 0; i < 4; ++i) at[1 + i] = static_cast<char>(line.Length >> (8 * i));
+    if (line.Length) std::memcpy(at + kLineHead, line.Bytes, line.Length);
+    at[kLineHead + line.Length] = 0;
+    bytes_ += Stored(&line);
+    ++lines_;
+}
+
+bool LineBatch::Append(const BatchLine* first, const BatchLine& second, size_t maxBytes) {
+    size_t total = bytes_ + Stored(first) + Stored(&second);
     if (total > maxBytes || !Reserve(total)) return false;
-    if (first) std::memcpy(data_.Get() + bytes_, first, firstBytes);
-    if (second) std::memcpy(data_.Get() + bytes_ + firstBytes, second, secondBytes);
-    bytes_ = total;
-    lines_ += (first ? 1 : 0) + (second ? 1 : 0);
+    if (first) Put(*first);
+    Put(second);
     return true;
+}
+
+size_t LineBatch::Read(size_t offset, BatchLine& line) const {
+    const char* at = data_.Get() + offset;
+    line.Kind = static_cast<LineKind>(at[0]);
+    line.Length = 0;
+    for (int i = 0; i < 4; ++i) line.Length |= uint32_t{static_cast<uint8_t>(at[1 + i])} << (8 * i);
+    line.Bytes = at + kLineHead;
+    return offset + Stored(&line);
 }
 
 void LineBatch::Clear() {

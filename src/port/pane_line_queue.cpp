@@ -32,11 +32,12 @@ void List(PaneLineQueue& queue) {
 
 }  // namespace
 
-bool QueueLines(PaneLineQueue& queue, const char* timing, const char* run) {
+bool QueueLines(PaneLineQueue& queue, const char* timing, const BatchLine& run) {
     bool wake = false;
+    BatchLine timingLine = timing ? TextLine(LineKind::Timing, timing) : BatchLine{};
     {
         QueueGuard guard;
-        if (!queue.Gathered.Append(timing, run, kMaxGatheredBytes)) return false;
+        if (!queue.Gathered.Append(timing ? &timingLine : nullptr, run, kMaxGatheredBytes)) return false;
         if (!queue.Listed) {
             List(queue);
             wake = true;

@@ -42,7 +42,7 @@ struct PaneLineQueue {
 // Capture thread: queues a run's timing line (or none) and its run line,
 // both or neither. False when the pane has gathered its most or memory
 // cannot be had; nothing is queued then.
-bool QueueLines(PaneLineQueue& queue, const char* timing, const char* run);
+bool QueueLines(PaneLineQueue& queue, const char* timing, const BatchLine& run);
 
 // Main thread: takes up to capacity of the queues that have gathered lines,
 // oldest first, into queues; those are no longer listed. Returns how many.

@@ -65,6 +65,10 @@ struct PortMonitor {
     // The lines on their way from the capture thread to the pane; see
     // pane_line_queue.h for who touches what.
     PaneLineQueue PaneLines;
+    // Whether the pane's new run lines show their bytes as hex pairs (1) or
+    // as they are (0): written by the main thread from the pane's menu, read
+    // by the capture thread at each run, both interlocked.
+    volatile LONG ShowHex = 0;
     uint8_t TxPaused = 0;            // main thread only
     uint8_t RxPaused = 0;            // main thread only
     uint8_t CommandChannelOpen = 0;  // main thread only

@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "port/pane_line_queue.h"
 #include "port/port_monitor.h"
@@ -36,8 +38,9 @@ constexpr size_t kKeptBatchBytes = 64 * 1024;
 // taken and not all added yet; whether the pane's redraw is off for lines
 // added since its last repaint, when that repaint was, and whether the pane
 // then showed its last line, from which top line and of how many; the item
-// room last asked of
-// the pane; the lines that the pane refused since it last took one.
+// room last asked of the pane; the lines that the pane refused since it last
+// took one; what kind each line that the pane holds is, and the whole bytes
+// of the runs that it shows only up to a zero byte.
 struct PaneIntake {
     LineBatch Taken;
     size_t TakenOffset = 0;
@@ -48,6 +51,8 @@ struct PaneIntake {
     int CountWhenOff = 0;
     uint32_t ReservedLines = 0;
     uint32_t MissedLines = 0;
+    std::vector<uint8_t> Kinds;            // the LineKind of each line the pane holds
+    std::map<int, std::string> WholeRuns;  // runs that hold a zero byte, by line index
 };
 
 // Main thread only: each queue's intake state, made when its first lines
@@ -154,21 +159,33 @@ void KeepRoom(HWND pane, PaneIntake& intake, int count) {
     SendMessageA(pane, LB_INITSTORAGE, intake.ReservedLines - lines, 0);
 }
 
+// Notes what the line that the pane holds at index is, and keeps a run's
+// whole bytes where the pane shows it only up to a zero byte.
+void NoteHeld(PaneIntake& intake, int index, const BatchLine& line) {
+    auto at = static_cast<size_t>(index);
+    intake.Kinds.resize(at, static_cast<uint8_t>(LineKind::Notice));
+    intake.Kinds.push_back(static_cast<uint8_t>(line.Kind));
+    bool run = line.Kind == LineKind::Run || line.Kind == LineKind::BareRun;
+    if (run && std::strlen(line.Bytes) < line.Length) intake.WholeRuns[index].assign(line.Bytes, line.Length);
+}
+
 // Adds a line; false when the pane refused it.
-bool Add(HWND pane, PaneIntake& intake, const char* line, int& count) {
-    if (g_addLine(pane, line) < 0) return false;  // LB_ERR or LB_ERRSPACE
+bool Add(HWND pane, PaneIntake& intake, const BatchLine& line, int& count) {
+    LRESULT index = g_addLine(pane, line.Bytes);
+    if (index < 0) return false;  // LB_ERR or LB_ERRSPACE
     ++count;
     KeepRoom(pane, intake, count);
+    NoteHeld(intake, static_cast<int>(index), line);
     return true;
 }
 
 // Adds a line, or counts it when the pane refuses it; after refusals the
 // notice of how many lines are missing goes first (missed_lines.h).
-void AddOrCount(HWND pane, PaneIntake& intake, const char* line, int& count) {
+void AddOrCount(HWND pane, PaneIntake& intake, const BatchLine& line, int& count) {
     if (intake.MissedLines > 0) {
         char notice[kMissedLinesNoticeSize];
         FormatMissedLinesNotice(intake.MissedLines, notice, sizeof(notice));
-        if (!Add(pane, intake, notice, count)) {
+        if (!Add(pane, intake, TextLine(LineKind::Notice, notice), count)) {
             intake.MissedLines = CountMissedLine(intake.MissedLines);
             return;
         }
@@ -189,15 +206,15 @@ Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
     }
     HoldRedraw(pane, intake);
     int count = static_cast<int>(SendMessageA(pane, LB_GETCOUNT, 0, 0));
-    const char* data = intake.Taken.Data();
     for (uint32_t added = 0; added < kLinesPerPane && intake.TakenOffset < intake.Taken.Bytes(); ++added) {
         if (added % kLinesBetweenClockReads == kLinesBetweenClockReads - 1 &&
             static_cast<LONG>(GetTickCount() - turnEnd) >= 0) {
             break;
         }
-        const char* line = data + intake.TakenOffset;
+        BatchLine line;
+        size_t next = intake.Taken.Read(intake.TakenOffset, line);
         AddOrCount(pane, intake, line, count);
-        intake.TakenOffset += std::strlen(line) + 1;
+        intake.TakenOffset = next;
     }
     PaceRepaint(pane, intake, GetTickCount());
     return Turn::Worked;
@@ -259,6 +276,16 @@ void WakeLineIntake() {
 }
 
 void ForgetPaneIntake(const PaneLineQueue& queue) { Intakes().erase(&queue); }
+
+bool HeldLine(const PaneLineQueue& queue, int index, LineKind* kind, std::string* wholeRun) {
+    const PaneIntake* intake = FindIntake(queue);
+    if (!intake || index < 0 || static_cast<size_t>(index) >= intake->Kinds.size()) return false;
+    *kind = static_cast<LineKind>(intake->Kinds[static_cast<size_t>(index)]);
+    auto whole = intake->WholeRuns.find(index);
+    wholeRun->clear();
+    if (whole != intake->WholeRuns.end()) *wholeRun = whole->second;
+    return true;
+}
 
 uint32_t MissedLines(const PaneLineQueue& queue) {
     const PaneIntake* intake = FindIntake(queue);

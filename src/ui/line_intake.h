@@ -24,6 +24,9 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
+
+#include "port/line_batch.h"
 
 namespace quorvel {
 
@@ -42,6 +45,12 @@ void WakeLineIntake();
 
 // Main thread, when a port goes: drops the intake's state of its queue.
 void ForgetPaneIntake(const PaneLineQueue& queue);
+
+// What the queue's pane holds at a line index: the line's kind and, for a run
+// that holds a zero byte (which the pane shows only up to it), the run's whole
+// line; otherwise wholeRun is empty. False for a line the intake did not add.
+// Main thread.
+bool HeldLine(const PaneLineQueue& queue, int index, LineKind* kind, std::string* wholeRun);
 
 // For tests: the lines that the queue's pane has refused since it last took
 // one, and whether every line taken from the queue has been added.

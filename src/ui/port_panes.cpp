@@ -17,14 +17,16 @@
 #include "system/scoped_handles.h"
 #include "ui/command_terminal.h"
 #include "ui/sent_message_wait.h"
+#include "ui/pane_menu.h"
 #include "ui/terminal_edits.h"
 #include "ui/window_layout.h"
 
 namespace quorvel {
 namespace {
 
+// Extended selection: lines are selected for copying with Shift and Ctrl.
 constexpr DWORD kPaneStyle = WS_CHILD | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP |
-                             LBS_DISABLENOSCROLL | LBS_USETABSTOPS | LBS_NOTIFY;
+                             LBS_DISABLENOSCROLL | LBS_USETABSTOPS | LBS_NOTIFY | LBS_EXTENDEDSEL;
 
 bool IsLinked(const PortMonitor* port) {
     for (PortMonitor* p = PortList; p; p = p->Next) {
@@ -73,6 +75,7 @@ HWND CreatePaneListBox(HWND mainWindow) {
                                 nullptr, nullptr);
     if (!pane || !IsWindow(pane)) return nullptr;
     SendMessageA(pane, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    AttachPaneMenu(pane);
     return pane;
 }
 

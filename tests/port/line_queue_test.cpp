@@ -1,5 +1,5 @@
-// The hand-over of pane lines: batches keep their lines as a list box would,
-// bounded; queues are listed once, in order, wake the intake once, and give
+// The hand-over of pane lines: batches keep whole lines with their kinds,
+// bounded; runs as hex pairs; queues are listed once, in order, wake the intake once, and give
 // their lines to the main thread in the order they were queued; a pane is
 // asked to keep room for its next lines, which doubles as they reach it; the
 // notice of lines a pane could not show counts them.
@@ -10,8 +10,11 @@
 
 #include "port/capture_pane.h"
 #include "port/line_batch.h"
+#include "port/capture_runs.h"
+#include "port/hex_pairs.h"
 #include "port/pane_line_queue.h"
 #include "ui/missed_lines.h"
+#include "ui/pane_copy_text.h"
 #include "ui/pane_storage.h"
 #include "ui/pane_tail.h"
 
@@ -22,23 +25,40 @@ using namespace quorvel;
 int g_wakes = 0;
 void CountWake() { ++g_wakes; }
 
-std::vector<std::string> Lines(const LineBatch& batch, size_t from = 0) {
+// The batch's lines, each with its whole bytes.
+std::vector<std::string> Lines(const LineBatch& batch) {
     std::vector<std::string> lines;
-    for (size_t at = from; at < batch.Bytes(); at += lines.back().size() + 1) lines.push_back(batch.Data() + at);
+    BatchLine line;
+    for (size_t at = 0; at < batch.Bytes(); lines.emplace_back(line.Bytes, line.Length)) at = batch.Read(at, line);
     return lines;
 }
 
-TEST(LineBatch, KeepsLinesUpToTheirZeroAndNeverGrowsPastItsBound) {
+bool QueueLines(PaneLineQueue& queue, const char* timing, const char* run) {
+    return quorvel::QueueLines(queue, timing, TextLine(LineKind::Run, run));
+}
+
+bool Append(LineBatch& batch, const char* timing, const std::string& run, size_t maxBytes) {
+    BatchLine timingLine = timing ? TextLine(LineKind::Timing, timing) : BatchLine{};
+    BatchLine runLine{LineKind::Run, run.data(), static_cast<uint32_t>(run.size())};
+    return batch.Append(timing ? &timingLine : nullptr, runLine, maxBytes);
+}
+
+// A run keeps its zero bytes and what follows them, for a copy as hex; its
+// kind goes with it.
+TEST(LineBatch, KeepsWholeRunsWithTheirKindAndNeverGrowsPastItsBound) {
     LineBatch batch;
-    ASSERT_TRUE(batch.Append("{5ms}", std::string("\xB7RX: A\0B", 8).c_str(), 100));
-    ASSERT_TRUE(batch.Append(nullptr, "\xB6TX: OK", 100));
-    EXPECT_EQ(Lines(batch), (std::vector<std::string>{"{5ms}", "\xB7RX: A", "\xB6TX: OK"}));
+    ASSERT_TRUE(Append(batch, "{5ms}", std::string("\xB7RX: A\0B", 8), 100));
+    ASSERT_TRUE(Append(batch, nullptr, "\xB6TX: OK", 100));
+    EXPECT_EQ(Lines(batch), (std::vector<std::string>{"{5ms}", std::string("\xB7RX: A\0B", 8), "\xB6TX: OK"}));
+    BatchLine first;
+    batch.Read(0, first);
+    EXPECT_EQ(first.Kind, LineKind::Timing);
     EXPECT_EQ(batch.Lines(), 3u);
     size_t bytes = batch.Bytes();
-    EXPECT_FALSE(batch.Append("{1ms}", std::string(100, 'x').c_str(), 100)) << "beyond the bound: nothing";
+    EXPECT_FALSE(Append(batch, "{1ms}", std::string(100, 'x'), 100)) << "beyond the bound: nothing";
     EXPECT_EQ(batch.Bytes(), bytes);
     std::string big(10000, 'y');
-    for (int i = 0; i < 50; ++i) ASSERT_TRUE(batch.Append(nullptr, big.c_str(), 1 << 20)) << "grows";
+    for (int i = 0; i < 50; ++i) ASSERT_TRUE(Append(batch, nullptr, big, 1 << 20)) << "grows";
     EXPECT_EQ(batch.Lines(), 53u);
     LineBatch other;
     other.Swap(batch);
@@ -94,6 +114,25 @@ TEST(PaneLineQueue, ListedOnceInOrderWakingOnceAndTakenInOrder) {
     ForgetQueue(first);
     EXPECT_FALSE(AnyListedQueue());
     SetCapturePane(nullptr);
+}
+
+// What a pane shows as hex, and what its copy takes: a run's bytes as pairs
+// behind its prefix, the whole run where the pane shows it only up to a zero
+// byte; lines that are not runs, or hex already, as they are.
+TEST(HexPairs, RunsBecomePairsBehindTheirPrefixAndOtherLinesStayAsTheyAre) {
+    std::string run("\xB7RX: \x00\r\n\xFF", 9);
+    EXPECT_EQ(HexRunText(run.data(), run.size(), kRunPrefixLength), "\xB7RX: 00 0D 0A FF");
+    EXPECT_EQ(HexRunText("\x01\x7F", 2, 0), "01 7F") << "a run without prefix";
+    EXPECT_EQ(HexRunText("\xB6TX: ", 5, kRunPrefixLength), "\xB6TX: ") << "no bytes, no pairs";
+    char room[HexRunLineCapacity(9)];
+    EXPECT_EQ(HexRunLine(run.data(), run.size(), kRunPrefixLength, room), 16u);
+    EXPECT_EQ(CopiedLine(LineKind::Run, "\xB7RX: ", run, true), "\xB7RX: 00 0D 0A FF") << "the whole run";
+    EXPECT_EQ(CopiedLine(LineKind::Run, "\xB7RX: ", run, false), "\xB7RX: ") << "as shown";
+    EXPECT_EQ(CopiedLine(LineKind::Run, "\xB6TX: AT\r", "", true), "\xB6TX: 41 54 0D");
+    EXPECT_EQ(CopiedLine(LineKind::BareRun, "AT", "", true), "41 54");
+    EXPECT_EQ(CopiedLine(LineKind::HexRun, "\xB6TX: 41", "", true), "\xB6TX: 41") << "hex already";
+    EXPECT_EQ(CopiedLine(LineKind::Timing, "{5ms}", "", true), "{5ms}");
+    EXPECT_EQ(CopiedLine(LineKind::Notice, "[3 lines missing]", "", true), "[3 lines missing]");
 }
 
 TEST(PaneTail, AViewAtTheBottomFollowsAndOneAboveStays) {
