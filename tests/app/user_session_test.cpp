@@ -235,6 +235,117 @@ std::vector<Moment> WorstMoments() {
     };
 }
 
+// ---- A pane's menu: copy, copy as hex, show as hex -------------------------
+
+// The screen rectangle of a pane's line (asked from outside the process).
+RECT LineOnScreen(HWND pane, int index) {
+    RECT line = {};
+    SendMessageA(pane, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&line));
+    MapWindowPoints(pane, nullptr, reinterpret_cast<POINT*>(&line), 2);
+    return line;
+}
+
+bool ClickLine(HWND pane, int index, const char* button, const char* held = nullptr) {
+    RECT line = LineOnScreen(pane, index);
+    std::vector<std::string> arguments;
+    if (held) arguments.insert(arguments.end(), {"keydown", held});
+    arguments.insert(arguments.end(), {"mousemove", std::to_string(line.left + 20),
+                                       std::to_string((line.top + line.bottom) / 2), "click", button});
+    if (held) arguments.insert(arguments.end(), {"keyup", held});
+    return XDoTool(arguments);
+}
+
+// The program's open popup menu, or null.
+HWND OpenPopupMenu(DWORD process) {
+    for (HWND window = FindWindowExA(nullptr, nullptr, "#32768", nullptr); window;
+         window = FindWindowExA(nullptr, window, "#32768", nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == process && IsWindowVisible(window)) return window;
+    }
+    return nullptr;
+}
+
+std::string ClipboardText() {
+    std::string text;
+    if (!OpenClipboard(nullptr)) return text;
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+        if (const char* bytes = static_cast<const char*>(GlobalLock(data))) text = bytes;
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
+// Right-clicks the line and picks the menu item that `downs` presses of the
+// Down key reach (Wine lets no other process read a menu's texts; the menu's
+// own test reads them).
+void PickFromMenu(DWORD process, HWND pane, int line, int downs) {
+    EXPECT_TRUE(ClickLine(pane, line, "3"));
+    EXPECT_TRUE(PumpUntil([&] { return OpenPopupMenu(process) != nullptr; })) << "the pane's menu shows";
+    std::string keys;
+    for (int i = 0; i < downs; ++i) keys += "Down ";
+    PressKeys(keys + "Return");
+    EXPECT_TRUE(PumpUntil([&] { return OpenPopupMenu(process) == nullptr; }));
+}
+
+// Empties the clipboard, picks the item and returns what the clipboard then
+// holds.
+std::string CopyByMenu(DWORD process, HWND pane, int line, int downs) {
+    if (OpenClipboard(nullptr)) {
+        EmptyClipboard();
+        CloseClipboard();
+    }
+    PickFromMenu(process, pane, line, downs);
+    PumpUntil([&] { return !ClipboardText().empty(); });
+    return ClipboardText();
+}
+
+std::string Joined(const std::vector<std::string>& lines, size_t first, size_t count) {
+    std::string text;
+    for (size_t i = first; i < first + count; ++i) text += (i > first ? "\r\n" : "") + lines[i];
+    return text;
+}
+
+// Whether the text is the pane's first lines (it holds more by now: a
+// session goes on), joined as a copy joins them.
+bool IsFirstLinesOf(const std::string& text, HWND pane) {
+    std::vector<std::string> lines = ListBoxLines(pane);
+    for (size_t count = 1; count <= lines.size(); ++count) {
+        if (Joined(lines, 0, count) == text) return true;
+    }
+    return false;
+}
+
+// A modem whose answer holds a zero byte, CR, LF and 0xFF, every 1.5 s: the
+// user copies one line, a Shift range, everything (by keys and by menu), the
+// answer as hex (whole, though the pane shows it only up to the zero), and
+// switches the pane to hex, after which the next answer shows as pairs.
+TEST_F(UserSession, ThePaneMenuCopiesLinesAsTheyAreAndAsHexAndShowsNewRunsAsHex) {
+    std::string scenario = "/s=port COM1;@100 tx ATZ\\r;@200 rx \\r\\n\\xFF\\x00OK;@1500 loop";
+    const std::string hexAnswer = "\xB7RX: 0D 0A FF 00 4F 4B";
+    RunSession(scenario, [&](DWORD process, const Screen& screen) {
+        ASSERT_TRUE(PumpUntil([&] { return screen.Panes().size() == 1 && ListBoxLines(screen.Panes()[0]).size() >= 4; }));
+        HWND pane = screen.Panes()[0];
+        std::vector<std::string> lines = ListBoxLines(pane);
+        EXPECT_EQ(lines[1], "\xB6TX: ATZ\r");
+        EXPECT_EQ(lines[3], "\xB7RX: \r\n\xFF") << "shown up to the zero byte";
+        EXPECT_EQ(CopyByMenu(process, pane, 1, 1), lines[1]) << "Copy: the line under the mouse";
+        EXPECT_EQ(CopyByMenu(process, pane, 3, 3), hexAnswer) << "Copy as hex: the whole run";
+        ClickLine(pane, 1, "1");
+        ClickLine(pane, 3, "1", "shift");
+        PressKeys("ctrl+c");
+        EXPECT_TRUE(PumpUntil([&] { return ClipboardText() == Joined(lines, 1, 3); })) << ClipboardText();
+        PressKeys("ctrl+a ctrl+c");
+        EXPECT_TRUE(PumpUntil([&] { return IsFirstLinesOf(ClipboardText(), pane); })) << "Ctrl+A, Ctrl+C";
+        EXPECT_TRUE(IsFirstLinesOf(CopyByMenu(process, pane, 0, 2), pane)) << "Copy all";
+        PickFromMenu(process, pane, 0, 5);  // "Show as hex"
+        EXPECT_TRUE(PumpUntil([&] { return ListBoxLines(pane).back() == hexAnswer; }, 5000))
+            << "a run after the switch shows as hex pairs: " << ListBoxLines(pane).back();
+        EXPECT_EQ(ListBoxLines(pane)[3], lines[3]) << "the lines held stay as they were";
+    });
+}
+
 // Closing the window at the worst moments: the program still ends on its
 // own with exit code 0.
 TEST_F(UserSession, ClosingAtTheWorstMomentsStillEndsWithZero) {

@@ -3,6 +3,7 @@
 // their lines to the main thread in the order they were queued; a pane is
 // asked to keep room for its next lines, which doubles as they reach it; the
 // notice of lines a pane could not show counts them.
+#include <windows.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,6 +16,7 @@
 #include "port/pane_line_queue.h"
 #include "ui/missed_lines.h"
 #include "ui/pane_copy_text.h"
+#include "ui/pane_menu.h"
 #include "ui/pane_storage.h"
 #include "ui/pane_tail.h"
 
@@ -133,6 +135,32 @@ TEST(HexPairs, RunsBecomePairsBehindTheirPrefixAndOtherLinesStayAsTheyAre) {
     EXPECT_EQ(CopiedLine(LineKind::HexRun, "\xB6TX: 41", "", true), "\xB6TX: 41") << "hex already";
     EXPECT_EQ(CopiedLine(LineKind::Timing, "{5ms}", "", true), "{5ms}");
     EXPECT_EQ(CopiedLine(LineKind::Notice, "[3 lines missing]", "", true), "[3 lines missing]");
+}
+
+// The pane's menu by its items' texts: copying what is selected only when
+// something is, the check on the way the pane shows new runs.
+TEST(PaneMenu, ItsItemsByTextWithTheirStates) {
+    auto items = [](HMENU menu) {
+        std::vector<std::string> texts;
+        for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+            char text[32] = "";
+            GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof(text), MF_BYPOSITION);
+            UINT state = GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION);
+            if (state & MF_SEPARATOR) {
+                texts.push_back("-");
+                continue;
+            }
+            texts.push_back(std::string(text) + (state & MF_GRAYED ? " (grayed)" : "") +
+                            (state & MF_CHECKED ? " (checked)" : ""));
+        }
+        DestroyMenu(menu);
+        return texts;
+    };
+    EXPECT_EQ(items(CreatePaneMenu(true, true, false)),
+              (std::vector<std::string>{"Copy", "Copy all", "Copy as hex", "-", "Show as text (checked)", "Show as hex"}));
+    EXPECT_EQ(items(CreatePaneMenu(false, false, true)),
+              (std::vector<std::string>{"Copy (grayed)", "Copy all (grayed)", "Copy as hex (grayed)", "-",
+                                        "Show as text", "Show as hex (checked)"}));
 }
 
 TEST(PaneTail, AViewAtTheBottomFollowsAndOneAboveStays) {
