@@ -8,9 +8,12 @@
 #include "port/capture_runs.h"
 #include "port/driver_notice.h"
 #include "port/hex_pairs.h"
+#include "port/line_batch.h"
 #include "port/pane_line_queue.h"
 #include "port/timing_line.h"
 #include "system/scoped_handles.h"
+
+#include <cstdint>
 
 namespace quorvel {
 namespace {
@@ -22,6 +25,10 @@ constexpr DWORD kRoomWaitMs = 10;
 // How long a loop waits before it asks the driver for data again after it
 // found the ring broken.
 constexpr DWORD kBrokenRingWaitMs = 250;
+// The most line bytes that one step cuts before it hands them over: the
+// queue's lock is taken once a step, not once a run, which for one-byte runs
+// cost more than cutting them.
+constexpr size_t kStepLineBytes = 64 * 1024;
 // How often a draining loop looks whether the program ends.
 constexpr DWORD kStopLookMs = 10;
 
@@ -44,6 +51,7 @@ struct CaptureLoop {
     bool Drained = true;
     OwnedBuffer<char> RunLine;  // room for the longest run of the ring and its prefix
     OwnedBuffer<char> HexLine;  // the run line as hex pairs, when the pane asks for them
+    LineBatch Step;             // the lines of one step's runs, handed over at once
 };
 
 // How a loop ended: the driver dropped the port (and with it the ring), a
@@ -91,9 +99,34 @@ BatchLine RunLineOf(CaptureLoop& loop, const RunCut& cut) {
     return BatchLine{prefixed ? LineKind::Run : LineKind::BareRun, line, static_cast<uint32_t>(cut.LineLength)};
 }
 
-// One run: reads the pending records, cuts the next run and queues its
-// timing line and its run line for the pane, where the main thread adds
-// them. The slots are given back only once the run's lines are queued.
+// Where a step's cutting has got to.
+struct StepCut {
+    uint32_t ReadIndex = 0;
+    uint32_t Left = 0;          // records pending behind ReadIndex
+    uint64_t Latest = 0;        // the latest timestamp so far
+};
+
+// Cuts runs from the pending records into the loop's step batch, each with
+// its timing line, until none is left or the batch holds kStepLineBytes.
+// The ring's capacity is the one checked when the step began.
+void CutStep(CaptureLoop& loop, CaptureRing& ring, uint32_t capacity, StepCut& at) {
+    loop.Step.Clear();
+    uint64_t frequency = ring.TickFrequency;
+    while (at.Left > 0 && loop.Step.Bytes() < kStepLineBytes) {
+        RunCut cut = CutRun(RingRecords(&ring), capacity, at.ReadIndex, at.Left, at.Latest, loop.RunLine.Get());
+        char timing[kTimingLineCapacity];
+        bool timed = cut.LatestTimestamp > at.Latest && frequency != 0;
+        if (timed) FormatTimingLine(cut.LatestTimestamp - at.Latest, frequency, timing, sizeof(timing));
+        BatchLine timingLine = timed ? TextLine(LineKind::Timing, timing) : BatchLine{};
+        if (!loop.Step.Append(timed ? &timingLine : nullptr, RunLineOf(loop, cut), SIZE_MAX)) return;
+        at = StepCut{cut.NextReadIndex, at.Left - cut.Taken, cut.LatestTimestamp};
+    }
+}
+
+// One step: reads the pending records, cuts them into runs and queues each
+// run's timing line and run line for the pane, where the main thread adds
+// them; the runs of a step go over at once. The slots are given back only
+// once their lines are queued.
 void TakeNextRun(CaptureLoop& loop) {
     CaptureRing* ring = loop.Port.CaptureRing;
     if (!ring) return;
@@ -113,16 +146,12 @@ void TakeNextRun(CaptureLoop& loop) {
     }
     if (pending == 0) return;
     if (!loop.RunLine.Ensure(kCaptureCapacity + kRunPrefixLength + 1)) return KeepPending(loop);
-    uint64_t before = loop.Port.LatestTimestamp;
-    RunCut cut = CutRun(RingRecords(ring), capacity, readIndex, pending, before, loop.RunLine.Get());
-    uint64_t frequency = ring->TickFrequency;
-    char timing[kTimingLineCapacity];
-    bool timed = cut.LatestTimestamp > before && frequency != 0;
-    if (timed) FormatTimingLine(cut.LatestTimestamp - before, frequency, timing, sizeof(timing));
-    if (!QueueLines(loop.Port.PaneLines, timed ? timing : nullptr, RunLineOf(loop, cut))) return KeepPending(loop);
-    loop.Port.LatestTimestamp = cut.LatestTimestamp;
-    loop.Drained = cut.Drained;
-    ring->ReadIndex = cut.NextReadIndex;
+    StepCut at{readIndex, pending, loop.Port.LatestTimestamp};
+    CutStep(loop, *ring, capacity, at);
+    if (loop.Step.Empty() || !QueueBatch(loop.Port.PaneLines, loop.Step)) return KeepPending(loop);
+    loop.Port.LatestTimestamp = at.Latest;
+    loop.Drained = at.Left == 0;
+    ring->ReadIndex = at.ReadIndex;
 }
 
 // Whether the program ends, looked at no more often than every kStopLookMs:

@@ -8,11 +8,19 @@ namespace {
 
 constexpr size_t kFirstCapacity = 4096;
 
-// A line in the batch: its kind, its length (4 bytes, little-endian), its
-// bytes and a zero byte.
-constexpr size_t kLineHead = 5;
+// A line in the batch: its kind, its length (seven bits a byte, the low ones
+// first, the top bit set on every byte but the last: one byte for a line
+// shorter than 128 bytes), its bytes and a zero byte.
+size_t LengthBytes(uint32_t length) {
+    size_t bytes = 1;
+    while (length >= 0x80) {
+        length >>= 7;
+        ++bytes;
+    }
+    return bytes;
+}
 
-size_t Stored(const BatchLine* line) { return line ? kLineHead + line->Length + 1 : 0; }
+size_t Stored(const BatchLine* line) { return line ? 1 + LengthBytes(line->Length) + line->Length + 1 : 0; }
 
 }  // namespace
 
@@ -34,10 +42,12 @@ bool LineBatch::Reserve(size_t bytes) {
 
 void LineBatch::Put(const BatchLine& line) {
     char* at = data_.Get() + bytes_;
-    at[0] = static_cast<char>(line.Kind);
-    for (int i = 0; i < 4; ++i) at[1 + i] = static_cast<char>(line.Length >> (8 * i));
-    if (line.Length) std::memcpy(at + kLineHead, line.Bytes, line.Length);
-    at[kLineHead + line.Length] = 0;
+    *at++ = static_cast<char>(line.Kind);
+    uint32_t length = line.Length;
+    for (; length >= 0x80; length >>= 7) *at++ = static_cast<char>(0x80 | (length & 0x7F));
+    *at++ = static_cast<char>(length);
+    if (line.Length) std::memcpy(at, line.Bytes, line.Length);
+    at[line.Length] = 0;
     bytes_ += Stored(&line);
     ++lines_;
 }
@@ -52,11 +62,24 @@ bool LineBatch::Append(const BatchLine* first, const BatchLine& second, size_t m
 
 size_t LineBatch::Read(size_t offset, BatchLine& line) const {
     const char* at = data_.Get() + offset;
-    line.Kind = static_cast<LineKind>(at[0]);
+    line.Kind = static_cast<LineKind>(*at++);
     line.Length = 0;
-    for (int i = 0; i < 4; ++i) line.Length |= uint32_t{static_cast<uint8_t>(at[1 + i])} << (8 * i);
-    line.Bytes = at + kLineHead;
+    for (int shift = 0;; shift += 7) {
+        auto byte = static_cast<uint8_t>(*at++);
+        line.Length |= uint32_t{byte & 0x7Fu} << shift;
+        if (byte < 0x80) break;
+    }
+    line.Bytes = at;
     return offset + Stored(&line);
+}
+
+bool LineBatch::AppendBatch(const LineBatch& other, size_t maxBytes) {
+    size_t total = bytes_ + other.bytes_;
+    if (total > maxBytes || !Reserve(total)) return false;
+    if (other.bytes_) std::memcpy(data_.Get() + bytes_, other.data_.Get(), other.bytes_);
+    bytes_ = total;
+    lines_ += other.lines_;
+    return true;
 }
 
 void LineBatch::Clear() {

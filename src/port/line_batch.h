@@ -41,6 +41,9 @@ public:
     // memory cannot be had.
     bool Append(const BatchLine* first, const BatchLine& second, size_t maxBytes);
 
+    // Appends every line of other, or none: false as Append.
+    bool AppendBatch(const LineBatch& other, size_t maxBytes);
+
     // The line at offset (0 for the first), and the offset of the next.
     size_t Read(size_t offset, BatchLine& line) const;
 

@@ -14,9 +14,11 @@ public:
     QueueGuard() : ScopedLock<ProcessLock>(g_queueLock) {}
 };
 
-// Guarded by the lock: the queues with gathered lines, in the order listed.
+// Guarded by the lock: the queues with gathered lines, in the order listed,
+// and the bytes that all queues have gathered.
 PaneLineQueue* g_first = nullptr;
 PaneLineQueue* g_last = nullptr;
+size_t g_gatheredBytes = 0;
 
 // With the lock held.
 void List(PaneLineQueue& queue) {
@@ -30,18 +32,31 @@ void List(PaneLineQueue& queue) {
     g_last = &queue;
 }
 
+// With the lock held: lists the queue that has gathered lines; true when
+// the intake is to be woken.
+bool Gathered(PaneLineQueue& queue, size_t before) {
+    g_gatheredBytes += queue.Gathered.Bytes() - before;
+    if (queue.Listed) return false;
+    List(queue);
+    return true;
+}
+
 }  // namespace
 
 bool QueueLines(PaneLineQueue& queue, const char* timing, const BatchLine& run) {
-    bool wake = false;
+    LineBatch lines;
     BatchLine timingLine = timing ? TextLine(LineKind::Timing, timing) : BatchLine{};
+    return lines.Append(timing ? &timingLine : nullptr, run, kMaxGatheredBytes) && QueueBatch(queue, lines);
+}
+
+bool QueueBatch(PaneLineQueue& queue, const LineBatch& lines) {
+    bool wake = false;
     {
         QueueGuard guard;
-        if (!queue.Gathered.Append(timing ? &timingLine : nullptr, run, kMaxGatheredBytes)) return false;
-        if (!queue.Listed) {
-            List(queue);
-            wake = true;
-        }
+        size_t before = queue.Gathered.Bytes();
+        if (g_gatheredBytes + lines.Bytes() > kMaxAllGatheredBytes) return false;
+        if (!queue.Gathered.AppendBatch(lines, kMaxGatheredBytes)) return false;
+        wake = Gathered(queue, before);
     }
     if (wake) CurrentCapturePane().LinesQueued();
     return true;
@@ -86,6 +101,7 @@ void ListAheadAgain(PaneLineQueue* const* queues, size_t count) {
 bool TakeGatheredLines(PaneLineQueue& queue, LineBatch& taken) {
     QueueGuard guard;
     taken.Swap(queue.Gathered);
+    g_gatheredBytes -= taken.Bytes();
     return !taken.Empty();
 }
 
@@ -103,6 +119,7 @@ void ForgetQueue(PaneLineQueue& queue) {
         }
         queue.Listed = false;
     }
+    g_gatheredBytes -= queue.Gathered.Bytes();
     queue.Gathered.Release();
 }
 

@@ -22,9 +22,13 @@
 
 namespace quorvel {
 
-// The most a pane gathers before the main thread takes it; a capture thread
-// that finds it full leaves its records in the ring until there is room.
-constexpr size_t kMaxGatheredBytes = 4 * 1024 * 1024;
+// The most a pane gathers before the main thread takes it, and the most all
+// panes gather together; a capture thread that finds no room leaves its
+// records in the ring until there is. The room lets a burst that the panes
+// cannot show as fast as it passes (one-byte runs at 921600 baud on many
+// ports) leave the rings for memory, instead of overflowing them.
+constexpr size_t kMaxGatheredBytes = 32 * 1024 * 1024;
+constexpr size_t kMaxAllGatheredBytes = 512 * 1024 * 1024;
 
 struct PortMonitor;
 
@@ -43,6 +47,10 @@ struct PaneLineQueue {
 // both or neither. False when the pane has gathered its most or memory
 // cannot be had; nothing is queued then.
 bool QueueLines(PaneLineQueue& queue, const char* timing, const BatchLine& run);
+
+// Capture thread: queues every line of the batch (a step's runs), or none
+// when there is no room; false then.
+bool QueueBatch(PaneLineQueue& queue, const LineBatch& lines);
 
 // Main thread: takes up to capacity of the queues that have gathered lines,
 // oldest first, into queues; those are no longer listed. Returns how many.

@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <map>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -31,8 +33,36 @@ volatile HWND g_intake = nullptr;
 // waker posts only when it turns it from 0 to 1.
 volatile LONG g_awake = 0;
 
+// The most bytes of runs that hold a zero byte that a pane keeps whole, for
+// copying them as hex; beyond it they are copied as shown.
+constexpr size_t kMaxWholeRunBytes = 16 * 1024 * 1024;
+
 // The most memory an emptied batch keeps for the next lines.
 constexpr size_t kKeptBatchBytes = 64 * 1024;
+
+// The kind of each line that a pane holds (0 for none known), in blocks
+// that are had without throwing: a pane that has filled its memory with
+// lines forgets the kinds of its further ones, which are copied as shown.
+class LineKinds {
+public:
+    void Set(size_t index, LineKind kind) {
+        size_t block = index / kPerBlock;
+        while (blocks_.size() <= block) {
+            std::unique_ptr<uint8_t[]> added(new (std::nothrow) uint8_t[kPerBlock]());
+            if (!added) return;
+            blocks_.push_back(std::move(added));
+        }
+        blocks_[block][index % kPerBlock] = static_cast<uint8_t>(kind);
+    }
+    uint8_t Get(size_t index) const {
+        size_t block = index / kPerBlock;
+        return block < blocks_.size() ? blocks_[block][index % kPerBlock] : 0;
+    }
+
+private:
+    static constexpr size_t kPerBlock = 64 * 1024;
+    std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+};
 
 // The intake's own state of one pane, the main thread's alone: the lines
 // taken and not all added yet; whether the pane's redraw is off for lines
@@ -51,8 +81,9 @@ struct PaneIntake {
     int CountWhenOff = 0;
     uint32_t ReservedLines = 0;
     uint32_t MissedLines = 0;
-    std::vector<uint8_t> Kinds;            // the LineKind of each line the pane holds
+    LineKinds Kinds;                       // of each line the pane holds
     std::map<int, std::string> WholeRuns;  // runs that hold a zero byte, by line index
+    size_t WholeRunBytes = 0;
 };
 
 // Main thread only: each queue's intake state, made when its first lines
@@ -162,11 +193,11 @@ void KeepRoom(HWND pane, PaneIntake& intake, int count) {
 // Notes what the line that the pane holds at index is, and keeps a run's
 // whole bytes where the pane shows it only up to a zero byte.
 void NoteHeld(PaneIntake& intake, int index, const BatchLine& line) {
-    auto at = static_cast<size_t>(index);
-    intake.Kinds.resize(at, static_cast<uint8_t>(LineKind::Notice));
-    intake.Kinds.push_back(static_cast<uint8_t>(line.Kind));
+    intake.Kinds.Set(static_cast<size_t>(index), line.Kind);
     bool run = line.Kind == LineKind::Run || line.Kind == LineKind::BareRun;
-    if (run && std::strlen(line.Bytes) < line.Length) intake.WholeRuns[index].assign(line.Bytes, line.Length);
+    if (!run || std::strlen(line.Bytes) == line.Length || intake.WholeRunBytes + line.Length > kMaxWholeRunBytes) return;
+    intake.WholeRuns[index].assign(line.Bytes, line.Length);
+    intake.WholeRunBytes += line.Length;
 }
 
 // Adds a line; false when the pane refused it.
@@ -279,8 +310,9 @@ void ForgetPaneIntake(const PaneLineQueue& queue) { Intakes().erase(&queue); }
 
 bool HeldLine(const PaneLineQueue& queue, int index, LineKind* kind, std::string* wholeRun) {
     const PaneIntake* intake = FindIntake(queue);
-    if (!intake || index < 0 || static_cast<size_t>(index) >= intake->Kinds.size()) return false;
-    *kind = static_cast<LineKind>(intake->Kinds[static_cast<size_t>(index)]);
+    uint8_t held = intake && index >= 0 ? intake->Kinds.Get(static_cast<size_t>(index)) : 0;
+    if (held == 0) return false;
+    *kind = static_cast<LineKind>(held);
     auto whole = intake->WholeRuns.find(index);
     wholeRun->clear();
     if (whole != intake->WholeRuns.end()) *wholeRun = whole->second;

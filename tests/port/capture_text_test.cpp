@@ -91,6 +91,11 @@ TEST(TimingLine, MillisecondsBelowASecondThenSecondsWithThreeDigits) {
     EXPECT_EQ(Timing(1000, 1000), "{1.000s}");
     // The longest elapsed time 48 bits allow, at a slow clock.
     EXPECT_EQ(Timing((uint64_t{1} << 48) - 1, 1000000000), "{281474.976s}");
+    // Each number goes to the line as a signed 32-bit value, as it always has.
+    EXPECT_EQ(Timing(uint64_t{3000000000}, 1), "{-1294967296.000s}");
+    char shortRoom[5];
+    FormatTimingLine(250, 1000, shortRoom, sizeof shortRoom);
+    EXPECT_STREQ(shortRoom, "{250") << "cut to the room given";
 }
 
 }  // namespace
