@@ -444,6 +444,22 @@ void RealLineTables(HWND main, const Options& options) {
 
 }  // namespace
 
+// The loads whose runs are timed (table 3) and whose posted messages are
+// (table 4): the targets' loads, the search's confirming runs, a rack.
+template <typename Asked>
+std::vector<Load> TimedLoads(HWND main, const Options& options, const Limits& limits, Asked asked) {
+    std::vector<Load> timed;
+    if (asked(2) || asked(3) || asked(4)) {
+        timed.push_back(Feed(main, 4, kShortRuns, kRate115200, options.ConfirmSeconds));
+        timed.push_back(Feed(main, 1, kShortRuns, kRate921600, options.ConfirmSeconds));
+    }
+    if (asked(2)) MostPortsTable(main, options, limits, timed);
+    if (asked(4)) timed.push_back(Feed(main, kRackPorts, kShortRuns, kRate115200, options.ConfirmSeconds));
+    // The search's last run is the row at the faster rate; without it, the same load.
+    if (asked(4) && !asked(2)) timed.push_back(Feed(main, options.MostPorts, kShortRuns, kRate921600, options.ConfirmSeconds));
+    return timed;
+}
+
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], kBareWindowOption) == 0) return RunBareWindow();
     Options options = ParseOptions(argc, argv);
@@ -470,17 +486,7 @@ int main(int argc, char** argv) {
         auto asked = [&](int question) { return options.Only == 0 || options.Only == question; };
         std::vector<Load> loads;
         if (asked(1)) DrainTable(main, options, limits, loads);
-        std::vector<Load> timed;
-        if (asked(2) || asked(3) || asked(4)) {
-            timed.push_back(Feed(main, 4, kShortRuns, kRate115200, options.ConfirmSeconds));
-            timed.push_back(Feed(main, 1, kShortRuns, kRate921600, options.ConfirmSeconds));
-        }
-        if (asked(2)) MostPortsTable(main, options, limits, timed);
-        if (asked(4)) timed.push_back(Feed(main, kRackPorts, kShortRuns, kRate115200, options.ConfirmSeconds));
-        // The search's last run is the row at the faster rate; without it, the same load.
-        if (asked(4) && !asked(2)) {
-            timed.push_back(Feed(main, options.MostPorts, kShortRuns, kRate921600, options.ConfirmSeconds));
-        }
+        std::vector<Load> timed = TimedLoads(main, options, limits, asked);
         if (!timed.empty()) DelayTable(timed, limits);
         loads.insert(loads.end(), timed.begin(), timed.end());
         if (!loads.empty()) AnswerTable(loads, limits);

@@ -1,6 +1,7 @@
 #include "ui/line_intake.h"
 
 #include <cstring>
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <new>
@@ -23,7 +24,7 @@ constexpr size_t kQueuesPerTurn = 64;
 // Lines one pane gets before the next pane's turn within the same turn, and
 // how often the clock is read meanwhile: an add to a long pane costs more
 // than one to a short one.
-constexpr uint32_t kLinesPerPane = 1024;
+constexpr uint32_t kLinesPerPane = 256;
 constexpr uint32_t kLinesBetweenClockReads = 64;
 
 // The intake window: written by the main thread at start and stop, read by
@@ -64,14 +65,15 @@ private:
     std::vector<std::unique_ptr<uint8_t[]>> blocks_;
 };
 
-// The intake's own state of one pane, the main thread's alone: the lines
-// taken and not all added yet; whether the pane's redraw is off for lines
+// The intake's own state of one pane, the main thread's alone: the pane;
+// the lines taken and not all added yet; whether the pane's redraw is off for lines
 // added since its last repaint, when that repaint was, and whether the pane
 // then showed its last line, from which top line and of how many; the item
 // room last asked of the pane; the lines that the pane refused since it last
 // took one; what kind each line that the pane holds is, and the whole bytes
 // of the runs that it shows only up to a zero byte.
 struct PaneIntake {
+    HWND Pane = nullptr;
     LineBatch Taken;
     size_t TakenOffset = 0;
     bool RedrawOff = false;
@@ -230,6 +232,7 @@ void AddOrCount(HWND pane, PaneIntake& intake, const BatchLine& line, int& count
 Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
     PaneIntake& intake = Intakes()[&queue];
     HWND pane = queue.Port ? queue.Port->ListBox : nullptr;
+    intake.Pane = pane;
     if (!TakeLines(intake, queue)) return IsWindow(pane) ? PaceRepaint(pane, intake, now) : Turn::Done;
     if (!IsWindow(pane)) {
         intake.TakenOffset = intake.Taken.Bytes();  // a pane that is gone takes nothing
@@ -251,6 +254,22 @@ Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
     return Turn::Worked;
 }
 
+// Repaints the panes whose repaint is due, those that have waited longest
+// first, as far as the turn's repaint time goes: the lines that other panes
+// have waiting must not hold a pane's repaint back until the turn reaches it.
+void RepaintDuePanes(DWORD now) {
+    std::vector<std::pair<DWORD, PaneIntake*>> due;
+    for (auto& [queue, intake] : Intakes()) {
+        DWORD waited = now - intake.LastRepaint;
+        if (intake.RedrawOff && waited >= kRepaintPaceMs) due.push_back({waited, &intake});
+    }
+    std::sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [waited, intake] : due) {
+        HWND pane = intake->Pane;
+        if (IsWindow(pane) && PaceRepaint(pane, *intake, now) == Turn::Waiting) return;
+    }
+}
+
 LRESULT CALLBACK IntakeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kWakeMessage || (message == WM_TIMER && wParam == kIntakeTimer)) {
         if (RunLineIntake()) {
@@ -269,6 +288,7 @@ bool RunLineIntake() {
     DWORD start = GetTickCount();
     g_repaintedThisTurn = false;
     g_repaintMs = 0;
+    RepaintDuePanes(start);
     bool waiting = false;
     for (;;) {
         PaneLineQueue* queues[kQueuesPerTurn];

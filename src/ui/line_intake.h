@@ -12,7 +12,9 @@
 //
 // Lines are added with the pane's redraw off, and the redraw goes back on,
 // which updates the pane's scroll bars and repaints it, at most every
-// kRepaintPaceMs, for as many panes as a turn has time for: under Wine a
+// kRepaintPaceMs: each turn first repaints the panes whose repaint is due,
+// those that have waited longest first, for as long as its repaint time
+// lasts, and only then adds lines; under Wine a
 // pane's scroll bars cost as much to update as thousands of adds (a
 // millisecond, and ten with themed scroll bars). A pane that showed its last
 // line when its redraw went off shows its newest at the repaint; it is not
