@@ -14,9 +14,9 @@
 // which updates the pane's scroll bars and repaints it, at most every
 // kRepaintPaceMs: each turn first repaints the panes whose repaint is due,
 // those that have waited longest first, for as long as its repaint time
-// lasts, and only then adds lines; under Wine a
-// pane's scroll bars cost as much to update as thousands of adds (a
-// millisecond, and ten with themed scroll bars). A pane that showed its last
+// lasts, and only then adds lines; under Wine a pane's scroll bars cost as
+// much to update as thousands of adds (a millisecond, and ten with themed
+// scroll bars). A pane that showed its last
 // line when its redraw went off shows its newest at the repaint; it is not
 // moved before, since moving a pane scrolls and repaints it even with its
 // redraw off. A line that a pane refuses is counted, never retried
