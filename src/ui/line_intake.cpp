@@ -1,7 +1,7 @@
 #include "ui/line_intake.h"
 
-#include <cstring>
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <new>
@@ -24,7 +24,7 @@ constexpr size_t kQueuesPerTurn = 64;
 // Lines one pane gets before the next pane's turn within the same turn, and
 // how often the clock is read meanwhile: an add to a long pane costs more
 // than one to a short one.
-constexpr uint32_t kLinesPerPane = 256;
+constexpr uint32_t kLinesPerPane = 1024;
 constexpr uint32_t kLinesBetweenClockReads = 64;
 
 // The intake window: written by the main thread at start and stop, read by
@@ -66,12 +66,12 @@ private:
 };
 
 // The intake's own state of one pane, the main thread's alone: the pane;
-// the lines taken and not all added yet; whether the pane's redraw is off for lines
-// added since its last repaint, when that repaint was, and whether the pane
-// then showed its last line, from which top line and of how many; the item
-// room last asked of the pane; the lines that the pane refused since it last
-// took one; what kind each line that the pane holds is, and the whole bytes
-// of the runs that it shows only up to a zero byte.
+// the lines taken and not all added yet; whether the pane's redraw is off
+// for lines added since its last repaint, when that repaint was, and whether
+// the pane then showed its last line, from which top line and of how many;
+// the item room last asked of the pane; the lines that the pane refused since
+// it last took one; what kind each line that the pane holds is, and the whole
+// bytes of the runs that it shows only up to a zero byte.
 struct PaneIntake {
     HWND Pane = nullptr;
     LineBatch Taken;
@@ -128,9 +128,11 @@ enum class Turn {
 
 // The time that a turn may spend on repaints, once it has had one: turning a
 // pane's redraw back on updates its scroll bars, which costs a millisecond
-// with plain scroll bars and ten with themed ones. Main thread only: the
-// time that the turn's repaints took, and whether it has had one.
-constexpr DWORD kRepaintsPerTurnMs = 12;
+// with plain scroll bars and ten with themed ones, and with two dozen busy
+// panes more repaint time a turn leaves their lines behind (table 3 of the
+// benchmark). Main thread only: the time that the turn's repaints took, and
+// whether it has had one.
+constexpr DWORD kRepaintsPerTurnMs = 4;
 DWORD g_repaintMs = 0;
 bool g_repaintedThisTurn = false;
 

@@ -24,7 +24,8 @@ bool ShowsHex(HWND pane) {
     return port && InterlockedCompareExchange(&port->ShowHex, 0, 0) != 0;
 }
 
-// The lines to copy: the indices given, or with none every line of the pane.
+// The lines to copy: those whose indices it holds, or, All, every line of
+// the pane (no index list for a pane of millions of lines).
 struct CopiedLines {
     OwnedBuffer<int> Indices;
     size_t Count = 0;
@@ -44,7 +45,6 @@ void AllLines(HWND pane, CopiedLines& lines) {
     lines.Count = count > 0 ? static_cast<size_t>(count) : 0;
     lines.All = true;
 }
-
 
 // The line as the pane shows it.
 std::string ShownLine(HWND pane, int index) {
