@@ -150,10 +150,18 @@ void ShowMenu(HWND pane, LPARAM at) {
     if (command != 0) RunPaneCommand(pane, command);
 }
 
+// The menu key opens the menu under the caret line.
+bool MenuKey(HWND pane, WPARAM key) {
+    if (key != VK_APPS) return false;
+    ShowMenu(pane, -1);
+    return true;
+}
+
 bool ControlDown() { return (GetKeyState(VK_CONTROL) & 0x8000) != 0; }
 
 // The pane's keys; true when the key was the pane menu's.
 bool PaneKey(HWND pane, WPARAM key) {
+    if (MenuKey(pane, key)) return true;
     if (!ControlDown()) return false;
     if (key == 'C' || key == VK_INSERT) {
         RunPaneCommand(pane, kPaneCopy);
@@ -166,6 +174,7 @@ bool PaneKey(HWND pane, WPARAM key) {
     return false;
 }
 
+
 LRESULT CALLBACK PaneProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_RBUTTONDOWN:
@@ -176,6 +185,13 @@ LRESULT CALLBACK PaneProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_KEYDOWN:
         if (PaneKey(pane, wParam)) return 0;
+        break;
+    case WM_SYSKEYDOWN:
+        // Shift+F10 and the menu key open the menu, as in any list.
+        if (wParam == VK_F10 && (GetKeyState(VK_SHIFT) & 0x8000) != 0) {
+            ShowMenu(pane, -1);
+            return 0;
+        }
         break;
     case WM_CHAR:
         // Ctrl+A and Ctrl+C also arrive as characters, which the list box

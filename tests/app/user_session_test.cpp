@@ -333,6 +333,10 @@ TEST_F(UserSession, ThePaneMenuCopiesLinesAsTheyAreAndAsHexAndShowsNewRunsAsHex)
         EXPECT_EQ(CopyByMenu(process, pane, 1, 1), lines[1]) << "Copy: the line under the mouse";
         EXPECT_EQ(CopyByMenu(process, pane, 3, 3), hexAnswer) << "Copy as hex: the whole run";
         ClickLine(pane, 1, "1");
+        PressKeys("shift+F10");
+        EXPECT_TRUE(PumpUntil([&] { return OpenPopupMenu(process) != nullptr; })) << "Shift+F10 opens the menu";
+        PressKeys("Escape");
+        EXPECT_TRUE(PumpUntil([&] { return OpenPopupMenu(process) == nullptr; }));
         ClickLine(pane, 3, "1", "shift");
         PressKeys("ctrl+c");
         EXPECT_TRUE(PumpUntil([&] { return ClipboardText() == Joined(lines, 1, 3); })) << ClipboardText();
