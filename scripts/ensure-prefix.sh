@@ -25,9 +25,15 @@ wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /
 # There is no window manager in the virtual display; unmanaged windows spare
 # the 2 seconds that hiding or destroying a shown window otherwise costs.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+wineserver -w
 # Plain scroll bars: Wine's default theme takes about ten milliseconds to
 # draw a list box's scroll bars, which a pane does whenever its lines show,
 # and dozens of busy panes would then need more than the main thread has.
-wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' /v ThemeActive /t REG_SZ /d 0 /f >/dev/null 2>&1
+# Set once the prefix's first start has ended, and tried a second time: a
+# first try has been seen to fail. Without it the prefix still works, slower.
+theme='HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager'
+wine reg add "$theme" /v ThemeActive /t REG_SZ /d 0 /f >/dev/null 2>&1 ||
+    { sleep 1; wine reg add "$theme" /v ThemeActive /t REG_SZ /d 0 /f >/dev/null 2>&1; } ||
+    echo "warning: the prefix keeps Wine's themed scroll bars (slower panes)" >&2
 wineserver -w
 touch "$stamp"
