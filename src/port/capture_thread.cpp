@@ -1,5 +1,7 @@
 #include "port/capture_thread.h"
 
+#include <cstdint>
+
 #include "driver/device_request.h"
 #include "driver/stop_event.h"
 #include "port/capture_pane.h"
@@ -12,8 +14,6 @@
 #include "port/pane_line_queue.h"
 #include "port/timing_line.h"
 #include "system/scoped_handles.h"
-
-#include <cstdint>
 
 namespace quorvel {
 namespace {

@@ -32,9 +32,9 @@ void List(PaneLineQueue& queue) {
     g_last = &queue;
 }
 
-// With the lock held: lists the queue that has gathered lines; true when
-// the intake is to be woken.
-bool Gathered(PaneLineQueue& queue, size_t before) {
+// With the lock held: counts what the queue has just gathered and lists it;
+// true when the intake is to be woken.
+bool CountAndList(PaneLineQueue& queue, size_t before) {
     g_gatheredBytes += queue.Gathered.Bytes() - before;
     if (queue.Listed) return false;
     List(queue);
@@ -43,12 +43,6 @@ bool Gathered(PaneLineQueue& queue, size_t before) {
 
 }  // namespace
 
-bool QueueLines(PaneLineQueue& queue, const char* timing, const BatchLine& run) {
-    LineBatch lines;
-    BatchLine timingLine = timing ? TextLine(LineKind::Timing, timing) : BatchLine{};
-    return lines.Append(timing ? &timingLine : nullptr, run, kMaxGatheredBytes) && QueueBatch(queue, lines);
-}
-
 bool QueueBatch(PaneLineQueue& queue, const LineBatch& lines) {
     bool wake = false;
     {
@@ -56,7 +50,7 @@ bool QueueBatch(PaneLineQueue& queue, const LineBatch& lines) {
         size_t before = queue.Gathered.Bytes();
         if (g_gatheredBytes + lines.Bytes() > kMaxAllGatheredBytes) return false;
         if (!queue.Gathered.AppendBatch(lines, kMaxGatheredBytes)) return false;
-        wake = Gathered(queue, before);
+        wake = CountAndList(queue, before);
     }
     if (wake) CurrentCapturePane().LinesQueued();
     return true;

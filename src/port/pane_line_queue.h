@@ -43,13 +43,9 @@ struct PaneLineQueue {
     PaneLineQueue* NextListed = nullptr;  // guarded
 };
 
-// Capture thread: queues a run's timing line (or none) and its run line,
-// both or neither. False when the pane has gathered its most or memory
-// cannot be had; nothing is queued then.
-bool QueueLines(PaneLineQueue& queue, const char* timing, const BatchLine& run);
-
-// Capture thread: queues every line of the batch (a step's runs), or none
-// when there is no room; false then.
+// Capture thread: queues every line of the batch (a step's runs: each run's
+// timing line, or none, and its run line), or none when the pane has
+// gathered its most, all panes theirs, or memory cannot be had; false then.
 bool QueueBatch(PaneLineQueue& queue, const LineBatch& lines);
 
 // Main thread: takes up to capacity of the queues that have gathered lines,

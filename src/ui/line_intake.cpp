@@ -65,15 +65,14 @@ private:
     std::vector<std::unique_ptr<uint8_t[]>> blocks_;
 };
 
-// The intake's own state of one pane, the main thread's alone: the pane;
-// the lines taken and not all added yet; whether the pane's redraw is off
+// The intake's own state of one pane, the main thread's alone: the lines
+// taken and not all added yet; whether the pane's redraw is off
 // for lines added since its last repaint, when that repaint was, and whether
 // the pane then showed its last line, from which top line and of how many;
 // the item room last asked of the pane; the lines that the pane refused since
 // it last took one; what kind each line that the pane holds is, and the whole
 // bytes of the runs that it shows only up to a zero byte.
 struct PaneIntake {
-    HWND Pane = nullptr;
     LineBatch Taken;
     size_t TakenOffset = 0;
     bool RedrawOff = false;
@@ -94,6 +93,9 @@ std::map<const PaneLineQueue*, PaneIntake>& Intakes() {
     static auto* intakes = new std::map<const PaneLineQueue*, PaneIntake>;
     return *intakes;
 }
+
+// The queue's pane: its port's list box, or null.
+HWND PaneOf(const PaneLineQueue& queue) { return queue.Port ? queue.Port->ListBox : nullptr; }
 
 const PaneIntake* FindIntake(const PaneLineQueue& queue) {
     auto found = Intakes().find(&queue);
@@ -233,8 +235,7 @@ void AddOrCount(HWND pane, PaneIntake& intake, const BatchLine& line, int& count
 // redraw off, until the turn's end; then repaints it when that is due.
 Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
     PaneIntake& intake = Intakes()[&queue];
-    HWND pane = queue.Port ? queue.Port->ListBox : nullptr;
-    intake.Pane = pane;
+    HWND pane = PaneOf(queue);
     if (!TakeLines(intake, queue)) return IsWindow(pane) ? PaceRepaint(pane, intake, now) : Turn::Done;
     if (!IsWindow(pane)) {
         intake.TakenOffset = intake.Taken.Bytes();  // a pane that is gone takes nothing
@@ -260,15 +261,19 @@ Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
 // first, as far as the turn's repaint time goes: the lines that other panes
 // have waiting must not hold a pane's repaint back until the turn reaches it.
 void RepaintDuePanes(DWORD now) {
-    std::vector<std::pair<DWORD, PaneIntake*>> due;
+    struct Due {
+        DWORD Waited;
+        HWND Pane;
+        PaneIntake* Intake;
+    };
+    std::vector<Due> due;
     for (auto& [queue, intake] : Intakes()) {
         DWORD waited = now - intake.LastRepaint;
-        if (intake.RedrawOff && waited >= kRepaintPaceMs) due.push_back({waited, &intake});
+        if (intake.RedrawOff && waited >= kRepaintPaceMs) due.push_back({waited, PaneOf(*queue), &intake});
     }
-    std::sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-    for (const auto& [waited, intake] : due) {
-        HWND pane = intake->Pane;
-        if (IsWindow(pane) && PaceRepaint(pane, *intake, now) == Turn::Waiting) return;
+    std::sort(due.begin(), due.end(), [](const Due& a, const Due& b) { return a.Waited > b.Waited; });
+    for (const Due& pane : due) {
+        if (IsWindow(pane.Pane) && PaceRepaint(pane.Pane, *pane.Intake, now) == Turn::Waiting) return;
     }
 }
 

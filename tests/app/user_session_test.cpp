@@ -256,15 +256,7 @@ bool ClickLine(HWND pane, int index, const char* button, const char* held = null
 }
 
 // The program's open popup menu, or null.
-HWND OpenPopupMenu(DWORD process) {
-    for (HWND window = FindWindowExA(nullptr, nullptr, "#32768", nullptr); window;
-         window = FindWindowExA(nullptr, window, "#32768", nullptr)) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (owner == process && IsWindowVisible(window)) return window;
-    }
-    return nullptr;
-}
+HWND OpenPopupMenu(DWORD process) { return WaitForProcessWindow(process, "#32768", 0); }
 
 std::string ClipboardText() {
     std::string text;

@@ -35,14 +35,16 @@ std::vector<std::string> Lines(const LineBatch& batch) {
     return lines;
 }
 
-bool QueueLines(PaneLineQueue& queue, const char* timing, const char* run) {
-    return quorvel::QueueLines(queue, timing, TextLine(LineKind::Run, run));
-}
-
 bool Append(LineBatch& batch, const char* timing, const std::string& run, size_t maxBytes) {
     BatchLine timingLine = timing ? TextLine(LineKind::Timing, timing) : BatchLine{};
     BatchLine runLine{LineKind::Run, run.data(), static_cast<uint32_t>(run.size())};
     return batch.Append(timing ? &timingLine : nullptr, runLine, maxBytes);
+}
+
+// Queues one run's lines as a capture thread's step does.
+bool QueueLines(PaneLineQueue& queue, const char* timing, const char* run) {
+    LineBatch step;
+    return Append(step, timing, run, kMaxGatheredBytes) && QueueBatch(queue, step);
 }
 
 // A run keeps its zero bytes and what follows them, for a copy as hex; its
