@@ -64,6 +64,10 @@ if [ "$purpose" != build ] && [ "$purpose" != wine ]; then
     need picocom command -v picocom
     # Reads the tap's captures in the tests, as a user's Wireshark would.
     need tshark command -v tshark
+    # A line on another machine: ser2net serves a pty over RFC 2217, and
+    # pyserial's client is the second opinion the tests set it with.
+    need ser2net sh -c 'command -v ser2net || test -x /usr/sbin/ser2net'
+    need python3-serial /usr/bin/python3 -c 'import serial.rfc2217'
     # The pure code's native sanitizer and fuzzing build (with the clang above).
     need libclang-rt-14-dev sh -c 'test -f "$(clang++ -print-resource-dir)/lib/linux/libclang_rt.fuzzer-x86_64.a"'
 fi

@@ -152,7 +152,12 @@ size_t UnsentCall(int fd) {
     return ioctl(fd, TIOCOUTQ, &count) == 0 && count > 0 ? static_cast<size_t>(count) : 0;
 }
 
-void FlushDeviceOutputCall(int fd) { tcflush(fd, TCOFLUSH); }
+// Only a device that holds bytes is flushed: a pty's slave holds none (they
+// are in its master's input at once), and its flush would drop them there.
+void FlushDeviceOutputCall(int fd) {
+    if (UnsentCall(fd) > 0) tcflush(fd, TCOFLUSH);
+}
+void FlushDeviceInputCall(int) {}
 
 bool ModemLinesCall(int fd, int* bits) { return ioctl(fd, TIOCMGET, bits) == 0; }
 
@@ -191,8 +196,9 @@ const LineOps& KernelLineOps() {
                                 OpenDeviceCall,    CloseCall,         ApplySettingsCall,
                                 ApplyWhenSentCall, ApplicationTermiosCall, SetExtprocCall,
                                 UnreadCall,        FlushApplicationCall,   ApplicationOpenCall,
-                                UnsentCall,        FlushDeviceOutputCall,  ModemLinesCall,
-                                CountsCall,        ReopenReaderCall,  NowCall};
+                                UnsentCall,        FlushDeviceOutputCall,  FlushDeviceInputCall,
+                                ModemLinesCall,    CountsCall,        ReopenReaderCall,
+                                NowCall};
     return ops;
 }
 

@@ -63,8 +63,13 @@ struct LineOps {
     bool (*ApplicationOpen)(int master);
     // Bytes the device holds and has not sent yet.
     size_t (*Unsent)(int fd);
-    // Drops what the device holds and has not sent yet.
+    // Drops what the device holds and has not sent yet (a remote server's
+    // buffer too); nothing that has gone.
     void (*FlushDeviceOutput)(int fd);
+    // Asks the far end of the device to drop what it has received and not
+    // yet passed on (a remote server's buffer); a local device's input is
+    // read and dropped by the relay itself, so that it is still recorded.
+    void (*FlushDeviceInput)(int fd);
     // The device's modem lines (TIOCM_* bits); false when it has none.
     bool (*ModemLines)(int fd, int* bits);
     // The device's error counts; false when it keeps none.

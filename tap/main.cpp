@@ -27,6 +27,7 @@
 #include "tap/device_identity.h"
 #include "tap/line_ops.h"
 #include "tap/relay.h"
+#include "tap/remote_line.h"
 #include "tap/tap_folder.h"
 #include "tap/tap_home.h"
 #include "tap/tap_options.h"
@@ -79,6 +80,22 @@ bool OpenNamedDevice(const std::string& path, bool readOnly, const LineSettings&
     return *fd >= 0;
 }
 
+// A line on another machine: its name looked up, then a connection (the
+// start may wait for it; a server that does not answer yet is the device
+// gone, and the relay tries again) with the settings, answered.
+bool OpenRemoteLine(const std::string& path, const LineSettings& settings, int* fd, std::string* why) {
+    constexpr int kConnectWaitMs = 3000;
+    if (!ResolveRemoteLine(path, why)) return false;
+    *fd = ConnectRemoteLine(path, kConnectWaitMs);
+    if (*fd >= 0 && !RemoteLineOps().ApplySettings(*fd, settings)) {
+        *why = path + ": refuses " + DescribeSettings(settings) + " (or does not answer RFC 2217's settings)";
+        RemoteLineOps().Close(*fd);
+        *fd = -1;
+        return false;
+    }
+    return true;
+}
+
 // Everything the tap made, so that the end removes exactly that.
 struct Made {
     TapFolder Folder;
@@ -96,7 +113,7 @@ void Clean(Made& made) {
     EndChild(made.Modem, kChildEndMs);
     RemoveLinkTo(made.ComLink, made.Application.SlavePath);
     RemoveLinkTo(made.Link, made.Application.SlavePath);
-    for (int fd : made.Devices) KernelLineOps().Close(fd);
+    for (int fd : made.Devices) RemoteLineOps().Close(fd);  // a remote line's or the kernel's
     KernelLineOps().Close(made.ModemMaster);
     CloseApplicationSide(&made.Application);
     RemoveTapFolder(&made.Folder);
@@ -149,7 +166,7 @@ int SetUpApplication(const TapOptions& options, const TapHome& home, bool monito
 
 // Runs the relay until the monitor ends or a signal ends the tap; the exit code.
 int RunRelay(const RelayConfig& config, Made& made) {
-    Relay relay(config, KernelLineOps());
+    Relay relay(config, IsRemoteLine(config.DevicePath) ? RemoteLineOps() : KernelLineOps());
     for (;;) {
         relay.Run();
         int ending = TakeEndingSignal();  // the first signal says how the tap ends
@@ -171,6 +188,10 @@ bool OpenDevices(const TapOptions& options, RelayConfig* config, Made* made, std
                OpenNamedDevice(config->SecondPath, true, options.Settings, &made->Devices[1], why);
     }
     if (options.Device.empty()) return true;  // the simulated modem, once the folder is there
+    if (IsRemoteLine(options.Device)) {
+        config->DevicePath = options.Device;
+        return OpenRemoteLine(options.Device, options.Settings, &made->Devices[0], why);
+    }
     config->DevicePath = Absolute(options.Device);
     return OpenNamedDevice(config->DevicePath, false, options.Settings, &made->Devices[0], why);
 }
@@ -238,9 +259,12 @@ int Tap(const TapOptions& options) {
     int code = SetUp(options, home, &config, &made);
     if (!code) {
         if (options.Monitor) StartMonitor(options, home, config, &made);
+        if (IsRemoteLine(config.DevicePath)) {
+            config.FirstLines.push_back("[" + config.DevicePath + ": a line on another machine, over RFC 2217]");
+        }
         for (const std::string& path : {config.DevicePath, config.SecondPath}) {
             struct stat info{};
-            if (!path.empty() && stat(path.c_str(), &info) == 0) {
+            if (!path.empty() && !IsRemoteLine(path) && stat(path.c_str(), &info) == 0) {
                 config.FirstLines.push_back(FirstLine(IdentifyDevice(path, info.st_rdev)));
             }
         }

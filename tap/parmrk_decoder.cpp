@@ -16,6 +16,9 @@ void ParmrkDecoder::Decode(const uint8_t* bytes, size_t count, std::string* data
             case State::SawFF:
                 if (byte == 0x00) {
                     state_ = State::SawFF00;
+                } else if (byte == 0x01) {
+                    marks->push_back({LineMark::Error, data->size()});
+                    state_ = State::Plain;
                 } else {
                     // FF FF is a real FF; any other byte after FF cannot come
                     // from the kernel, and passes as it stands.

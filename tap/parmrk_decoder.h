@@ -1,6 +1,8 @@
 // Reads a device's input as the kernel marks it with PARMRK: a break comes
 // as FF 00 00, a byte received with a framing or parity error as FF 00 x,
-// and a real FF byte as FF FF. The decoder passes the data on (x too: the
+// and a real FF byte as FF FF; FF 01, which the kernel never gives, is an
+// error whose byte is not known (a remote server's line state tells only
+// that it happened). The decoder passes the data on (x too: the
 // byte as it was received) and says where a mark stood. A mark may be cut
 // between two reads: the decoder keeps its place. Pure code.
 #pragma once

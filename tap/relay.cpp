@@ -57,6 +57,12 @@ Relay::Relay(const RelayConfig& config, const LineOps& ops)
     for (int i = 0; i < deviceCount_; ++i) {
         if (devices_[i].Fd >= 0) DeviceOpened(devices_[i]);
     }
+    // A line on another machine may not answer at the start: it is away
+    // until it does.
+    if (!config.Sniff && devices_[0].Fd < 0) {
+        DeviceEvent(devices_[0], "device gone");
+        devices_[0].ReopenAt = Now() + kReopenUs;
+    }
     if (!config.Sniff) CheckApplicationOpen();
 }
 
@@ -118,7 +124,7 @@ int Relay::TimerLimit() const {
     for (int i = 0; i < deviceCount_; ++i) {
         const Device& device = devices_[i];
         if (device.Fd < 0) next = std::min(next, device.ReopenAt);
-        else if (device.LinesKnown) next = std::min(next, nextLineCheck_);
+        else if (LinesWatched(device)) next = std::min(next, nextLineCheck_);
     }
     if (!config_.Sniff && !applicationOpen_) next = std::min(next, nextApplicationCheck_);
     if (processing_ && applicationOpen_) next = std::min(next, nextSettingsLook_);
@@ -232,7 +238,7 @@ void Relay::ServeTimers() {
     }
     if (now >= nextLineCheck_) {
         for (int i = 0; i < deviceCount_; ++i) {
-            if (devices_[i].Fd >= 0 && devices_[i].LinesKnown) WatchModemLines(devices_[i]);
+            if (devices_[i].Fd >= 0 && LinesWatched(devices_[i])) WatchModemLines(devices_[i]);
         }
         nextLineCheck_ = now + kLineCheckUs;
     }
@@ -385,10 +391,14 @@ void Relay::ReopenDevice(Device& device) {
     }
     device.Fd = fd;
     DeviceEvent(device, "device back");
-    if (!ops_.ApplySettings(fd, applied_)) {
-        Event("[settings refused: " + DescribeSettings(applied_).substr(1));
+    if (config_.Sniff) {
+        if (!ops_.ApplySettings(fd, applied_)) Event("[settings refused: " + DescribeSettings(applied_).substr(1));
+        else AppliedSettings(applied_);
     } else {
-        AppliedSettings(applied_);
+        // The device gets the settings it had, as a change ahead of all
+        // others: nothing passes until it has taken them (or refused).
+        changes_.push_front({applied_, QueueFront()});
+        ApplyDueChanges();
     }
     if (uint64_t dropped = totals_.DroppedWhileAway - told_.DroppedWhileAway) {
         Event("[" + std::to_string(dropped) + " bytes from the application dropped: the device was away]");
@@ -403,9 +413,15 @@ void Relay::DeviceOpened(Device& device) {
     WatchModemLines(device);
 }
 
+// Modem lines are read while the device has them, and while it may yet
+// tell (a remote server's first notice).
+bool Relay::LinesWatched(const Device& device) const { return device.LinesKnown || !device.NoLinesSaid; }
+
 void Relay::WatchModemLines(Device& device) {
     int bits = 0;
+    errno = 0;
     if (!ops_.ModemLines(device.Fd, &bits)) {
+        if (errno == EAGAIN) return;  // not known yet
         if (!device.NoLinesSaid) DeviceEvent(device, "no modem lines");
         device.NoLinesSaid = true;
         device.LinesKnown = false;

@@ -145,6 +145,7 @@ private:
     void WriteDevice(Device& device);
     void DeviceGone(Device& device);
     void ReopenDevice(Device& device);
+    bool LinesWatched(const Device& device) const;
     void WatchModemLines(Device& device);
     void DeviceOpened(Device& device);
     bool MayReadDevice(const Device& device) const;

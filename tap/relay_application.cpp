@@ -80,7 +80,10 @@ void Relay::InputFlushed() {
     if (!applicationOpen_) return;
     uint64_t dropped = toApplication_.Clear();
     Device& device = devices_[0];
-    if (device.Fd >= 0 && !channelOpen_) dropped += DropDeviceInput(device);
+    if (device.Fd >= 0 && !channelOpen_) {
+        ops_.FlushDeviceInput(device.Fd);
+        dropped += DropDeviceInput(device);
+    }
     Event("[input flushed: " + Count(dropped) + " dropped]");
 }
 
@@ -99,10 +102,8 @@ void Relay::OutputFlushed() {
     discard_ += older;
     waiting_ = 0;
     if (device.Fd >= 0 && !channelOpen_) {
-        if (size_t held = ops_.Unsent(device.Fd)) {
-            ops_.FlushDeviceOutput(device.Fd);
-            dropped += held;
-        }
+        dropped += ops_.Unsent(device.Fd);
+        ops_.FlushDeviceOutput(device.Fd);
     }
     Event("[output flushed: " + Count(dropped) + " dropped]");
     ApplyDueChanges();  // the changes behind the dropped bytes are due now

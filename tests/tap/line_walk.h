@@ -119,8 +119,9 @@ protected:
 
     void Run(RelayConfig config) {
         config.Capture = capture_.get();
-        thread_ = std::thread([config] {
-            Relay relay(config, KernelLineOps());
+        const LineOps* ops = ops_;
+        thread_ = std::thread([config, ops] {
+            Relay relay(config, *ops);
             relay.Run();
         });
     }
@@ -264,6 +265,7 @@ protected:
     }
 
     std::unique_ptr<CaptureWriter> capture_;  // set before the start to capture the session
+    const LineOps* ops_ = &KernelLineOps();    // the relay's calls (a remote line's, where set)
     ApplicationSide side_;
     int client_ = -1;
     std::string link_;

@@ -219,7 +219,7 @@ uint64_t FakeNow() { return g_line->NowUs; }
 
 const LineOps kFakeOps = {FakeRead,     FakeWrite,    FakePoll,     FakeOpen,      FakeClose,  FakeApply,
                           FakeApplyWhenSent, FakeTermios, FakeExtproc, FakeUnread, FakeFlush, FakeOpenSide,
-                          FakeUnsent,   FakeFlushDevice, FakeLines,  FakeCounts,    FakeReopen, FakeNow};
+                          FakeUnsent,   FakeFlushDevice, FakeFlushDevice, FakeLines, FakeCounts, FakeReopen, FakeNow};
 
 // What the relay fed the monitor, record by record.
 struct Fed {

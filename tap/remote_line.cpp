@@ -1,0 +1,290 @@
+#include "tap/remote_line.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "tap/com_port_link.h"
+
+namespace tap {
+namespace {
+
+struct Address {
+    sockaddr_storage Storage{};
+    socklen_t Size = 0;
+};
+
+// Every remote line of the process: the relay's thread and a test's may
+// both call, so one lock guards it all.
+struct Registry {
+    std::mutex Lock;
+    std::map<int, std::unique_ptr<ComPortLink>> Links;  // by socket
+    std::map<std::string, Address> Addresses;           // by path, resolved at the start
+    std::map<std::string, int> Connecting;              // by path: a connection under way
+};
+
+Registry& Lines() {
+    static Registry registry;
+    return registry;
+}
+
+const LineOps& Kernel() { return KernelLineOps(); }
+
+ComPortLink* LinkOf(int fd) {
+    auto found = Lines().Links.find(fd);
+    return found == Lines().Links.end() ? nullptr : found->second.get();
+}
+
+bool Resolve(const std::string& path, Address* address, std::string* why) {
+    std::string host, port;
+    if (!ParseRemoteLine(path, &host, &port, why)) return false;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    int error = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+    if (error != 0 || !found) {
+        *why = path + ": the host " + host + " does not resolve (" + gai_strerror(error) + ")";
+        return false;
+    }
+    std::copy_n(reinterpret_cast<const uint8_t*>(found->ai_addr), found->ai_addrlen,
+                reinterpret_cast<uint8_t*>(&address->Storage));
+    address->Size = found->ai_addrlen;
+    freeaddrinfo(found);
+    return true;
+}
+
+// A connection that has come through: its link takes it over. Small
+// writes go at once (Nagle's wait would delay every command).
+int Connected(int fd) {
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    Lines().Links[fd] = std::make_unique<ComPortLink>(fd, Kernel().NowMicroseconds());
+    return fd;
+}
+
+// One step of connecting: the connection under way, if it has come through
+// (or failed: then a new one starts); else a new one. The socket once
+// connected, or -1 (errno EINPROGRESS while one is under way).
+int ConnectStep(const std::string& path) {
+    Registry& lines = Lines();
+    auto under = lines.Connecting.find(path);
+    if (under != lines.Connecting.end()) {
+        int fd = under->second;
+        pollfd probe{fd, POLLOUT, 0};
+        if (poll(&probe, 1, 0) == 0) {
+            errno = EINPROGRESS;
+            return -1;
+        }
+        lines.Connecting.erase(under);
+        int error = 0;
+        socklen_t size = sizeof(error);
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0) return Connected(fd);
+        close(fd);
+    }
+    auto known = lines.Addresses.find(path);
+    if (known == lines.Addresses.end()) {
+        std::string why;
+        Address address;
+        if (!Resolve(path, &address, &why)) {
+            errno = ENOENT;
+            return -1;
+        }
+        known = lines.Addresses.emplace(path, address).first;
+    }
+    const Address& address = known->second;
+    int fd = socket(address.Storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address.Storage), address.Size) == 0) return Connected(fd);
+    if (errno == EINPROGRESS) {
+        lines.Connecting[path] = fd;
+        return -1;
+    }
+    int error = errno;
+    close(fd);
+    errno = error;
+    return -1;
+}
+
+// ---- The table -------------------------------------------------------------
+
+ssize_t RemoteRead(int fd, void* buffer, size_t size) {
+    std::unique_lock lock(Lines().Lock);
+    if (ComPortLink* link = LinkOf(fd)) return link->Read(buffer, size, Kernel().NowMicroseconds());
+    lock.unlock();
+    return Kernel().Read(fd, buffer, size);
+}
+
+ssize_t RemoteWrite(int fd, const void* bytes, size_t size) {
+    std::unique_lock lock(Lines().Lock);
+    if (ComPortLink* link = LinkOf(fd)) return link->Write(bytes, size);
+    lock.unlock();
+    return Kernel().Write(fd, bytes, size);
+}
+
+// The poll hears the links' own needs too (a queue to send, an answer's
+// deadline), and a link's decoded bytes count as readable; the relay sees
+// only the events it asked for.
+int RemotePoll(pollfd* fds, nfds_t count, int timeoutMs) {
+    std::vector<short> asked(count);
+    std::unique_lock lock(Lines().Lock);
+    uint64_t now = Kernel().NowMicroseconds();
+    for (nfds_t i = 0; i < count; ++i) {
+        asked[i] = fds[i].events;
+        ComPortLink* link = LinkOf(fds[i].fd);
+        if (!link) continue;
+        fds[i].events = static_cast<short>(fds[i].events | link->Needs());
+        if (link->HasInput() && (asked[i] & POLLIN)) timeoutMs = 0;
+        int64_t until = link->UntilDeadline(now);
+        if (until >= 0) {
+            int ms = static_cast<int>((until + 999) / 1000);
+            timeoutMs = timeoutMs < 0 ? ms : std::min(timeoutMs, ms);
+        }
+    }
+    lock.unlock();
+    int ready = Kernel().Poll(fds, count, timeoutMs);
+    if (ready < 0) return ready;
+    lock.lock();
+    now = Kernel().NowMicroseconds();
+    ready = 0;
+    for (nfds_t i = 0; i < count; ++i) {
+        if (ComPortLink* link = LinkOf(fds[i].fd)) {
+            if (!link->Serve(fds[i].revents, now)) fds[i].revents |= POLLERR;
+            if (link->HasInput() && (asked[i] & POLLIN)) fds[i].revents |= POLLIN;
+            fds[i].revents &= static_cast<short>(asked[i] | POLLHUP | POLLERR | POLLNVAL);
+            fds[i].events = asked[i];
+        }
+        if (fds[i].revents) ++ready;
+    }
+    return ready;
+}
+
+int RemoteOpen(const char* path, bool readOnly) {
+    if (!IsRemoteLine(path)) return Kernel().OpenDevice(path, readOnly);
+    std::lock_guard lock(Lines().Lock);
+    return ConnectStep(path);
+}
+
+void RemoteClose(int fd) {
+    std::unique_lock lock(Lines().Lock);
+    auto found = Lines().Links.find(fd);
+    if (found != Lines().Links.end()) {
+        Lines().Links.erase(found);  // the link closes its socket
+        return;
+    }
+    lock.unlock();
+    Kernel().Close(fd);
+}
+
+bool RemoteApply(int fd, const LineSettings& settings) {
+    std::lock_guard lock(Lines().Lock);
+    ComPortLink* link = LinkOf(fd);
+    return link ? link->ApplyAndWait(settings, Kernel()) : Kernel().ApplySettings(fd, settings);
+}
+
+int RemoteApplyWhenSent(int fd, const LineSettings& settings) {
+    std::lock_guard lock(Lines().Lock);
+    ComPortLink* link = LinkOf(fd);
+    return link ? link->Apply(settings, Kernel().NowMicroseconds()) : Kernel().ApplyWhenSent(fd, settings);
+}
+
+size_t RemoteUnsent(int fd) {
+    std::lock_guard lock(Lines().Lock);
+    return LinkOf(fd) ? 0 : Kernel().Unsent(fd);  // what the server holds is not known
+}
+
+void RemoteFlushOutput(int fd) {
+    std::lock_guard lock(Lines().Lock);
+    if (ComPortLink* link = LinkOf(fd)) link->PurgeToSend();
+    else Kernel().FlushDeviceOutput(fd);
+}
+
+void RemoteFlushInput(int fd) {
+    std::lock_guard lock(Lines().Lock);
+    if (ComPortLink* link = LinkOf(fd)) link->PurgeReceived();
+    else Kernel().FlushDeviceInput(fd);
+}
+
+bool RemoteModemLines(int fd, int* bits) {
+    std::lock_guard lock(Lines().Lock);
+    ComPortLink* link = LinkOf(fd);
+    return link ? link->ModemLines(bits, Kernel().NowMicroseconds()) : Kernel().ModemLines(fd, bits);
+}
+
+bool RemoteCounts(int fd, ErrorCounts* counts) {
+    std::lock_guard lock(Lines().Lock);
+    ComPortLink* link = LinkOf(fd);
+    if (!link) return Kernel().Counts(fd, counts);
+    *counts = link->Counts();
+    return true;
+}
+
+}  // namespace
+
+bool ParseRemoteLine(std::string_view path, std::string* host, std::string* port, std::string* why) {
+    std::string_view rest = path.substr(std::min(path.size(), kRemoteScheme.size()));
+    size_t colon = rest.rfind(':');
+    size_t bracket = rest.rfind(']');
+    if (!IsRemoteLine(path) || colon == std::string_view::npos || (bracket != std::string_view::npos && colon < bracket)) {
+        *why = std::string(path) + ": no port (rfc2217://HOST:PORT)";
+        return false;
+    }
+    std::string_view name = rest.substr(0, colon), number = rest.substr(colon + 1);
+    if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+    if (name.empty()) {
+        *why = std::string(path) + ": no host (rfc2217://HOST:PORT)";
+        return false;
+    }
+    bool digits = !number.empty() && number.size() <= 5 &&
+                  std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits || std::stoul(std::string(number)) == 0 || std::stoul(std::string(number)) > 65535) {
+        *why = std::string(path) + ": the port " + std::string(number) + " is not a number from 1 to 65535";
+        return false;
+    }
+    *host = std::string(name);
+    *port = std::string(number);
+    return true;
+}
+
+bool ResolveRemoteLine(const std::string& path, std::string* why) {
+    Address address;
+    if (!Resolve(path, &address, why)) return false;
+    std::lock_guard lock(Lines().Lock);
+    Lines().Addresses[path] = address;
+    return true;
+}
+
+int ConnectRemoteLine(const std::string& path, int waitMs) {
+    std::unique_lock lock(Lines().Lock);
+    int fd = ConnectStep(path);
+    if (fd >= 0 || errno != EINPROGRESS) return fd;
+    int under = Lines().Connecting[path];
+    lock.unlock();
+    pollfd probe{under, POLLOUT, 0};
+    poll(&probe, 1, waitMs);
+    lock.lock();
+    return ConnectStep(path);
+}
+
+const LineOps& RemoteLineOps() {
+    static const LineOps ops = {RemoteRead,          RemoteWrite,         RemotePoll,
+                                RemoteOpen,          RemoteClose,         RemoteApply,
+                                RemoteApplyWhenSent, Kernel().ApplicationTermios, Kernel().SetExtproc,
+                                Kernel().Unread,     Kernel().FlushApplication,   Kernel().ApplicationOpen,
+                                RemoteUnsent,        RemoteFlushOutput,   RemoteFlushInput,
+                                RemoteModemLines,    RemoteCounts,        Kernel().ReopenReader,
+                                Kernel().NowMicroseconds};
+    return ops;
+}
+
+}  // namespace tap

@@ -1,0 +1,149 @@
+#include "tap/telnet_codec.h"
+
+namespace tap {
+
+using namespace telnet;
+
+namespace {
+
+bool WeAccept(uint8_t option) { return option == kBinary || option == kSuppressGoAhead || option == kComPort; }
+bool TheyMay(uint8_t option) { return option == kBinary || option == kSuppressGoAhead; }
+
+void AppendCommand(std::string* wire, uint8_t verb, uint8_t option) {
+    wire->push_back(static_cast<char>(kIac));
+    wire->push_back(static_cast<char>(verb));
+    wire->push_back(static_cast<char>(option));
+}
+
+// One side of an option (RFC 1143's rules without its queue): a request that
+// would change nothing is not answered; one that changes the state is
+// answered unless it answers a request of ours.
+void Follow(bool want, bool* enabled, bool* asked, uint8_t yes, uint8_t no, uint8_t option, std::string* replies) {
+    bool wasAsked = *asked;
+    *asked = false;
+    if (*enabled == want) return;
+    if (!want) {
+        *enabled = false;
+        if (!wasAsked) AppendCommand(replies, no, option);
+        return;
+    }
+    *enabled = true;
+    if (!wasAsked) AppendCommand(replies, yes, option);
+}
+
+}  // namespace
+
+std::string TelnetDecoder::Opening() {
+    std::string wire;
+    AppendCommand(&wire, kWill, kBinary);
+    AppendCommand(&wire, kDo, kBinary);
+    AppendCommand(&wire, kWill, kComPort);
+    askedOurs_[kBinary] = askedTheirs_[kBinary] = askedOurs_[kComPort] = true;
+    return wire;
+}
+
+void TelnetDecoder::Negotiate(uint8_t verb, uint8_t option, std::string* replies) {
+    switch (verb) {
+        case kWill:
+            if (!TheyMay(option)) return AppendCommand(replies, kDont, option);
+            return Follow(true, &theirs_[option], &askedTheirs_[option], kDo, kDont, option, replies);
+        case kWont:
+            return Follow(false, &theirs_[option], &askedTheirs_[option], kDo, kDont, option, replies);
+        case kDo:
+            if (!WeAccept(option)) return AppendCommand(replies, kWont, option);
+            return Follow(true, &ours_[option], &askedOurs_[option], kWill, kWont, option, replies);
+        default:  // kDont
+            return Follow(false, &ours_[option], &askedOurs_[option], kWill, kWont, option, replies);
+    }
+}
+
+// A COM-PORT message from the server is kept; any other subnegotiation (of
+// an option never agreed) is let go.
+void TelnetDecoder::EndSubnegotiation(TelnetInput* input) {
+    if (sub_.size() < 2 || static_cast<uint8_t>(sub_[0]) != kComPort) return;
+    uint8_t command = static_cast<uint8_t>(sub_[1]);
+    if (command < kServerOffset) return;
+    input->Messages.push_back({static_cast<uint8_t>(command - kServerOffset), sub_.substr(2)});
+    input->MessageAt.push_back(input->Data.size());
+}
+
+void TelnetDecoder::Decode(const uint8_t* bytes, size_t count, TelnetInput* input) {
+    for (size_t i = 0; i < count; ++i) {
+        uint8_t byte = bytes[i];
+        switch (state_) {
+            case State::Data:
+                if (byte == kIac) state_ = State::Iac;
+                else input->Data.push_back(static_cast<char>(byte));
+                break;
+            case State::Iac:
+                state_ = State::Data;
+                if (byte == kIac) {
+                    input->Data.push_back(static_cast<char>(kIac));
+                } else if (byte >= kWill && byte <= kDont) {
+                    verb_ = byte;
+                    state_ = State::Verb;
+                } else if (byte == kSb) {
+                    sub_.clear();
+                    state_ = State::Sub;
+                }  // NOP, GA, a stray SE and the like: nothing to do
+                break;
+            case State::Verb:
+                Negotiate(verb_, byte, &input->Replies);
+                state_ = State::Data;
+                break;
+            case State::Sub:
+                if (byte == kIac) {
+                    state_ = State::SubIac;
+                } else if (sub_.size() < kMostSubnegotiation) {
+                    sub_.push_back(static_cast<char>(byte));
+                } else {
+                    state_ = State::Data;  // garbage: dropped, and the line goes on
+                }
+                break;
+            case State::SubIac:
+                if (byte == kIac) {
+                    sub_.push_back(static_cast<char>(kIac));
+                    state_ = sub_.size() <= kMostSubnegotiation ? State::Sub : State::Data;
+                } else if (byte == kSe) {
+                    EndSubnegotiation(input);
+                    state_ = State::Data;
+                } else {
+                    // A command inside a subnegotiation: it was never ended.
+                    // Dropped, and the command is read as one.
+                    state_ = State::Iac;
+                    --i;
+                }
+                break;
+        }
+    }
+}
+
+void AppendTelnetData(std::string_view data, std::string* wire) {
+    for (char byte : data) {
+        wire->push_back(byte);
+        if (static_cast<uint8_t>(byte) == kIac) wire->push_back(byte);
+    }
+}
+
+std::string ComPortRequest(uint8_t command, std::string_view value) {
+    std::string wire = {static_cast<char>(kIac), static_cast<char>(kSb), static_cast<char>(kComPort),
+                        static_cast<char>(command)};
+    AppendTelnetData(value, &wire);
+    wire.push_back(static_cast<char>(kIac));
+    wire.push_back(static_cast<char>(kSe));
+    return wire;
+}
+
+std::string BaudValue(uint32_t baud) {
+    return {static_cast<char>(baud >> 24), static_cast<char>(baud >> 16), static_cast<char>(baud >> 8),
+            static_cast<char>(baud)};
+}
+
+uint32_t BaudOf(std::string_view value) {
+    if (value.size() != 4) return 0;
+    uint32_t baud = 0;
+    for (char byte : value) baud = (baud << 8) | static_cast<uint8_t>(byte);
+    return baud;
+}
+
+}  // namespace tap
