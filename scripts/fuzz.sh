@@ -11,7 +11,7 @@ seconds="${1:-3}"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo="$(cd "$here/.." && pwd)"
 build="${2:-$repo/build}/fuzz"
-targets=(property_reply capture_runs command_line scenario terminal capture_file watch_text)
+targets=(property_reply capture_runs command_line scenario terminal capture_file watch_text telnet)
 
 cmake -S "$repo/tests/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ >/dev/null || exit 1
 cmake --build "$build" -j "${JOBS:-2}" >/dev/null || { cmake --build "$build" -j 1; exit 1; }
