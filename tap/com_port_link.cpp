@@ -49,11 +49,15 @@ ComPortLink::~ComPortLink() {
 // ---- The line's bytes ----------------------------------------------------
 
 ssize_t ComPortLink::Read(void* buffer, size_t size, uint64_t nowUs) {
-    if (pending_.empty() && !closed_ && !failed_) TakeIn(nowUs);
-    if (!pending_.empty()) {
-        size_t count = std::min(size, pending_.size());
-        std::memcpy(buffer, pending_.data(), count);
-        pending_.erase(0, count);
+    if (!HasInput() && !failed_) TakeIn(nowUs);
+    if (pendingFrom_ < pending_.size()) {
+        size_t count = std::min(size, pending_.size() - pendingFrom_);
+        std::memcpy(buffer, pending_.data() + pendingFrom_, count);
+        pendingFrom_ += count;
+        if (pendingFrom_ == pending_.size()) {
+            pending_.clear();
+            pendingFrom_ = 0;
+        }
         return static_cast<ssize_t>(count);
     }
     if (failed_) {
@@ -220,7 +224,7 @@ bool ComPortLink::ApplyAndWait(const LineSettings& settings, const LineOps& kern
     if (outcome < 0) return false;
     // What the line brings meanwhile is kept for the relay's first reads.
     while (outcome_ >= 0 && !failed_ && !closed_) {
-        bool room = pending_.size() < kMostPending;
+        bool room = pending_.size() - pendingFrom_ < kMostPending;
         pollfd wait{socket_, static_cast<short>((room ? POLLIN : 0) | Needs()), 0};
         int64_t left = UntilDeadline(kernel.NowMicroseconds());
         kernel.Poll(&wait, 1, static_cast<int>((left + 999) / 1000));

@@ -67,7 +67,7 @@ public:
     // bytes wait for a read.
     short Needs() const;
     int64_t UntilDeadline(uint64_t nowUs) const;
-    bool HasInput() const { return !pending_.empty() || closed_; }
+    bool HasInput() const { return pendingFrom_ < pending_.size() || closed_; }
     // After the poll: sends what waits, ends the answers' wait when it is
     // over; false once the connection has failed.
     bool Serve(short revents, uint64_t nowUs);
@@ -94,7 +94,8 @@ private:
     TelnetDecoder decoder_;
     std::string out_;        // on the wire's way out, not yet taken by the socket
     std::string held_;       // requests made before the server agreed to COM-PORT
-    std::string pending_;    // decoded and marked, not yet read by the relay
+    std::string pending_;    // decoded and marked; read by the relay from pendingFrom_ on
+    size_t pendingFrom_ = 0;
     bool closed_ = false;    // the server ended the connection (read 0 once pending_ is empty)
     bool failed_ = false;    // a send failed: the connection is gone
     int error_ = 0;          // the failed send's error

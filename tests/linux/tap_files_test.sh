@@ -6,8 +6,9 @@
 # it; the tap's folder and FIFOs are the user's alone under any umask; the
 # next run clears what taps killed with SIGKILL left (folders, FIFOs, links,
 # COM ports), in $XDG_RUNTIME_DIR, in a --folder and under /tmp; a normal
-# end leaves nothing; a frame gap is a plain decimal, and a control
-# character in a path keeps the error one line.
+# end leaves nothing; a frame gap is a plain decimal, a remote line's bad
+# host or port is named, and a control character in a path keeps the error
+# one line.
 #   usage: tap_files_test.sh FOLDER   (the folder that holds quorvel-tap)
 set -u
 tap="$(cd "$1" && pwd)/quorvel-tap"
@@ -52,6 +53,12 @@ refused "/nonexistent: no such device" --capture "$work/new.pcap" /nonexistent
 check "the capture file this run made is gone" [ ! -e "$work/new.pcap" ]
 for gap in 0.0001 0x10 inf 1e3 60001; do refused "--frame-gap $gap: milliseconds" --frame-gap "$gap" "$work/line-a"; done
 refused '/dev/no\x0Asuch: no such device' $'/dev/no\nsuch'
+# A line on another machine: a host that does not resolve, a port that is
+# not a number (nothing is tried on the network for either).
+refused "rfc2217://quorvel-no-such-host.invalid:7000: the host quorvel-no-such-host.invalid does not resolve" \
+    rfc2217://quorvel-no-such-host.invalid:7000
+refused "rfc2217://127.0.0.1:telnet: the port telnet is not a number" rfc2217://127.0.0.1:telnet
+refused "rfc2217://127.0.0.1: no port" rfc2217://127.0.0.1
 refused '\x0Ab: the folder' --folder "$work/a"$'\n'"b" "$work/line-a"
 
 log1="$work/tap1.log"
