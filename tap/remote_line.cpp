@@ -143,7 +143,7 @@ int RemotePoll(pollfd* fds, nfds_t count, int timeoutMs) {
         asked[i] = fds[i].events;
         ComPortLink* link = LinkOf(fds[i].fd);
         if (!link) continue;
-        fds[i].events = static_cast<short>(fds[i].events | link->Needs());
+        fds[i].events = static_cast<short>(fds[i].events | link->Needs() | POLLRDHUP);
         if (link->HasInput() && (asked[i] & POLLIN)) timeoutMs = 0;
         int64_t until = link->UntilDeadline(now);
         if (until >= 0) {
@@ -160,6 +160,9 @@ int RemotePoll(pollfd* fds, nfds_t count, int timeoutMs) {
     for (nfds_t i = 0; i < count; ++i) {
         if (ComPortLink* link = LinkOf(fds[i].fd)) {
             if (!link->Serve(fds[i].revents, now)) fds[i].revents |= POLLERR;
+            // The server's end, as a device's hang-up: heard even while the
+            // relay reads nothing of the line.
+            if (fds[i].revents & POLLRDHUP) fds[i].revents |= POLLHUP;
             if (link->HasInput() && (asked[i] & POLLIN)) fds[i].revents |= POLLIN;
             fds[i].revents &= static_cast<short>(asked[i] | POLLHUP | POLLERR | POLLNVAL);
             fds[i].events = asked[i];
