@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 
 #include "tap/com_port_link.h"
@@ -52,74 +53,87 @@ uint64_t Outcome(int fd) {
     return value;
 }
 
-TEST(ComPortLink, WhatTheServerTellsAndHowEachSettingsChangeEnds) {
-    int ends[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, ends), 0);
-    int server = ends[1];
-    uint64_t now = 1000;
-    ComPortLink link(ends[0], now);
-    EXPECT_EQ(Drain(server), Bytes({kIac, kWill, kBinary, kIac, kDo, kBinary, kIac, kWill, kComPort}));
+// The test is the server; the link has sent its opening.
+class ComPortLinkTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, ends_), 0);
+        link_ = std::make_unique<ComPortLink>(ends_[0], now_);
+        EXPECT_EQ(Drain(ends_[1]), Bytes({kIac, kWill, kBinary, kIac, kDo, kBinary, kIac, kWill, kComPort}));
+    }
+    void TearDown() override {
+        if (ends_[1] >= 0) close(ends_[1]);
+    }
+    void Say(const std::string& bytes) {
+        ASSERT_EQ(write(ends_[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    std::string Heard() { return Drain(ends_[1]); }
 
-    // A change asked before the server agrees to COM-PORT waits for it.
-    int first = link.Apply({57600, {7, 'E', 1}}, now);
-    ASSERT_GE(first, 0);
-    EXPECT_EQ(Drain(server), "");
+    int ends_[2] = {-1, -1};
+    uint64_t now_ = 1000;
+    std::unique_ptr<ComPortLink> link_;
+};
+
+// The line as the kernel marks a device's input: a break, a real FF, an
+// error without its byte (the counts say which error it was); the modem
+// lines as told; the masks sent once the server agrees; the server's end
+// read after the last bytes it sent.
+TEST_F(ComPortLinkTest, TheServersNoticesStandInTheLineWhereTheyCame) {
     int bits = 0;
-    EXPECT_FALSE(link.ModemLines(&bits, now));
+    EXPECT_FALSE(link_->ModemLines(&bits, now_));
     EXPECT_EQ(errno, EAGAIN) << "not known yet";
-
-    // The line as the kernel marks a device's input: a break, a real FF, an
-    // error without its byte; the counts say which error it was.
-    std::string told = Bytes({kIac, kDo, kComPort}) + Answer(kNotifyModemstate, Bytes({kClearToSend | kDataSetReady})) +
-                       "AB" + Answer(kNotifyLinestate, Bytes({kBreakDetected})) + Bytes({kIac, kIac}) +
-                       Answer(kNotifyLinestate, Bytes({kFramingError | kOverrunError})) + "C";
-    ASSERT_EQ(write(server, told.data(), told.size()), static_cast<ssize_t>(told.size()));
-    EXPECT_EQ(ReadLink(link, now), "AB" + Bytes({0xFF, 0, 0, 0xFF, 0xFF, 0xFF, 1}) + "C");
-    ASSERT_TRUE(link.ModemLines(&bits, now));
+    Say(Bytes({kIac, kDo, kComPort}) + Answer(kNotifyModemstate, Bytes({kClearToSend | kDataSetReady})) + "AB" +
+        Answer(kNotifyLinestate, Bytes({kBreakDetected})) + Bytes({kIac, kIac}) +
+        Answer(kNotifyLinestate, Bytes({kFramingError | kOverrunError})) + "C");
+    EXPECT_EQ(ReadLink(*link_, now_), "AB" + Bytes({0xFF, 0, 0, 0xFF, 0xFF, 0xFF, 1}) + "C");
+    ASSERT_TRUE(link_->ModemLines(&bits, now_));
     EXPECT_EQ(bits, TIOCM_CTS | TIOCM_DSR | TIOCM_DTR | TIOCM_RTS);
-    ErrorCounts counts = link.Counts();
+    ErrorCounts counts = link_->Counts();
     EXPECT_EQ(counts.Break + counts.Frame + counts.Overrun + counts.Parity, 3u);
     EXPECT_EQ(counts.Frame, 1u);
+    EXPECT_EQ(Heard(), ComPortRequest(kSetModemstateMask, Bytes({0xFF})) + ComPortRequest(kSetLinestateMask, Bytes({0x1E})));
+    Say("Z");
+    close(ends_[1]);
+    ends_[1] = -1;
+    EXPECT_EQ(ReadLink(*link_, now_), "Z");
+    char byte;
+    EXPECT_EQ(link_->Read(&byte, 1, now_), 0);
+}
 
-    // The masks, then the change's requests; one answer differs: refused.
-    EXPECT_EQ(Drain(server), ComPortRequest(kSetModemstateMask, Bytes({0xFF})) +
-                                 ComPortRequest(kSetLinestateMask, Bytes({0x1E})) +
-                                 ComPortRequest(kSetBaudrate, BaudValue(57600)) + ComPortRequest(kSetDatasize, Bytes({7})) +
-                                 ComPortRequest(kSetParity, Bytes({3})) + ComPortRequest(kSetStopsize, Bytes({1})) +
-                                 ComPortRequest(kSetControl, Bytes({kNoFlowControl})));
-    std::string answers = Answer(kSetBaudrate, BaudValue(57600)) + Answer(kSetDatasize, Bytes({8})) +
-                          Answer(kSetParity, Bytes({3})) + Answer(kSetStopsize, Bytes({1})) +
-                          Answer(kSetControl, Bytes({kNoFlowControl}));
-    ASSERT_EQ(write(server, answers.data(), answers.size()), static_cast<ssize_t>(answers.size()));
-    EXPECT_EQ(ReadLink(link, now), "");
+// A change asked before the server agrees waits for it; one answer that
+// differs refuses it; a hang-up never answered is refused once the wait is
+// over; the next speed raises DTR and RTS without waiting for their
+// answers, and every awaited answer as asked, in any order, applies it.
+TEST_F(ComPortLinkTest, EachSettingsChangeEndsAnsweredAsAskedOtherwiseOrNotAtAll) {
+    int first = link_->Apply({57600, {7, 'E', 1}}, now_);
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(Heard(), "");
+    Say(Bytes({kIac, kDo, kComPort}));
+    EXPECT_EQ(ReadLink(*link_, now_), "");
+    EXPECT_EQ(Heard(), ComPortRequest(kSetModemstateMask, Bytes({0xFF})) + ComPortRequest(kSetLinestateMask, Bytes({0x1E})) +
+                           ComPortRequest(kSetBaudrate, BaudValue(57600)) + ComPortRequest(kSetDatasize, Bytes({7})) +
+                           ComPortRequest(kSetParity, Bytes({3})) + ComPortRequest(kSetStopsize, Bytes({1})) +
+                           ComPortRequest(kSetControl, Bytes({kNoFlowControl})));
+    Say(Answer(kSetBaudrate, BaudValue(57600)) + Answer(kSetDatasize, Bytes({8})) + Answer(kSetParity, Bytes({3})) +
+        Answer(kSetStopsize, Bytes({1})) + Answer(kSetControl, Bytes({kNoFlowControl})));
+    EXPECT_EQ(ReadLink(*link_, now_), "");
     EXPECT_EQ(Outcome(first), kSettingsRefused);
 
-    // A hang-up that the server never answers: refused once the wait is over.
-    int hangUp = link.Apply({0, {8, 'N', 1}}, now);
-    EXPECT_EQ(Drain(server), ComPortRequest(kSetControl, Bytes({kDtrOff})) + ComPortRequest(kSetControl, Bytes({kRtsOff})));
-    EXPECT_EQ(link.UntilDeadline(now), static_cast<int64_t>(ComPortLink::kAnswerWaitUs));
-    EXPECT_TRUE(link.Serve(0, now + ComPortLink::kAnswerWaitUs - 1));
-    EXPECT_TRUE(link.Serve(0, now + ComPortLink::kAnswerWaitUs));
+    int hangUp = link_->Apply({0, {8, 'N', 1}}, now_);
+    EXPECT_EQ(Heard(), ComPortRequest(kSetControl, Bytes({kDtrOff})) + ComPortRequest(kSetControl, Bytes({kRtsOff})));
+    EXPECT_EQ(link_->UntilDeadline(now_), static_cast<int64_t>(ComPortLink::kAnswerWaitUs));
+    EXPECT_TRUE(link_->Serve(0, now_ + ComPortLink::kAnswerWaitUs - 1));
+    EXPECT_TRUE(link_->Serve(0, now_ + ComPortLink::kAnswerWaitUs));
     EXPECT_EQ(Outcome(hangUp), kSettingsRefused);
-    EXPECT_EQ(link.UntilDeadline(now), -1);
+    EXPECT_EQ(link_->UntilDeadline(now_), -1);
 
-    // The next speed raises DTR and RTS without waiting for their answers;
-    // every awaited answer as asked (in any order): applied.
-    int next = link.Apply({9600, {8, 'N', 1}}, now);
-    std::string asked = Drain(server);
-    EXPECT_EQ(asked.substr(0, 14), ComPortRequest(kSetControl, Bytes({kDtrOn})) + ComPortRequest(kSetControl, Bytes({kRtsOn})));
-    answers = Answer(kSetControl, Bytes({kNoFlowControl})) + Answer(kSetBaudrate, BaudValue(9600)) +
-              Answer(kSetDatasize, Bytes({8})) + Answer(kSetParity, Bytes({1})) + Answer(kSetStopsize, Bytes({1}));
-    ASSERT_EQ(write(server, answers.data(), answers.size()), static_cast<ssize_t>(answers.size()));
-    EXPECT_EQ(ReadLink(link, now), "");
+    int next = link_->Apply({9600, {8, 'N', 1}}, now_);
+    std::string raise = ComPortRequest(kSetControl, Bytes({kDtrOn})) + ComPortRequest(kSetControl, Bytes({kRtsOn}));
+    EXPECT_EQ(Heard().substr(0, raise.size()), raise);
+    Say(Answer(kSetControl, Bytes({kNoFlowControl})) + Answer(kSetBaudrate, BaudValue(9600)) +
+        Answer(kSetDatasize, Bytes({8})) + Answer(kSetParity, Bytes({1})) + Answer(kSetStopsize, Bytes({1})));
+    EXPECT_EQ(ReadLink(*link_, now_), "");
     EXPECT_EQ(Outcome(next), kSettingsApplied);
-
-    // The server goes: what it sent last is read, then the end.
-    ASSERT_EQ(write(server, "Z", 1), 1);
-    close(server);
-    EXPECT_EQ(ReadLink(link, now), "Z");
-    char byte;
-    EXPECT_EQ(link.Read(&byte, 1, now), 0);
 }
 
 }  // namespace
