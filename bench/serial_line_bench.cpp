@@ -50,13 +50,11 @@ constexpr double kBulk = 8 << 20;
 constexpr int kBulkRuns = 10;
 constexpr long kBurst = 2 << 20;  // each way at once, unpaced
 
-// What the pane made of the burst both ways.
+// What the pane made of the burst both ways, with the feed records that the
+// tap dropped, as the pane tells them.
 struct BurstFigures {
-    bool Intact = false;           // both ends got theirs
-    double ShownShare = 0;         // bytes of both ways in the pane / bytes passed
-    bool InOrder = false;          // each way's bytes in the pane are exactly those passed
-    uint64_t RingDropped = 0;      // records that found the ring full
-    uint64_t FeedDropped = 0;      // feed records that the tap dropped, as the pane tells
+    PaneFigures Pane;
+    uint64_t FeedDropped = 0;
 };
 
 struct SerialFigures {
@@ -100,17 +98,9 @@ private:
 // for yet.
 BurstFigures MeasureBurst(testsupport::LineLab& lab, const CaptureRig& rig, const BenchPort& port) {
     BurstFigures figures;
-    WaitForIdleMonitor(rig);
-    LRESULT from = SendMessageA(port.Pane, LB_GETCOUNT, 0, 0);
-    uint64_t droppedBefore = emu::control::DroppedRecords(port.Key);
-    figures.Intact = BothWaysIntact(lab, "app", "dev.b", kBurst, "", "burst", 70000);
-    std::vector<std::string> lines = SettledLinesFrom(rig, port.Pane, from);
-    figures.RingDropped = emu::control::DroppedRecords(port.Key) - droppedBefore;
-    std::string tx = testsupport::PaneBytes(lines, static_cast<char>(0xB6));
-    std::string rx = testsupport::PaneBytes(lines, static_cast<char>(0xB7));
-    figures.ShownShare = static_cast<double>(tx.size() + rx.size()) / (2.0 * kBurst);
-    figures.InOrder = tx == testsupport::LinePattern(1).Take(kBurst) && rx == testsupport::LinePattern(2).Take(kBurst);
-    for (const std::string& line : lines) {
+    figures.Pane = PassedAndShown(rig, port, kBurst,
+                                  [&] { return BothWaysIntact(lab, "app", "dev.b", kBurst, "", "burst", 70000); });
+    for (const std::string& line : figures.Pane.Lines) {
         unsigned long count = 0;
         int end = 0;  // the whole text matched: "[38400 8N1]" must not count
         if (std::sscanf(line.c_str(), "[%lu feed records dropped]%n", &count, &end) == 1 && end > 0) {
@@ -196,13 +186,13 @@ void PrintTable(const SerialFigures& f, double pacedSeconds) {
     table.Row({"  records dropped", std::to_string(f.PacedDropped), "", "", "0"});
     table.Row({"  most records waiting in the ring (of " + std::to_string(quorvel::kCaptureCapacity) + ")",
                std::to_string(f.PacedHighestFill), "", "", "reported"});
-    const BurstFigures& b = f.Burst;
+    const PaneFigures& b = f.Burst.Pane;
     table.Row({std::to_string(kBurst >> 20) + " MiB each way at once, unpaced: bytes shown in the pane / bytes passed",
                Fixed(b.ShownShare, 3), "", "", "1.000"});
     table.Row({"  passed intact; the pane's bytes each way in order", std::string(b.Intact ? "yes" : "NO") + "; " +
                (b.InOrder ? "yes" : "NO"), "", "", "yes; yes"});
     table.Row({"  records dropped: ring full; feed records by the tap", std::to_string(b.RingDropped) + "; " +
-               std::to_string(b.FeedDropped), "", "", "0; 0"});
+               std::to_string(f.Burst.FeedDropped), "", "", "0; 0"});
     table.Print("The same Linux program (serial_peer) measures both lines in the same run: the tap's line runs "
                 "through quorvel-tap, whose feed this process's monitor reads into a pane that shows every byte; "
                 "the other has socat relaying in its place, between the same kind of ptys. Latency: one exchange "
@@ -244,6 +234,22 @@ std::vector<std::string> SettledLinesFrom(const CaptureRig& rig, HWND pane, LRES
         lines.push_back(std::move(line));
     }
     return lines;
+}
+
+PaneFigures PassedAndShown(const CaptureRig& rig, const BenchPort& port, long bytes,
+                           const std::function<bool()>& pass) {
+    PaneFigures figures;
+    WaitForIdleMonitor(rig);
+    LRESULT from = SendMessageA(port.Pane, LB_GETCOUNT, 0, 0);
+    uint64_t droppedBefore = emu::control::DroppedRecords(port.Key);
+    figures.Intact = pass();
+    figures.Lines = SettledLinesFrom(rig, port.Pane, from);
+    figures.RingDropped = emu::control::DroppedRecords(port.Key) - droppedBefore;
+    std::string tx = testsupport::PaneBytes(figures.Lines, static_cast<char>(0xB6));
+    std::string rx = testsupport::PaneBytes(figures.Lines, static_cast<char>(0xB7));
+    figures.ShownShare = static_cast<double>(tx.size() + rx.size()) / (2.0 * static_cast<double>(bytes));
+    figures.InOrder = tx == testsupport::LinePattern(1).Take(bytes) && rx == testsupport::LinePattern(2).Take(bytes);
+    return figures;
 }
 
 void SerialLineTable(HWND main, double pacedSeconds) {
