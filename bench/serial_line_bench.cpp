@@ -11,6 +11,7 @@
 
 #include "bench/bench_windows.h"
 #include "bench/capture_rig.h"
+#include "bench/remote_lines.h"
 #include "bench/results_table.h"
 #include "bench/serial_peer_runs.h"
 #include "emulator/control/test_control.h"
@@ -22,51 +23,87 @@
 namespace bench {
 namespace {
 
-// The two lines through which the client reaches the server, as serial_peer's
-// arguments. Each has one relay that makes the client's pty itself and opens
-// the device's end of a pty pair, whose other end is the server's: the tap
-// (quorvel-tap, its feed read by this process's monitor) and socat in its
-// place.
+// The two lines of one comparison, through which serial_peer's client
+// reaches its server: the tap's (quorvel-tap, its feed read by this
+// process's monitor) and a relay in its place. Each line's relay makes the
+// client's pty itself and reaches the device's end of a pty pair, whose
+// other end is the server's.
 struct Lines {
-    std::string Tap, Direct;
+    std::string Name;                     // before the names of serial_peer's files
+    std::string TapApp, TapDevice;        // the tap's line: client and server, files of the lab
+    std::string DirectApp, DirectDevice;  // the relay's
 };
 
-bool BuildLines(testsupport::LineLab& lab, Lines* lines) {
-    bool made = lab.StartPair("dev") && lab.StartTap("--com 70 --link " + lab.Path("app") + " " + lab.Path("dev.a")) &&
-                lab.StartPair("dev2") &&
-                lab.StartProgram({"socat", "pty,raw,echo=0,link=" + lab.Path("app2"), lab.Path("dev2.a") + ",raw,echo=0"},
-                                 "middle") &&
-                lab.WaitForFile("app2");
-    auto between = [&](const char* client, const char* server) {
-        return " --client " + lab.Path(client) + " --server " + lab.Path(server);
-    };
-    lines->Tap = between("app", "dev.b");
-    lines->Direct = between("app2", "dev2.b");
-    return made;
+// serial_peer's arguments for a run between two files of the lab.
+std::string Between(const testsupport::LineLab& lab, const std::string& client, const std::string& server) {
+    return " --client " + lab.Path(client) + " --server " + lab.Path(server);
+}
+
+// On this machine: the tap owns one end of a pair, socat relays to one end
+// of another.
+const Lines kLocal = {"", "app", "dev.b", "app2", "dev2.b"};
+
+bool BuildLines(testsupport::LineLab& lab) {
+    return lab.StartPair("dev") && lab.StartTap("--com 70 --link " + lab.Path("app") + " " + lab.Path("dev.a")) &&
+           lab.StartPair("dev2") &&
+           lab.StartProgram({"socat", "pty,raw,echo=0,link=" + lab.Path("app2"), lab.Path("dev2.a") + ",raw,echo=0"},
+                            "middle") &&
+           lab.WaitForFile("app2");
+}
+
+// On another machine, as far as the relays can tell: ser2net serves one
+// end of a pair over Telnet with RFC 2217 to the tap, and one end of another
+// over plain TCP to socat.
+const Lines kRemote = {"remote-", "rapp", "rdev.b", "rapp2", "rdev2.b"};
+
+bool BuildRemoteLines(testsupport::LineLab& lab) {
+    Ser2netPorts ports;
+    return lab.StartPair("rdev") && lab.StartPair("rdev2") &&
+           StartSer2net(lab, lab.Path("rdev.a"), lab.Path("rdev2.a"), &ports) &&
+           lab.StartTap("--com 71 --link " + lab.Path("rapp") + " rfc2217://127.0.0.1:" + std::to_string(ports.Telnet),
+                        "rtap") &&
+           lab.StartProgram({"socat", "pty,raw,echo=0,link=" + lab.Path("rapp2"),
+                             "tcp:127.0.0.1:" + std::to_string(ports.Plain)},
+                            "rmiddle") &&
+           lab.WaitForFile("rapp2");
 }
 
 constexpr int kExchanges = 2000;
 constexpr double kBulk = 8 << 20;
 constexpr int kBulkRuns = 10;
 constexpr long kBurst = 2 << 20;  // each way at once, unpaced
+constexpr long kPacedRate = 92160;  // 921600 baud's bytes a second, each way
 
-// What the pane made of the burst both ways.
-struct BurstFigures {
-    bool Intact = false;           // both ends got theirs
-    double ShownShare = 0;         // bytes of both ways in the pane / bytes passed
-    bool InOrder = false;          // each way's bytes in the pane are exactly those passed
-    uint64_t RingDropped = 0;      // records that found the ring full
-    uint64_t FeedDropped = 0;      // feed records that the tap dropped, as the pane tells
+long PacedBytes(double seconds) { return static_cast<long>(kPacedRate * seconds); }
+DWORD PacedWaitMs(double seconds) { return static_cast<DWORD>(seconds * 1000 + 40000); }
+
+// A run both ways on the tap's line as its pane showed it, with the feed
+// records that the tap dropped, as the pane tells them.
+struct ShownRun {
+    PaneFigures Pane;
+    uint64_t FeedDropped = 0;
 };
 
-struct SerialFigures {
+// One comparison's latency and unpaced throughput.
+struct LineFigures {
     PeerFigures TapLatency, DirectLatency, TapBulk, DirectBulk;  // the bulk figures: the best run's
     double TapBulkMedian = 0, DirectBulkMedian = 0;              // MB/s
     bool TapBulkIntact = true, DirectBulkIntact = true;           // every run's
-    uint64_t BulkDropped = 0, PacedDropped = 0;
-    bool PacedIntact = false;
-    uint32_t PacedHighestFill = 0;  // records pending in the ring at most during the paced run
-    BurstFigures Burst;
+    uint64_t BulkDropped = 0;
+};
+
+// The paced run on the tap's line, and on the relay's where it is measured.
+struct PacedFigures {
+    ShownRun Tap;
+    uint32_t HighestFill = 0;  // records pending in the ring at most during the run
+    bool DirectIntact = false;
+};
+
+struct SerialFigures {
+    LineFigures Local, Remote;
+    PacedFigures LocalPaced, RemotePaced;
+    ShownRun Burst;
+    bool RemoteMeasured = false;
 };
 
 // The highest number of records pending in the port's ring while it lives,
@@ -95,47 +132,47 @@ private:
     std::thread sampler_;
 };
 
-// kBurst bytes each way at once, as fast as the line takes them, and what
-// the pane shows of them: the tap's feed holds what the ring has no room
-// for yet.
-BurstFigures MeasureBurst(testsupport::LineLab& lab, const CaptureRig& rig, const BenchPort& port) {
-    BurstFigures figures;
-    WaitForIdleMonitor(rig);
-    LRESULT from = SendMessageA(port.Pane, LB_GETCOUNT, 0, 0);
-    uint64_t droppedBefore = emu::control::DroppedRecords(port.Key);
-    figures.Intact = BothWaysIntact(lab, "app", "dev.b", kBurst, "", "burst", 70000);
-    std::vector<std::string> lines = SettledLinesFrom(rig, port.Pane, from);
-    figures.RingDropped = emu::control::DroppedRecords(port.Key) - droppedBefore;
-    std::string tx = testsupport::PaneBytes(lines, static_cast<char>(0xB6));
-    std::string rx = testsupport::PaneBytes(lines, static_cast<char>(0xB7));
-    figures.ShownShare = static_cast<double>(tx.size() + rx.size()) / (2.0 * kBurst);
-    figures.InOrder = tx == testsupport::LinePattern(1).Take(kBurst) && rx == testsupport::LinePattern(2).Take(kBurst);
-    for (const std::string& line : lines) {
+// The run both ways on the tap's line, and the pane's account of it.
+ShownRun ShownOnTap(const CaptureRig& rig, const BenchPort& port, long bytes, const std::function<bool()>& pass) {
+    ShownRun run;
+    run.Pane = PassedAndShown(rig, port, bytes, pass);
+    for (const std::string& line : run.Pane.Lines) {
         unsigned long count = 0;
         int end = 0;  // the whole text matched: "[38400 8N1]" must not count
         if (std::sscanf(line.c_str(), "[%lu feed records dropped]%n", &count, &end) == 1 && end > 0) {
-            figures.FeedDropped += count;
+            run.FeedDropped += count;
         }
     }
-    return figures;
+    return run;
 }
 
-// The bulk runs, the tap's and socat's in turn, each after the monitor is
-// idle. One run lasts a tenth of a second, at the mercy of a busy machine:
-// single runs of either line ranged from 38 to 94 MB/s within minutes. So
-// there are ten of each, and the fastest and the median are reported;
-// intact only when every run passed intact.
+// kBurst bytes each way at once, as fast as the line takes them, and what
+// the pane shows of them: the tap's feed holds what the ring has no room
+// for yet.
+ShownRun MeasureBurst(testsupport::LineLab& lab, const CaptureRig& rig, const BenchPort& port) {
+    return ShownOnTap(rig, port, kBurst, [&] {
+        return BothWaysIntact(lab, kLocal.TapApp, kLocal.TapDevice, kBurst, "", "burst", 70000);
+    });
+}
+
+// The bulk runs, the tap's and the relay's in turn, each after the monitor
+// is idle. One run lasts a tenth of a second, at the mercy of a busy
+// machine: single runs of either line ranged from 38 to 94 MB/s within
+// minutes. So there are ten of each, and the fastest and the median are
+// reported; intact only when every run passed intact.
 void MeasureBulk(testsupport::LineLab& lab, const Lines& lines, const CaptureRig& rig, uint32_t key,
-                 SerialFigures* figures) {
+                 LineFigures* figures) {
     std::string bulk = "--throughput " + std::to_string(static_cast<long>(kBulk));
     std::vector<double> tapRates, directRates;
     for (int run = 0; run < kBulkRuns; ++run) {
         WaitForIdleMonitor(rig);
         uint64_t droppedBefore = emu::control::DroppedRecords(key);
-        PeerFigures tap = RunPeer(lab, bulk + lines.Tap, "tap-bulk" + std::to_string(run), 130000);
+        PeerFigures tap = RunPeer(lab, bulk + Between(lab, lines.TapApp, lines.TapDevice),
+                                  lines.Name + "tap-bulk" + std::to_string(run), 130000);
         WaitForIdleMonitor(rig);
         uint64_t dropped = emu::control::DroppedRecords(key) - droppedBefore;
-        PeerFigures direct = RunPeer(lab, bulk + lines.Direct, "direct-bulk" + std::to_string(run), 130000);
+        PeerFigures direct = RunPeer(lab, bulk + Between(lab, lines.DirectApp, lines.DirectDevice),
+                                     lines.Name + "direct-bulk" + std::to_string(run), 130000);
         figures->TapBulkIntact = figures->TapBulkIntact && tap.Values[2] == 1;
         figures->DirectBulkIntact = figures->DirectBulkIntact && direct.Values[2] == 1;
         tapRates.push_back(Rate(tap));
@@ -150,68 +187,136 @@ void MeasureBulk(testsupport::LineLab& lab, const Lines& lines, const CaptureRig
     figures->DirectBulkMedian = Percentile(directRates, 0.5);
 }
 
-// Every figure of the table, the tap's and socat's in turn in one run.
-SerialFigures Measure(testsupport::LineLab& lab, const Lines& lines, CaptureRig& rig, double pacedSeconds) {
-    SerialFigures figures;
-    const BenchPort& port = rig.Ports().front();
-    uint32_t key = port.Key;
+// The latency of each line, then the bulk runs.
+LineFigures MeasureLines(testsupport::LineLab& lab, const Lines& lines, const CaptureRig& rig, uint32_t key) {
+    LineFigures figures;
     std::string latency = "--latency " + std::to_string(kExchanges);
-    figures.TapLatency = RunPeer(lab, latency + lines.Tap, "tap-latency", 60000);
-    figures.DirectLatency = RunPeer(lab, latency + lines.Direct, "direct-latency", 60000);
+    figures.TapLatency = RunPeer(lab, latency + Between(lab, lines.TapApp, lines.TapDevice),
+                                 lines.Name + "tap-latency", 60000);
+    figures.DirectLatency = RunPeer(lab, latency + Between(lab, lines.DirectApp, lines.DirectDevice),
+                                    lines.Name + "direct-latency", 60000);
     MeasureBulk(lab, lines, rig, key, &figures);
-    // The paced run measures the monitor keeping up, not its backlog.
-    WaitForIdleMonitor(rig);
-    uint64_t droppedBefore = emu::control::DroppedRecords(key);
-    // The tap's two ends, 92160 bytes a second each way for pacedSeconds.
-    RingFillWatch fill(rig, port);
-    figures.PacedIntact = PacedBothWaysIntact(lab, "app", "dev.b", static_cast<long>(92160 * pacedSeconds),
-                                              static_cast<DWORD>(pacedSeconds * 1000 + 40000));
-    figures.PacedHighestFill = fill.Highest();
-    figures.PacedDropped = emu::control::DroppedRecords(key) - droppedBefore;
-    figures.Burst = MeasureBurst(lab, rig, port);
     return figures;
 }
 
-void PrintTable(const SerialFigures& f, double pacedSeconds) {
-    ResultsTable table("8. Real serial lines: the tap against socat as the relay, on pty pairs",
-                       {"figure", "tap", "socat in its place", "tap - socat, or tap / socat", "target"});
-    auto us = [](const PeerFigures& p) { return p.Done ? Fixed(p.Values[1] / 1000, 3) : "-"; };
-    auto p99 = [](const PeerFigures& p) { return p.Done ? Fixed(p.Values[2] / 1000, 3) : "-"; };
+// The tap's two ends, kPacedRate bytes a second each way for `seconds`,
+// started once the monitor is idle: the run measures the monitor keeping
+// up, not its backlog.
+PacedFigures MeasurePaced(testsupport::LineLab& lab, const Lines& lines, const CaptureRig& rig,
+                          const BenchPort& port, double seconds) {
+    PacedFigures figures;
+    long bytes = PacedBytes(seconds);
+    WaitForIdleMonitor(rig);
+    RingFillWatch fill(rig, port);
+    figures.Tap = ShownOnTap(rig, port, bytes, [&] {
+        return PacedBothWaysIntact(lab, lines.TapApp, lines.TapDevice, bytes, PacedWaitMs(seconds),
+                                   lines.Name + "tap-paced");
+    });
+    figures.HighestFill = fill.Highest();
+    return figures;
+}
+
+// Every figure of the tap's line on this machine, and socat's beside it.
+void MeasureLocal(testsupport::LineLab& lab, CaptureRig& rig, double pacedSeconds, SerialFigures* figures) {
+    const BenchPort& port = rig.Ports().front();
+    figures->Local = MeasureLines(lab, kLocal, rig, port.Key);
+    figures->LocalPaced = MeasurePaced(lab, kLocal, rig, port, pacedSeconds);
+    figures->Burst = MeasureBurst(lab, rig, port);
+}
+
+// The same for the line on another machine, with the paced run on socat's
+// line as well: ser2net is between both, and it may be what falls behind.
+void MeasureRemote(testsupport::LineLab& lab, CaptureRig& rig, double pacedSeconds, SerialFigures* figures) {
+    const BenchPort& port = rig.Ports().front();
+    figures->Remote = MeasureLines(lab, kRemote, rig, port.Key);
+    figures->RemotePaced = MeasurePaced(lab, kRemote, rig, port, pacedSeconds);
+    figures->RemotePaced.DirectIntact =
+        PacedBothWaysIntact(lab, kRemote.DirectApp, kRemote.DirectDevice, PacedBytes(pacedSeconds),
+                            PacedWaitMs(pacedSeconds), kRemote.Name + "direct-paced");
+}
+
+std::string YesNo(bool yes) { return yes ? "yes" : "NO"; }
+
+// The latency rows of one comparison: the median, then the 99th percentile.
+void LatencyRows(ResultsTable& table, const LineFigures& f, const std::string& p99Target) {
+    auto ms = [](const PeerFigures& p, int at) { return p.Done ? Fixed(p.Values[at] / 1000, 3) : "-"; };
+    auto added = [&](int at) { return Fixed((f.TapLatency.Values[at] - f.DirectLatency.Values[at]) / 1000, 3); };
     table.Row({"\"AT\\r\" and \"\\r\\nOK\\r\\n\", median ms (" + std::to_string(kExchanges) + " exchanges)",
-               us(f.TapLatency), us(f.DirectLatency),
-               Fixed((f.TapLatency.Values[1] - f.DirectLatency.Values[1]) / 1000, 3), "added at most 0.15"});
-    table.Row({"the same, 99th percentile ms", p99(f.TapLatency), p99(f.DirectLatency),
-               Fixed((f.TapLatency.Values[2] - f.DirectLatency.Values[2]) / 1000, 3), "added at most 1"});
+               ms(f.TapLatency, 1), ms(f.DirectLatency, 1), added(1), "added at most 0.15"});
+    table.Row({"the same, 99th percentile ms", ms(f.TapLatency, 2), ms(f.DirectLatency, 2), added(2), p99Target});
+}
+
+void BulkRows(ResultsTable& table, const LineFigures& f) {
     auto share = [](double tap, double direct) { return direct > 0 ? Fixed(tap / direct, 3) : "-"; };
     table.Row({"8 MiB one way, unpaced, MB/s (best of " + std::to_string(kBulkRuns) + ")", Fixed(Rate(f.TapBulk), 2),
                Fixed(Rate(f.DirectBulk), 2), share(Rate(f.TapBulk), Rate(f.DirectBulk)), "share at least 0.9"});
     table.Row({"  the same, median", Fixed(f.TapBulkMedian, 2), Fixed(f.DirectBulkMedian, 2),
                share(f.TapBulkMedian, f.DirectBulkMedian), "reported"});
-    table.Row({"  passed intact, every run", f.TapBulkIntact ? "yes" : "NO", f.DirectBulkIntact ? "yes" : "NO", "",
-               "yes"});
+    table.Row({"  passed intact, every run", YesNo(f.TapBulkIntact), YesNo(f.DirectBulkIntact), "", "yes"});
     table.Row({"  records dropped (ring full), best run", std::to_string(f.BulkDropped) + " (" +
                Fixed(100.0 * static_cast<double>(f.BulkDropped) / kBulk, 1) + " %)", "", "", "reported"});
-    table.Row({"921600 baud both ways, 64-byte runs, " + Fixed(pacedSeconds, 0) + " s: passed intact",
-               f.PacedIntact ? "yes" : "NO", "", "", "yes"});
-    table.Row({"  records dropped", std::to_string(f.PacedDropped), "", "", "0"});
+}
+
+std::string PacedTitle(double pacedSeconds) {
+    return "921600 baud both ways, 64-byte runs, " + Fixed(pacedSeconds, 0) + " s: passed intact";
+}
+
+void DroppedRow(ResultsTable& table, const ShownRun& run) {
+    table.Row({"  records dropped: ring full; feed records by the tap", std::to_string(run.Pane.RingDropped) + "; " +
+               std::to_string(run.FeedDropped), "", "", "0; 0"});
+}
+
+// The rows of the line on another machine: latency, the paced run, bulk.
+void RemoteRows(ResultsTable& table, const SerialFigures& f, double pacedSeconds) {
+    table.Row({"A line on another machine: ser2net on loopback, RFC 2217 to the tap, plain TCP to socat", "", "", "",
+               ""});
+    if (!f.RemoteMeasured) {
+        table.Row({"  not measured (ser2net, or the tap's line through it, missing)", "-", "-", "", ""});
+        return;
+    }
+    LatencyRows(table, f.Remote, "reported");
+    const PaneFigures& pane = f.RemotePaced.Tap.Pane;
+    table.Row({PacedTitle(pacedSeconds), YesNo(pane.Intact), YesNo(f.RemotePaced.DirectIntact), "", "yes"});
+    table.Row({"  bytes shown in the pane / bytes passed; the pane's bytes each way in order",
+               Fixed(pane.ShownShare, 3) + "; " + YesNo(pane.InOrder), "", "", "1.000; yes"});
+    DroppedRow(table, f.RemotePaced.Tap);
+    BulkRows(table, f.Remote);
+}
+
+constexpr const char* kNotes =
+    "The same Linux program (serial_peer) measures both lines in the same run: the tap's line runs through "
+    "quorvel-tap, whose feed this process's monitor reads into a pane that shows every byte; the other has socat "
+    "relaying in its place, between the same kind of ptys. Latency: one exchange at a time, from writing the command "
+    "to reading the whole answer. Throughput: the two lines in turn, each run starting once the monitor has shown all "
+    "that came before; a run lasts about a tenth of a second, so single runs scatter widely. Records dropped: those "
+    "the monitor's ring had no room for. The burst: both ends write as fast as the line takes it; the stand-in reads "
+    "the tap's feed only as the ring makes room, and the tap's feed queue holds the rest. The pane's bytes are "
+    "counted once the monitor has taken no line for a second. A line on another machine: ser2net (4.x, its "
+    "defaults, on this machine) serves the end of one pty pair over Telnet with RFC 2217 on a port of loopback, "
+    "which quorvel-tap reaches as rfc2217://127.0.0.1:PORT, and the end of another pair over plain TCP, which socat "
+    "relays to a pty of its own; serial_peer's client is on each relay's pty and its server on each pair's other "
+    "end. Both lines pass ser2net, which waits at least a millisecond before it sends what the device gave, so the "
+    "difference between them is the tap's and Telnet's. They are measured as above once the first rows are done, "
+    "the monitor then reading the second tap's feed into a pane of its own; the paced run passes both lines in "
+    "turn, and the pane's bytes each way are compared with those that passed on the tap's line.";
+
+void PrintTable(const SerialFigures& f, double pacedSeconds) {
+    ResultsTable table("8. Real serial lines: the tap against socat as the relay, on pty pairs",
+                       {"figure", "tap", "socat in its place", "tap - socat, or tap / socat", "target"});
+    LatencyRows(table, f.Local, "added at most 1");
+    BulkRows(table, f.Local);
+    table.Row({PacedTitle(pacedSeconds), YesNo(f.LocalPaced.Tap.Pane.Intact), "", "", "yes"});
+    table.Row({"  records dropped", std::to_string(f.LocalPaced.Tap.Pane.RingDropped), "", "", "0"});
     table.Row({"  most records waiting in the ring (of " + std::to_string(quorvel::kCaptureCapacity) + ")",
-               std::to_string(f.PacedHighestFill), "", "", "reported"});
-    const BurstFigures& b = f.Burst;
+               std::to_string(f.LocalPaced.HighestFill), "", "", "reported"});
+    const PaneFigures& b = f.Burst.Pane;
     table.Row({std::to_string(kBurst >> 20) + " MiB each way at once, unpaced: bytes shown in the pane / bytes passed",
                Fixed(b.ShownShare, 3), "", "", "1.000"});
-    table.Row({"  passed intact; the pane's bytes each way in order", std::string(b.Intact ? "yes" : "NO") + "; " +
-               (b.InOrder ? "yes" : "NO"), "", "", "yes; yes"});
-    table.Row({"  records dropped: ring full; feed records by the tap", std::to_string(b.RingDropped) + "; " +
-               std::to_string(b.FeedDropped), "", "", "0; 0"});
-    table.Print("The same Linux program (serial_peer) measures both lines in the same run: the tap's line runs "
-                "through quorvel-tap, whose feed this process's monitor reads into a pane that shows every byte; "
-                "the other has socat relaying in its place, between the same kind of ptys. Latency: one exchange "
-                "at a time, from writing the command to reading the whole answer. Throughput: the two lines in "
-                "turn, each run starting once the monitor has shown all that came before; a run lasts about a "
-                "tenth of a second, so single runs scatter widely. Records dropped: those the monitor's ring had "
-                "no room for. The burst: both ends write as fast as the line takes it; the stand-in reads the "
-                "tap's feed only as the ring makes room, and the tap's feed queue holds the rest. The pane's "
-                "bytes are counted once the monitor has taken no line for a second.");
+    table.Row({"  passed intact; the pane's bytes each way in order", YesNo(b.Intact) + "; " + YesNo(b.InOrder), "",
+               "", "yes; yes"});
+    DroppedRow(table, f.Burst);
+    RemoteRows(table, f, pacedSeconds);
+    table.Print(kNotes);
 }
 
 }  // namespace
@@ -246,16 +351,38 @@ std::vector<std::string> SettledLinesFrom(const CaptureRig& rig, HWND pane, LRES
     return lines;
 }
 
+PaneFigures PassedAndShown(const CaptureRig& rig, const BenchPort& port, long bytes,
+                           const std::function<bool()>& pass) {
+    PaneFigures figures;
+    WaitForIdleMonitor(rig);
+    LRESULT from = SendMessageA(port.Pane, LB_GETCOUNT, 0, 0);
+    uint64_t droppedBefore = emu::control::DroppedRecords(port.Key);
+    figures.Intact = pass();
+    figures.Lines = SettledLinesFrom(rig, port.Pane, from);
+    figures.RingDropped = emu::control::DroppedRecords(port.Key) - droppedBefore;
+    std::string tx = testsupport::PaneBytes(figures.Lines, static_cast<char>(0xB6));
+    std::string rx = testsupport::PaneBytes(figures.Lines, static_cast<char>(0xB7));
+    figures.ShownShare = static_cast<double>(tx.size() + rx.size()) / (2.0 * static_cast<double>(bytes));
+    figures.InOrder = tx == testsupport::LinePattern(1).Take(bytes) && rx == testsupport::LinePattern(2).Take(bytes);
+    return figures;
+}
+
+// The line on another machine is measured after the first, in a monitor
+// started afresh: the first tap's pane goes with the lines of its bulk runs,
+// so that the process never holds both lines' at once.
 void SerialLineTable(HWND main, double pacedSeconds) {
     testsupport::LineLab lab;
-    Lines lines;
     CaptureRig rig;
-    if (!lab.Ready() || !BuildLines(lab, &lines) ||
-        !rig.StartScenario(main, ("tap COM70 " + lab.TapFolder()).c_str(), 1)) {
+    if (!lab.Ready() || !BuildLines(lab) || !rig.StartScenario(main, ("tap COM70 " + lab.TapFolder()).c_str(), 1)) {
         Note("8. Real serial lines: not measured (socat, serial_peer, quorvel-tap or the tap's port missing)");
         return;
     }
-    PrintTable(Measure(lab, lines, rig, pacedSeconds), pacedSeconds);
+    SerialFigures figures;
+    MeasureLocal(lab, rig, pacedSeconds, &figures);
+    figures.RemoteMeasured =
+        BuildRemoteLines(lab) && rig.StartScenario(main, ("tap COM71 " + lab.TapFolder("rtap")).c_str(), 1);
+    if (figures.RemoteMeasured) MeasureRemote(lab, rig, pacedSeconds, &figures);
+    PrintTable(figures, pacedSeconds);
 }
 
 }  // namespace bench

@@ -30,8 +30,8 @@ bool BothWaysIntact(testsupport::LineLab& lab, const std::string& app, const std
 }
 
 bool PacedBothWaysIntact(testsupport::LineLab& lab, const std::string& app, const std::string& device, long bytes,
-                         DWORD waitMs) {
-    return BothWaysIntact(lab, app, device, bytes, " --rate 92160 --chunk 64", "paced", waitMs);
+                         DWORD waitMs, const std::string& name) {
+    return BothWaysIntact(lab, app, device, bytes, " --rate 92160 --chunk 64", name, waitMs);
 }
 
 }  // namespace bench

@@ -31,8 +31,9 @@ double Rate(const PeerFigures& figures);
 bool BothWaysIntact(testsupport::LineLab& lab, const std::string& app, const std::string& device, long bytes,
                     const std::string& pacing, const std::string& name, DWORD waitMs);
 
-// The same at 921600 baud in 64-byte runs.
+// The same at 921600 baud in 64-byte runs; a lab that runs it more than once
+// gives each run a name of its own.
 bool PacedBothWaysIntact(testsupport::LineLab& lab, const std::string& app, const std::string& device, long bytes,
-                         DWORD waitMs);
+                         DWORD waitMs, const std::string& name = "paced");
 
 }  // namespace bench

@@ -10,8 +10,6 @@
 #include "bench/results_table.h"
 #include "bench/serial_line_bench.h"
 #include "bench/serial_peer_runs.h"
-#include "emulator/control/test_control.h"
-#include "support/line_pattern.h"
 #include "support/serial_lines.h"
 
 namespace bench {
@@ -37,10 +35,7 @@ double WatchCpuSeconds(testsupport::LineLab& lab) {
 }
 
 struct WatchFigures {
-    bool Intact = false;
-    double ShownShare = 0;  // bytes of both ways in the pane / bytes passed
-    bool InOrder = false;
-    uint64_t RingDropped = 0;
+    PaneFigures Pane;
     unsigned long NotSeen = 0;  // bytes the pane says were not seen
     double CpuShare = 0;
 };
@@ -48,19 +43,13 @@ struct WatchFigures {
 WatchFigures Measure(testsupport::LineLab& lab, const CaptureRig& rig, const BenchPort& port, double seconds) {
     WatchFigures figures;
     long bytes = static_cast<long>(kRate * seconds);
-    WaitForIdleMonitor(rig);
-    LRESULT from = SendMessageA(port.Pane, LB_GETCOUNT, 0, 0);
-    uint64_t droppedBefore = emu::control::DroppedRecords(port.Key);
-    double cpu = WatchCpuSeconds(lab), start = Now();
-    figures.Intact = PacedBothWaysIntact(lab, "w.a", "w.b", bytes, static_cast<DWORD>(seconds * 1000 + 40000));
-    figures.CpuShare = (WatchCpuSeconds(lab) - cpu) / (Now() - start);
-    std::vector<std::string> lines = SettledLinesFrom(rig, port.Pane, from);
-    figures.RingDropped = emu::control::DroppedRecords(port.Key) - droppedBefore;
-    std::string tx = testsupport::PaneBytes(lines, static_cast<char>(0xB6));
-    std::string rx = testsupport::PaneBytes(lines, static_cast<char>(0xB7));
-    figures.ShownShare = static_cast<double>(tx.size() + rx.size()) / (2.0 * static_cast<double>(bytes));
-    figures.InOrder = tx == testsupport::LinePattern(1).Take(bytes) && rx == testsupport::LinePattern(2).Take(bytes);
-    for (const std::string& line : lines) {
+    figures.Pane = PassedAndShown(rig, port, bytes, [&] {
+        double cpu = WatchCpuSeconds(lab), start = Now();
+        bool intact = PacedBothWaysIntact(lab, "w.a", "w.b", bytes, static_cast<DWORD>(seconds * 1000 + 40000));
+        figures.CpuShare = (WatchCpuSeconds(lab) - cpu) / (Now() - start);
+        return intact;
+    });
+    for (const std::string& line : figures.Pane.Lines) {
         // "[N bytes not seen]" or "[N bytes not seen, M calls not seen]"; a
         // line such as "[38400 8N1]" must not count.
         unsigned long count = 0;
@@ -73,11 +62,13 @@ WatchFigures Measure(testsupport::LineLab& lab, const CaptureRig& rig, const Ben
 void PrintTable(const WatchFigures& f, double seconds) {
     ResultsTable table("10. quorvel-watch with the monitor: a program on a watched pty at 921600 baud both ways",
                        {"figure", "value", "target"});
-    table.Row({"64-byte runs both ways for " + Fixed(seconds, 0) + " s: passed intact", f.Intact ? "yes" : "NO", "yes"});
-    table.Row({"  bytes shown in the pane / bytes passed", Fixed(f.ShownShare, 3), "1.000"});
-    table.Row({"  the pane's bytes each way in order", f.InOrder ? "yes" : "NO", "yes"});
+    const PaneFigures& pane = f.Pane;
+    table.Row({"64-byte runs both ways for " + Fixed(seconds, 0) + " s: passed intact", pane.Intact ? "yes" : "NO",
+               "yes"});
+    table.Row({"  bytes shown in the pane / bytes passed", Fixed(pane.ShownShare, 3), "1.000"});
+    table.Row({"  the pane's bytes each way in order", pane.InOrder ? "yes" : "NO", "yes"});
     table.Row({"  bytes not seen (as the pane says); records dropped (ring full)",
-               std::to_string(f.NotSeen) + "; " + std::to_string(f.RingDropped), "0; 0"});
+               std::to_string(f.NotSeen) + "; " + std::to_string(pane.RingDropped), "0; 0"});
     table.Row({"  the watch's own CPU time, share of one core", Fixed(f.CpuShare * 100, 2) + " %", "at most 5 %"});
     table.Print("serial_peer on one end of a socat pty pair (the watched device) talks to serial_peer on the other; "
                 "quorvel-watch (as root, --no-monitor) watches the first end, and this process's monitor reads its "
