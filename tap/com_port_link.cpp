@@ -19,14 +19,6 @@ namespace {
 
 constexpr size_t kChunk = 65536;  // the most one read of the socket takes
 
-// A data byte as the relay's decoder reads a device's input: FF doubled.
-void AppendMarked(std::string_view data, std::string* pending) {
-    for (char byte : data) {
-        pending->push_back(byte);
-        if (static_cast<uint8_t>(byte) == 0xFF) pending->push_back(byte);
-    }
-}
-
 char ParityCode(char parity) {
     switch (parity) {
         case 'O': return 2;
@@ -79,7 +71,7 @@ ssize_t ComPortLink::Write(const void* bytes, size_t size) {
         errno = EAGAIN;
         return -1;
     }
-    AppendTelnetData(std::string_view(static_cast<const char*>(bytes), size), &out_);
+    AppendDoubled(std::string_view(static_cast<const char*>(bytes), size), &out_);
     if (!Flush()) {
         errno = error_;
         return -1;
@@ -108,11 +100,11 @@ void ComPortLink::Received(const TelnetInput& input, uint64_t nowUs) {
     Send(input.Replies);
     size_t from = 0;
     for (size_t i = 0; i < input.Messages.size(); ++i) {
-        AppendMarked(std::string_view(input.Data).substr(from, input.MessageAt[i] - from), &pending_);
+        AppendDoubled(std::string_view(input.Data).substr(from, input.MessageAt[i] - from), &pending_);
         from = input.MessageAt[i];
         Message(input.Messages[i]);
     }
-    AppendMarked(std::string_view(input.Data).substr(from), &pending_);
+    AppendDoubled(std::string_view(input.Data).substr(from), &pending_);
     if (agreedAt_ == 0 && decoder_.ComPortAgreed()) {
         agreedAt_ = std::max<uint64_t>(nowUs, 1);
         // The modem lines as they change; the line's errors and breaks (not

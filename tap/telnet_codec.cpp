@@ -1,5 +1,7 @@
 #include "tap/telnet_codec.h"
 
+#include <cstring>
+
 namespace tap {
 
 using namespace telnet;
@@ -71,10 +73,15 @@ void TelnetDecoder::Decode(const uint8_t* bytes, size_t count, TelnetInput* inpu
     for (size_t i = 0; i < count; ++i) {
         uint8_t byte = bytes[i];
         switch (state_) {
-            case State::Data:
-                if (byte == kIac) state_ = State::Iac;
-                else input->Data.push_back(static_cast<char>(byte));
+            case State::Data: {
+                // The line's bytes up to the next IAC in one piece.
+                const void* iac = std::memchr(bytes + i, kIac, count - i);
+                size_t end = iac ? static_cast<size_t>(static_cast<const uint8_t*>(iac) - bytes) : count;
+                input->Data.append(reinterpret_cast<const char*>(bytes + i), end - i);
+                i = end;
+                if (iac) state_ = State::Iac;
                 break;
+            }
             case State::Iac:
                 state_ = State::Data;
                 if (byte == kIac) {
@@ -118,17 +125,21 @@ void TelnetDecoder::Decode(const uint8_t* bytes, size_t count, TelnetInput* inpu
     }
 }
 
-void AppendTelnetData(std::string_view data, std::string* wire) {
-    for (char byte : data) {
-        wire->push_back(byte);
-        if (static_cast<uint8_t>(byte) == kIac) wire->push_back(byte);
+void AppendDoubled(std::string_view data, std::string* out) {
+    while (!data.empty()) {
+        size_t iac = data.find(static_cast<char>(kIac));
+        size_t piece = iac == std::string_view::npos ? data.size() : iac + 1;
+        out->append(data.data(), piece);
+        if (iac != std::string_view::npos) out->push_back(static_cast<char>(kIac));
+        data.remove_prefix(piece);
     }
 }
+
 
 std::string ComPortRequest(uint8_t command, std::string_view value) {
     std::string wire = {static_cast<char>(kIac), static_cast<char>(kSb), static_cast<char>(kComPort),
                         static_cast<char>(command)};
-    AppendTelnetData(value, &wire);
+    AppendDoubled(value, &wire);
     wire.push_back(static_cast<char>(kIac));
     wire.push_back(static_cast<char>(kSe));
     return wire;

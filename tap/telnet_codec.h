@@ -97,8 +97,9 @@ private:
     bool askedTheirs_[256] = {};  // DO sent, not yet answered
 };
 
-// The line's bytes as they go on the wire: each 0xFF doubled.
-void AppendTelnetData(std::string_view data, std::string* wire);
+// Appends data with each 0xFF doubled: the line's bytes as they go on the
+// wire, and as PARMRK marks a device's input.
+void AppendDoubled(std::string_view data, std::string* out);
 
 // One COM-PORT request: IAC SB COM-PORT command value IAC SE, with 0xFF in
 // the value doubled.

@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     CheckReplies(whole.Replies);
     std::string again;
-    AppendTelnetData(whole.Data, &again);
+    AppendDoubled(whole.Data, &again);
     TelnetInput back = Decode(reinterpret_cast<const uint8_t*>(again.data()), again.size(), again.size() ? again.size() : 1);
     FUZZ_CHECK(back.Data == whole.Data && back.Messages.empty() && back.Replies.empty());
     return 0;

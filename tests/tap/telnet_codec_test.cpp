@@ -91,7 +91,7 @@ TEST(TelnetDecoder, TheClientsOpeningDataAndRequestsAsTheyGoOnTheWire) {
     decoder.Decode(reinterpret_cast<const uint8_t*>(agree.data()), agree.size(), &input);
     EXPECT_TRUE(decoder.ComPortAgreed());
     std::string wire;
-    AppendTelnetData(Bytes({1, 0xFF, 2, 0xFF, 0xFF}), &wire);
+    AppendDoubled(Bytes({1, 0xFF, 2, 0xFF, 0xFF}), &wire);
     EXPECT_EQ(wire, Bytes({1, 0xFF, 0xFF, 2, 0xFF, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(ComPortRequest(kSetBaudrate, BaudValue(255)), Bytes({kIac, kSb, kComPort, 1, 0, 0, 0, 0xFF, 0xFF, kIac, kSe}));
     EXPECT_EQ(BaudOf(BaudValue(921600)), 921600u);
