@@ -31,7 +31,11 @@ char ParityCode(char parity) {
 
 }  // namespace
 
-ComPortLink::ComPortLink(int socket, uint64_t nowUs) : socket_(socket), openedAt_(nowUs) { Send(decoder_.Opening()); }
+ComPortLink::ComPortLink(int socket, uint64_t nowUs) : socket_(socket), openedAt_(nowUs) {
+    Send(decoder_.Opening());
+    // The probe: a speed of 0 asks the server for the one it has.
+    held_ = ComPortRequest(kSetBaudrate, BaudValue(0));
+}
 
 ComPortLink::~ComPortLink() {
     close(socket_);
@@ -79,6 +83,10 @@ ssize_t ComPortLink::Write(const void* bytes, size_t size) {
     return static_cast<ssize_t>(size);
 }
 
+void ComPortLink::Listen(uint64_t nowUs) {
+    if (!Ended() && pending_.size() - pendingFrom_ < kMostPending) TakeIn(nowUs);
+}
+
 // One read of the socket, decoded into what the relay reads next.
 void ComPortLink::TakeIn(uint64_t nowUs) {
     uint8_t chunk[kChunk];
@@ -98,6 +106,7 @@ void ComPortLink::TakeIn(uint64_t nowUs) {
 // where it came. The server's agreement to COM-PORT releases what waited for it.
 void ComPortLink::Received(const TelnetInput& input, uint64_t nowUs) {
     Send(input.Replies);
+    heard_ = heard_ || !input.Messages.empty();
     size_t from = 0;
     for (size_t i = 0; i < input.Messages.size(); ++i) {
         AppendDoubled(std::string_view(input.Data).substr(from, input.MessageAt[i] - from), &pending_);

@@ -42,6 +42,16 @@ public:
 
     int Socket() const { return socket_; }
 
+    // Before the relay takes the connection: reads what comes (kept for the
+    // relay, up to kMostPending) until the server has said anything of the
+    // COM-PORT option (a probe asks it for its speed), which tells a server
+    // that serves the line from one that only greets and closes (a line
+    // already in use).
+    void Listen(uint64_t nowUs);
+    bool Heard() const { return heard_; }
+    bool Ended() const { return closed_ || failed_; }
+    uint64_t SinceOpened(uint64_t nowUs) const { return nowUs - openedAt_; }
+
     // As read(2) and write(2) on a device: -1 with EAGAIN when there is
     // nothing to read or no room; 0 from Read when the server has closed.
     ssize_t Read(void* buffer, size_t size, uint64_t nowUs);
@@ -106,6 +116,7 @@ private:
     uint64_t answerDeadline_ = 0;
     bool hungUp_ = false;            // the last settings asked for were a hang-up
 
+    bool heard_ = false;     // the server has sent a COM-PORT message
     uint64_t agreedAt_ = 0;  // when the server agreed to COM-PORT (0: not yet)
     uint64_t openedAt_;
     int modemState_ = -1;    // NOTIFY-MODEMSTATE's last value (-1: none yet)

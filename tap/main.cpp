@@ -87,6 +87,10 @@ bool OpenRemoteLine(const std::string& path, const LineSettings& settings, int* 
     constexpr int kConnectWaitMs = 3000;
     if (!ResolveRemoteLine(path, why)) return false;
     *fd = ConnectRemoteLine(path, kConnectWaitMs);
+    if (*fd < 0 && errno == ETIMEDOUT) {
+        *why = path + ": says nothing of RFC 2217's COM port option (a plain TCP port, not Telnet?)";
+        return false;
+    }
     if (*fd >= 0 && !RemoteLineOps().ApplySettings(*fd, settings)) {
         *why = path + ": refuses " + DescribeSettings(settings) + " (or does not answer RFC 2217's settings)";
         RemoteLineOps().Close(*fd);

@@ -31,6 +31,7 @@ struct Registry {
     std::map<int, std::unique_ptr<ComPortLink>> Links;  // by socket
     std::map<std::string, Address> Addresses;           // by path, resolved at the start
     std::map<std::string, int> Connecting;              // by path: a connection under way
+    std::map<std::string, std::unique_ptr<ComPortLink>> Trying;  // by path: connected, the server not heard yet
 };
 
 Registry& Lines() {
@@ -64,55 +65,98 @@ bool Resolve(const std::string& path, Address* address, std::string* why) {
     return true;
 }
 
-// A connection that has come through: its link takes it over. Small
-// writes go at once (Nagle's wait would delay every command).
-int Connected(int fd) {
+// A connection that has come through: its link takes it over and is tried
+// until the server has said something of COM-PORT. Small writes go at once
+// (Nagle's wait would delay every command).
+void Connected(const std::string& path, int fd) {
     int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-    Lines().Links[fd] = std::make_unique<ComPortLink>(fd, Kernel().NowMicroseconds());
-    return fd;
+    // A connection that goes silent (a cable pulled, a machine gone) is
+    // found gone within about 11 s: probes after 5 s of quiet, and unsent
+    // bytes given up after 10 s.
+    int idle = 5, interval = 2, probes = 3;
+    unsigned int unacknowledgedMs = 10000;
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on));
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof(idle));
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof(interval));
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof(probes));
+    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledgedMs, sizeof(unacknowledgedMs));
+    Lines().Trying[path] = std::make_unique<ComPortLink>(fd, Kernel().NowMicroseconds());
 }
 
-// One step of connecting: the connection under way, if it has come through
-// (or failed: then a new one starts); else a new one. The socket once
-// connected, or -1 (errno EINPROGRESS while one is under way).
-int ConnectStep(const std::string& path) {
-    Registry& lines = Lines();
+// The connection under way, once it has come through or failed; true when
+// it came through.
+bool ConnectionDone(Registry& lines, const std::string& path) {
     auto under = lines.Connecting.find(path);
-    if (under != lines.Connecting.end()) {
-        int fd = under->second;
-        pollfd probe{fd, POLLOUT, 0};
-        if (poll(&probe, 1, 0) == 0) {
-            errno = EINPROGRESS;
-            return -1;
-        }
-        lines.Connecting.erase(under);
-        int error = 0;
-        socklen_t size = sizeof(error);
-        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0) return Connected(fd);
-        close(fd);
+    if (under == lines.Connecting.end()) return false;
+    int fd = under->second;
+    pollfd probe{fd, POLLOUT, 0};
+    if (poll(&probe, 1, 0) == 0) return false;
+    lines.Connecting.erase(under);
+    int error = 0;
+    socklen_t size = sizeof(error);
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0) {
+        Connected(path, fd);
+        return true;
     }
+    close(fd);
+    return false;
+}
+
+// Starts a connection to the path's address (looked up now if it was not at
+// the start); false when it failed at once.
+bool StartConnection(Registry& lines, const std::string& path) {
     auto known = lines.Addresses.find(path);
     if (known == lines.Addresses.end()) {
         std::string why;
         Address address;
-        if (!Resolve(path, &address, &why)) {
-            errno = ENOENT;
-            return -1;
-        }
+        if (!Resolve(path, &address, &why)) return false;
         known = lines.Addresses.emplace(path, address).first;
     }
     const Address& address = known->second;
     int fd = socket(address.Storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address.Storage), address.Size) == 0) return Connected(fd);
-    if (errno == EINPROGRESS) {
+    if (fd < 0) return false;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address.Storage), address.Size) == 0) {
+        Connected(path, fd);
+    } else if (errno == EINPROGRESS) {
         lines.Connecting[path] = fd;
-        return -1;
+    } else {
+        close(fd);
+        return false;
     }
-    int error = errno;
-    close(fd);
-    errno = error;
+    return true;
+}
+
+// One step of connecting, never waiting: the connection under way, then the
+// server heard or not; a connection that failed or ended before the server
+// said anything (a line in use: ser2net greets, says so and closes) is let
+// go, and the next step starts anew. The socket once the server has been
+// heard, or -1: errno EINPROGRESS while a connection is under way or tried,
+// ETIMEDOUT when the server said nothing of COM-PORT in time.
+int ConnectStep(const std::string& path) {
+    Registry& lines = Lines();
+    if (!lines.Connecting.count(path) && !lines.Trying.count(path) && !StartConnection(lines, path)) return -1;
+    ConnectionDone(lines, path);
+    auto trying = lines.Trying.find(path);
+    if (trying != lines.Trying.end()) {
+        ComPortLink& link = *trying->second;
+        uint64_t now = Kernel().NowMicroseconds();
+        link.Listen(now);
+        link.Serve(POLLOUT, now);
+        if (link.Heard() && !link.Ended()) {
+            int fd = link.Socket();
+            lines.Links[fd] = std::move(trying->second);
+            lines.Trying.erase(trying);
+            return fd;
+        }
+        bool silent = !link.Ended() && link.SinceOpened(now) > ComPortLink::kAnswerWaitUs;
+        if (link.Ended() || silent) {
+            lines.Trying.erase(trying);
+            errno = silent ? ETIMEDOUT : ECONNRESET;
+            return -1;
+        }
+    }
+    errno = lines.Connecting.count(path) || lines.Trying.count(path) ? EINPROGRESS : ECONNREFUSED;
     return -1;
 }
 
@@ -268,15 +312,15 @@ bool ResolveRemoteLine(const std::string& path, std::string* why) {
 }
 
 int ConnectRemoteLine(const std::string& path, int waitMs) {
-    std::unique_lock lock(Lines().Lock);
-    int fd = ConnectStep(path);
-    if (fd >= 0 || errno != EINPROGRESS) return fd;
-    int under = Lines().Connecting[path];
-    lock.unlock();
-    pollfd probe{under, POLLOUT, 0};
-    poll(&probe, 1, waitMs);
-    lock.lock();
-    return ConnectStep(path);
+    constexpr int kStepMs = 5;
+    for (int waited = 0;; waited += kStepMs) {
+        {
+            std::lock_guard lock(Lines().Lock);
+            int fd = ConnectStep(path);
+            if (fd >= 0 || errno != EINPROGRESS || waited >= waitMs) return fd;
+        }
+        usleep(kStepMs * 1000);
+    }
 }
 
 const LineOps& RemoteLineOps() {

@@ -29,8 +29,10 @@ bool ParseRemoteLine(std::string_view path, std::string* host, std::string* port
 // server); false with one line that says why.
 bool ResolveRemoteLine(const std::string& path, std::string* why);
 
-// At the start: connects, waiting up to waitMs; the socket, or -1 when the
-// server did not answer or refused (the relay then tries again).
+// At the start: connects, waiting up to waitMs for the server to be heard
+// on the COM-PORT option; the socket, or -1 when it refused, ended the
+// connection (a line in use), or has not answered yet (the relay then tries
+// again), and errno ETIMEDOUT when it answered but said nothing of COM-PORT.
 int ConnectRemoteLine(const std::string& path, int waitMs);
 
 const LineOps& RemoteLineOps();

@@ -53,6 +53,12 @@ uint64_t Outcome(int fd) {
     return value;
 }
 
+// What the link sends once the server agrees to COM-PORT: the masks, and
+// the probe that asks for the server's speed.
+const std::string kMasksAndProbe = ComPortRequest(kSetModemstateMask, Bytes({0xFF})) +
+                                   ComPortRequest(kSetLinestateMask, Bytes({0x1E})) +
+                                   ComPortRequest(kSetBaudrate, BaudValue(0));
+
 // The test is the server; the link has sent its opening.
 class ComPortLinkTest : public testing::Test {
 protected:
@@ -91,7 +97,8 @@ TEST_F(ComPortLinkTest, TheServersNoticesStandInTheLineWhereTheyCame) {
     ErrorCounts counts = link_->Counts();
     EXPECT_EQ(counts.Break + counts.Frame + counts.Overrun + counts.Parity, 3u);
     EXPECT_EQ(counts.Frame, 1u);
-    EXPECT_EQ(Heard(), ComPortRequest(kSetModemstateMask, Bytes({0xFF})) + ComPortRequest(kSetLinestateMask, Bytes({0x1E})));
+    EXPECT_EQ(Heard(), kMasksAndProbe);
+    EXPECT_TRUE(link_->Heard());
     Say("Z");
     close(ends_[1]);
     ends_[1] = -1;
@@ -110,8 +117,7 @@ TEST_F(ComPortLinkTest, EachSettingsChangeEndsAnsweredAsAskedOtherwiseOrNotAtAll
     EXPECT_EQ(Heard(), "");
     Say(Bytes({kIac, kDo, kComPort}));
     EXPECT_EQ(ReadLink(*link_, now_), "");
-    EXPECT_EQ(Heard(), ComPortRequest(kSetModemstateMask, Bytes({0xFF})) + ComPortRequest(kSetLinestateMask, Bytes({0x1E})) +
-                           ComPortRequest(kSetBaudrate, BaudValue(57600)) + ComPortRequest(kSetDatasize, Bytes({7})) +
+    EXPECT_EQ(Heard(), kMasksAndProbe + ComPortRequest(kSetBaudrate, BaudValue(57600)) + ComPortRequest(kSetDatasize, Bytes({7})) +
                            ComPortRequest(kSetParity, Bytes({3})) + ComPortRequest(kSetStopsize, Bytes({1})) +
                            ComPortRequest(kSetControl, Bytes({kNoFlowControl})));
     Say(Answer(kSetBaudrate, BaudValue(57600)) + Answer(kSetDatasize, Bytes({8})) + Answer(kSetParity, Bytes({3})) +
