@@ -69,58 +69,66 @@ void TelnetDecoder::EndSubnegotiation(TelnetInput* input) {
     input->MessageAt.push_back(input->Data.size());
 }
 
-void TelnetDecoder::Decode(const uint8_t* bytes, size_t count, TelnetInput* input) {
-    for (size_t i = 0; i < count; ++i) {
-        uint8_t byte = bytes[i];
-        switch (state_) {
-            case State::Data: {
-                // The line's bytes up to the next IAC in one piece.
-                const void* iac = std::memchr(bytes + i, kIac, count - i);
-                size_t end = iac ? static_cast<size_t>(static_cast<const uint8_t*>(iac) - bytes) : count;
-                input->Data.append(reinterpret_cast<const char*>(bytes + i), end - i);
-                i = end;
-                if (iac) state_ = State::Iac;
-                break;
+// The line's bytes up to the next IAC in one piece; where that IAC stands
+// (then read as a command), or count.
+size_t TelnetDecoder::TakeData(const uint8_t* bytes, size_t from, size_t count, TelnetInput* input) {
+    const void* iac = std::memchr(bytes + from, kIac, count - from);
+    size_t end = iac ? static_cast<size_t>(static_cast<const uint8_t*>(iac) - bytes) : count;
+    input->Data.append(reinterpret_cast<const char*>(bytes + from), end - from);
+    if (iac) state_ = State::Iac;
+    return end;
+}
+
+// One byte of a command or a subnegotiation; false when it must be read
+// again in the state that it led to.
+bool TelnetDecoder::Step(uint8_t byte, TelnetInput* input) {
+    switch (state_) {
+        case State::Iac:
+            state_ = State::Data;
+            if (byte == kIac) {
+                input->Data.push_back(static_cast<char>(kIac));
+            } else if (byte >= kWill && byte <= kDont) {
+                verb_ = byte;
+                state_ = State::Verb;
+            } else if (byte == kSb) {
+                sub_.clear();
+                state_ = State::Sub;
+            }  // NOP, GA, a stray SE and the like: nothing to do
+            return true;
+        case State::Verb:
+            Negotiate(verb_, byte, &input->Replies);
+            state_ = State::Data;
+            return true;
+        case State::Sub:
+            if (byte == kIac) state_ = State::SubIac;
+            else if (sub_.size() < kMostSubnegotiation) sub_.push_back(static_cast<char>(byte));
+            else state_ = State::Data;  // garbage: dropped, and the line goes on
+            return true;
+        default:  // State::SubIac
+            if (byte == kIac) {
+                sub_.push_back(static_cast<char>(kIac));
+                state_ = sub_.size() <= kMostSubnegotiation ? State::Sub : State::Data;
+                return true;
             }
-            case State::Iac:
+            if (byte == kSe) {
+                EndSubnegotiation(input);
                 state_ = State::Data;
-                if (byte == kIac) {
-                    input->Data.push_back(static_cast<char>(kIac));
-                } else if (byte >= kWill && byte <= kDont) {
-                    verb_ = byte;
-                    state_ = State::Verb;
-                } else if (byte == kSb) {
-                    sub_.clear();
-                    state_ = State::Sub;
-                }  // NOP, GA, a stray SE and the like: nothing to do
-                break;
-            case State::Verb:
-                Negotiate(verb_, byte, &input->Replies);
-                state_ = State::Data;
-                break;
-            case State::Sub:
-                if (byte == kIac) {
-                    state_ = State::SubIac;
-                } else if (sub_.size() < kMostSubnegotiation) {
-                    sub_.push_back(static_cast<char>(byte));
-                } else {
-                    state_ = State::Data;  // garbage: dropped, and the line goes on
-                }
-                break;
-            case State::SubIac:
-                if (byte == kIac) {
-                    sub_.push_back(static_cast<char>(kIac));
-                    state_ = sub_.size() <= kMostSubnegotiation ? State::Sub : State::Data;
-                } else if (byte == kSe) {
-                    EndSubnegotiation(input);
-                    state_ = State::Data;
-                } else {
-                    // A command inside a subnegotiation: it was never ended.
-                    // Dropped, and the command is read as one.
-                    state_ = State::Iac;
-                    --i;
-                }
-                break;
+                return true;
+            }
+            // A command inside a subnegotiation: it was never ended. Dropped,
+            // and the command is read as one.
+            state_ = State::Iac;
+            return false;
+    }
+}
+
+void TelnetDecoder::Decode(const uint8_t* bytes, size_t count, TelnetInput* input) {
+    for (size_t i = 0; i < count;) {
+        if (state_ == State::Data) {
+            i = TakeData(bytes, i, count, input);
+            if (i < count) ++i;  // the IAC
+        } else if (Step(bytes[i], input)) {
+            ++i;
         }
     }
 }

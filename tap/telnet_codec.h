@@ -85,6 +85,8 @@ public:
 
 private:
     enum class State { Data, Iac, Verb, Sub, SubIac };
+    size_t TakeData(const uint8_t* bytes, size_t from, size_t count, TelnetInput* input);
+    bool Step(uint8_t byte, TelnetInput* input);
     void Negotiate(uint8_t verb, uint8_t option, std::string* replies);
     void EndSubnegotiation(TelnetInput* input);
 
