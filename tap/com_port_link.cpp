@@ -33,8 +33,10 @@ char ParityCode(char parity) {
 
 ComPortLink::ComPortLink(int socket, uint64_t nowUs) : socket_(socket), openedAt_(nowUs) {
     Send(decoder_.Opening());
-    // The probe: a speed of 0 asks the server for the one it has.
+    // The probe: a speed of 0 asks the server for the one it has; its
+    // answer, whatever the speed, is the probe's.
     held_ = ComPortRequest(kSetBaudrate, BaudValue(0));
+    expected_.push_back({kSetBaudrate, "", false});
 }
 
 ComPortLink::~ComPortLink() {
@@ -191,18 +193,18 @@ int ComPortLink::Apply(const LineSettings& settings, uint64_t nowUs) {
     return relayEnd;
 }
 
-// An answer settles the request that it repeats; otherwise the first
-// awaited request of its command, refused. An answer that nobody awaits
-// (to a purge, or one the server sends unasked) changes nothing.
+// An answer settles the request that it repeats; otherwise the probe, if
+// one of its command waits; otherwise the first awaited request of its
+// command, refused. An answer that nobody awaits (to a purge, or one the
+// server sends unasked) changes nothing.
 void ComPortLink::Answered(const ComPortMessage& message) {
-    auto same = std::find_if(expected_.begin(), expected_.end(), [&](const Expected& request) {
-        return request.Command == message.Command && request.Value == message.Value;
-    });
+    auto first = [&](auto matches) { return std::find_if(expected_.begin(), expected_.end(), matches); };
+    auto same = first([&](const Expected& e) { return e.Command == message.Command && e.Value == message.Value; });
+    if (same == expected_.end()) same = first([&](const Expected& e) { return e.Command == message.Command && e.Value.empty(); });
     if (same == expected_.end()) {
-        same = std::find_if(expected_.begin(), expected_.end(),
-                            [&](const Expected& request) { return request.Command == message.Command && request.Awaited; });
+        same = first([&](const Expected& e) { return e.Command == message.Command && e.Awaited; });
         if (same == expected_.end()) return;
-        if (same->Awaited) refused_ = true;
+        refused_ = true;
     }
     expected_.erase(same);
     if (outcome_ >= 0 && std::none_of(expected_.begin(), expected_.end(), [](const Expected& e) { return e.Awaited; })) {
@@ -217,7 +219,8 @@ void ComPortLink::Settle(bool applied) {
     }
     close(outcome_);
     outcome_ = -1;
-    expected_.clear();
+    // The change's requests go; a probe still waits for its answer.
+    std::erase_if(expected_, [](const Expected& e) { return !e.Value.empty(); });
 }
 
 bool ComPortLink::ApplyAndWait(const LineSettings& settings, const LineOps& kernel) {

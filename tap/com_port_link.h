@@ -84,7 +84,8 @@ public:
 
 private:
     // A request sent and not yet answered; one not awaited (a modem line
-    // raised after a hang-up) never holds a change up.
+    // raised after a hang-up, the probe) never holds a change up. The
+    // probe's Value is empty: any answer of its command is its.
     struct Expected {
         uint8_t Command;
         std::string Value;
