@@ -13,17 +13,14 @@
 #include <string>
 
 #include "tap/com_port_link.h"
+#include "tap/byte_string.h"
 
 namespace {
 
 using namespace tap;
 using namespace tap::telnet;
 
-std::string Bytes(std::initializer_list<int> values) {
-    std::string bytes;
-    for (int value : values) bytes.push_back(static_cast<char>(value));
-    return bytes;
-}
+using tapwalk::Bytes;
 
 std::string Drain(int fd) {
     std::string got;

@@ -6,17 +6,14 @@
 #include <vector>
 
 #include "tap/telnet_codec.h"
+#include "tap/byte_string.h"
 
 namespace {
 
 using namespace tap;
 using namespace tap::telnet;
 
-std::string Bytes(std::initializer_list<int> values) {
-    std::string bytes;
-    for (int value : values) bytes.push_back(static_cast<char>(value));
-    return bytes;
-}
+using tapwalk::Bytes;
 
 TelnetInput DecodeInPieces(const std::string& wire, size_t piece) {
     TelnetDecoder decoder;
