@@ -84,23 +84,19 @@ void Connected(const std::string& path, int fd) {
     Lines().Trying[path] = std::make_unique<ComPortLink>(fd, Kernel().NowMicroseconds());
 }
 
-// The connection under way, once it has come through or failed; true when
-// it came through.
-bool ConnectionDone(Registry& lines, const std::string& path) {
+// Looks at the connection under way: one that has come through is tried,
+// one that failed is let go.
+void LookAtConnection(Registry& lines, const std::string& path) {
     auto under = lines.Connecting.find(path);
-    if (under == lines.Connecting.end()) return false;
+    if (under == lines.Connecting.end()) return;
     int fd = under->second;
     pollfd probe{fd, POLLOUT, 0};
-    if (poll(&probe, 1, 0) == 0) return false;
+    if (poll(&probe, 1, 0) == 0) return;
     lines.Connecting.erase(under);
     int error = 0;
     socklen_t size = sizeof(error);
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0) {
-        Connected(path, fd);
-        return true;
-    }
-    close(fd);
-    return false;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0) Connected(path, fd);
+    else close(fd);
 }
 
 // Starts a connection to the path's address (looked up now if it was not at
@@ -136,7 +132,7 @@ bool StartConnection(Registry& lines, const std::string& path) {
 int ConnectStep(const std::string& path) {
     Registry& lines = Lines();
     if (!lines.Connecting.count(path) && !lines.Trying.count(path) && !StartConnection(lines, path)) return -1;
-    ConnectionDone(lines, path);
+    LookAtConnection(lines, path);
     auto trying = lines.Trying.find(path);
     if (trying != lines.Trying.end()) {
         ComPortLink& link = *trying->second;

@@ -7,7 +7,9 @@
 // connection's socket they speak Telnet through its ComPortLink; on every
 // other descriptor (the application's side, the FIFOs, a change's outcome)
 // they are the kernel's. OpenDevice connects without waiting: a connection
-// under way is looked at again on the next try, about twice a second.
+// under way is looked at again on the next try, about twice a second, and
+// one that has come through is the device only once its server has said
+// something of the COM-PORT option (a line in use is greeted and closed).
 #pragma once
 
 #include <string>
