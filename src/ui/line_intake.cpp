@@ -13,6 +13,7 @@
 #include "ui/missed_lines.h"
 #include "ui/pane_storage.h"
 #include "ui/pane_tail.h"
+#include "ui/repaint_share.h"
 
 namespace quorvel {
 namespace {
@@ -128,21 +129,29 @@ enum class Turn {
     Waiting,  // a repaint is owed but not due yet
 };
 
-// The time that a turn may spend on repaints, once it has had one: turning a
-// pane's redraw back on updates its scroll bars, which costs a millisecond
-// with plain scroll bars and ten with themed ones, and with two dozen busy
-// panes more repaint time a turn leaves their lines behind (table 3 of the
-// benchmark). Main thread only: the time that the turn's repaints took, and
-// whether it has had one.
-constexpr DWORD kRepaintsPerTurnMs = 4;
-DWORD g_repaintMs = 0;
-bool g_repaintedThisTurn = false;
+// The turn's share of repaints (repaint_share.h), when the last turn began,
+// and the repaints that this turn has made. Main thread only.
+uint32_t g_repaintShare = 1;
+DWORD g_lastTurnStart = 0;
+uint32_t g_repaintsThisTurn = 0;
 
-bool RepaintAllowed() {
-    return !g_repaintedThisTurn || g_repaintMs < kRepaintsPerTurnMs;
+// Counts the panes owed a repaint (their redraw off) and sets the turn's
+// share of repaints, for a turn that begins now.
+void ShareRepaints(DWORD now) {
+    uint32_t owed = 0;
+    for (const auto& held : Intakes()) owed += held.second.RedrawOff ? 1 : 0;
+    g_repaintShare = RepaintShare(owed, now - g_lastTurnStart);
+    g_lastTurnStart = now;
+    g_repaintsThisTurn = 0;
 }
 
-// Turns the pane's redraw back on once its pace allows and the turn has time
+// Whether a pane whose repaint is due after waited ms is repainted in this
+// turn: within the turn's share, or past its deadline whatever the share.
+bool RepaintAllowed(DWORD waited) {
+    return waited >= kRepaintDeadlineMs || g_repaintsThisTurn < g_repaintShare;
+}
+
+// Turns the pane's redraw back on once its pace allows and the turn has room
 // for it, which updates its scroll bars, and paints it. A pane that showed
 // its last line when its redraw went off first moves to its newest line, and
 // so does one that the user has scrolled since to the line that was last
@@ -150,8 +159,8 @@ bool RepaintAllowed() {
 // nothing at every turn.
 Turn PaceRepaint(HWND pane, PaneIntake& intake, DWORD now) {
     if (!intake.RedrawOff) return Turn::Done;
-    if (now - intake.LastRepaint < kRepaintPaceMs || !RepaintAllowed()) return Turn::Waiting;
-    DWORD start = GetTickCount();
+    DWORD waited = now - intake.LastRepaint;
+    if (waited < kRepaintPaceMs || !RepaintAllowed(waited)) return Turn::Waiting;
     int top = static_cast<int>(SendMessageA(pane, LB_GETTOPINDEX, 0, 0));
     int visible = VisibleLines(pane);
     if (top == intake.TopWhenOff ? intake.Following : ShowsLastLine(top, visible, intake.CountWhenOff)) {
@@ -164,8 +173,7 @@ Turn PaceRepaint(HWND pane, PaneIntake& intake, DWORD now) {
     RedrawWindow(pane, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
     intake.RedrawOff = false;
     intake.LastRepaint = now;
-    g_repaintedThisTurn = true;
-    g_repaintMs += GetTickCount() - start;
+    ++g_repaintsThisTurn;
     return Turn::Worked;
 }
 
@@ -258,8 +266,9 @@ Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
 }
 
 // Repaints the panes whose repaint is due, those that have waited longest
-// first, as far as the turn's repaint time goes: the lines that other panes
-// have waiting must not hold a pane's repaint back until the turn reaches it.
+// first, as far as the turn's share goes and beyond it for those past their
+// deadline: the lines that other panes have waiting must not hold a pane's
+// repaint back until the turn reaches it.
 void RepaintDuePanes(DWORD now) {
     struct Due {
         DWORD Waited;
@@ -277,24 +286,16 @@ void RepaintDuePanes(DWORD now) {
     }
 }
 
-LRESULT CALLBACK IntakeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == kWakeMessage || (message == WM_TIMER && wParam == kIntakeTimer)) {
-        if (RunLineIntake()) {
-            SetTimer(window, kIntakeTimer, kIntakeTimerMs, nullptr);
-        } else {
-            KillTimer(window, kIntakeTimer);
-        }
-        return 0;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
-}
+// What a turn leaves for the next.
+enum class Left {
+    Nothing,   // no lines and no repaint owed: the next lines wake the intake
+    Repaints,  // only repaints owed that are not due yet
+    Lines,     // lines not added yet
+};
 
-}  // namespace
-
-bool RunLineIntake() {
+Left RunTurn() {
     DWORD start = GetTickCount();
-    g_repaintedThisTurn = false;
-    g_repaintMs = 0;
+    ShareRepaints(start);
     RepaintDuePanes(start);
     bool waiting = false;
     for (;;) {
@@ -306,7 +307,7 @@ bool RunLineIntake() {
             // Out of time: the queues not yet served go first next turn.
             if (GetTickCount() - start >= kIntakeTurnMs) {
                 ListAheadAgain(queues + i, count - i);
-                return true;
+                return Left::Lines;
             }
             Turn turn = AddLines(*queues[i], GetTickCount(), start + kIntakeTurnMs);
             if (turn != Turn::Done) ListAgain(*queues[i]);
@@ -314,17 +315,42 @@ bool RunLineIntake() {
             waiting = waiting || turn == Turn::Waiting;
         }
         // Only owed repaints are left: they wait for a later turn.
-        if (!worked) return true;
+        if (!worked) return Left::Repaints;
     }
-    if (waiting) return true;
+    if (waiting) return Left::Repaints;
     // Nothing is left: from now on the next lines wake the intake again. A
     // queue listed between the last look and this point found the intake
     // awake and did not wake it; look once more.
     InterlockedExchange(&g_awake, 0);
-    if (!AnyListedQueue()) return false;
+    if (!AnyListedQueue()) return Left::Nothing;
     InterlockedExchange(&g_awake, 1);
-    return true;
+    return Left::Lines;
 }
+
+// Whether input, a repaint or a timer that is due waits for the thread:
+// they come only after its posted messages.
+bool OthersWait() {
+    return HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT | QS_TIMER | QS_HOTKEY)) != 0;
+}
+
+// After a turn, lines left come at once, in a turn posted behind whatever is
+// posted meanwhile, unless input, a repaint or a due timer waits: then the
+// timer brings the next turn, after them. A turn that owes only repaints not
+// yet due waits for the timer too, rather than spin until they are.
+LRESULT CALLBACK IntakeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kWakeMessage || (message == WM_TIMER && wParam == kIntakeTimer)) {
+        Left left = RunTurn();
+        KillTimer(window, kIntakeTimer);
+        if (left == Left::Lines && !OthersWait() && PostMessageA(window, kWakeMessage, 0, 0)) return 0;
+        if (left != Left::Nothing) SetTimer(window, kIntakeTimer, kIntakeTimerMs, nullptr);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+bool RunLineIntake() { return RunTurn() != Left::Nothing; }
 
 void WakeLineIntake() {
     if (InterlockedExchange(&g_awake, 1) == 0) {

@@ -3,24 +3,26 @@
 // the thread that owns the panes.
 //
 // The intake is a message-only window of the main thread. The first lines
-// after a quiet spell wake it with one posted message; from then on a 10 ms
-// timer of its own brings it back while lines keep coming. A timer message is
-// the last that a thread is given, after its posted messages, input and
-// repaints, so that however much traffic there is, the window answers first
-// and adds lines with the time that is left. Each turn adds lines for at most
-// kIntakeTurnMs; whatever is left waits for the next.
+// after a quiet spell wake it with one posted message. Each turn adds lines
+// for at most kIntakeTurnMs; when lines are left, the next turn is posted at
+// once behind whatever else is posted, unless input, a repaint or a due
+// timer waits for the thread: then a 10 ms timer of its own brings it back,
+// and a timer message is the last that a thread is given, after its posted
+// messages, input and repaints. So however much traffic there is, the
+// window answers first, and the intake has the time that is left, without
+// idling while lines wait.
 //
 // Lines are added with the pane's redraw off, and the redraw goes back on,
 // which updates the pane's scroll bars and repaints it, at most every
 // kRepaintPaceMs: each turn first repaints the panes whose repaint is due,
-// those that have waited longest first, for as long as its repaint time
-// lasts, and only then adds lines; under Wine a pane's scroll bars cost as
-// much to update as thousands of adds (a millisecond, and ten with themed
-// scroll bars). A pane that showed its last
-// line when its redraw went off shows its newest at the repaint; it is not
-// moved before, since moving a pane scrolls and repaints it even with its
-// redraw off. A line that a pane refuses is counted, never retried
-// (missed_lines.h).
+// those that have waited longest first, as many as its share of repaints
+// and every one past its deadline (repaint_share.h), and only then adds
+// lines; under Wine a pane's scroll bars cost as much to update as
+// thousands of adds (a millisecond, and ten with themed scroll bars). A
+// pane that showed its last line when its redraw went off shows its newest
+// at the repaint; it is not moved before, since moving a pane scrolls and
+// repaints it even with its redraw off. A line that a pane refuses is
+// counted, never retried (missed_lines.h).
 #pragma once
 
 #include <windows.h>
@@ -36,7 +38,6 @@ struct PaneLineQueue;
 
 constexpr DWORD kIntakeTimerMs = 10;
 constexpr DWORD kIntakeTurnMs = 25;
-constexpr DWORD kRepaintPaceMs = 100;
 
 // Creates the intake window on the calling thread (which must own the panes
 // and serve its messages). True when it exists.

@@ -19,6 +19,7 @@
 #include "ui/pane_menu.h"
 #include "ui/pane_storage.h"
 #include "ui/pane_tail.h"
+#include "ui/repaint_share.h"
 
 namespace {
 
@@ -180,6 +181,16 @@ TEST(PaneStorage, TheRoomStaysWhileTheLinesFitAndDoublesWhenTheyReachIt) {
     EXPECT_EQ(PaneReservation(1024, 1024), 2048u);
     EXPECT_EQ(PaneReservation(5000, 1024), 8192u) << "doubled until another line fits";
     EXPECT_EQ(PaneReservation(3000000000u, 2147483648u), UINT32_MAX) << "never wraps";
+}
+
+TEST(RepaintShare, ATurnRepaintsThePanesThatFellDueSinceTheLastOne) {
+    EXPECT_EQ(RepaintShare(24, 30), 8u) << "24 panes a pace, 0.3 of one since the last turn: rounded up";
+    EXPECT_EQ(RepaintShare(24, 10), 3u);
+    EXPECT_EQ(RepaintShare(0, 30), 1u) << "a turn may always repaint one";
+    EXPECT_EQ(RepaintShare(3, 0), 1u);
+    EXPECT_EQ(RepaintShare(24, 60000), 24u) << "after a quiet spell, every pane";
+    EXPECT_EQ(RepaintShare(24, UINT32_MAX), 24u) << "however long the gap";
+    EXPECT_EQ(RepaintShare(UINT32_MAX, kRepaintPaceMs), UINT32_MAX) << "never wraps";
 }
 
 TEST(MissedLines, TheNoticeCountsTheLinesWithoutWrapping) {
