@@ -143,7 +143,6 @@ void AppendDoubled(std::string_view data, std::string* out) {
     }
 }
 
-
 std::string ComPortRequest(uint8_t command, std::string_view value) {
     std::string wire = {static_cast<char>(kIac), static_cast<char>(kSb), static_cast<char>(kComPort),
                         static_cast<char>(command)};

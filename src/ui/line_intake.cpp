@@ -135,11 +135,9 @@ uint32_t g_repaintShare = 1;
 DWORD g_lastTurnStart = 0;
 uint32_t g_repaintsThisTurn = 0;
 
-// Counts the panes owed a repaint (their redraw off) and sets the turn's
-// share of repaints, for a turn that begins now.
-void ShareRepaints(DWORD now) {
-    uint32_t owed = 0;
-    for (const auto& held : Intakes()) owed += held.second.RedrawOff ? 1 : 0;
+// Sets the turn's share of repaints among the panes owed one (their redraw
+// off), for a turn that begins now.
+void ShareRepaints(uint32_t owed, DWORD now) {
     g_repaintShare = RepaintShare(owed, now - g_lastTurnStart);
     g_lastTurnStart = now;
     g_repaintsThisTurn = 0;
@@ -265,10 +263,10 @@ Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
     return Turn::Worked;
 }
 
-// Repaints the panes whose repaint is due, those that have waited longest
-// first, as far as the turn's share goes and beyond it for those past their
-// deadline: the lines that other panes have waiting must not hold a pane's
-// repaint back until the turn reaches it.
+// Sets the turn's share of repaints, and repaints the panes whose repaint
+// is due, those that have waited longest first, as far as the share goes
+// and beyond it for those past their deadline: the lines that other panes
+// have waiting must not hold a pane's repaint back until the turn reaches it.
 void RepaintDuePanes(DWORD now) {
     struct Due {
         DWORD Waited;
@@ -276,10 +274,14 @@ void RepaintDuePanes(DWORD now) {
         PaneIntake* Intake;
     };
     std::vector<Due> due;
+    uint32_t owed = 0;
     for (auto& [queue, intake] : Intakes()) {
+        if (!intake.RedrawOff) continue;
+        ++owed;
         DWORD waited = now - intake.LastRepaint;
-        if (intake.RedrawOff && waited >= kRepaintPaceMs) due.push_back({waited, PaneOf(*queue), &intake});
+        if (waited >= kRepaintPaceMs) due.push_back({waited, PaneOf(*queue), &intake});
     }
+    ShareRepaints(owed, now);
     std::sort(due.begin(), due.end(), [](const Due& a, const Due& b) { return a.Waited > b.Waited; });
     for (const Due& pane : due) {
         if (IsWindow(pane.Pane) && PaceRepaint(pane.Pane, *pane.Intake, now) == Turn::Waiting) return;
@@ -295,7 +297,6 @@ enum class Left {
 
 Left RunTurn() {
     DWORD start = GetTickCount();
-    ShareRepaints(start);
     RepaintDuePanes(start);
     bool waiting = false;
     for (;;) {
