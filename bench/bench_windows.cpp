@@ -17,9 +17,11 @@ constexpr size_t kMaxProbes = 1 << 16;
 double g_tracerPosted = 0;
 double g_tracerDelay = -1;
 
-// The post probe's posts: their times are written by the probe thread before
-// each post, their waits by the main thread on receipt.
+// The post probe's posts: their times (of the performance counter and of the
+// system clock) are written by the probe thread before each post, their
+// waits by the main thread on receipt.
 double g_probePosted[kMaxProbes];
+double g_probePostedWall[kMaxProbes];
 double g_probeWait[kMaxProbes];
 volatile LONG g_probesPosted = 0;
 
@@ -141,6 +143,7 @@ unsigned __stdcall PostProbe::Run(void* argument) {
         LONG index = g_probesPosted;
         if (static_cast<size_t>(index) >= kMaxProbes) break;
         g_probeWait[index] = -1;
+        g_probePostedWall[index] = WallNow();
         g_probePosted[index] = Now();
         InterlockedIncrement(&g_probesPosted);
         PostMessageA(probe->main_, kProbe, 0, index);
@@ -148,7 +151,7 @@ unsigned __stdcall PostProbe::Run(void* argument) {
     return 0;
 }
 
-std::vector<double> PostProbe::Stop() {
+std::vector<double> PostProbe::Stop(std::vector<WallSpan>* spans) {
     std::vector<double> waits;
     if (!thread_) return waits;
     SetEvent(stop_);
@@ -159,6 +162,7 @@ std::vector<double> PostProbe::Stop() {
     double now = Now();
     for (LONG i = 0; i < g_probesPosted; ++i) {
         waits.push_back(g_probeWait[i] >= 0 ? g_probeWait[i] : now - g_probePosted[i]);
+        if (spans) spans->push_back({g_probePostedWall[i], waits.back()});
     }
     return waits;
 }

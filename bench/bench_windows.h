@@ -8,6 +8,8 @@
 #include <functional>
 #include <vector>
 
+#include "bench/machine_stalls.h"
+
 namespace bench {
 
 // Client size of the main window; the panes share the area below a strip as
@@ -53,8 +55,9 @@ public:
     PostProbe(const PostProbe&) = delete;
     PostProbe& operator=(const PostProbe&) = delete;
     // Stops posting, lets the last posts arrive and returns the waits in
-    // seconds (a post still waiting then counts with its wait so far).
-    std::vector<double> Stop();
+    // seconds (a post still waiting then counts with its wait so far); with
+    // spans, also each wait as a stretch of the system clock.
+    std::vector<double> Stop(std::vector<WallSpan>* spans = nullptr);
 
 private:
     static unsigned __stdcall Run(void* argument);

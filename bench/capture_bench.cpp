@@ -7,7 +7,7 @@
 // measured in the same run.
 //
 //   capture_bench [--quick] [--feed=S] [--trial=S] [--confirm=S]
-//                 [--soak=S] [--results=PATH]
+//                 [--soak=S] [--results=PATH] [--machine-stalls=PATH]
 #include <windows.h>
 
 #include <algorithm>
@@ -21,6 +21,7 @@
 #include "bench/bench_windows.h"
 #include "bench/capture_rig.h"
 #include "bench/list_box_probes.h"
+#include "bench/machine_stalls.h"
 #include "bench/pane_watch.h"
 #include "bench/process_probes.h"
 #include "bench/results_table.h"
@@ -50,6 +51,7 @@ struct Options {
     bool LimitsOnly = false;
     int Only = 0;  // > 0: that question alone (after the limits)
     const char* Results = nullptr;
+    const char* MachineStalls = nullptr;  // machine_stalls's record, kept while the benchmark runs
 };
 
 // A test rack's every port on screen at once: more panes than the search
@@ -69,6 +71,7 @@ Options ParseOptions(int argc, char** argv) {
         else if (const char* v = value("--confirm=")) options.ConfirmSeconds = std::atof(v);
         else if (const char* v = value("--soak=")) options.SoakSeconds = std::atof(v);
         else if (const char* v = value("--results=")) options.Results = v;
+        else if (const char* v = value("--machine-stalls=")) options.MachineStalls = v;
         else if (std::strcmp(argument, "--limits") == 0) options.LimitsOnly = true;
         else if (const char* v = value("--only=")) options.Only = std::atoi(v);
         else if (std::strcmp(argument, "--quick") == 0) {
@@ -104,6 +107,8 @@ struct Limits {
     double IdlePostWait = 0;    // seconds, median wait of a posted message on an idle thread
     double IdleLongestPostWait = 0;  // seconds, the longest of those waits
     double IdleSeconds = 0;          // how long the idle thread was watched
+    double IdleMachineStall = -1;    // seconds, the machine's longest stall meanwhile; < 0: not measured
+    const char* MachineStalls = nullptr;  // where the machine's stalls are recorded, or null
     double BareStart = 0;       // seconds, a new process to its first window
     double FullPaneRepaint = 0;   // seconds, one repaint of a pane as high as the window
     double SmallPaneRepaint = 0;  // seconds, one repaint of a pane 1/16 of that
@@ -115,12 +120,16 @@ Limits MeasureLimits(HWND main, const Options& options) {
     limits.CrossThreadSends = CrossThreadNullSends(main, options.ProbeSeconds).PerSecond();
     limits.TimerPeriod = TimerPeriod(main, quorvel::kIntakeTimerMs, options.ProbeSeconds);
     {
+        double from = WallNow();
         PostProbe probe(main, 20);
         PumpFor(static_cast<DWORD>(options.IdleSeconds * 1000));
         std::vector<double> waits = probe.Stop();
         limits.IdlePostWait = Percentile(waits, 0.5);
         limits.IdleLongestPostWait = waits.empty() ? 0 : *std::max_element(waits.begin(), waits.end());
         limits.IdleSeconds = options.IdleSeconds;
+        limits.MachineStalls = options.MachineStalls;
+        MachineStalls stalls;
+        if (stalls.Load(options.MachineStalls)) limits.IdleMachineStall = stalls.LongestWithin(from, WallNow());
     }
     limits.BareStart = SecondsToBareWindow();
     limits.FullPaneRepaint = 1 / PaneRepaints(main, 1, options.ProbeSeconds / 2).PerSecond();
@@ -133,6 +142,8 @@ Limits MeasureLimits(HWND main, const Options& options) {
     table.Row({"wait of a posted message on an idle thread (median)", Ms(limits.IdlePostWait) + " ms"});
     table.Row({"the longest such wait in " + Fixed(limits.IdleSeconds, 0) + " s (this machine's own stalls)",
                Ms(limits.IdleLongestPostWait) + " ms"});
+    table.Row({"the machine's longest stall meanwhile (every CPU at once, seen by a real-time thread on each)",
+               limits.IdleMachineStall < 0 ? "not measured" : Ms(limits.IdleMachineStall) + " ms"});
     table.Row({"a new process to its first visible window", Ms(limits.BareStart) + " ms"});
     table.Row({"one repaint of a pane as high as the window, full of lines", Ms(limits.FullPaneRepaint) + " ms"});
     table.Row({"one repaint of a pane a sixteenth as high", Ms(limits.SmallPaneRepaint) + " ms"});
@@ -285,21 +296,40 @@ void DelayTable(const std::vector<Load>& timed, const Limits& limits) {
                 "first byte. Timer period: the intake's 10 ms timer as measured on an idle thread.");
 }
 
+// The stretch of the system clock that a load's posts cover.
+std::pair<double, double> PostedWithin(const FeedFigures& f) {
+    if (f.PostSpans.empty()) return {0, 0};
+    double to = 0;
+    for (const WallSpan& span : f.PostSpans) to = std::max(to, span.Start + span.Seconds);
+    return {f.PostSpans.front().Start, to};
+}
+
 void AnswerTable(const std::vector<Load>& loads, const Limits& limits) {
     ResultsTable table("4. How long a message posted to the main window every 20 ms waited for the main thread",
                        {"load", "posts", "median ms", "99th percentile ms", "longest ms", "longest / timer period",
-                        "longest repaint wait ms", "/ timer period"});
+                        "longest repaint wait ms", "/ timer period", "machine's longest stall ms",
+                        "longest, less the machine's stalls, ms", "longest repaint wait, less them, ms"});
+    MachineStalls stalls;
+    bool measured = stalls.Load(limits.MachineStalls);
+    auto machine = [&](double seconds) { return measured ? Ms(seconds) : std::string("-"); };
     for (const Load& load : loads) {
         const FeedFigures& f = load.Figures;
         double longest = f.PostWaits.empty() ? 0 : *std::max_element(f.PostWaits.begin(), f.PostWaits.end());
+        auto [from, to] = PostedWithin(f);
         table.Row({load.Name, std::to_string(f.PostWaits.size()), Ms(Percentile(f.PostWaits, 0.5)),
                    Ms(Percentile(f.PostWaits, 0.99)), Ms(longest), Ratio(longest, limits.TimerPeriod),
-                   Ms(f.LongestRepaintWait), Ratio(f.LongestRepaintWait, limits.TimerPeriod)});
+                   Ms(f.LongestRepaintWait), Ratio(f.LongestRepaintWait, limits.TimerPeriod),
+                   machine(stalls.LongestWithin(from, to)), machine(LongestOwn(f.PostSpans, stalls)),
+                   machine(LongestOwn(f.RepaintSpans, stalls))});
     }
     table.Print("Targets: a posted message waits at most 100 ms under every load; the window repaints at least "
                 "every 200 ms (repaint wait: the longest that added lines waited for their pane's repaint). "
                 "Idle, a posted message waits " + Ms(limits.IdlePostWait) + " ms (median) and at most " +
-                Ms(limits.IdleLongestPostWait) + " ms in " + Fixed(limits.IdleSeconds, 0) + " s.");
+                Ms(limits.IdleLongestPostWait) + " ms in " + Fixed(limits.IdleSeconds, 0) + " s. The machine's "
+                "stalls: the stretches in which every CPU ran nothing, not even a real-time thread that wakes "
+                "every millisecond (machine_stalls, run beside the benchmark as root); \"less the machine's "
+                "stalls\" takes from each wait the part in which the whole machine stood still" +
+                (measured ? "." : "; not measured in this run (it needs root)."));
 }
 
 // ---- 5. Start-up ----------------------------------------------------------------

@@ -367,7 +367,7 @@ FeedFigures MeasureFeed(HWND main, int ports, const TrafficShape& shape, const L
     feeder.AtEnd = [&] {
         // The waits are those of the feed: what follows (reading the
         // figures, destroying the panes) is the benchmark's own work.
-        figures.PostWaits = probe.Stop();
+        figures.PostWaits = probe.Stop(&figures.PostSpans);
         figures.Seconds = Now() - start;
         figures.Offered = feeder.Offered;
         for (const BenchPort& port : rig.Ports()) {
@@ -379,6 +379,8 @@ FeedFigures MeasureFeed(HWND main, int ports, const TrafficShape& shape, const L
                 if (watch->LongestRepaintWait > figures.LongestRepaintWait) {
                     figures.LongestRepaintWait = watch->LongestRepaintWait;
                 }
+                figures.RepaintSpans.insert(figures.RepaintSpans.end(), watch->RepaintWaits.begin(),
+                                            watch->RepaintWaits.end());
             }
         }
         figures.CommittedWithLines = CommittedBytes();

@@ -16,6 +16,7 @@ void SeeLine(PaneWatch& watch, const char* line) {
     if (!watch.Dirty) {
         watch.Dirty = true;
         watch.DirtySince = now;
+        watch.DirtySinceWall = WallNow();
     }
     uint32_t run = 0;
     unsigned char marker = static_cast<unsigned char>(line[0]);
@@ -33,6 +34,7 @@ LRESULT CALLBACK WatchProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam
     if (message == WM_PAINT && watch->Dirty && !watch->RedrawOff) {
         double wait = Now() - watch->DirtySince;
         if (wait > watch->LongestRepaintWait) watch->LongestRepaintWait = wait;
+        watch->RepaintWaits.push_back({watch->DirtySinceWall, wait});
         watch->Dirty = false;
     }
     WNDPROC original = watch->Original;

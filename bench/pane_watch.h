@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "bench/machine_stalls.h"
+
 namespace bench {
 
 // When the first byte of each run entered the ring. Sized before the feed
@@ -27,7 +29,9 @@ struct PaneWatch {
     bool Dirty = false;               // lines added since the last repaint
     bool RedrawOff = false;           // the pane's redraw is off: its paints show nothing
     double DirtySince = 0;
+    double DirtySinceWall = 0;        // the same on the system clock
     double LongestRepaintWait = 0;    // seconds
+    std::vector<WallSpan> RepaintWaits;  // each wait for a repaint
 };
 
 // Subclasses the pane; the watch is freed with the pane.

@@ -1,8 +1,8 @@
 # Small Linux programs beside the Windows build, compiled with the build
 # machine's own compiler: the simulated modem on a pty (for `make tap`
-# without hardware), the peer at the far end of a real line and the runner
+# without hardware), the peer at the far end of a real line, the runner
 # through which Windows tests start Linux programs (for the tests and the
-# benchmark). They land in
+# benchmark) and the benchmark's record of when the machine stood still. They land in
 # <build folder>/linux/.
 find_program(QUORVEL_HOST_CXX NAMES g++ c++ REQUIRED)
 set(QUORVEL_LINUX_DIR ${CMAKE_BINARY_DIR}/linux)
@@ -25,6 +25,7 @@ endfunction()
 quorvel_linux_program(quorvel-pty-modem emulator/linux/pty_modem.cpp emulator/lines/hayes_modem.cpp)
 quorvel_linux_program(serial_peer tests/linux/serial_peer.cpp emulator/scenario/scenario_escapes.cpp)
 quorvel_linux_program(run_to_file tests/linux/run_to_file.cpp)
+quorvel_linux_program(machine_stalls bench/linux/machine_stalls.cpp)
 
 # quorvel-tap and its tests: a native project of their own (tap/), built
 # with the same compiler into the same folder.

@@ -37,7 +37,15 @@ done
 cd "$BUILD_DIR"
 arguments=()
 for argument in "$@"; do [[ "$argument" == --results=* ]] || arguments+=("$argument"); done
-wine bench/capture_bench.exe --results="Z:${results//\//\\}" "${arguments[@]}" </dev/null
+# Beside the benchmark, a record of when the whole machine stood still (it
+# needs root; without it the tables say the stalls were not measured).
+stalls="$(mktemp "${TMPDIR:-/tmp}/quorvel-machine-stalls.XXXXXX")"
+"$BUILD_DIR/linux/machine_stalls" "$stalls" &
+stalls_pid=$!
+stop_stall_record() { kill -TERM "$stalls_pid" 2>/dev/null; wait "$stalls_pid" 2>/dev/null; rm -f "$stalls"; }
+trap 'stop_stall_record; wineserver -k >/dev/null 2>&1; stop_virtual_display' EXIT
+wine bench/capture_bench.exe --results="Z:${results//\//\\}" --machine-stalls="Z:${stalls//\//\\}" \
+    "${arguments[@]}" </dev/null
 status=$?
 
 # Table 11, natively: what quorvel-watch costs (it needs root and a kernel
