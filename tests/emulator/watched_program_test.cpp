@@ -43,6 +43,21 @@ protected:
         }, 10000);
     }
 
+    // Pumps until a line from index `after` on says who closed the device,
+    // for 10 s at most; whether one does. shown gets the pane's lines.
+    bool PaneShowsCloseAfter(size_t after, std::string* shown) {
+        std::vector<std::string> seen;
+        bool closed = PumpUntil([&] {
+            if (PortList) seen = Lines();
+            for (size_t i = after; i < seen.size(); ++i) {
+                if (seen[i].rfind("[closed by ", 0) == 0) return true;
+            }
+            return false;
+        }, 10000);
+        for (const std::string& line : seen) *shown += line + "\n";
+        return closed;
+    }
+
     testsupport::LineLab lab_;
 };
 
@@ -96,18 +111,8 @@ TEST_F(WatchedProgramTest, AWindowsProgramsSettingsAndBytesShowAsItMadeThem) {
     // device for it, in either order).
     size_t before = Lines().size();
     CloseHandle(port);
-    std::vector<std::string> seen;
-    EXPECT_TRUE(PumpUntil([&] {
-        if (PortList) seen = Lines();
-        for (size_t i = before; i < seen.size(); ++i) {
-            if (seen[i].rfind("[closed by ", 0) == 0) return true;
-        }
-        return false;
-    }, 10000)) << "no close in the pane:\n" << [&] {
-        std::string all;
-        for (const std::string& line : seen) all += line + "\n";
-        return all;
-    }();
+    std::string seen;
+    EXPECT_TRUE(PaneShowsCloseAfter(before, &seen)) << "no close in the pane:\n" << seen;
     EXPECT_TRUE(lab_.StopTap("watch"));
 }
 
