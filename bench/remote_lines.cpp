@@ -3,7 +3,9 @@
 
 #include "bench/remote_lines.h"
 
+#include <cstdio>
 #include <fstream>
+#include <utility>
 #include <vector>
 
 #include "bench/bench_windows.h"
@@ -56,6 +58,24 @@ bool Listening(testsupport::LineLab& lab, const std::vector<int>& ports) {
     return true;
 }
 
+// The CPU time in seconds of the program that the lab started as `name`:
+// user and system time from its /proc stat, after the name in brackets.
+bool CpuSeconds(testsupport::LineLab& lab, const std::string& name, double* seconds) {
+    std::string pid = lab.ReadFile(name + ".pid"), stat;
+    pid = pid.substr(0, pid.find('\n'));
+    if (pid.empty() || !lab.RunProgram({"cat", "/proc/" + pid + "/stat"}, &stat)) return false;
+    size_t after = stat.rfind(')');
+    unsigned long long user = 0, system = 0;
+    // After the name: state, then ten numbers before utime and stime.
+    if (after == std::string::npos ||
+        std::sscanf(stat.c_str() + after + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &user,
+                    &system) != 2) {
+        return false;
+    }
+    *seconds = static_cast<double>(user + system) / 100;  // in the kernel's clock ticks for users
+    return true;
+}
+
 }  // namespace
 
 bool StartSer2net(testsupport::LineLab& lab, const std::string& telnetDevice, const std::string& plainDevice,
@@ -64,20 +84,28 @@ bool StartSer2net(testsupport::LineLab& lab, const std::string& telnetDevice, co
     if (free.empty()) return false;
     ports->Telnet = free[0];
     ports->Plain = free[1];
-    {
-        std::ofstream file(lab.WindowsPath("ser2net.yaml"));
-        file << Connection("telnet", "telnet(rfc2217),tcp,127.0.0.1," + std::to_string(ports->Telnet), telnetDevice)
-             << Connection("plain", "tcp,127.0.0.1," + std::to_string(ports->Plain), plainDevice);
-        if (!file.flush()) return false;
+    const std::pair<const char*, std::string> servers[] = {
+        {"ser2net", Connection("telnet", "telnet(rfc2217),tcp,127.0.0.1," + std::to_string(ports->Telnet), telnetDevice)},
+        {"ser2net-plain", Connection("plain", "tcp,127.0.0.1," + std::to_string(ports->Plain), plainDevice)},
+    };
+    for (const auto& [name, configuration] : servers) {
+        std::string file = std::string(name) + ".yaml";
+        std::ofstream(lab.WindowsPath(file)) << configuration;
+        // In the foreground (-n), so that the lab knows its id and ends it.
+        if (!lab.StartProgram({"/usr/sbin/ser2net", "-n", "-c", lab.Path(file)}, name)) return false;
     }
-    // In the foreground (-n), so that the lab knows its id and ends it.
-    if (!lab.StartProgram({"/usr/sbin/ser2net", "-n", "-c", lab.Path("ser2net.yaml")}, "ser2net")) return false;
     for (int look = 0; look < 100; ++look) {
         if (Listening(lab, free)) return true;
-        if (!lab.ReadFile("ser2net.done").empty()) return false;  // it has ended
+        for (const auto& server : servers) {
+            if (!lab.ReadFile(std::string(server.first) + ".done").empty()) return false;  // it has ended
+        }
         PumpFor(100);
     }
     return false;
+}
+
+bool Ser2netCpuSeconds(testsupport::LineLab& lab, double* telnet, double* plain) {
+    return CpuSeconds(lab, "ser2net", telnet) && CpuSeconds(lab, "ser2net-plain", plain);
 }
 
 }  // namespace bench

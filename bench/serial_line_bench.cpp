@@ -93,6 +93,9 @@ struct LineFigures {
     double TapBulkMedian = 0, DirectBulkMedian = 0;              // MB/s
     bool TapBulkIntact = true, DirectBulkIntact = true;           // every run's
     uint64_t BulkDropped = 0;
+    // Over the bulk runs, where each line has a ser2net of its own: each
+    // server's CPU seconds (the tap's line's, the relay's; < 0: not read).
+    double TapServerCpu = -1, DirectServerCpu = -1;
 };
 
 // The paced run on the tap's line, and on the relay's where it is measured.
@@ -241,7 +244,15 @@ void MeasureRemote(testsupport::LineLab& lab, CaptureRig& rig, const std::string
                             PacedWaitMs(pacedSeconds), kRemote.Name + "direct-paced");
     figures->RemoteAloneMeasured =
         lab.StopTap("rtap") && lab.StartTap("--com 72 --link " + lab.Path(kRemoteAlone.TapApp) + " " + line, "rtap2");
-    if (figures->RemoteAloneMeasured) MeasureBulk(lab, kRemoteAlone, rig, port.Key, &figures->RemoteAlone);
+    if (!figures->RemoteAloneMeasured) return;
+    // Each server's CPU time over the runs: the other line is idle meanwhile.
+    double telnet = 0, plain = 0, telnetAfter = 0, plainAfter = 0;
+    bool timed = Ser2netCpuSeconds(lab, &telnet, &plain);
+    MeasureBulk(lab, kRemoteAlone, rig, port.Key, &figures->RemoteAlone);
+    if (timed && Ser2netCpuSeconds(lab, &telnetAfter, &plainAfter)) {
+        figures->RemoteAlone.TapServerCpu = telnetAfter - telnet;
+        figures->RemoteAlone.DirectServerCpu = plainAfter - plain;
+    }
 }
 
 std::string YesNo(bool yes) { return yes ? "yes" : "NO"; }
@@ -298,6 +309,10 @@ void RemoteRows(ResultsTable& table, const SerialFigures& f, double pacedSeconds
     table.Row({"    and median; passed intact, every run", Fixed(alone.TapBulkMedian, 2) + "; " + YesNo(alone.TapBulkIntact),
                Fixed(alone.DirectBulkMedian, 2) + "; " + YesNo(alone.DirectBulkIntact),
                Share(alone.TapBulkMedian, alone.DirectBulkMedian), "reported"});
+    if (alone.TapServerCpu <= 0 || alone.DirectServerCpu <= 0) return;
+    table.Row({"    ser2net's CPU seconds in these runs (plain / Telnet: the share were ser2net the only limit)",
+               Fixed(alone.TapServerCpu, 2), Fixed(alone.DirectServerCpu, 2),
+               Share(alone.DirectServerCpu, alone.TapServerCpu), "reported"});
 }
 
 constexpr const char* kNotes =
@@ -309,7 +324,8 @@ constexpr const char* kNotes =
     "the monitor's ring had no room for. The burst: both ends write as fast as the line takes it; the stand-in reads "
     "the tap's feed only as the ring makes room, and the tap's feed queue holds the rest. The pane's bytes are "
     "counted once the monitor has taken no line for a second. A line on another machine: ser2net (4.x, its "
-    "defaults, on this machine) serves the end of one pty pair over Telnet with RFC 2217 on a port of loopback, "
+    "defaults, on this machine; one process for each line) serves the end of one pty pair over Telnet with RFC "
+    "2217 on a port of loopback, "
     "which quorvel-tap reaches as rfc2217://127.0.0.1:PORT, and the end of another pair over plain TCP, which socat "
     "relays to a pty of its own; serial_peer's client is on each relay's pty and its server on each pair's other "
     "end. Both lines pass ser2net, which waits at least a millisecond before it sends what the device gave, so the "
@@ -317,7 +333,10 @@ constexpr const char* kNotes =
     "the monitor then reading the second tap's feed into a pane of its own; the paced run passes both lines in "
     "turn, and the pane's bytes each way are compared with those that passed on the tap's line. Then the bulk runs "
     "are repeated through a third tap on the same line whose feed no monitor reads: on this machine's two cores the "
-    "monitor, showing every byte, takes CPU time from ser2net, which is what limits both lines.";
+    "monitor, showing every byte, takes CPU time from ser2net, which is what limits both lines. The monitor (this "
+    "process, its Wine server and its display) runs at nice 10, as quorvel-tap runs its own, and the line's "
+    "programs at 0. Over those last runs, each line's ser2net's CPU time is read from /proc: Telnet costs ser2net "
+    "more for the same bytes, which bounds the tap's share however fast the tap is.";
 
 void PrintTable(const SerialFigures& f, double pacedSeconds) {
     ResultsTable table("8. Real serial lines: the tap against socat as the relay, on pty pairs",

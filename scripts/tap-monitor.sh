@@ -2,7 +2,8 @@
 # The monitor of quorvel-tap: quorvel-emu.exe with the tap's settings text,
 # under the build's Wine prefix, on $DISPLAY, or on a virtual display of its
 # own when there is none (then a screenshot is saved when it is ended).
-# quorvel-tap starts it in a process group of its own and ends it with TERM.
+# quorvel-tap starts it in a process group of its own, below the line in
+# priority (nice 10), and ends it with TERM.
 #   usage: tap-monitor.sh BUILD_DIR SETTINGS-TEXT
 set -u
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"

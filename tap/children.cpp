@@ -6,14 +6,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 namespace tap {
-namespace {
 
-}  // namespace
-
-pid_t StartChild(const std::string& program, const std::vector<std::string>& arguments, int keep) {
+pid_t StartChild(const std::string& program, const std::vector<std::string>& arguments, int keep, int niceness) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -31,6 +29,8 @@ pid_t StartChild(const std::string& program, const std::vector<std::string>& arg
     sigprocmask(SIG_SETMASK, &none, nullptr);
     signal(SIGPIPE, SIG_DFL);
     if (keep >= 0) dup2(keep, 3);  // without close-on-exec, as dup2 leaves it
+    // Refused, it leaves the child at the tap's own priority.
+    if (niceness != 0 && nice(niceness) == -1) errno = 0;
     execv(program.c_str(), argv.data());
     _exit(127);
 }

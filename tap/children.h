@@ -11,9 +11,15 @@
 
 namespace tap {
 
+// How far below the line's programs the monitor runs (added to its nice
+// value): on a machine short of CPU time the line gets it first, and the
+// monitor catches up after from the feed that waits for it.
+constexpr int kMonitorNice = 10;
+
 // Starts program with its arguments; descriptor keep (or -1) becomes its
-// descriptor 3. The child's pid, or -1.
-pid_t StartChild(const std::string& program, const std::vector<std::string>& arguments, int keep = -1);
+// descriptor 3, and niceness is added to its nice value. The child's pid, or -1.
+pid_t StartChild(const std::string& program, const std::vector<std::string>& arguments, int keep = -1,
+                 int niceness = 0);
 
 // Ends the child: TERM to it (it ends what it started), then, once it has
 // gone or waitMs have passed, KILL to whatever is left of its group; reaps it.

@@ -63,15 +63,16 @@ struct Made {
     pid_t Monitor = -1;
 };
 
-// Starts the command, as the calling user when there is one: its pid.
-pid_t Start(const CallingUser& user, const std::vector<std::string>& command) {
+// Starts the command, as the calling user when there is one, niceness below
+// the watch: its pid.
+pid_t Start(const CallingUser& user, const std::vector<std::string>& command, int niceness = 0) {
     std::vector<std::string> whole = user.Present ? AsUser(user, command) : command;
-    return tap::StartChild(whole[0], std::vector<std::string>(whole.begin() + 1, whole.end()));
+    return tap::StartChild(whole[0], std::vector<std::string>(whole.begin() + 1, whole.end()), -1, niceness);
 }
 
 void StartMonitor(const tap::TapHome& home, const CallingUser& user, Made* made) {
     std::string scenario = "watch " + tap::WindowsPath(made->Folder.Path);
-    made->Monitor = Start(user, {"/bin/bash", home.Scripts + "/tap-monitor.sh", home.Monitor, scenario});
+    made->Monitor = Start(user, {"/bin/bash", home.Scripts + "/tap-monitor.sh", home.Monitor, scenario}, tap::kMonitorNice);
 }
 
 // Runs the loop until the monitor ends or a signal ends the watch; the exit code.

@@ -52,6 +52,10 @@ check "it prints the application side and the Windows programs' port" [ -n "$app
 check "a second tap beside it takes the next port" [ -n "$(grep '^Windows programs: COM43$' "$second")" ]
 answer="$(mktemp)"
 sleep 3  # the monitors' windows and their ports
+# The monitor runs below the line: every process of it at nice 10, the tap at its own.
+monitor_nice="$(ps -o ni=,args= -s "$one" | awk '/quorvel-emu/ {print $1}' | sort -u | tr '\n' ' ')"
+check "the first tap's monitor runs at nice 10, the tap at 0 ($monitor_nice)" \
+    [ "$monitor_nice" = "10 " -a "$(ps -o ni= -p "$one" | tr -d ' ')" = 0 ]
 "$build/linux/serial_peer" "$app" --send 'AT\r' --expect 9 --timeout-ms 10000 --out "$answer" >/dev/null
 check "AT on $app is answered OK" [ "$(od -An -c "$answer" | tr -d ' \n')" = 'AT\r\r\nOK\r\n' ]
 rm -f "$build/tap-screenshot.png"
