@@ -237,8 +237,18 @@ void AddOrCount(HWND pane, PaneIntake& intake, const BatchLine& line, int& count
     if (!Add(pane, intake, line, count)) intake.MissedLines = CountMissedLine(intake.MissedLines);
 }
 
+// Whether a pane has waited for its repaint past its deadline.
+bool RepaintOverdue(DWORD now) {
+    for (const auto& entry : Intakes()) {
+        const PaneIntake& intake = entry.second;
+        if (intake.RedrawOff && now - intake.LastRepaint >= kRepaintDeadlineMs) return true;
+    }
+    return false;
+}
+
 // Adds up to kLinesPerPane of the queue's lines to its pane, with its
-// redraw off, until the turn's end; then repaints it when that is due.
+// redraw off, until the turn's end or until a pane's repaint is overdue;
+// then repaints it when that is due.
 Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
     PaneIntake& intake = Intakes()[&queue];
     HWND pane = PaneOf(queue);
@@ -250,9 +260,9 @@ Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
     HoldRedraw(pane, intake);
     int count = static_cast<int>(SendMessageA(pane, LB_GETCOUNT, 0, 0));
     for (uint32_t added = 0; added < kLinesPerPane && intake.TakenOffset < intake.Taken.Bytes(); ++added) {
-        if (added % kLinesBetweenClockReads == kLinesBetweenClockReads - 1 &&
-            static_cast<LONG>(GetTickCount() - turnEnd) >= 0) {
-            break;
+        if (added % kLinesBetweenClockReads == kLinesBetweenClockReads - 1) {
+            DWORD clock = GetTickCount();
+            if (static_cast<LONG>(clock - turnEnd) >= 0 || RepaintOverdue(clock)) break;
         }
         BatchLine line;
         size_t next = intake.Taken.Read(intake.TakenOffset, line);
@@ -263,29 +273,46 @@ Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
     return Turn::Worked;
 }
 
-// Sets the turn's share of repaints, and repaints the panes whose repaint
-// is due, those that have waited longest first, as far as the share goes
-// and beyond it for those past their deadline: the lines that other panes
-// have waiting must not hold a pane's repaint back until the turn reaches it.
-void RepaintDuePanes(DWORD now) {
+// Repaints the panes that have waited at least `waited` ms, those that have
+// waited longest first, as far as the turn's share goes and beyond it for
+// those past their deadline. A pane whose window has gone is owed nothing.
+void RepaintPanesThatWaited(DWORD now, DWORD waited) {
     struct Due {
         DWORD Waited;
         HWND Pane;
         PaneIntake* Intake;
     };
     std::vector<Due> due;
-    uint32_t owed = 0;
     for (auto& [queue, intake] : Intakes()) {
-        if (!intake.RedrawOff) continue;
-        ++owed;
-        DWORD waited = now - intake.LastRepaint;
-        if (waited >= kRepaintPaceMs) due.push_back({waited, PaneOf(*queue), &intake});
+        if (intake.RedrawOff && now - intake.LastRepaint >= waited) {
+            due.push_back({now - intake.LastRepaint, PaneOf(*queue), &intake});
+        }
     }
-    ShareRepaints(owed, now);
     std::sort(due.begin(), due.end(), [](const Due& a, const Due& b) { return a.Waited > b.Waited; });
     for (const Due& pane : due) {
-        if (IsWindow(pane.Pane) && PaceRepaint(pane.Pane, *pane.Intake, now) == Turn::Waiting) return;
+        if (!IsWindow(pane.Pane)) {
+            pane.Intake->RedrawOff = false;
+        } else if (PaceRepaint(pane.Pane, *pane.Intake, now) == Turn::Waiting) {
+            return;
+        }
     }
+}
+
+// Sets the turn's share of repaints, and repaints the panes whose repaint
+// is due: the lines that other panes have waiting must not hold a pane's
+// repaint back until the turn reaches it.
+void RepaintDuePanes(DWORD now) {
+    uint32_t owed = 0;
+    for (const auto& entry : Intakes()) owed += entry.second.RedrawOff ? 1 : 0;
+    ShareRepaints(owed, now);
+    RepaintPanesThatWaited(now, kRepaintPaceMs);
+}
+
+// Repaints, within a turn, the panes past their deadline: a turn that adds
+// lines for tens of milliseconds must not hold them until the next.
+void RepaintOverduePanes() {
+    DWORD now = GetTickCount();
+    if (RepaintOverdue(now)) RepaintPanesThatWaited(now, kRepaintDeadlineMs);
 }
 
 // What a turn leaves for the next.
@@ -310,6 +337,7 @@ Left RunTurn() {
                 ListAheadAgain(queues + i, count - i);
                 return Left::Lines;
             }
+            RepaintOverduePanes();
             Turn turn = AddLines(*queues[i], GetTickCount(), start + kIntakeTurnMs);
             if (turn != Turn::Done) ListAgain(*queues[i]);
             worked = worked || turn == Turn::Worked;
