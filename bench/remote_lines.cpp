@@ -85,12 +85,14 @@ bool StartSer2net(testsupport::LineLab& lab, const std::string& telnetDevice, co
     ports->Telnet = free[0];
     ports->Plain = free[1];
     const std::pair<const char*, std::string> servers[] = {
-        {"ser2net", Connection("telnet", "telnet(rfc2217),tcp,127.0.0.1," + std::to_string(ports->Telnet), telnetDevice)},
+        {"ser2net",
+         Connection("telnet", "telnet(rfc2217),tcp,127.0.0.1," + std::to_string(ports->Telnet), telnetDevice)},
         {"ser2net-plain", Connection("plain", "tcp,127.0.0.1," + std::to_string(ports->Plain), plainDevice)},
     };
     for (const auto& [name, configuration] : servers) {
         std::string file = std::string(name) + ".yaml";
-        std::ofstream(lab.WindowsPath(file)) << configuration;
+        std::ofstream out(lab.WindowsPath(file));
+        if (!(out << configuration).flush()) return false;
         // In the foreground (-n), so that the lab knows its id and ends it.
         if (!lab.StartProgram({"/usr/sbin/ser2net", "-n", "-c", lab.Path(file)}, name)) return false;
     }

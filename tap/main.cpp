@@ -218,7 +218,8 @@ void StartMonitor(const TapOptions& options, const TapHome& home, const RelayCon
                            : options.Device.empty() ? std::string("Tap of the simulated modem")
                                                     : "Tap of " + config.DevicePath;
     std::string scenario = MonitorScenario(name, WindowsPath(made->Folder.Path), friendly);
-    made->Monitor = StartChild("/bin/bash", {home.Scripts + "/tap-monitor.sh", home.Monitor, scenario}, -1, kMonitorNice);
+    made->Monitor =
+        StartChild("/bin/bash", {home.Scripts + "/tap-monitor.sh", home.Monitor, scenario}, -1, kMonitorNice);
 }
 
 // Makes what the tap needs around the relay; 0, or the exit code of bad input.

@@ -72,7 +72,8 @@ pid_t Start(const CallingUser& user, const std::vector<std::string>& command, in
 
 void StartMonitor(const tap::TapHome& home, const CallingUser& user, Made* made) {
     std::string scenario = "watch " + tap::WindowsPath(made->Folder.Path);
-    made->Monitor = Start(user, {"/bin/bash", home.Scripts + "/tap-monitor.sh", home.Monitor, scenario}, tap::kMonitorNice);
+    made->Monitor =
+        Start(user, {"/bin/bash", home.Scripts + "/tap-monitor.sh", home.Monitor, scenario}, tap::kMonitorNice);
 }
 
 // Runs the loop until the monitor ends or a signal ends the watch; the exit code.
