@@ -376,9 +376,6 @@ FeedFigures MeasureFeed(HWND main, int ports, const TrafficShape& shape, const L
             if (PaneWatch* watch = WatchOf(port.Pane)) {
                 figures.Lines += watch->Lines;
                 figures.Delays.insert(figures.Delays.end(), watch->Delays.begin(), watch->Delays.end());
-                if (watch->LongestRepaintWait > figures.LongestRepaintWait) {
-                    figures.LongestRepaintWait = watch->LongestRepaintWait;
-                }
                 figures.RepaintSpans.insert(figures.RepaintSpans.end(), watch->RepaintWaits.begin(),
                                             watch->RepaintWaits.end());
             }

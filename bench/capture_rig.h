@@ -84,8 +84,7 @@ struct FeedFigures {
     std::vector<double> Delays;       // seconds from a run's first byte entering the ring to its line
     std::vector<double> PostWaits;    // seconds that messages posted every 20 ms waited
     std::vector<WallSpan> PostSpans;  // the same waits as stretches of the system clock
-    double LongestRepaintWait = 0;    // seconds that added lines waited for their pane's repaint
-    std::vector<WallSpan> RepaintSpans;  // every pane's waits for a repaint
+    std::vector<WallSpan> RepaintSpans;  // every pane's waits for a repaint: how long added lines waited
     uint64_t CommittedWithLines = 0;  // the process's commit at the end, the panes still holding their lines
     uint64_t ResidentWithLines = 0;   // the process's resident memory then
     uint64_t DroppedAll() const;

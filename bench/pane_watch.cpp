@@ -33,7 +33,6 @@ LRESULT CALLBACK WatchProc(HWND pane, UINT message, WPARAM wParam, LPARAM lParam
     if (message == WM_SETREDRAW) watch->RedrawOff = wParam == 0;
     if (message == WM_PAINT && watch->Dirty && !watch->RedrawOff) {
         double wait = Now() - watch->DirtySince;
-        if (wait > watch->LongestRepaintWait) watch->LongestRepaintWait = wait;
         watch->RepaintWaits.push_back({watch->DirtySinceWall, wait});
         watch->Dirty = false;
     }

@@ -30,7 +30,6 @@ struct PaneWatch {
     bool RedrawOff = false;           // the pane's redraw is off: its paints show nothing
     double DirtySince = 0;
     double DirtySinceWall = 0;        // the same on the system clock
-    double LongestRepaintWait = 0;    // seconds
     std::vector<WallSpan> RepaintWaits;  // each wait for a repaint
 };
 
