@@ -273,28 +273,39 @@ Turn AddLines(PaneLineQueue& queue, DWORD now, DWORD turnEnd) {
     return Turn::Worked;
 }
 
-// Repaints the panes that have waited at least `waited` ms, those that have
-// waited longest first, as far as the turn's share goes and beyond it for
-// those past their deadline. A pane whose window has gone is owed nothing.
-void RepaintPanesThatWaited(DWORD now, DWORD waited) {
-    struct Due {
-        DWORD Waited;
-        HWND Pane;
-        PaneIntake* Intake;
-    };
-    std::vector<Due> due;
+// A pane owed a repaint, and how long it has waited for it.
+struct DuePane {
+    DWORD Waited;
+    HWND Pane;
+    PaneIntake* Intake;
+};
+
+// Gathers the panes that have waited at least `waited` ms for their repaint,
+// those that have waited longest first, in one walk that also counts every
+// pane owed a repaint. A pane whose window has gone is owed nothing.
+uint32_t PanesThatWaited(DWORD now, DWORD waited, std::vector<DuePane>& due) {
+    uint32_t owed = 0;
     for (auto& [queue, intake] : Intakes()) {
-        if (intake.RedrawOff && now - intake.LastRepaint >= waited) {
-            due.push_back({now - intake.LastRepaint, PaneOf(*queue), &intake});
+        if (!intake.RedrawOff) continue;
+        HWND pane = PaneOf(*queue);
+        if (now - intake.LastRepaint < waited) {
+            ++owed;
+        } else if (!IsWindow(pane)) {
+            intake.RedrawOff = false;
+        } else {
+            ++owed;
+            due.push_back({now - intake.LastRepaint, pane, &intake});
         }
     }
-    std::sort(due.begin(), due.end(), [](const Due& a, const Due& b) { return a.Waited > b.Waited; });
-    for (const Due& pane : due) {
-        if (!IsWindow(pane.Pane)) {
-            pane.Intake->RedrawOff = false;
-        } else if (PaceRepaint(pane.Pane, *pane.Intake, now) == Turn::Waiting) {
-            return;
-        }
+    std::sort(due.begin(), due.end(), [](const DuePane& a, const DuePane& b) { return a.Waited > b.Waited; });
+    return owed;
+}
+
+// Repaints the panes in order, as far as the turn's share goes and beyond it
+// for those past their deadline.
+void RepaintInOrder(const std::vector<DuePane>& due, DWORD now) {
+    for (const DuePane& pane : due) {
+        if (PaceRepaint(pane.Pane, *pane.Intake, now) == Turn::Waiting) return;
     }
 }
 
@@ -302,17 +313,18 @@ void RepaintPanesThatWaited(DWORD now, DWORD waited) {
 // is due: the lines that other panes have waiting must not hold a pane's
 // repaint back until the turn reaches it.
 void RepaintDuePanes(DWORD now) {
-    uint32_t owed = 0;
-    for (const auto& entry : Intakes()) owed += entry.second.RedrawOff ? 1 : 0;
-    ShareRepaints(owed, now);
-    RepaintPanesThatWaited(now, kRepaintPaceMs);
+    std::vector<DuePane> due;
+    ShareRepaints(PanesThatWaited(now, kRepaintPaceMs, due), now);
+    RepaintInOrder(due, now);
 }
 
 // Repaints, within a turn, the panes past their deadline: a turn that adds
 // lines for tens of milliseconds must not hold them until the next.
 void RepaintOverduePanes() {
     DWORD now = GetTickCount();
-    if (RepaintOverdue(now)) RepaintPanesThatWaited(now, kRepaintDeadlineMs);
+    std::vector<DuePane> due;
+    PanesThatWaited(now, kRepaintDeadlineMs, due);
+    RepaintInOrder(due, now);
 }
 
 // What a turn leaves for the next.
