@@ -88,29 +88,57 @@ uint32_t FreeSlots(uint32_t capacity, uint32_t write, uint32_t read) {
     return static_cast<uint32_t>(capacity - 1 - pending);
 }
 
-// Writes one record unless its direction is paused or the ring is full; the
-// write index moves on only after the record is in place. A full ring keeps
-// its pending records and counts the new one as dropped.
-void WriteRecord(PortCapture& capture, const CapturedByte& byte) {
-    if (IsPausedDirection(capture, byte.Direction)) return;
-    CaptureRing* ring = capture.Ring;
-    uint32_t capacity = UsableCapacity(capture);
-    uint32_t write = ring->WriteIndex;
-    if (FreeSlots(capacity, write, ring->ReadIndex) == 0) {
-        ++capture.Dropped;
-        return;
+// Writes records into a port's ring one after another and moves the write
+// index once for all of them, after they are in place: the capture thread,
+// which reads that index, then sees the batch at once, and the index's
+// memory is not fought over once per byte. A paused direction's records are
+// skipped; a full ring keeps its pending records and counts each new one as
+// dropped (the read index is looked at again before a record is dropped).
+class RingBatch {
+public:
+    explicit RingBatch(PortCapture& capture)
+        : capture_(capture), ring_(capture.Ring), capacity_(UsableCapacity(capture)), write_(ring_->WriteIndex),
+          free_(FreeSlots(capacity_, write_, ring_->ReadIndex)), keepWritten_(Settings().KeepWritten) {}
+
+    void Add(const CapturedByte& byte) {
+        if (IsPausedDirection(capture_, byte.Direction)) return;
+        if (free_ == 0) {
+            Publish();
+            free_ = FreeSlots(capacity_, write_, ring_->ReadIndex);
+        }
+        if (free_ == 0) {
+            ++capture_.Dropped;
+            return;
+        }
+        CaptureRecord& record = RingRecords(ring_)[write_];
+        uint64_t timestamp = byte.Timestamp & kTimestampMask;
+        record.Data = byte.Data;
+        record.Direction = byte.Direction;
+        record.TimeLow = static_cast<uint16_t>(timestamp);
+        record.TimeHigh = static_cast<uint32_t>(timestamp >> 16);
+        write_ = write_ + 1 == capacity_ ? 0 : write_ + 1;
+        --free_;
+        unpublished_ = true;
+        if (keepWritten_) capture_.Written.push_back(byte);
     }
-    uint32_t next = write + 1 == capacity ? 0 : write + 1;
-    CaptureRecord& record = RingRecords(ring)[write];
-    uint64_t timestamp = byte.Timestamp & kTimestampMask;
-    record.Data = byte.Data;
-    record.Direction = byte.Direction;
-    record.TimeLow = static_cast<uint16_t>(timestamp);
-    record.TimeHigh = static_cast<uint32_t>(timestamp >> 16);
-    MemoryBarrier();
-    ring->WriteIndex = next;
-    if (Settings().KeepWritten) capture.Written.push_back(byte);
-}
+
+    // Moves the write index past every record added so far.
+    void Publish() {
+        if (!unpublished_) return;
+        MemoryBarrier();
+        ring_->WriteIndex = write_;
+        unpublished_ = false;
+    }
+
+private:
+    PortCapture& capture_;
+    CaptureRing* ring_;
+    uint32_t capacity_;
+    uint32_t write_;  // the slot of the next record
+    uint32_t free_;   // slots known to be free from write_ on
+    bool keepWritten_;
+    bool unpublished_ = false;
+};
 
 void WakeForRecords(PortCapture& capture) {
     if (RecordsPending(capture.Ring)) CompleteFirst(capture.DataWaits, ERROR_SUCCESS, {});
@@ -223,14 +251,18 @@ void InstallFilterDriver() {
 void BytesPassed(EmulatedPort& port, uint8_t direction, std::string_view bytes, uint64_t timestamp) {
     PortCapture& capture = port.Capture;
     if (!capture.Ring) return;
-    for (char c : bytes) WriteRecord(capture, CapturedByte{static_cast<uint8_t>(c), direction, timestamp});
+    RingBatch batch(capture);
+    for (char c : bytes) batch.Add(CapturedByte{static_cast<uint8_t>(c), direction, timestamp});
+    batch.Publish();
     WakeForRecords(capture);
 }
 
 void RecordsPassed(EmulatedPort& port, const std::vector<CapturedByte>& records) {
     PortCapture& capture = port.Capture;
     if (!capture.Ring) return;
-    for (const CapturedByte& record : records) WriteRecord(capture, record);
+    RingBatch batch(capture);
+    for (const CapturedByte& record : records) batch.Add(record);
+    batch.Publish();
     WakeForRecords(capture);
 }
 

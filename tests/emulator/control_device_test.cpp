@@ -22,7 +22,9 @@
 #include "support/emulated_driver.h"
 #include "support/wire_client.h"
 #include "system/system_calls.h"
+#include "wire/capture_records.h"
 #include "wire/device_records.h"
+#include "wire/port_control_records.h"
 #include "wire/port_property_records.h"
 #include "wire/request_codes.h"
 
@@ -455,6 +457,37 @@ TEST_F(EmulatedControlDevice, AWaitForAPortThatHasGoneEndsCancelled) {
     ASSERT_TRUE(FailsWith(IssueRequest(device_, IOCTL_LINE_WAIT_DATA, &key, sizeof key, request), ERROR_IO_PENDING));
     ASSERT_TRUE(request.Signalled(2000));
     EXPECT_TRUE(FailsWith(request.Result(device_), ERROR_OPERATION_ABORTED));
+}
+
+// The stand-in writes what passes into a small ring: as much as fits, the
+// rest counted as dropped; a paused direction's bytes skipped, not dropped;
+// the write index wraps past the last slot.
+TEST_F(EmulatedRequestSizes, TheRingTakesWhatFitsDropsTheRestAndSkipsAPausedDirection) {
+    auto small = testsupport::NewRing(8, key_);  // 7 usable slots: one stays free
+    ASSERT_NE(small, nullptr);
+    ASSERT_TRUE(testsupport::AttachRing(device_, small.get()));
+    auto text = [](const std::vector<testsupport::TakenRecord>& records) {
+        std::string taken;
+        for (const auto& record : records) taken += static_cast<char>(record.Data);
+        return taken;
+    };
+    std::vector<emu::CapturedByte> ten;
+    for (char c = 'a'; c < 'k'; ++c) ten.push_back({static_cast<uint8_t>(c), kDirectionRx, 1});
+    control::PushRecords(key_, ten);
+    EXPECT_EQ(small->WriteIndex, 7u);
+    EXPECT_EQ(control::DroppedRecords(key_), 3u);
+    EXPECT_EQ(text(testsupport::TakeRecords(small.get())), "abcdefg");
+
+    PortFlagsRecord pauseTx{key_, 1, 0, {0, 0}};
+    ASSERT_TRUE(Issue(IOCTL_LINE_TOGGLE_PAUSE, &pauseTx, sizeof pauseTx));
+    control::PushRecords(key_, {{'k', kDirectionRx, 2}, {'X', kDirectionTx, 2}, {'l', kDirectionRx, 3},
+                                {'Y', kDirectionTx, 3}, {'m', kDirectionRx, 4}});
+    EXPECT_EQ(small->WriteIndex, 2u) << "slots 7, 0 and 1";
+    EXPECT_EQ(control::DroppedRecords(key_), 3u) << "paused bytes are not dropped ones";
+    std::vector<testsupport::TakenRecord> wrapped = testsupport::TakeRecords(small.get());
+    EXPECT_EQ(text(wrapped), "klm");
+    ASSERT_EQ(wrapped.size(), 3u);
+    EXPECT_EQ(wrapped[2].Time, 4u);
 }
 
 }  // namespace
