@@ -2,6 +2,7 @@
 
 #include "ui/window_commands.h"
 #include "ui/command_terminal.h"
+#include "ui/pane_line_drawing.h"
 #include "ui/port_menu.h"
 #include "ui/port_panes.h"
 
@@ -30,6 +31,11 @@ void OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
     }
 }
 
+void OnDrawItem(WPARAM control, LPARAM lParam) {
+    const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+    if (control == IDC_PORT_LIST && item && item->CtlType == ODT_LISTBOX) DrawPaneLine(*item);
+}
+
 }  // namespace
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -39,6 +45,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_SIZE: LayoutPanes(window); break;
         case WM_COMMAND: OnCommand(window, wParam, lParam); break;
         case WM_TIMER: OnTerminalTimer(window); break;
+        case WM_DRAWITEM: OnDrawItem(wParam, lParam); break;
         default: break;
     }
     return DefWindowProcA(window, message, wParam, lParam);

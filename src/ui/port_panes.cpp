@@ -17,6 +17,7 @@
 #include "system/scoped_handles.h"
 #include "ui/command_terminal.h"
 #include "ui/sent_message_wait.h"
+#include "ui/pane_line_drawing.h"
 #include "ui/pane_menu.h"
 #include "ui/terminal_edits.h"
 #include "ui/window_layout.h"
@@ -25,8 +26,11 @@ namespace quorvel {
 namespace {
 
 // Extended selection: lines are selected for copying with Shift and Ctrl.
+// Owner-drawn with its strings kept: the main window draws only the part of
+// each line that the pane's width shows.
 constexpr DWORD kPaneStyle = WS_CHILD | WS_CLIPSIBLINGS | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP |
-                             LBS_DISABLENOSCROLL | LBS_USETABSTOPS | LBS_NOTIFY | LBS_EXTENDEDSEL;
+                             LBS_DISABLENOSCROLL | LBS_USETABSTOPS | LBS_NOTIFY | LBS_EXTENDEDSEL |
+                             LBS_OWNERDRAWFIXED | LBS_HASSTRINGS;
 
 bool IsLinked(const PortMonitor* port) {
     for (PortMonitor* p = PortList; p; p = p->Next) {
@@ -75,6 +79,7 @@ HWND CreatePaneListBox(HWND mainWindow) {
                                 nullptr, nullptr);
     if (!pane || !IsWindow(pane)) return nullptr;
     SendMessageA(pane, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    FitPaneLineHeight(pane);
     AttachPaneMenu(pane);
     return pane;
 }

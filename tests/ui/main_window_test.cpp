@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -208,6 +209,63 @@ TEST_F(MonitorTest, AFailedPropertyFetchDropsThePortAndTheWatcherGoesOn) {
     EXPECT_FALSE(IsWindowVisible(command_));
     Arrive(L"COM2");
     EXPECT_STREQ(PortList->ComPort, "COM2");
+}
+
+// The best time of five full repaints of a pane.
+double BestRepaintMs(HWND pane) {
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    double best = 1e9;
+    for (int i = 0; i < 5; ++i) {
+        QueryPerformanceCounter(&start);
+        RedrawWindow(pane, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+        QueryPerformanceCounter(&end);
+        best = std::min(best, 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                                  static_cast<double>(frequency.QuadPart));
+    }
+    return best;
+}
+
+// The main window draws the panes' lines: at the height that the pane's font
+// gives, the selected line in the highlight colour, the text itself, and only
+// as far as the pane is wide, so that a pane of very long run lines repaints
+// about as fast as one of short lines.
+TEST_F(MonitorTest, PanesDrawTheirLinesAsFarAsTheyAreWide) {
+    SetClientSize(400, 400);
+    Arrive(L"COM1");
+    Arrive(L"COM2");
+    HWND shortLines = PaneOf(PortList);
+    HWND longLines = PaneOf(PortList->Next);
+    HDC dc = GetDC(shortLines);
+    HGDIOBJ previous = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    TEXTMETRICA metrics{};
+    GetTextMetricsA(dc, &metrics);
+    SelectObject(dc, previous);
+    EXPECT_EQ(SendMessageA(shortLines, LB_GETITEMHEIGHT, 0, 0), metrics.tmHeight);
+
+    const std::string longLine = "RX: " + std::string(200000, 'W');
+    for (int i = 0; i < 40; ++i) {
+        SendMessageA(shortLines, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("RX: WWWWWWWWWWWWWWWWWWWWWWWWWWWWWW"));
+        SendMessageA(longLines, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(longLine.c_str()));
+    }
+    double shortMs = BestRepaintMs(shortLines);
+    double longMs = BestRepaintMs(longLines);
+    EXPECT_LE(longMs, 4 * shortMs + 15) << "short lines " << shortMs << " ms, 200000-byte lines " << longMs << " ms";
+
+    SendMessageA(shortLines, LB_SETTOPINDEX, 0, 0);
+    SendMessageA(shortLines, LB_SETSEL, TRUE, 1);
+    UpdateWindow(shortLines);
+    RECT client;
+    GetClientRect(shortLines, &client);
+    const int row = metrics.tmHeight;
+    EXPECT_EQ(GetPixel(dc, client.right - 3, row + row / 2), GetSysColor(COLOR_HIGHLIGHT)) << "line 1 selected";
+    EXPECT_EQ(GetPixel(dc, client.right - 3, 2 * row + row / 2), GetSysColor(COLOR_WINDOW)) << "line 2 not";
+    int inked = 0;
+    for (int x = 0; x < 100; ++x) {
+        for (int y = 0; y < row; ++y) inked += GetPixel(dc, x, y) == GetSysColor(COLOR_WINDOWTEXT);
+    }
+    EXPECT_GT(inked, 20) << "line 0's text is drawn";
+    ReleaseDC(shortLines, dc);
 }
 
 TEST_F(MonitorTest, EveryMessageEndsInTheDefaultProcedure) {
