@@ -14,7 +14,7 @@ namespace quorvel {
 // A pane is repainted at most every kRepaintPaceMs, and at least every
 // kRepaintDeadlineMs as far as the turns allow.
 constexpr uint32_t kRepaintPaceMs = 100;
-constexpr uint32_t kRepaintDeadlineMs = 140;
+constexpr uint32_t kRepaintDeadlineMs = 120;
 
 // The repaints that a turn owes panesOwed panes sinceLastTurnMs after the
 // last turn: the pace's part of them that the time since covers.
