@@ -11,6 +11,7 @@
 
 #include "bench/bench_windows.h"
 #include "bench/capture_rig.h"
+#include "bench/process_probes.h"
 #include "bench/remote_lines.h"
 #include "bench/results_table.h"
 #include "bench/serial_peer_runs.h"
@@ -93,6 +94,10 @@ struct LineFigures {
     double TapBulkMedian = 0, DirectBulkMedian = 0;              // MB/s
     bool TapBulkIntact = true, DirectBulkIntact = true;           // every run's
     uint64_t BulkDropped = 0;
+    // This process's CPU seconds from each tap run's start until the
+    // monitor had shown all of it, over every run: what showing the bytes
+    // cost the monitor (its Wine server and display not counted).
+    double MonitorCpu = 0;
     // Over the bulk runs, where each line has a ser2net of its own: each
     // server's CPU seconds (the tap's line's, the relay's; < 0: not read).
     double TapServerCpu = -1, DirectServerCpu = -1;
@@ -173,9 +178,11 @@ void MeasureBulk(testsupport::LineLab& lab, const Lines& lines, const CaptureRig
     for (int run = 0; run < kBulkRuns; ++run) {
         WaitForIdleMonitor(rig);
         uint64_t droppedBefore = emu::control::DroppedRecords(key);
+        double cpu = ProcessCpuSeconds();
         PeerFigures tap = RunPeer(lab, bulk + Between(lab, lines.TapApp, lines.TapDevice),
                                   lines.Name + "tap-bulk" + std::to_string(run), 130000);
         WaitForIdleMonitor(rig);
+        figures->MonitorCpu += ProcessCpuSeconds() - cpu;
         uint64_t dropped = emu::control::DroppedRecords(key) - droppedBefore;
         PeerFigures direct = RunPeer(lab, bulk + Between(lab, lines.DirectApp, lines.DirectDevice),
                                      lines.Name + "direct-bulk" + std::to_string(run), 130000);
@@ -276,6 +283,11 @@ void BulkRows(ResultsTable& table, const LineFigures& f) {
     table.Row({"  passed intact, every run", YesNo(f.TapBulkIntact), YesNo(f.DirectBulkIntact), "", "yes"});
     table.Row({"  records dropped (ring full), best run", std::to_string(f.BulkDropped) + " (" +
                Fixed(100.0 * static_cast<double>(f.BulkDropped) / kBulk, 1) + " %)", "", "", "reported"});
+    // Milliseconds of the monitor's CPU for each MB shown, and the cores
+    // that takes while the line runs at its median rate.
+    double msPerMB = f.MonitorCpu * 1000 / (kBulkRuns * kBulk / 1e6);
+    table.Row({"  the monitor's CPU ms for each MB it showed; cores that is at the median rate", Fixed(msPerMB, 1), "",
+               Fixed(msPerMB / 1000 * f.TapBulkMedian, 2), "reported"});
 }
 
 std::string PacedTitle(double pacedSeconds) {
@@ -321,7 +333,11 @@ constexpr const char* kNotes =
     "relaying in its place, between the same kind of ptys. Latency: one exchange at a time, from writing the command "
     "to reading the whole answer. Throughput: the two lines in turn, each run starting once the monitor has shown all "
     "that came before; a run lasts about a tenth of a second, so single runs scatter widely. Records dropped: those "
-    "the monitor's ring had no room for. The burst: both ends write as fast as the line takes it; the stand-in reads "
+    "the monitor's ring had no room for. The monitor's CPU: this process's CPU time (every thread: the stand-in "
+    "reading the feed, the capture thread, the panes) from each tap run's start until the monitor had shown all of "
+    "it, for each MB; times the median rate, the part of a core the monitor takes while the line runs, which the "
+    "line's programs lack where they fill the machine's cores. The burst: both ends write as fast as the line takes "
+    "it; the stand-in reads "
     "the tap's feed only as the ring makes room, and the tap's feed queue holds the rest. The pane's bytes are "
     "counted once the monitor has taken no line for a second. A line on another machine: ser2net (4.x, its "
     "defaults, on this machine; one process for each line) serves the end of one pty pair over Telnet with RFC "
