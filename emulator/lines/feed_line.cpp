@@ -37,8 +37,8 @@ constexpr DWORD kReadBytes = 262144;  // the most one read takes (the tap's FIFO
 // After a read that took less than a quarter of that, the feed is left to
 // gather this long: a busy line is then read in fewer, larger pieces, and
 // this thread, the capture thread and the main thread wake less often for
-// the same bytes (about a tenth less of the monitor's CPU time on a bulk
-// transfer). What waits meanwhile is in the FIFO and the program's queue.
+// the same bytes. What comes meanwhile waits in the FIFO and the program's
+// queue, which hold many milliseconds of the fastest line.
 constexpr DWORD kGatherMs = 1;
 constexpr DWORD kAttachLookMs = 20;   // records wait for a capture's attach: looked at this often
 
