@@ -187,14 +187,5 @@ uint64_t CommittedBytes() {
 
 uint64_t ResidentBytes() { return WorkingSetOf(GetCurrentProcess()); }
 
-double ProcessCpuSeconds() {
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
-    auto seconds = [](const FILETIME& t) {
-        return static_cast<double>(static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7;
-    };
-    return seconds(kernel) + seconds(user);
-}
-
 }  // namespace bench
 

@@ -1,8 +1,7 @@
 // Measurements on whole processes: how long Wine takes to show a bare
 // window of a new process, how long the monitor takes to show three ports
 // with traffic, the resident memory of the monitor under traffic read from
-// outside it, and the commit charge, resident memory and CPU time of this
-// process.
+// outside it, and the commit charge and resident memory of this process.
 #pragma once
 
 #include <windows.h>
@@ -52,7 +51,5 @@ ResidentRun ResidentUnderTraffic(const std::string& settings, int panes, const s
 uint64_t CommittedBytes();
 // The process's resident memory (working set) in bytes.
 uint64_t ResidentBytes();
-// This process's CPU seconds so far: every thread's, user and kernel.
-double ProcessCpuSeconds();
 
 }  // namespace bench

@@ -11,7 +11,6 @@
 
 #include "bench/bench_windows.h"
 #include "bench/capture_rig.h"
-#include "bench/process_probes.h"
 #include "bench/remote_lines.h"
 #include "bench/results_table.h"
 #include "bench/serial_peer_runs.h"
@@ -19,6 +18,7 @@
 #include "port/capture_ring.h"
 #include "port/pane_line_queue.h"
 #include "support/line_pattern.h"
+#include "support/process_cpu.h"
 #include "support/serial_lines.h"
 
 namespace bench {
@@ -178,11 +178,11 @@ void MeasureBulk(testsupport::LineLab& lab, const Lines& lines, const CaptureRig
     for (int run = 0; run < kBulkRuns; ++run) {
         WaitForIdleMonitor(rig);
         uint64_t droppedBefore = emu::control::DroppedRecords(key);
-        double cpu = ProcessCpuSeconds();
+        double cpu = testsupport::ProcessCpuSeconds();
         PeerFigures tap = RunPeer(lab, bulk + Between(lab, lines.TapApp, lines.TapDevice),
                                   lines.Name + "tap-bulk" + std::to_string(run), 130000);
         WaitForIdleMonitor(rig);
-        figures->MonitorCpu += ProcessCpuSeconds() - cpu;
+        figures->MonitorCpu += testsupport::ProcessCpuSeconds() - cpu;
         uint64_t dropped = emu::control::DroppedRecords(key) - droppedBefore;
         PeerFigures direct = RunPeer(lab, bulk + Between(lab, lines.DirectApp, lines.DirectDevice),
                                      lines.Name + "direct-bulk" + std::to_string(run), 130000);

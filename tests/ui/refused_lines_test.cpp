@@ -19,6 +19,7 @@
 #include "port/port_list.h"
 #include "support/message_pump.h"
 #include "support/monitor_fixture.h"
+#include "support/process_cpu.h"
 #include "support/process_windows.h"
 #include "ui/line_intake.h"
 
@@ -162,14 +163,7 @@ protected:
         EXPECT_TRUE(testsupport::PumpUntil([&] { return AllLinesHandled(); }, 20000));
     }
 
-    static uint64_t ProcessCpuMs() {
-        FILETIME created, exited, kernel, user;
-        GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-        auto ms = [](const FILETIME& t) {
-            return ((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000;
-        };
-        return ms(kernel) + ms(user);
-    }
+    static uint64_t ProcessCpuMs() { return static_cast<uint64_t>(testsupport::ProcessCpuSeconds() * 1000); }
 
     std::vector<Port> ports_;
     uint64_t clock_ = 0;
